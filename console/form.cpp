@@ -1,0 +1,97 @@
+#include "console/form.h"
+
+#include "handhelds/cleanup_hh.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/connect_mailbox.h"
+#include "mailbox/mapi_error.h"
+#include "settings/settings.h"
+
+namespace oa {
+
+Form::Form(Console& console, ActivityLog log) : console_(console), log_(std::move(log)) {}
+
+Form::~Form() = default;
+
+void Form::Form_Load() {
+  using settings::GetAdminSetting;
+  using settings::GetAgentSetting;
+  const mailbox::Variant none = mailbox::Variant::String("");
+  console_.SetText(Control::txtExServer, GetAdminSetting("ExServer", none).ToText());
+  if (console_.Text(Control::txtExServer).empty())
+    console_.SetText(Control::txtExServer, GetAgentSetting("ExServer", none).ToText());
+  console_.SetText(Control::txtAlias, GetAdminSetting("ExAlias", none).ToText());
+  if (console_.Text(Control::txtAlias).empty())
+    console_.SetText(Control::txtAlias, GetAgentSetting("ExAlias", none).ToText());
+}
+
+void Form::cmdOK_Click() {
+  if (running_ || unloaded_) return;
+  if (console_.Text(Control::txtExServer).empty()) {
+    console_.MsgBox("You must supply the Exchange Server name!");
+    console_.SetFocus(Control::txtExServer);
+    return;
+  }
+  if (console_.Text(Control::txtAlias).empty()) {
+    console_.MsgBox("You must supply the mailbox alias or address!");
+    console_.SetFocus(Control::txtAlias);
+    return;
+  }
+  if (console_.Value(Control::chkHH) == 0) {
+    console_.MsgBox("You must choose at least one cleanup action!");
+    console_.SetFocus(Control::chkHH);
+    return;
+  }
+
+  running_ = true;
+  try {
+    WriteLog("", true);
+    if (ConnectMailbox(*this)) {
+      if (console_.Value(Control::chkHH) == 1) CleanupHH(*this);
+    }
+  } catch (const RunEnded&) {
+    // The window was closed during the run; the session is ended below.
+  }
+  running_ = false;
+  if (unloaded_) EndSession();
+}
+
+void Form::cmdCancel_Click() {
+  bCancel = true;
+  for (int i = 0; i < 3; ++i) DoEvents();
+  Form_Unload();
+}
+
+void Form::Form_Unload() {
+  if (unloaded_) return;
+  unloaded_ = true;
+  if (!running_) EndSession();
+  console_.CloseWindow();
+}
+
+void Form::EndSession() {
+  if (!RDO) return;
+  mailbox::ErrScope scope;
+  RDO->Logoff();
+  RDO.reset();
+}
+
+void Form::WriteLog(const std::string& sMsg, bool bClear) {
+  log_.Append(sMsg, bClear, [&] {
+    // After an unload the console decides what a line still reaches (the window is gone,
+    // standard output in the window-less mode is not).
+    if (bClear) {
+      console_.ClearResults();
+    } else {
+      console_.AppendResult(sMsg);
+    }
+    console_.RepaintResults();
+    DoEvents();
+  });
+  if (unloaded_ && running_) throw RunEnded{};
+}
+
+void Form::DoEvents() {
+  console_.DoEvents();
+}
+
+}  // namespace oa

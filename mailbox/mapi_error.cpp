@@ -1,0 +1,18 @@
+#include "mailbox/mapi_error.h"
+
+#include <cstdio>
+
+namespace oa::mailbox {
+
+ErrObject& Err() {
+  thread_local ErrObject err;
+  return err;
+}
+
+std::string HexErrorNumber(int32_t number) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "&H%X", static_cast<uint32_t>(number));
+  return buf;
+}
+
+}  // namespace oa::mailbox
