@@ -1,0 +1,45 @@
+// A console for driving the core without a window: boxes with settable texts, and a record of
+// every results box line, progress caption, message box and focus move. Hooks let a test act
+// at an event-processing point (as a click on Cancel would arrive).
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+
+namespace oa::testing {
+
+class RecordingConsole : public Console {
+ public:
+  std::string Text(Control c) override { return texts[c]; }
+  void SetText(Control c, const std::string& t) override { texts[c] = t; }
+  int Value(Control c) override { return c == Control::chkHH ? chkHH : 0; }
+  void SetFocus(Control c) override { focus.push_back(c); }
+  void ClearResults() override { results.clear(); }
+  void AppendResult(const std::string& line) override { results.push_back(line); }
+  void RepaintResults() override { ++repaints; }
+  void SetProgress(const std::string& caption) override { progress.push_back(caption); }
+  void DoEvents() override {
+    ++events;
+    if (onEvents) onEvents();
+  }
+  void MsgBox(const std::string& text) override { msgBoxes.push_back(text); }
+  void CloseWindow() override { ++closes; }
+
+  std::map<Control, std::string> texts;
+  int chkHH = 1;
+  std::vector<Control> focus;
+  std::vector<std::string> results;
+  std::vector<std::string> progress;
+  std::vector<std::string> msgBoxes;
+  int repaints = 0;
+  int events = 0;
+  int closes = 0;
+  // Runs at every event-processing point.
+  std::function<void()> onEvents;
+};
+
+}  // namespace oa::testing
