@@ -1,12 +1,58 @@
 #include "mailbox/agent_folders.h"
 
+#include <memory>
+#include <string>
+
 #include "console/form.h"
+#include "mailbox/agent_message.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/basRDO.h"
+#include "mailbox/const_mapi.h"
+#include "mailbox/mapi_error.h"
 
 namespace oa {
 
-// Placeholder until the agent folders land.
-bool GetAgentFolders(Form&) {
-  return false;
+namespace {
+
+std::string ReadNamedString(mailbox::RDOMail& mail, const char* name) {
+  const int32_t tag = basRDO::GetNamedPropTag(&mail, mailbox::Variant::String(name),
+                                              mailbox::ConstMAPI::PT_STRING8, "");
+  return mail.Fields(tag).ToText();
+}
+
+std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder() {
+  if (!RDO) return nullptr;
+  std::shared_ptr<mailbox::RDOStores> stores = RDO->Stores();
+  if (!stores) return nullptr;
+  std::shared_ptr<mailbox::RDOStore> store = stores->DefaultStore();
+  if (!store) return nullptr;
+  return store->RootFolder();
+}
+
+}  // namespace
+
+bool GetAgentFolders(Form& form) {
+  mailbox::ErrScope scope;
+  form.agentInfoFolder.reset();
+
+  if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder()) {
+    std::shared_ptr<mailbox::RDOFolders> folders = root->Folders();
+    if (folders) form.agentInfoFolder = folders->Item(std::string(kAgentInfoFolderName));
+    if (!form.agentInfoFolder) {
+      form.WriteLog("GetAgentFolders creating AgentInfo folder");
+      if (folders) form.agentInfoFolder = folders->Add(kAgentInfoFolderName);
+    }
+    if (!form.agentInfoFolder) {
+      form.WriteLog("Unable to locate or create ondavelAgent folders!");
+      return false;
+    }
+  }
+
+  std::shared_ptr<mailbox::RDOMail> agentMessage = GetAgentMessage(form);
+  if (!agentMessage) return false;
+  form.hhEntryID = ReadNamedString(*agentMessage, "HHEntryID");
+  form.hhPath = ReadNamedString(*agentMessage, "HHPath");
+  return true;
 }
 
 }  // namespace oa

@@ -1,24 +1,189 @@
 #include "mailbox/basRDO.h"
 
+#include <cstdio>
+#include <cwchar>
+#include <cwctype>
+
+#include "mailbox/const_mapi.h"
+#include "mailbox/mapi_error.h"
+
 namespace oa::basRDO {
 
-// Placeholders until the property functions land.
-int32_t GetNamedPropTag(mailbox::MAPIProp*, const mailbox::Variant&, int32_t propType,
-                        const std::string&) {
-  return propType;
+using mailbox::ErrScope;
+using mailbox::Variant;
+namespace ConstMAPI = mailbox::ConstMAPI;
+
+namespace {
+
+// Fuzzy level of every content restriction: the whole string, case ignored.
+constexpr int32_t kFullStringIgnoreCase = ConstMAPI::FL_FULLSTRING | ConstMAPI::FL_IGNORECASE;
+
+// Lower-cases text by the rules of the current locale; bytes that do not decode are kept.
+std::wstring LowerText(const std::string& text) {
+  std::wstring out;
+  std::mbstate_t state{};
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    wchar_t wc = 0;
+    const size_t n = std::mbrtowc(&wc, p, left, &state);
+    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+      state = std::mbstate_t{};
+      wc = static_cast<wchar_t>(static_cast<unsigned char>(*p));
+      out.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))));
+      ++p;
+      --left;
+      continue;
+    }
+    const size_t used = n == 0 ? 1 : n;
+    out.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))));
+    p += used;
+    left -= used;
+  }
+  return out;
 }
-std::vector<std::string> FindMessageIDs(const std::shared_ptr<mailbox::RDOFolder>&,
-                                        const std::string&, const std::string&) {
-  return {};
+
+bool SameTextIgnoringCase(const Variant& value, const std::string& wanted) {
+  if (value.type() != Variant::Type::String) return false;
+  return LowerText(value.AsString()) == LowerText(wanted);
 }
-mailbox::Variant ConvertPropValue(const mailbox::Variant&, int32_t) {
-  return {};
+
+void AddContentRestriction(mailbox::RDORestriction& res, const std::string& text, int32_t tag) {
+  res.SetProp(Variant::String(text));
+  res.SetFuzzyLevel(kFullStringIgnoreCase);
+  res.SetPropTag(tag);
 }
+
+// Hex digits of one array element as the platform's Hex() writes them.
+std::string ElementHex(const Variant& v) {
+  char buf[16];
+  uint32_t bits = 0;
+  switch (v.type()) {
+    case Variant::Type::Byte:
+      bits = v.AsByte();
+      break;
+    case Variant::Type::Integer:
+      bits = static_cast<uint16_t>(v.AsInteger());
+      break;
+    case Variant::Type::Long:
+      bits = static_cast<uint32_t>(v.AsLong());
+      break;
+    case Variant::Type::Boolean:
+      bits = v.AsBoolean() ? 0xFFFFu : 0u;
+      break;
+    case Variant::Type::Empty:
+      bits = 0;
+      break;
+    default:
+      return "";  // not a number: contributes nothing
+  }
+  std::snprintf(buf, sizeof buf, "%X", bits);
+  return buf;
+}
+
+}  // namespace
+
+int32_t GetNamedPropTag(mailbox::MAPIProp* obj, const Variant& propName, int32_t propType,
+                        const std::string& propSetGUID) {
+  ErrScope scope;
+  const std::string guid = propSetGUID.empty() ? ConstMAPI::PS_PUBLIC_STRINGS : propSetGUID;
+  int32_t id = 0;
+  if (obj) id = obj->GetIDsFromNames(guid, propName.ToText());
+  return id | propType;
+}
+
+std::vector<std::string> FindMessageIDs(const std::shared_ptr<mailbox::RDOFolder>& folder,
+                                        const std::string& messageClass,
+                                        const std::string& subject) {
+  std::vector<std::string> ids;
+  if (!folder || (messageClass.empty() && subject.empty())) return ids;
+  ErrScope scope;
+
+  std::shared_ptr<mailbox::MAPITable> table;
+  if (auto items = folder->Items()) table = items->MAPITable();
+  if (!table) return ids;
+  std::shared_ptr<mailbox::RDOTableFilter> filter = table->Filter();
+  table->SetColumns({ConstMAPI::PR_LONGTERM_ENTRYID_FROM_TABLE, ConstMAPI::PR_SUBJECT,
+                     ConstMAPI::PR_MESSAGE_CLASS});
+  if (!filter) return ids;
+
+  if (!messageClass.empty() && !subject.empty()) {
+    if (auto both = filter->SetKind(ConstMAPI::RES_AND)) {
+      if (auto res = both->Add(ConstMAPI::RES_CONTENT))
+        AddContentRestriction(*res, subject, ConstMAPI::PR_SUBJECT);
+      if (auto res = both->Add(ConstMAPI::RES_CONTENT))
+        AddContentRestriction(*res, messageClass, ConstMAPI::PR_MESSAGE_CLASS);
+    }
+  } else if (!messageClass.empty()) {
+    if (auto res = filter->SetKind(ConstMAPI::RES_CONTENT))
+      AddContentRestriction(*res, messageClass, ConstMAPI::PR_MESSAGE_CLASS);
+  } else {
+    if (auto res = filter->SetKind(ConstMAPI::RES_CONTENT))
+      AddContentRestriction(*res, subject, ConstMAPI::PR_SUBJECT);
+  }
+
+  for (bool found = filter->FindFirst(true); found; found = filter->FindNext(true)) {
+    const mailbox::VariantArray row = table->GetRow();
+    if (row.empty()) break;
+    if (!subject.empty() &&
+        (row.size() < 2 ||
+         !SameTextIgnoringCase(ConvertPropValue(row[1], ConstMAPI::PR_SUBJECT), subject)))
+      continue;
+    if (!messageClass.empty() &&
+        (row.size() < 3 ||
+         !SameTextIgnoringCase(ConvertPropValue(row[2], ConstMAPI::PR_MESSAGE_CLASS),
+                               messageClass)))
+      continue;
+    ids.push_back(ConvertPropValue(row[0], ConstMAPI::PR_LONGTERM_ENTRYID_FROM_TABLE).ToText());
+  }
+  filter->Reset();
+  return ids;
+}
+
+Variant ConvertPropValue(const Variant& value, int32_t propTag) {
+  using T = Variant::Type;
+  switch (GetPropType(propTag)) {
+    case ConstMAPI::PT_STRING8: {
+      if (value.type() != T::String) return Variant::String("");
+      const std::string& s = value.AsString();
+      const size_t first = s.find_first_not_of(' ');
+      if (first == std::string::npos) return Variant::String("");
+      return Variant::String(s.substr(first, s.find_last_not_of(' ') - first + 1));
+    }
+    case ConstMAPI::PT_I2:
+      if (value.type() == T::Integer || value.type() == T::Long) return value;
+      return Variant::Integer(0);
+    case ConstMAPI::PT_LONG:
+      if (value.type() == T::Long) return value;
+      return Variant::Integer(0);
+    case ConstMAPI::PT_SYSTIME:
+      if (value.type() == T::Date) return value;
+      return Variant::FromDate(mailbox::Date{0.0});
+    case ConstMAPI::PT_BINARY:
+      if (value.type() == T::Array) return Variant::String(BinaryToHex(value));
+      return Variant::String("");
+    case ConstMAPI::PT_BOOLEAN:
+      if (value.type() == T::Boolean) return value;
+      return Variant::Boolean(false);
+    default:
+      return Variant();
+  }
+}
+
 int32_t GetPropType(int32_t propTag) {
-  return propTag & 0xFFFF;
+  return static_cast<int32_t>(static_cast<uint32_t>(propTag) & 0xFFFFu);
 }
-std::string BinaryToHex(const mailbox::Variant&) {
-  return "";
+
+std::string BinaryToHex(const Variant& value) {
+  if (!value.IsArray()) return "";
+  std::string hex;
+  hex.reserve(value.AsArray().size() * 2);
+  for (const Variant& element : value.AsArray()) {
+    std::string digits = ElementHex(element);
+    if (digits.size() == 1) hex += '0';
+    hex += digits;
+  }
+  return hex;
 }
 
 }  // namespace oa::basRDO
