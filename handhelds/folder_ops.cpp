@@ -1,18 +1,99 @@
 #include "handhelds/folder_ops.h"
 
 #include "console/form.h"
+#include "handhelds/guarded.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/mapi_error.h"
 
 namespace oa {
 
-// Placeholders until the folder operations land.
-bool DeleteFolderItems(Form&, const std::shared_ptr<mailbox::RDOFolder>&) {
-  return false;
+using handhelds::On;
+using mailbox::Err;
+using mailbox::ErrScope;
+using mailbox::RDOFolder;
+
+namespace {
+
+std::string CountCaption(int64_t count) {
+  return "Count = " + std::to_string(count);
 }
-std::string GetUniqueFolderName(Form&, const std::shared_ptr<mailbox::RDOFolder>&) {
+
+}  // namespace
+
+bool DeleteFolderItems(Form& form, const std::shared_ptr<RDOFolder>& folder,
+                       FolderEmptying* outcome) {
+  ErrScope scope;
+  FolderEmptying local;
+  FolderEmptying& out = outcome ? *outcome : local;
+  out = FolderEmptying{};
+
+  auto items = On(folder, [](auto& f) { return f.Items(); });
+  if (!items) return false;
+  Err().Clear();
+  int64_t count = items->Count();
+  if (Err().Pending()) return false;
+  out.remaining = count;
+  form.console().SetProgress(CountCaption(count));
+
+  // Items before `position` could not be deleted; they stay where they are in the collection.
+  int64_t position = 1;
+  bool countRead = true;
+  while (countRead && count >= position) {
+    auto item = position == 1 ? items->GetFirst() : items->Item(static_cast<int32_t>(position));
+    if (item) item->Delete();
+    // Judged by the count, whatever the delete reported: a delete may fail silently.
+    Err().Clear();
+    const int64_t after = items->Count();
+    countRead = !Err().Pending();
+    const bool gone = countRead && after < count;
+    if (countRead) count = after;
+    if (gone) {
+      ++out.deleted;
+    } else {
+      ++position;
+    }
+    out.remaining = count;
+
+    form.DoEvents();
+    form.DoEvents();
+    if (form.StopRequested()) {
+      out.stopped = true;
+      return false;
+    }
+    if (gone && out.deleted % kProgressLineEvery == 0)
+      form.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
+    form.console().SetProgress(CountCaption(count));
+  }
+  return countRead && count == 0;
+}
+
+std::string GetUniqueFolderName(Form&, const std::shared_ptr<RDOFolder>& folder) {
+  ErrScope scope;
+  auto parent = On(folder, [](auto& f) { return f.Parent(); });
+  auto siblings = On(parent, [](auto& p) { return p.Folders(); });
+  for (int n = 1; n <= kSetAsideNameLimit; ++n) {
+    const std::string name = kSetAsideNamePrefix + std::to_string(n);
+    if (!On(siblings, [&](auto& s) { return s.Item(name); })) return name;
+  }
   return "";
 }
-std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(Form&) {
-  return nullptr;
+
+std::shared_ptr<RDOFolder> CreateHandheldsFolder(Form& form) {
+  ErrScope scope;
+  auto stores = On(RDO, [](auto& s) { return s.Stores(); });
+  auto store = On(stores, [](auto& s) { return s.DefaultStore(); });
+  auto top = On(store, [](auto& s) { return s.IPMRootFolder(); });
+  auto children = On(top, [](auto& f) { return f.Folders(); });
+  auto folder = On(children, [](auto& c) { return c.Item(kHandheldsFolderName); });
+  // The lookup ignores letter case; only the exact name is reused.
+  if (folder && folder->Name() != kHandheldsFolderName) folder.reset();
+  if (!folder) folder = On(children, [](auto& c) { return c.Add(kHandheldsFolderName); });
+  if (!folder) {
+    form.WriteLog("CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox");
+    return nullptr;
+  }
+  form.WriteLog("Created new Handhelds folder in mailbox");
+  return folder;
 }
 
 }  // namespace oa

@@ -12,10 +12,26 @@ namespace oa {
 class Form;
 
 inline constexpr const char* kHandheldsFolderName = "Handhelds";
+inline constexpr const char* kSetAsideNamePrefix = "Handhelds -";
+inline constexpr int kSetAsideNameLimit = 100;
+inline constexpr int64_t kProgressLineEvery = 5000;
+
+// How an emptying ended. Kept current while the loop runs, so that it is still right when a
+// log line ends the run from inside the loop.
+struct FolderEmptying {
+  // Cancel was pressed or the window was closed.
+  bool stopped = false;
+  // Items deleted in this call.
+  int64_t deleted = 0;
+  // The folder's item count as last read; -1 while it has not been read.
+  int64_t remaining = -1;
+};
 
 // Deletes the folder's items one at a time with progress in lblProgress; stops when Cancel is
-// pressed. True when the folder is empty at the end.
-bool DeleteFolderItems(Form& form, const std::shared_ptr<mailbox::RDOFolder>& folder);
+// pressed. An item that cannot be deleted is left and the next one is tried. True when the
+// folder is empty at the end, also when it was empty from the start.
+bool DeleteFolderItems(Form& form, const std::shared_ptr<mailbox::RDOFolder>& folder,
+                       FolderEmptying* outcome = nullptr);
 
 // "Handhelds -" and the first number from 1 to 100 that no sibling bears; empty when all are.
 std::string GetUniqueFolderName(Form& form, const std::shared_ptr<mailbox::RDOFolder>& folder);

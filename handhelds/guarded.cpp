@@ -1,0 +1,12 @@
+#include "handhelds/guarded.h"
+
+#include "mailbox/const_mapi.h"
+
+namespace oa::handhelds {
+
+void RaiseObjectNotSet() {
+  mailbox::Err().Raise(mailbox::ConstMAPI::ERR_OBJECT_NOT_SET,
+                       "Object variable or With block variable not set");
+}
+
+}  // namespace oa::handhelds
