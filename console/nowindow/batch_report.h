@@ -1,0 +1,30 @@
+// The batch report: one CSV row per mailbox (RFC 4180: CR LF line ends, fields quoted when
+// they hold a comma, a double quote or a line break, quotes doubled).
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "console/nowindow/run_outcome.h"
+
+namespace oa::nowindow {
+
+std::string CsvField(const std::string& text);
+
+class BatchReport {
+ public:
+  // Creates or truncates the file and writes the header row; false when it cannot be written.
+  bool Open(const std::string& path);
+  // A mailbox's row, flushed at once so that a report of a stopped batch is complete so far.
+  // `ran` false: the mailbox was never run (the batch was cancelled before it).
+  void Row(const std::string& mailbox, const RunResult& result, bool ran);
+
+ private:
+  struct Closer {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+  };
+  std::unique_ptr<std::FILE, Closer> file_;
+};
+
+}  // namespace oa::nowindow

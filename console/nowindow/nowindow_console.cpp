@@ -1,0 +1,80 @@
+#include "console/nowindow/nowindow_console.h"
+
+#include "console/form.h"
+#include "console/nowindow/cancel_signals.h"
+
+namespace oa::nowindow {
+namespace {
+
+// A label repainted for every deleted item would flood a slow terminal.
+constexpr auto kProgressInterval = std::chrono::milliseconds(50);
+constexpr const char* kEraseLine = "\r\x1b[K";
+
+}  // namespace
+
+NoWindowConsole::NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal)
+    : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
+
+void NoWindowConsole::HandlePendingSignal() {
+  if (cancelled_ || !form_ || !CancelSignalPending()) return;
+  // Set first: Cancel lets events run again, and they must not press it a second time.
+  cancelled_ = true;
+  form_->cmdCancel_Click();
+}
+
+void NoWindowConsole::EraseProgress() {
+  if (!progressShown_) return;
+  std::fputs(kEraseLine, err_);
+  std::fflush(err_);
+  progressShown_ = false;
+}
+
+std::string NoWindowConsole::Text(Control control) {
+  auto it = texts_.find(control);
+  return it == texts_.end() ? std::string() : it->second;
+}
+
+void NoWindowConsole::SetText(Control control, const std::string& text) {
+  texts_[control] = text;
+}
+
+int NoWindowConsole::Value(Control control) {
+  // The Handhelds action is the only one and always chosen.
+  return control == Control::chkHH ? 1 : 0;
+}
+
+void NoWindowConsole::ClearResults() {
+  trace_.Started();
+  if (heading_) WriteOut("=== " + *heading_);
+}
+
+void NoWindowConsole::AppendResult(const std::string& line) {
+  trace_.Line(line);
+  WriteOut(line);
+}
+
+void NoWindowConsole::SetProgress(const std::string& caption) {
+  if (!errIsTerminal_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (progressShown_ && now - lastProgress_ < kProgressInterval) return;
+  std::fprintf(err_, "\r%s\x1b[K", caption.c_str());
+  std::fflush(err_);
+  progressShown_ = true;
+  lastProgress_ = now;
+}
+
+void NoWindowConsole::MsgBox(const std::string& text) {
+  EraseProgress();
+  std::string line = std::string(kMsgBoxTitle) + ": " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fflush(err_);
+}
+
+void NoWindowConsole::WriteOut(const std::string& line) {
+  EraseProgress();
+  std::fwrite(line.data(), 1, line.size(), out_);
+  std::fputc('\n', out_);
+  std::fflush(out_);
+}
+
+}  // namespace oa::nowindow

@@ -1,0 +1,67 @@
+// The console of a run without a window: results box lines to standard output, message boxes
+// and the progress label to standard error, and Ctrl+C or SIGTERM as a click on Cancel.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "console/console.h"
+#include "console/nowindow/run_outcome.h"
+
+namespace oa {
+class Form;
+}
+
+namespace oa::nowindow {
+
+class NoWindowConsole : public Console {
+ public:
+  // `errIsTerminal`: the progress label is only worth showing on a terminal.
+  NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal);
+
+  // The form whose Cancel a signal presses.
+  void Attach(Form& form) { form_ = &form; }
+  // In a batch the results box clearing is shown as "=== " and the mailbox.
+  void SetHeading(std::optional<std::string> mailbox) { heading_ = std::move(mailbox); }
+
+  // Forgets what the previous run showed.
+  void BeginRun() { trace_ = RunTrace{}; }
+  const RunTrace& trace() const { return trace_; }
+  // True once a signal has been turned into a click on Cancel.
+  bool CancelledBySignal() const { return cancelled_; }
+  // Presses Cancel if a signal has arrived and Cancel has not been pressed yet.
+  void HandlePendingSignal();
+  // Takes the progress line off the terminal.
+  void EraseProgress();
+
+  std::string Text(Control control) override;
+  void SetText(Control control, const std::string& text) override;
+  int Value(Control control) override;
+  void SetFocus(Control) override {}
+  void ClearResults() override;
+  void AppendResult(const std::string& line) override;
+  void RepaintResults() override {}
+  void SetProgress(const std::string& caption) override;
+  void DoEvents() override { HandlePendingSignal(); }
+  void MsgBox(const std::string& text) override;
+  void CloseWindow() override { EraseProgress(); }
+
+ private:
+  void WriteOut(const std::string& line);
+
+  std::FILE* out_;
+  std::FILE* err_;
+  bool errIsTerminal_;
+  Form* form_ = nullptr;
+  std::map<Control, std::string> texts_;
+  std::optional<std::string> heading_;
+  RunTrace trace_;
+  bool cancelled_ = false;
+  bool progressShown_ = false;
+  std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+}  // namespace oa::nowindow

@@ -1,0 +1,36 @@
+// `oa-cleanup --no-window`: one cleanup, or one per mailbox of a list, without a window, on the
+// same run sequence as OK in the window.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+namespace oa::nowindow {
+
+struct NoWindowOptions {
+  bool noWindow = false;
+  // Replace what the registry put into the boxes.
+  std::optional<std::string> server;
+  std::optional<std::string> mailbox;
+  // A batch: the file of mailboxes, and the CSV report (none when empty).
+  std::string mailboxesFile;
+  std::string reportFile;
+  // The log file; empty: the one beside the program.
+  std::string logFile;
+};
+
+// --no-window, --server, --mailbox, --mailboxes and --report on the program's command line.
+// The others need --no-window; --report needs --mailboxes, which excludes --mailbox.
+void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options);
+
+// Runs the cleanup (or the batch) and returns the exit status: 0 completed, 1 the cleanup did
+// not finish, 2 a failed input check or an unreadable list or report, 3 no session, logon or
+// agent data, 130 cancelled by a signal. A batch gives 0 when every mailbox completed, else the
+// highest status met. The session class must be registered before.
+int RunWithoutWindow(const NoWindowOptions& options);
+
+}  // namespace oa::nowindow
