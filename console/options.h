@@ -1,0 +1,21 @@
+// The command line of oa-cleanup.
+#pragma once
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace oa {
+
+struct Options {
+  // The activity log file; "OA-Cleanup.log" beside the program unless --log names another.
+  std::string logPath;
+  bool checkRegistry = false;
+};
+
+// Parses the command line into `options`. Returns the exit status when the program has
+// nothing more to do (--help, --version, a bad option), with its text written to out or err.
+std::optional<int> ParseOptions(int argc, const char* const* argv, Options& options,
+                                std::ostream& out, std::ostream& err);
+
+}  // namespace oa

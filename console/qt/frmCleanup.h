@@ -1,0 +1,86 @@
+// The cleanup window: the nine controls of the grid, laid out in twips mapped through the
+// screen's logical DPI, driving the core Form. It is the console the core writes to.
+#pragma once
+
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "console/console.h"
+#include "console/form.h"
+#include "console/layout.h"
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace oa {
+
+class frmCleanup : public QWidget, public Console {
+ public:
+  explicit frmCleanup(ActivityLog log, QWidget* parent = nullptr);
+  ~frmCleanup() override;
+
+  Form& form() { return *form_; }
+
+  // Fills the boxes from the registry; call before show().
+  void Load() { form_->Form_Load(); }
+
+  QWidget* Widget(Control c) const { return widgets_[Index(c)]; }
+  // Where the layout has put a control, in twips.
+  const Geometry& TwipGeometry(Control c) const { return twips_[Index(c)]; }
+  // The results box text as the core wrote it: every line ended by CR LF.
+  std::string ResultsText() const;
+
+  // Shows a message box; replaceable so that tests need not answer a modal box.
+  std::function<void(const std::string&)> showMessageBox;
+
+  // Console
+  std::string Text(Control control) override;
+  void SetText(Control control, const std::string& text) override;
+  int Value(Control control) override;
+  void SetFocus(Control control) override;
+  void ClearResults() override;
+  void AppendResult(const std::string& line) override;
+  void RepaintResults() override;
+  void SetProgress(const std::string& caption) override;
+  void DoEvents() override;
+  void MsgBox(const std::string& text) override;
+  void CloseWindow() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  int ToPixelsX(float twips) const;
+  int ToPixelsY(float twips) const;
+  // Runs the resize handler for the present client size and moves the controls.
+  void Form_Resize();
+  void ShowCriticalBox(const std::string& text);
+
+  std::unique_ptr<Form> form_;
+  Layout twips_;
+  std::array<QWidget*, kControlCount> widgets_{};  // owned by this widget as their parent
+  QPlainTextEdit* txtResult_ = nullptr;
+  QLineEdit* txtExServer_ = nullptr;
+  QLineEdit* txtAlias_ = nullptr;
+  QCheckBox* chkHH_ = nullptr;
+  QPushButton* cmdCancel_ = nullptr;
+  QPushButton* cmdOK_ = nullptr;
+  QLabel* lblProgress_ = nullptr;
+  QLabel* Label2_ = nullptr;
+  QLabel* Label1_ = nullptr;
+  bool shownOnce_ = false;
+  bool closed_ = false;
+  bool inCloseEvent_ = false;
+};
+
+}  // namespace oa
