@@ -3,6 +3,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "console/nowindow/run_without_window.h"
 #include "console/options.h"
 #include "console/qt/frmCleanup.h"
 #include "mailbox/store/embedded_store.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 
   oa::store::RegisterEmbeddedSessionClass();
+  if (options.noWindow.noWindow) return oa::nowindow::RunWithoutWindow(options.noWindow);
 
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;

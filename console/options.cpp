@@ -17,12 +17,16 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
       ->type_name("FILE");
   app.add_flag("--check-registry", options.checkRegistry,
                "Print the registry sources read for the default server and mailbox, then exit");
+  nowindow::AddNoWindowOptions(app, options.noWindow);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e, out, err);
+    // Usage errors end with status 2 and CLI11's one-line hint.
+    const int status = app.exit(e, out, err);
+    return status == 0 ? 0 : 2;
   }
   options.logPath = logPath.empty() ? ActivityLog::DefaultPath() : logPath;
+  options.noWindow.logFile = options.logPath;
   return std::nullopt;
 }
 

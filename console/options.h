@@ -5,12 +5,16 @@
 #include <ostream>
 #include <string>
 
+#include "console/nowindow/run_without_window.h"
+
 namespace oa {
 
 struct Options {
   // The activity log file; "OA-Cleanup.log" beside the program unless --log names another.
   std::string logPath;
   bool checkRegistry = false;
+  // --no-window and the options of a run or a batch without a window.
+  nowindow::NoWindowOptions noWindow;
 };
 
 // Parses the command line into `options`. Returns the exit status when the program has

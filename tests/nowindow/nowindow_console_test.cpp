@@ -1,0 +1,257 @@
+// The window-less console: what reaches stdout and stderr, the progress line, and a signal
+// turned into a click on Cancel, also in the middle of a run.
+#include "console/nowindow/nowindow_console.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include "console/form.h"
+#include "console/nowindow/cancel_signals.h"
+#include "console/nowindow/run_outcome.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/mapi_error.h"
+#include "mailbox/session_registry.h"
+#include "tests/nowindow/temp_files.h"
+
+namespace oa::nowindow {
+namespace {
+
+using oa::testing::TempDir;
+
+// A stream whose contents the test can read back.
+class Capture {
+ public:
+  Capture() : file_(std::tmpfile()) {}
+  ~Capture() { std::fclose(file_); }
+  std::FILE* file() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) text.append(buf, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+class NoWindowConsoleTest : public ::testing::Test {
+ protected:
+  void TearDown() override { ClearCancelSignal(); }
+
+  TempDir dir;
+  Capture out;
+  Capture err;
+};
+
+TEST_F(NoWindowConsoleTest, ResultsLinesGoToStdoutUnchangedAndClearingPrintsNothing) {
+  NoWindowConsole console(out.file(), err.file(), false);
+  console.ClearResults();
+  console.AppendResult("LoggedOn = True");
+  console.AppendResult("");
+  console.AppendResult("two\r\nlines");
+  console.ClearResults();
+  console.AppendResult("next run");
+  EXPECT_EQ(out.Text(), "LoggedOn = True\n\ntwo\r\nlines\nnext run\n");
+  EXPECT_EQ(err.Text(), "");
+}
+
+TEST_F(NoWindowConsoleTest, BatchHeadingReplacesTheClearing) {
+  NoWindowConsole console(out.file(), err.file(), false);
+  console.SetHeading("jdoe");
+  console.ClearResults();
+  console.AppendResult("instantiating RDO");
+  console.SetHeading("mary@example.com");
+  console.ClearResults();
+  EXPECT_EQ(out.Text(), "=== jdoe\ninstantiating RDO\n=== mary@example.com\n");
+}
+
+TEST_F(NoWindowConsoleTest, MessageBoxesGoToStderrWithTheTitle) {
+  NoWindowConsole console(out.file(), err.file(), false);
+  console.MsgBox("You must supply the Exchange Server name!");
+  console.MsgBox("Unable to logon using dynamic profile srv jdoe\r\nLogon failed");
+  EXPECT_EQ(err.Text(),
+            "ondavelAgent Administrator: You must supply the Exchange Server name!\n"
+            "ondavelAgent Administrator: Unable to logon using dynamic profile srv jdoe\r\n"
+            "Logon failed\n");
+  EXPECT_EQ(out.Text(), "");
+}
+
+TEST_F(NoWindowConsoleTest, ProgressOnlyOnATerminalAndErasedBeforeOtherOutput) {
+  NoWindowConsole piped(out.file(), err.file(), false);
+  piped.SetProgress("Count = 3");
+  EXPECT_EQ(err.Text(), "");
+
+  NoWindowConsole terminal(out.file(), err.file(), true);
+  terminal.SetProgress("Count = 3");
+  // Within the repaint interval the line is not rewritten.
+  terminal.SetProgress("Count = 2");
+  terminal.AppendResult("Deleted 5000 items");
+  terminal.SetProgress("Count = 1");
+  terminal.MsgBox("text");
+  terminal.SetProgress("Count = 0");
+  terminal.EraseProgress();
+  terminal.EraseProgress();
+  EXPECT_EQ(err.Text(),
+            "\rCount = 3\x1b[K\r\x1b[K\rCount = 1\x1b[K\r\x1b[K"
+            "ondavelAgent Administrator: text\n\rCount = 0\x1b[K\r\x1b[K");
+  EXPECT_EQ(out.Text(), "Deleted 5000 items\n");
+}
+
+TEST_F(NoWindowConsoleTest, BoxesHoldTheirTextsAndTheActionIsTicked) {
+  NoWindowConsole console(out.file(), err.file(), false);
+  EXPECT_EQ(console.Text(Control::txtExServer), "");
+  console.SetText(Control::txtExServer, " srv ");
+  console.SetText(Control::txtAlias, "jdoe");
+  EXPECT_EQ(console.Text(Control::txtExServer), " srv ");
+  EXPECT_EQ(console.Text(Control::txtAlias), "jdoe");
+  EXPECT_EQ(console.Value(Control::chkHH), 1);
+}
+
+TEST_F(NoWindowConsoleTest, SignalPressesCancelOnceAtTheNextEventPoint) {
+  NoWindowConsole console(out.file(), err.file(), false);
+  Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
+  console.Attach(form);
+  console.DoEvents();
+  EXPECT_FALSE(form.Unloaded());
+  {
+    CancelSignals signals;
+    std::raise(SIGINT);
+    EXPECT_TRUE(CancelSignalPending());
+    EXPECT_FALSE(form.Unloaded()) << "the handler itself does nothing but raise the flag";
+    console.DoEvents();
+    EXPECT_TRUE(form.bCancel);
+    EXPECT_TRUE(form.Unloaded());
+    EXPECT_TRUE(console.CancelledBySignal());
+  }
+  struct sigaction restored {};
+  sigaction(SIGINT, nullptr, &restored);
+  EXPECT_EQ(restored.sa_handler, SIG_DFL);
+}
+
+TEST_F(NoWindowConsoleTest, ClosedPipeDoesNotKillTheRun) {
+  CancelSignals signals;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  close(fds[0]);
+  std::FILE* gone = fdopen(fds[1], "w");
+  NoWindowConsole console(gone, err.file(), false);
+  struct sigaction pipe {};
+  sigaction(SIGPIPE, nullptr, &pipe);
+  EXPECT_EQ(pipe.sa_handler, SIG_IGN);
+  // The write fails with EPIPE instead of ending the process.
+  console.AppendResult("nobody reads this");
+  EXPECT_TRUE(std::ferror(gone));
+  std::fclose(gone);
+}
+
+// A session whose logon is where the user presses Ctrl+C: the signal arrives while the run is
+// inside the mailbox library, and the run has to notice it at its next step.
+class InterruptedSession : public mailbox::RDOSession {
+ public:
+  explicit InterruptedSession(int* logoffs) : logoffs_(logoffs) {}
+  void LogonExchangeMailbox(const std::string&, const std::string&) override {
+    std::raise(SIGINT);
+    loggedOn_ = true;
+  }
+  bool LoggedOn() override { return loggedOn_; }
+  void Logoff() override { ++*logoffs_; }
+  std::shared_ptr<mailbox::RDOStores> Stores() override { return nullptr; }
+  std::shared_ptr<mailbox::RDOFolder> GetDefaultFolder(int32_t) override { return nullptr; }
+  std::shared_ptr<mailbox::RDOMail> GetMessageFromID(const std::string&,
+                                                     const std::string&) override {
+    return nullptr;
+  }
+  std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string&,
+                                                      const std::string&) override {
+    return nullptr;
+  }
+
+ private:
+  int* logoffs_;
+  bool loggedOn_ = false;
+};
+
+TEST_F(NoWindowConsoleTest, SignalDuringARunEndsItAtTheNextStepAndLogsTheSessionOff) {
+  int logoffs = 0;
+  mailbox::RegisterSessionClass(mailbox::kSessionProgID, [&logoffs] {
+    return std::make_shared<InterruptedSession>(&logoffs);
+  });
+  CancelSignals signals;
+  NoWindowConsole console(out.file(), err.file(), false);
+  Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
+  console.Attach(form);
+  console.SetText(Control::txtExServer, "srv");
+  console.SetText(Control::txtAlias, "jdoe");
+  console.BeginRun();
+  form.cmdOK_Click();
+  mailbox::UnregisterSessionClass(mailbox::kSessionProgID);
+
+  // The line after the logon still reaches stdout and the file; nothing after it runs.
+  EXPECT_EQ(out.Text(), "instantiating RDO\nLogging on with jdoe srv\nLoggedOn = True\n");
+  EXPECT_TRUE(form.Unloaded());
+  EXPECT_EQ(logoffs, 1);
+  EXPECT_EQ(RDO, nullptr);
+  const RunResult result = JudgeRun(console.trace(), form, console.CancelledBySignal());
+  EXPECT_EQ(result.outcome, Outcome::cancelled);
+  EXPECT_EQ(result.lastLine, "LoggedOn = True");
+}
+
+TEST(RunTrace, JudgesThePathFromTheRunsOwnLines) {
+  TempDir dir;
+  Capture out;
+  NoWindowConsole console(out.file(), stderr, false);
+  Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
+
+  RunTrace none;
+  EXPECT_EQ(JudgeRun(none, form, false).outcome, Outcome::input);
+  EXPECT_EQ(JudgeRun(none, form, true).outcome, Outcome::cancelled);
+
+  for (const char* last : {"no RDO", "RDO.LoggedOn = False -2147221231 Logon failed",
+                           "RDO.LoggedOn = False 0 ", "Failed to access agent folders"}) {
+    RunTrace trace;
+    trace.Started();
+    trace.Line("Logging on with jdoe srv");
+    trace.Line(last);
+    EXPECT_TRUE(trace.logonFailed()) << last;
+    const RunResult result = JudgeRun(trace, form, false);
+    EXPECT_EQ(result.outcome, Outcome::logon) << last;
+    EXPECT_EQ(result.lastLine, last);
+  }
+
+  RunTrace notFound;
+  notFound.Started();
+  notFound.Line("LoggedOn = True");
+  notFound.Line("Unable to get Handhelds folder using EntryID 00AB");
+  EXPECT_FALSE(notFound.logonFailed());
+  EXPECT_EQ(JudgeRun(notFound, form, false).outcome, Outcome::incomplete);
+
+  RunTrace counted;
+  counted.Started();
+  counted.Line("CleanupHH: message count = 50000");
+  counted.Line("error pointing agent to new Handhelds folder &H80004005 Unspecified error");
+  EXPECT_EQ(counted.itemCount(), 50000);
+  EXPECT_FALSE(counted.pointed());
+  EXPECT_EQ(JudgeRun(counted, form, false).itemCount, 50000);
+
+  RunTrace odd;
+  odd.Started();
+  odd.Line("CleanupHH: message count = 12x");
+  odd.Line("RDO.LoggedOn = False");  // not the logon line: that one ends with a blank
+  EXPECT_FALSE(odd.itemCount());
+  EXPECT_FALSE(odd.logonFailed());
+
+  // Started() forgets an earlier run.
+  counted.Started();
+  EXPECT_FALSE(counted.itemCount());
+  EXPECT_EQ(counted.lastLine(), "");
+}
+
+}  // namespace
+}  // namespace oa::nowindow

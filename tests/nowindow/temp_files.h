@@ -1,0 +1,26 @@
+// Temporary directories and whole-file reads and writes for the window-less tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace oa::testing {
+
+// A fresh directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& text);
+
+}  // namespace oa::testing
