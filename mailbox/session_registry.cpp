@@ -33,6 +33,13 @@ void UnregisterSessionClass(const std::string& progID) {
   r.classes.erase(progID);
 }
 
+SessionFactory FindSessionClass(const std::string& progID) {
+  Registry& r = TheRegistry();
+  std::lock_guard lock(r.mu);
+  auto it = r.classes.find(progID);
+  return it == r.classes.end() ? SessionFactory() : it->second;
+}
+
 std::shared_ptr<RDOSession> CreateObject(const std::string& progID) {
   SessionFactory factory;
   {

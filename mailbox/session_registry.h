@@ -16,6 +16,8 @@ using SessionFactory = std::function<std::shared_ptr<RDOSession>()>;
 
 void RegisterSessionClass(const std::string& progID, SessionFactory factory);
 void UnregisterSessionClass(const std::string& progID);
+// The factory registered under progID, or an empty function.
+SessionFactory FindSessionClass(const std::string& progID);
 
 // Creates an object of the class registered under progID. Without such a class, or when the
 // factory gives nothing: nullptr, and REGDB_E_CLASSNOTREG raised on Err().

@@ -1,0 +1,178 @@
+#include "mailbox/ews/client.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "mailbox/const_mapi.h"
+#include "mailbox/ews/wait_hook.h"
+#include "mailbox/mapi_error.h"
+
+namespace oa::ews {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+using std::chrono::milliseconds;
+
+namespace {
+
+long EnvLong(const char* name, long fallback) {
+  const char* v = std::getenv(name);
+  if (!v || !*v) return fallback;
+  char* end = nullptr;
+  long n = std::strtol(v, &end, 10);
+  return end && *end == '\0' && n >= 0 ? n : fallback;
+}
+
+TransportOptions TransportFor(const ClientOptions& o) {
+  TransportOptions t;
+  t.url = o.url;
+  t.connectTimeoutMs = o.connectTimeoutMs;
+  t.timeoutMs = o.timeoutMs;
+  if (!o.impersonate.empty()) t.headers.push_back("X-AnchorMailbox: " + o.impersonate);
+  return t;
+}
+
+std::string HttpStatusText(long status) {
+  switch (status) {
+    case 400:
+      return "400 Bad Request";
+    case 403:
+      return "403 Forbidden";
+    case 404:
+      return "404 Not Found";
+    case 500:
+      return "500 Internal Server Error";
+    case 503:
+      return "503 Service Unavailable";
+    default:
+      return std::to_string(status);
+  }
+}
+
+}  // namespace
+
+ClientOptions ClientOptionsFromEnvironment(const std::string& url) {
+  ClientOptions o;
+  o.url = url;
+  o.timeoutMs = EnvLong("OA_EWS_TIMEOUT_MS", o.timeoutMs);
+  o.connectTimeoutMs = std::min(o.connectTimeoutMs, o.timeoutMs);
+  o.maxWait = milliseconds(EnvLong("OA_EWS_MAX_WAIT_MS", static_cast<long>(o.maxWait.count())));
+  return o;
+}
+
+CallError ErrorForTransport(const HttpResult& r) {
+  switch (r.curl) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return {MAPI_E_NETWORK_ERROR,
+              "The server's TLS certificate could not be verified: " + r.curlError};
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+      return {MAPI_E_NETWORK_ERROR, "The TLS connection to the server failed: " + r.curlError};
+    case CURLE_OPERATION_TIMEDOUT:
+      return {MAPI_E_NETWORK_ERROR, "The server did not answer in time: " + r.curlError};
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return {MAPI_E_NETWORK_ERROR, "The server cannot be reached: " + r.curlError};
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return {MAPI_E_NETWORK_ERROR, "The connection to the server was lost: " + r.curlError};
+    case CURLE_LOGIN_DENIED:
+      return {MAPI_E_LOGON_FAILED, "The server refused the logon: " + r.curlError};
+    default:
+      return {MAPI_E_NETWORK_ERROR, "The request to the server failed: " + r.curlError};
+  }
+}
+
+Client::Client(ClientOptions options)
+    : options_(std::move(options)), transport_(TransportFor(options_)) {}
+
+void Client::SetImpersonation(const std::string& smtp) {
+  options_.impersonate = smtp;
+  transport_.SetHeaders(TransportFor(options_).headers);
+}
+
+std::unique_ptr<Request> Client::NewRequest(const std::string& operation) const {
+  return std::make_unique<Request>(operation, options_.impersonate);
+}
+
+std::optional<Response> Client::Call(const Request& request) {
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + options_.maxWait;
+  const std::string body = request.Serialize();
+  milliseconds nextWait(500);
+  while (true) {
+    ++requests_;
+    HttpResult r = transport_.Post(body);
+    if (r.curl != CURLE_OK) {
+      CallError e = ErrorForTransport(r);
+      Err().Raise(e.number, e.description);
+      return std::nullopt;
+    }
+    if (r.status == 401) {
+      Err().Raise(MAPI_E_LOGON_FAILED,
+                  "The server refused the logon (HTTP 401 Unauthorized); check the credentials "
+                  "in OA_EWS_USER and OA_EWS_PASSWORD or ~/.netrc, or the Kerberos ticket.");
+      return std::nullopt;
+    }
+    std::optional<milliseconds> wait;
+    std::string busyText;
+    std::optional<Response> response;
+    if (r.status == 503) {
+      long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
+      wait = seconds >= 0 && !r.retryAfter.empty() ? milliseconds(seconds * 1000) : nextWait;
+      busyText = "The server is busy (HTTP 503 Service Unavailable).";
+    } else {
+      std::string error;
+      response = ParseResponse(r.body, &error);
+      if (!response) {
+        Err().Raise(
+            MAPI_E_CALL_FAILED,
+            r.status == 200 ? error : "HTTP " + HttpStatusText(r.status) + " from the server.");
+        return std::nullopt;
+      }
+      const ResponseMessage& first = response->messages.front();
+      if (IsThrottlingCode(first.code)) {
+        wait = first.backOffMs ? milliseconds(*first.backOffMs) : nextWait;
+        busyText = first.text;
+      } else if (response->fault) {
+        RaiseMessage(first);
+        return std::nullopt;
+      } else {
+        return response;
+      }
+    }
+    // Throttled: wait and send the same request again, within the call's budget.
+    if (clock::now() + *wait > deadline) {
+      Err().Raise(MAPI_E_CALL_FAILED,
+                  busyText.empty() ? std::string("The server stayed busy.") : busyText);
+      return std::nullopt;
+    }
+    if (!WaitWithEvents(*wait, stop_)) {
+      Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
+      return std::nullopt;
+    }
+    nextWait = std::min(nextWait * 2, milliseconds(30000));
+  }
+}
+
+void RaiseMessage(const ResponseMessage& m) {
+  std::string text = m.text.empty() ? m.code : m.text;
+  Err().Raise(MapiErrorForCode(m.code), text);
+}
+
+bool FirstOk(const Response& response) {
+  const ResponseMessage& m = response.messages.front();
+  if (m.ok()) return true;
+  RaiseMessage(m);
+  return false;
+}
+
+}  // namespace oa::ews

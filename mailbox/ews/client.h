@@ -1,0 +1,72 @@
+// One EWS conversation: requests sent over the session's kept-alive connection, throttling
+// waited out, transport and HTTP failures turned into MAPI-style errors on Err().
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "mailbox/ews/soap.h"
+#include "mailbox/ews/transport.h"
+
+namespace oa::ews {
+
+struct ClientOptions {
+  std::string url;
+  // Primary SMTP address to impersonate (ExchangeImpersonation and X-AnchorMailbox), or empty
+  // for delegate access.
+  std::string impersonate;
+  // The longest one call waits for a throttled server in all.
+  std::chrono::milliseconds maxWait{std::chrono::minutes(5)};
+  long connectTimeoutMs = 30000;
+  long timeoutMs = 120000;
+};
+
+// Options from the environment: OA_EWS_ACCESS=impersonate, and for tests OA_EWS_TIMEOUT_MS and
+// OA_EWS_MAX_WAIT_MS.
+ClientOptions ClientOptionsFromEnvironment(const std::string& url);
+
+// A transport failure as the error a mailbox call raises.
+struct CallError {
+  int32_t number;
+  std::string description;
+};
+CallError ErrorForTransport(const HttpResult& r);
+
+class Client {
+ public:
+  explicit Client(ClientOptions options);
+
+  // A request for an operation, with the impersonation header when configured.
+  std::unique_ptr<Request> NewRequest(const std::string& operation) const;
+
+  // Sends the request and waits out throttling. The response (whose messages may still report
+  // errors) or nullopt with the error raised on Err(). A SOAP fault is raised as an error.
+  std::optional<Response> Call(const Request& request);
+
+  // Called while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
+  void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
+
+  // Acts as that mailbox from now on (impersonation); empty for delegate access.
+  void SetImpersonation(const std::string& smtp);
+
+  const ClientOptions& options() const { return options_; }
+  long requestsSent() const { return requests_; }
+  long connectsMade() const { return transport_.connectsMade(); }
+
+ private:
+  ClientOptions options_;
+  Transport transport_;
+  std::function<bool()> stop_;
+  long requests_ = 0;
+};
+
+// Raises the first message's error on Err() and returns false when it is no success.
+bool FirstOk(const Response& response);
+// Raises the error of one response message.
+void RaiseMessage(const ResponseMessage& m);
+
+}  // namespace oa::ews

@@ -1,0 +1,122 @@
+// The state one logged-on EWS session shares with every object it handed out: the client, the
+// mailbox it acts on, the entry-ID conversions and named-property IDs it has learnt.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mailbox/ews/client.h"
+#include "mailbox/ews/props.h"
+#include "mailbox/rdo.h"
+
+namespace oa::ews {
+
+// A folder as requests name it: by EWS ID, or by distinguished name when no ID is known yet.
+struct FolderRef {
+  std::string id;
+  std::string changeKey;
+  std::string distinguished;  // "root", "msgfolderroot", "publicfoldersroot", ...
+  bool isPublic = false;
+};
+
+struct FolderData {
+  FolderRef ref;
+  std::string element = "t:Folder";
+  std::optional<std::string> name;
+  std::optional<FolderRef> parent;
+  std::optional<int32_t> totalCount;
+  std::map<int32_t, oa::mailbox::Variant> props;
+};
+
+struct ItemData {
+  std::string id;
+  std::string changeKey;
+  std::string element = "t:Item";
+  bool isPublic = false;
+  std::optional<std::string> itemClass;
+  std::optional<std::string> subject;
+  std::optional<oa::mailbox::Date> created;
+  // Extended properties asked for; a tag asked for but absent maps to Empty.
+  std::map<int32_t, oa::mailbox::Variant> props;
+};
+
+// Told when an item is deleted through the session, so that item collections stay in step.
+class DeletionListener {
+ public:
+  virtual ~DeletionListener() = default;
+  virtual void ItemDeleted(const std::string& ewsId) = 0;
+};
+
+class EwsStore;
+
+class Core : public std::enable_shared_from_this<Core> {
+ public:
+  Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName);
+
+  Client& client() { return *client_; }
+  const std::string& smtp() const { return smtp_; }
+  const std::string& displayName() const { return displayName_; }
+  NamedPropMap& named() { return named_; }
+
+  // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
+  bool Alive();
+  void End() { alive_ = false; }
+  bool ended() const { return !alive_; }
+
+  // Sends a request; the response or nullopt with the error raised.
+  std::unique_ptr<Request> NewRequest(const std::string& operation);
+  std::optional<Response> Send(const Request& request);
+  // Sends a request of one message and returns that message's node when it succeeded.
+  std::optional<Response> SendOne(const Request& request);
+
+  void AppendFolderId(pugi::xml_node parent, const FolderRef& ref);
+
+  // Entry-ID text <-> EWS ID through ConvertId, remembered both ways.
+  std::optional<std::string> HexFromEws(const std::string& ewsId, bool isPublic);
+  std::optional<std::string> EwsFromHex(const std::string& hex, bool isPublic);
+  // Many at once: one ConvertId for those not known yet; nullopt for those that failed.
+  std::vector<std::optional<std::string>> HexFromEws(const std::vector<std::string>& ewsIds,
+                                                     bool isPublic);
+
+  // GetFolder with the folder's name, parent, total count and the extended tags given.
+  std::optional<FolderData> GetFolder(const FolderRef& ref, const std::vector<int32_t>& tags = {});
+  // GetItem with class, subject, creation time and the extended tags given.
+  std::optional<ItemData> GetItem(const std::string& ewsId, bool isPublic,
+                                  const std::vector<int32_t>& tags = {});
+
+  // The shapes of folders and items this backend reads.
+  void AppendFolderShape(pugi::xml_node op, const char* shapeName,
+                         const std::vector<int32_t>& tags);
+  void AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags);
+  FolderData ReadFolder(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
+  ItemData ReadItem(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
+
+  std::shared_ptr<EwsStore> Store(bool isPublic);
+
+  void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
+  void ItemDeleted(const std::string& ewsId);
+
+ private:
+  std::unique_ptr<Client> client_;
+  std::string smtp_;
+  std::string displayName_;
+  bool alive_ = true;
+  NamedPropMap named_;
+  std::map<std::string, std::string> hexByEws_;
+  std::map<std::string, std::string> ewsByHex_;
+  std::shared_ptr<EwsStore> mailboxStore_;
+  std::shared_ptr<EwsStore> publicStore_;
+  std::vector<std::weak_ptr<DeletionListener>> listeners_;
+};
+
+// Upper case of an entry-ID text; nullopt when it is no hexadecimal text (MAPI_E_INVALID_ENTRYID
+// raised).
+std::optional<std::string> CheckedHex(const std::string& entryID);
+
+}  // namespace oa::ews

@@ -1,0 +1,88 @@
+// A folder's items: FindItem pages of IDs, the count from the folder's TotalCount, kept in step
+// with the deletions this session makes.
+#include "mailbox/const_mapi.h"
+#include "mailbox/ews/objects.h"
+#include "mailbox/mapi_error.h"
+
+namespace oa::ews {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+
+int32_t EwsItems::Count() {
+  if (!core_->Alive()) return 0;
+  if (total_) return *total_;
+  auto folder = core_->GetFolder(folder_);
+  if (!folder) return 0;
+  if (!folder->totalCount) {
+    Err().Raise(MAPI_E_CALL_FAILED, "The server did not give the folder's item count.");
+    return 0;
+  }
+  total_ = folder->totalCount;
+  return *total_;
+}
+
+bool EwsItems::LoadPage(int32_t offset) {
+  auto req = core_->NewRequest("FindItem");
+  req->op().append_attribute("Traversal") = "Shallow";
+  core_->AppendItemShape(req->op(), {});
+  auto view = req->op().append_child("m:IndexedPageItemView");
+  view.append_attribute("MaxEntriesReturned") = kPageSize;
+  view.append_attribute("Offset") = offset;
+  view.append_attribute("BasePoint") = "Beginning";
+  core_->AppendFolderId(req->op().append_child("m:ParentFolderIds"), folder_);
+  auto r = core_->SendOne(*req);
+  if (!r) return false;
+  auto root = Child(r->messages.front().node, "RootFolder");
+  page_.clear();
+  pageStart_ = offset;
+  for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
+    if (e.type() == pugi::node_element) page_.push_back(core_->ReadItem(e, folder_.isPublic, {}));
+  }
+  if (auto total = root.attribute("TotalItemsInView")) total_ = total.as_int();
+  pageValid_ = true;
+  return true;
+}
+
+std::shared_ptr<oa::mailbox::RDOMail> EwsItems::Item(int32_t index) {
+  if (!core_->Alive()) return nullptr;
+  auto inPage = [&] {
+    return pageValid_ && index - 1 >= pageStart_ &&
+           index - 1 < pageStart_ + static_cast<int32_t>(page_.size());
+  };
+  if (index >= 1 && !inPage() && !(total_ && index > *total_)) {
+    if (!LoadPage(index - 1)) return nullptr;
+  }
+  if (index < 1 || !inPage()) {
+    Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
+    return nullptr;
+  }
+  return std::make_shared<EwsMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)]);
+}
+
+std::shared_ptr<oa::mailbox::RDOMail> EwsItems::GetFirst() {
+  return Item(1);
+}
+
+std::shared_ptr<oa::mailbox::MAPITable> EwsItems::MAPITable() {
+  if (!core_->Alive()) return nullptr;
+  return std::make_shared<EwsTable>(core_, folder_);
+}
+
+void EwsItems::ItemDeleted(const std::string& ewsId) {
+  if (pageValid_) {
+    for (auto it = page_.begin(); it != page_.end(); ++it) {
+      if (it->id != ewsId) continue;
+      page_.erase(it);
+      if (total_ && *total_ > 0) --*total_;
+      return;
+    }
+    // Not among the items known: ours only if the page does not cover the whole folder.
+    if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
+  }
+  pageValid_ = false;
+  page_.clear();
+  total_.reset();
+}
+
+}  // namespace oa::ews

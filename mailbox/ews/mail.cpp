@@ -1,0 +1,142 @@
+// Messages: GetItem, UpdateItem (SetItemField, AlwaysOverwrite, SaveOnly), DeleteItem.
+#include <set>
+
+#include "mailbox/const_mapi.h"
+#include "mailbox/ews/objects.h"
+#include "mailbox/mapi_error.h"
+
+namespace oa::ews {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+
+bool EwsMail::LoadBasics() {
+  if (data_.itemClass && data_.subject && data_.created) return true;
+  auto fresh = core_->GetItem(data_.id, data_.isPublic);
+  if (!fresh) return false;
+  fresh->props.insert(data_.props.begin(), data_.props.end());
+  data_ = std::move(*fresh);
+  return true;
+}
+
+std::string EwsMail::EntryID() {
+  if (!core_->Alive()) return "";
+  return core_->HexFromEws(data_.id, data_.isPublic).value_or("");
+}
+
+int32_t EwsMail::GetIDsFromNames(const std::string& guid, const std::string& name) {
+  if (!core_->Alive()) return 0;
+  int32_t id = core_->named().IdFor(guid.empty() ? PS_PUBLIC_STRINGS : guid, name);
+  if (!id) {
+    Err().Raise(MAPI_E_INVALID_PARAMETER, "The property set or name is not valid.");
+    return 0;
+  }
+  return static_cast<int32_t>(static_cast<uint32_t>(id) << 16);
+}
+
+Variant EwsMail::Fields(int32_t propTag) {
+  if (!core_->Alive()) return {};
+  if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
+  switch (propTag) {
+    case PR_SUBJECT:
+      if (!LoadBasics()) return {};
+      return Variant::String(data_.subject.value_or(""));
+    case PR_MESSAGE_CLASS:
+      if (!LoadBasics()) return {};
+      return Variant::String(data_.itemClass.value_or(""));
+    case PR_CREATION_TIME:
+      return CreationTime();
+    default:
+      break;
+  }
+  if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
+  // One GetItem brings every string named property this session knows, so that reading the
+  // properties of a message one after the other costs one round trip.
+  std::vector<int32_t> tags{propTag};
+  for (int32_t t : core_->named().AllStringTags()) {
+    if (t != propTag && !data_.props.count(t)) tags.push_back(t);
+  }
+  auto fresh = core_->GetItem(data_.id, data_.isPublic, tags);
+  if (!fresh) return {};
+  for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
+  return data_.props[propTag];
+}
+
+bool EwsMail::SetFields(int32_t propTag, const Variant& value) {
+  if (!core_->Alive()) return false;
+  if (!ValueText(value, propTag)) {
+    Err().Raise(MAPI_E_INVALID_PARAMETER, "The value does not fit the property's type.");
+    return false;
+  }
+  pendingFields_[propTag] = value;
+  return true;
+}
+
+bool EwsMail::Save() {
+  if (!core_->Alive()) return false;
+  if (pendingFields_.empty()) return true;
+  auto req = core_->NewRequest("UpdateItem");
+  req->op().append_attribute("ConflictResolution") = "AlwaysOverwrite";
+  req->op().append_attribute("MessageDisposition") = "SaveOnly";
+  auto change = req->op().append_child("m:ItemChanges").append_child("t:ItemChange");
+  change.append_child("t:ItemId").append_attribute("Id") = data_.id.c_str();
+  auto updates = change.append_child("t:Updates");
+  for (const auto& [tag, value] : pendingFields_) {
+    auto set = updates.append_child("t:SetItemField");
+    if (!AppendPropertyPath(set, tag, core_->named())) {
+      Err().Raise(MAPI_E_INVALID_PARAMETER, "The property cannot be written.");
+      return false;
+    }
+    auto prop = set.append_child(data_.element.c_str()).append_child("t:ExtendedProperty");
+    AppendPropertyPath(prop, tag, core_->named());
+    AddText(prop, "t:Value", ValueText(value, tag).value_or(""));
+  }
+  auto r = core_->SendOne(*req);
+  if (!r) return false;
+  for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
+  pendingFields_.clear();
+  return true;
+}
+
+std::string EwsMail::MessageClass() {
+  if (!core_->Alive() || !LoadBasics()) return "";
+  return data_.itemClass.value_or("");
+}
+
+std::string EwsMail::Subject() {
+  if (!core_->Alive() || !LoadBasics()) return "";
+  return data_.subject.value_or("");
+}
+
+Variant EwsMail::CreationTime() {
+  if (!core_->Alive() || !LoadBasics()) return {};
+  if (!data_.created) {
+    Err().Raise(MAPI_E_NOT_FOUND, "The server did not give the message's creation time.");
+    return {};
+  }
+  return Variant::FromDate(*data_.created);
+}
+
+std::shared_ptr<oa::mailbox::RDOStore> EwsMail::Store() {
+  if (!core_->Alive()) return nullptr;
+  return core_->Store(data_.isPublic);
+}
+
+void EwsMail::Delete(int32_t flags) {
+  if (!core_->Alive()) return;
+  auto req = core_->NewRequest("DeleteItem");
+  const char* type = flags == dfHardDelete           ? "HardDelete"
+                     : flags == dfMoveToDeletedItems ? "MoveToDeletedItems"
+                                                     : "SoftDelete";
+  req->op().append_attribute("DeleteType") = type;
+  req->op().append_child("m:ItemIds").append_child("t:ItemId").append_attribute("Id") =
+      data_.id.c_str();
+  auto r = core_->Send(*req);
+  if (!r) return;
+  const ResponseMessage& m = r->messages.front();
+  // Gone either way: the collections that list it drop it.
+  if (m.ok() || m.code == "ErrorItemNotFound") core_->ItemDeleted(data_.id);
+  if (!m.ok()) RaiseMessage(m);
+}
+
+}  // namespace oa::ews

@@ -1,0 +1,208 @@
+// The object model over EWS. Each object keeps what the server last told it and asks again
+// only when it has to; every call checks first that the session is still logged on.
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mailbox/ews/core.h"
+#include "mailbox/rdo.h"
+
+namespace oa::ews {
+
+using oa::mailbox::Variant;
+using oa::mailbox::VariantArray;
+
+class EwsStore : public oa::mailbox::RDOStore {
+ public:
+  EwsStore(std::shared_ptr<Core> core, bool isPublic) : core_(std::move(core)), public_(isPublic) {}
+  std::string EntryID() override;
+  std::string Name() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> RootFolder() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> IPMRootFolder() override;
+  bool CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) override;
+
+  // The entry ID when the session learnt it by the way.
+  void Remember(const std::string& entryID) { entryID_ = entryID; }
+
+ private:
+  std::shared_ptr<Core> core_;
+  bool public_;
+  std::string entryID_;
+};
+
+class EwsStores : public oa::mailbox::RDOStores {
+ public:
+  explicit EwsStores(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+  std::shared_ptr<oa::mailbox::RDOStore> DefaultStore() override;
+  std::shared_ptr<oa::mailbox::RDOStore> FindExchangePublicFoldersStore() override;
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+class EwsFolder : public oa::mailbox::RDOFolder {
+ public:
+  EwsFolder(std::shared_ptr<Core> core, FolderData data)
+      : core_(std::move(core)), data_(std::move(data)) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string Name() override;
+  bool SetName(const std::string& name) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Parent() override;
+  std::shared_ptr<oa::mailbox::RDOStore> Store() override;
+  std::shared_ptr<oa::mailbox::RDOItems> Items() override;
+  std::shared_ptr<oa::mailbox::RDOFolders> Folders() override;
+  void Delete() override;
+
+  const FolderRef& ref() const { return data_.ref; }
+
+ private:
+  // Makes sure the folder's EWS ID, name and parent are known.
+  bool Load();
+
+  std::shared_ptr<Core> core_;
+  FolderData data_;
+  bool loaded_ = false;
+  std::optional<std::string> pendingName_;
+  std::map<int32_t, Variant> pendingFields_;
+};
+
+class EwsFolders : public oa::mailbox::RDOFolders {
+ public:
+  EwsFolders(std::shared_ptr<Core> core, FolderRef parent)
+      : core_(std::move(core)), parent_(std::move(parent)) {}
+  int32_t Count() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Item(int32_t index) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Item(const std::string& name) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Add(const std::string& name) override;
+
+ private:
+  // FindFolder below the parent, with a DisplayName restriction when name is given.
+  std::optional<std::vector<FolderData>> Find(const std::string* name);
+  bool LoadAll();
+
+  std::shared_ptr<Core> core_;
+  FolderRef parent_;
+  std::optional<std::vector<FolderData>> all_;
+};
+
+// Item IDs of a folder are read a page (100) at a time and kept, so that walking the items, or
+// deleting them one by one from the front, costs one FindItem per page.
+class EwsItems : public oa::mailbox::RDOItems,
+                 public DeletionListener,
+                 public std::enable_shared_from_this<EwsItems> {
+ public:
+  static constexpr int kPageSize = 100;
+  EwsItems(std::shared_ptr<Core> core, FolderRef folder)
+      : core_(std::move(core)), folder_(std::move(folder)) {}
+  int32_t Count() override;
+  std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
+  std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override;
+  std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
+  void ItemDeleted(const std::string& ewsId) override;
+
+ private:
+  bool LoadPage(int32_t offset);
+
+  std::shared_ptr<Core> core_;
+  FolderRef folder_;
+  std::optional<int32_t> total_;
+  // Items from position pageStart_ + 1 on, as the server listed them.
+  int32_t pageStart_ = 0;
+  std::deque<ItemData> page_;
+  bool pageValid_ = false;
+};
+
+class EwsMail : public oa::mailbox::RDOMail {
+ public:
+  EwsMail(std::shared_ptr<Core> core, ItemData data)
+      : core_(std::move(core)), data_(std::move(data)) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string MessageClass() override;
+  std::string Subject() override;
+  Variant CreationTime() override;
+  std::shared_ptr<oa::mailbox::RDOStore> Store() override;
+  void Delete(int32_t flags) override;
+
+ private:
+  bool LoadBasics();
+
+  std::shared_ptr<Core> core_;
+  ItemData data_;
+  std::map<int32_t, Variant> pendingFields_;
+  bool deleted_ = false;
+};
+
+// The folder's contents table as FindItem: columns as item properties, the restriction as a
+// FindItem restriction, rows read a page at a time.
+class EwsTable : public oa::mailbox::MAPITable, public std::enable_shared_from_this<EwsTable> {
+ public:
+  EwsTable(std::shared_ptr<Core> core, FolderRef folder)
+      : core_(std::move(core)), folder_(std::move(folder)) {}
+  bool SetColumns(const std::vector<int32_t>& propTags) override;
+  VariantArray GetRow() override;
+  std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override;
+
+  // Used by the filter.
+  struct Node {
+    int32_t kind = 0;
+    int32_t tag = 0;
+    int32_t fuzzy = 0;
+    Variant value;
+    std::vector<std::shared_ptr<Node>> members;
+  };
+  bool Find(const std::shared_ptr<Node>& restriction, bool next);
+  void ClearPosition();
+
+ private:
+  bool LoadPage(int32_t offset);
+
+  std::shared_ptr<Core> core_;
+  FolderRef folder_;
+  std::vector<int32_t> columns_;
+  std::shared_ptr<Node> restriction_;
+  std::vector<ItemData> rows_;
+  std::vector<std::optional<std::string>> rowEntryIDs_;
+  int32_t pageOffset_ = 0;
+  bool morePages_ = false;
+  int32_t position_ = -1;  // index into rows_
+};
+
+class EwsSession : public oa::mailbox::RDOSession {
+ public:
+  EwsSession() = default;
+  ~EwsSession() override;
+  void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  bool LoggedOn() override;
+  void Logoff() override;
+  std::shared_ptr<oa::mailbox::RDOStores> Stores() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> GetDefaultFolder(int32_t folderType) override;
+  std::shared_ptr<oa::mailbox::RDOMail> GetMessageFromID(const std::string& entryID,
+                                                         const std::string& storeID) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
+                                                          const std::string& storeID) override;
+
+  // Requests sent by this session so far, retries included (for measurements).
+  long RequestsSent() const;
+
+ private:
+  bool Ready();
+  // Whether a store ID names the public folders store (which needs its own ID conversion).
+  bool IsPublicStoreID(const std::string& storeID);
+
+  std::shared_ptr<Core> core_;
+  long earlierRequests_ = 0;
+};
+
+}  // namespace oa::ews

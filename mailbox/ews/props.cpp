@@ -1,0 +1,347 @@
+#include "mailbox/ews/props.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "mailbox/const_mapi.h"
+#include "mailbox/date.h"
+#include "mailbox/ews/soap.h"
+
+namespace oa::ews {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Variant;
+
+namespace {
+
+constexpr int32_t kFirstNamedId = 0x8000;
+const std::string kPublicStrings = "00020329-0000-0000-C000-000000000046";
+
+const char* EwsType(int32_t type) {
+  switch (type) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      return "String";
+    case PT_LONG:
+      return "Integer";
+    case PT_I2:
+      return "Short";
+    case PT_BOOLEAN:
+      return "Boolean";
+    case PT_SYSTIME:
+      return "SystemTime";
+    case PT_BINARY:
+      return "Binary";
+    default:
+      return nullptr;
+  }
+}
+
+std::optional<int32_t> TypeOf(const std::string& ewsType) {
+  if (ewsType == "String") return PT_STRING8;
+  if (ewsType == "Integer") return PT_LONG;
+  if (ewsType == "Short") return PT_I2;
+  if (ewsType == "Boolean") return PT_BOOLEAN;
+  if (ewsType == "SystemTime") return PT_SYSTIME;
+  if (ewsType == "Binary") return PT_BINARY;
+  return std::nullopt;
+}
+
+std::string Upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
+  return s;
+}
+
+}  // namespace
+
+std::string NormalizeGuid(const std::string& guid) {
+  std::string g = guid;
+  if (g.size() == 38 && g.front() == '{' && g.back() == '}') g = g.substr(1, 36);
+  if (g.size() != 36) return "";
+  for (size_t i = 0; i < g.size(); ++i) {
+    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? g[i] != '-' : !std::isxdigit(static_cast<unsigned char>(g[i]))) return "";
+  }
+  return Upper(g);
+}
+
+int32_t NamedPropMap::IdFor(const std::string& guid, const std::string& name) {
+  std::string g = NormalizeGuid(guid);
+  if (g.empty() || name.empty()) return 0;
+  auto key = std::make_pair(g, name);
+  if (auto it = byName_.find(key); it != byName_.end()) return it->second;
+  int32_t id = kFirstNamedId + static_cast<int32_t>(byId_.size());
+  if (id > 0xFFFE) return 0;
+  byName_[key] = id;
+  byId_[id] = NamedProp{g, name};
+  return id;
+}
+
+std::optional<NamedProp> NamedPropMap::Find(int32_t id) const {
+  auto it = byId_.find(id);
+  if (it == byId_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::vector<int32_t> NamedPropMap::AllStringTags() const {
+  std::vector<int32_t> tags;
+  for (const auto& [id, prop] : byId_)
+    tags.push_back(static_cast<int32_t>((id << 16) | PT_STRING8));
+  return tags;
+}
+
+bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& named) {
+  const uint32_t utag = static_cast<uint32_t>(tag);
+  const int32_t id = static_cast<int32_t>(utag >> 16);
+  const char* type = EwsType(static_cast<int32_t>(utag & 0xFFFF));
+  if (!type) return false;
+  if (id >= kFirstNamedId) {
+    auto prop = named.Find(id);
+    if (!prop) return false;
+    auto uri = parent.append_child("t:ExtendedFieldURI");
+    if (prop->guid == kPublicStrings) {
+      uri.append_attribute("DistinguishedPropertySetId") = "PublicStrings";
+    } else {
+      uri.append_attribute("PropertySetId") = prop->guid.c_str();
+    }
+    uri.append_attribute("PropertyName") = prop->name.c_str();
+    uri.append_attribute("PropertyType") = type;
+    return true;
+  }
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%04X", static_cast<unsigned>(id));
+  auto uri = parent.append_child("t:ExtendedFieldURI");
+  uri.append_attribute("PropertyTag") = hex;
+  uri.append_attribute("PropertyType") = type;
+  return true;
+}
+
+std::optional<int32_t> TagOfPath(pugi::xml_node uri, const NamedPropMap& named) {
+  auto type = TypeOf(Attr(uri, "PropertyType"));
+  if (!type) return std::nullopt;
+  std::string propTag = Attr(uri, "PropertyTag");
+  if (!propTag.empty()) {
+    try {
+      unsigned long id = std::stoul(propTag, nullptr, 0);
+      if (id > 0xFFFF) return std::nullopt;
+      return static_cast<int32_t>((id << 16) | static_cast<uint32_t>(*type));
+    } catch (...) {
+      return std::nullopt;
+    }
+  }
+  std::string name = Attr(uri, "PropertyName");
+  std::string set = Attr(uri, "DistinguishedPropertySetId");
+  // A server may echo the property set by its GUID instead of its distinguished name.
+  std::string guid =
+      set == "PublicStrings" ? kPublicStrings : NormalizeGuid(Attr(uri, "PropertySetId"));
+  if (name.empty() || guid.empty()) return std::nullopt;
+  // Only names this session has given an ID to can be answers to its requests.
+  for (int32_t t : named.AllStringTags()) {
+    auto prop = named.Find(static_cast<int32_t>(static_cast<uint32_t>(t) >> 16));
+    if (prop && prop->guid == guid && prop->name == name)
+      return static_cast<int32_t>((static_cast<uint32_t>(t) & 0xFFFF0000u) |
+                                  static_cast<uint32_t>(*type));
+  }
+  return std::nullopt;
+}
+
+std::map<int32_t, Variant> ReadExtendedProperties(pugi::xml_node element,
+                                                  const NamedPropMap& named) {
+  std::map<int32_t, Variant> out;
+  for (auto prop : Children(element, "ExtendedProperty")) {
+    auto tag = TagOfPath(Child(prop, "ExtendedFieldURI"), named);
+    if (!tag) continue;
+    out[*tag] = ValueFromText(ChildText(prop, "Value"), *tag);
+  }
+  return out;
+}
+
+std::optional<std::string> ValueText(const Variant& value, int32_t tag) {
+  using T = Variant::Type;
+  switch (static_cast<int32_t>(static_cast<uint32_t>(tag) & 0xFFFF)) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      if (value.type() == T::String) return value.AsString();
+      if (value.type() == T::Empty) return std::string();
+      return value.ToText();
+    case PT_LONG:
+    case PT_I2:
+      if (value.type() == T::Long) return std::to_string(value.AsLong());
+      if (value.type() == T::Integer) return std::to_string(value.AsInteger());
+      if (value.type() == T::Byte) return std::to_string(value.AsByte());
+      return std::nullopt;
+    case PT_BOOLEAN:
+      if (value.type() == T::Boolean) return std::string(value.AsBoolean() ? "true" : "false");
+      return std::nullopt;
+    case PT_SYSTIME:
+      if (value.type() == T::Date) return DateTimeText(value.AsDate());
+      return std::nullopt;
+    case PT_BINARY: {
+      if (value.type() != T::Array) return std::nullopt;
+      std::vector<uint8_t> bytes;
+      for (const Variant& b : value.AsArray()) {
+        if (b.type() != T::Byte) return std::nullopt;
+        bytes.push_back(b.AsByte());
+      }
+      return Base64Encode(bytes);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+Variant ValueFromText(const std::string& text, int32_t tag) {
+  switch (static_cast<int32_t>(static_cast<uint32_t>(tag) & 0xFFFF)) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      return Variant::String(text);
+    case PT_LONG:
+      try {
+        return Variant::Long(static_cast<int32_t>(std::stol(text)));
+      } catch (...) {
+        return {};
+      }
+    case PT_I2:
+      try {
+        return Variant::Integer(static_cast<int16_t>(std::stoi(text)));
+      } catch (...) {
+        return {};
+      }
+    case PT_BOOLEAN:
+      return Variant::Boolean(text == "true" || text == "1");
+    case PT_SYSTIME: {
+      auto d = ParseDateTime(text);
+      return d ? Variant::FromDate(*d) : Variant();
+    }
+    case PT_BINARY: {
+      auto bytes = Base64Decode(text);
+      return bytes ? Variant::Binary(*bytes) : Variant();
+    }
+    default:
+      return {};
+  }
+}
+
+namespace {
+constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+}
+
+std::string Base64Encode(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = static_cast<uint32_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) n |= bytes[i + 2];
+    out += kB64[(n >> 18) & 63];
+    out += kB64[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kB64[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kB64[n & 63] : '=';
+  }
+  return out;
+}
+
+std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text) {
+  std::vector<uint8_t> out;
+  uint32_t acc = 0;
+  int bits = 0;
+  bool padding = false;
+  for (char c : text) {
+    if (c == ' ' || c == '\n' || c == '\r' || c == '\t') continue;
+    if (c == '=') {
+      padding = true;
+      continue;
+    }
+    const char* p = std::strchr(kB64, c);
+    if (!p || !*p || padding) return std::nullopt;
+    acc = (acc << 6) | static_cast<uint32_t>(p - kB64);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string HexEncode(const std::vector<uint8_t>& bytes) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (uint8_t b : bytes) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::vector<uint8_t> out;
+  out.reserve(hex.size() / 2);
+  auto digit = [](char c) -> int {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out.push_back(static_cast<uint8_t>(hi * 16 + lo));
+  }
+  return out;
+}
+
+std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
+  int y, mo, d, h, mi;
+  double s;
+  int consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%lf%n", &y, &mo, &d, &h, &mi, &s, &consumed) <
+      6)
+    return std::nullopt;
+  std::string zone = text.substr(static_cast<size_t>(consumed));
+  int offsetMinutes = 0;
+  if (!zone.empty() && zone != "Z") {
+    int oh, om;
+    if (std::sscanf(zone.c_str() + 1, "%2d:%2d", &oh, &om) != 2 ||
+        (zone[0] != '+' && zone[0] != '-'))
+      return std::nullopt;
+    offsetMinutes = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
+  }
+  std::tm tm{};
+  tm.tm_year = y - 1900;
+  tm.tm_mon = mo - 1;
+  tm.tm_mday = d;
+  tm.tm_hour = h;
+  tm.tm_min = mi;
+  const int64_t whole = static_cast<int64_t>(s);
+  tm.tm_sec = static_cast<int>(whole);
+  int64_t millis = static_cast<int64_t>(timegm(&tm)) * 1000 +
+                   static_cast<int64_t>((s - static_cast<double>(whole)) * 1000.0 + 0.5) -
+                   static_cast<int64_t>(offsetMinutes) * 60000;
+  return oa::mailbox::DateFromUnixMillis(millis);
+}
+
+std::string DateTimeText(oa::mailbox::Date date) {
+  int64_t millis = oa::mailbox::UnixMillisFromDate(date);
+  int64_t secs = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
+  int ms = static_cast<int>(millis - secs * 1000);
+  std::time_t t = static_cast<std::time_t>(secs);
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  char buf[96];
+  if (ms) {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02dZ", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  }
+  return buf;
+}
+
+}  // namespace oa::ews

@@ -1,0 +1,63 @@
+// MAPI property tags as EWS property paths, and property values as EWS texts. Named properties
+// get their IDs here (EWS has none): the session hands out 0x8000 and up, per property set and
+// name, for the session's lifetime.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <pugixml.hpp>
+#include <string>
+#include <vector>
+
+#include "mailbox/variant.h"
+
+namespace oa::ews {
+
+struct NamedProp {
+  std::string guid;  // upper case, without braces
+  std::string name;
+};
+
+class NamedPropMap {
+ public:
+  // The ID for a set and name, given out now if need be; 0 for an empty name or a bad GUID.
+  int32_t IdFor(const std::string& guid, const std::string& name);
+  std::optional<NamedProp> Find(int32_t id) const;
+  // Every named property given out so far, as tags of type PT_STRING8.
+  std::vector<int32_t> AllStringTags() const;
+
+ private:
+  std::map<int32_t, NamedProp> byId_;
+  std::map<std::pair<std::string, std::string>, int32_t> byName_;
+};
+
+// "{00020329-...}" or "00020329-..." in any case -> "00020329-...", upper case; empty if bad.
+std::string NormalizeGuid(const std::string& guid);
+
+// Appends <t:ExtendedFieldURI .../> for a tag; false when the tag's type or name is unknown.
+bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& named);
+
+// The tag that a t:ExtendedFieldURI of a response names, or nullopt.
+std::optional<int32_t> TagOfPath(pugi::xml_node uri, const NamedPropMap& named);
+
+// Reads the t:ExtendedProperty children of an item or folder element.
+std::map<int32_t, oa::mailbox::Variant> ReadExtendedProperties(pugi::xml_node element,
+                                                               const NamedPropMap& named);
+
+// A value as the EWS text for its tag's type; nullopt when it does not fit the type.
+std::optional<std::string> ValueText(const oa::mailbox::Variant& value, int32_t tag);
+// An EWS text as the value for a tag's type.
+oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
+
+std::string Base64Encode(const std::vector<uint8_t>& bytes);
+std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text);
+// Upper-case hex digits <-> bytes; nullopt for odd length or another character.
+std::string HexEncode(const std::vector<uint8_t>& bytes);
+std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
+
+// xs:dateTime ("2026-03-01T09:00:00Z", fractions and offsets accepted) <-> Date.
+std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);
+std::string DateTimeText(oa::mailbox::Date date);
+
+}  // namespace oa::ews

@@ -1,0 +1,226 @@
+// The contents table and its filter: FindItem with the restriction, a page of rows at a time.
+#include "mailbox/const_mapi.h"
+#include "mailbox/ews/objects.h"
+#include "mailbox/mapi_error.h"
+
+namespace oa::ews {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+using Node = EwsTable::Node;
+
+namespace {
+
+constexpr int32_t kRowsPerPage = 100;
+
+class EwsRestriction : public oa::mailbox::RDORestriction {
+ public:
+  explicit EwsRestriction(std::shared_ptr<Node> node) : node_(std::move(node)) {}
+  int32_t Kind() override { return node_->kind; }
+  std::shared_ptr<RDORestriction> Add(int32_t kind) override {
+    if (node_->kind != RES_AND && node_->kind != RES_OR && node_->kind != RES_NOT) {
+      Err().Raise(MAPI_E_INVALID_PARAMETER, "Only AND, OR and NOT restrictions have members.");
+      return nullptr;
+    }
+    auto child = std::make_shared<Node>();
+    child->kind = kind;
+    node_->members.push_back(child);
+    return std::make_shared<EwsRestriction>(child);
+  }
+  void SetPropTag(int32_t tag) override { node_->tag = tag; }
+  void SetFuzzyLevel(int32_t level) override { node_->fuzzy = level; }
+  void SetProp(const Variant& value) override { node_->value = value; }
+
+ private:
+  std::shared_ptr<Node> node_;
+};
+
+class EwsFilter : public oa::mailbox::RDOTableFilter {
+ public:
+  explicit EwsFilter(std::shared_ptr<EwsTable> table) : table_(std::move(table)) {}
+  std::shared_ptr<oa::mailbox::RDORestriction> SetKind(int32_t kind) override {
+    root_ = std::make_shared<Node>();
+    root_->kind = kind;
+    return std::make_shared<EwsRestriction>(root_);
+  }
+  bool FindFirst(bool) override { return table_->Find(root_, false); }
+  bool FindNext(bool) override { return table_->Find(root_, true); }
+  void Reset() override {
+    root_.reset();
+    table_->ClearPosition();
+  }
+
+ private:
+  std::shared_ptr<EwsTable> table_;
+  std::shared_ptr<Node> root_;
+};
+
+void AppendFieldPath(pugi::xml_node parent, int32_t tag, NamedPropMap& named) {
+  if (tag == PR_SUBJECT) {
+    parent.append_child("t:FieldURI").append_attribute("FieldURI") = "item:Subject";
+  } else if (tag == PR_MESSAGE_CLASS) {
+    parent.append_child("t:FieldURI").append_attribute("FieldURI") = "item:ItemClass";
+  } else {
+    AppendPropertyPath(parent, tag, named);
+  }
+}
+
+const char* Comparison(int32_t fuzzy) {
+  const bool ignoreCase = fuzzy & FL_IGNORECASE;
+  const bool nonSpace = fuzzy & FL_IGNORENONSPACE;
+  if (fuzzy & FL_LOOSE) return "Loose";
+  if (ignoreCase && nonSpace) return "IgnoreCaseAndNonSpacingCharacters";
+  if (ignoreCase) return "IgnoreCase";
+  if (nonSpace) return "IgnoreNonSpacingCharacters";
+  return "Exact";
+}
+
+const char* Mode(int32_t fuzzy) {
+  switch (fuzzy & 0xFFFF) {
+    case FL_SUBSTRING:
+      return "Substring";
+    case FL_PREFIX:
+      return "Prefixed";
+    default:
+      return "FullString";
+  }
+}
+
+bool AppendRestriction(pugi::xml_node parent, const Node& node, NamedPropMap& named) {
+  switch (node.kind) {
+    case RES_AND:
+    case RES_OR:
+    case RES_NOT: {
+      if (node.members.empty() || (node.kind == RES_NOT && node.members.size() != 1)) break;
+      auto group = parent.append_child(node.kind == RES_AND  ? "t:And"
+                                       : node.kind == RES_OR ? "t:Or"
+                                                             : "t:Not");
+      for (const auto& m : node.members) {
+        if (!AppendRestriction(group, *m, named)) return false;
+      }
+      return true;
+    }
+    case RES_CONTENT: {
+      auto text = ValueText(node.value, node.tag);
+      if (!text) break;
+      auto contains = parent.append_child("t:Contains");
+      contains.append_attribute("ContainmentMode") = Mode(node.fuzzy);
+      contains.append_attribute("ContainmentComparison") = Comparison(node.fuzzy);
+      AppendFieldPath(contains, node.tag, named);
+      contains.append_child("t:Constant").append_attribute("Value") = text->c_str();
+      return true;
+    }
+    default:
+      break;
+  }
+  Err().Raise(MAPI_E_NO_SUPPORT, "The restriction cannot be sent to the server.");
+  return false;
+}
+
+bool IsEntryIdColumn(int32_t tag) {
+  return tag == PR_LONGTERM_ENTRYID_FROM_TABLE || tag == PR_ENTRYID;
+}
+
+}  // namespace
+
+bool EwsTable::SetColumns(const std::vector<int32_t>& propTags) {
+  if (!core_->Alive()) return false;
+  columns_ = propTags;
+  return true;
+}
+
+std::shared_ptr<oa::mailbox::RDOTableFilter> EwsTable::Filter() {
+  if (!core_->Alive()) return nullptr;
+  return std::make_shared<EwsFilter>(shared_from_this());
+}
+
+void EwsTable::ClearPosition() {
+  rows_.clear();
+  rowEntryIDs_.clear();
+  position_ = -1;
+  morePages_ = false;
+}
+
+bool EwsTable::LoadPage(int32_t offset) {
+  std::vector<int32_t> extra;
+  for (int32_t tag : columns_) {
+    if (tag != PR_SUBJECT && tag != PR_MESSAGE_CLASS && tag != PR_CREATION_TIME &&
+        !IsEntryIdColumn(tag))
+      extra.push_back(tag);
+  }
+  auto req = core_->NewRequest("FindItem");
+  req->op().append_attribute("Traversal") = "Shallow";
+  core_->AppendItemShape(req->op(), extra);
+  auto view = req->op().append_child("m:IndexedPageItemView");
+  view.append_attribute("MaxEntriesReturned") = kRowsPerPage;
+  view.append_attribute("Offset") = offset;
+  view.append_attribute("BasePoint") = "Beginning";
+  if (restriction_ &&
+      !AppendRestriction(req->op().append_child("m:Restriction"), *restriction_, core_->named()))
+    return false;
+  core_->AppendFolderId(req->op().append_child("m:ParentFolderIds"), folder_);
+  auto r = core_->SendOne(*req);
+  if (!r) return false;
+  auto root = Child(r->messages.front().node, "RootFolder");
+  rows_.clear();
+  rowEntryIDs_.clear();
+  for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
+    if (e.type() == pugi::node_element)
+      rows_.push_back(core_->ReadItem(e, folder_.isPublic, extra));
+  }
+  pageOffset_ = offset;
+  morePages_ = Attr(root, "IncludesLastItemInRange") == "false" && !rows_.empty();
+  return true;
+}
+
+bool EwsTable::Find(const std::shared_ptr<Node>& restriction, bool next) {
+  if (!core_->Alive()) return false;
+  if (!next || position_ < 0) {
+    restriction_ = restriction;
+    ClearPosition();
+    if (!LoadPage(0)) return false;
+    position_ = 0;
+    return !rows_.empty();
+  }
+  ++position_;
+  if (position_ < static_cast<int32_t>(rows_.size())) return true;
+  if (!morePages_) {
+    position_ = static_cast<int32_t>(rows_.size());
+    return false;
+  }
+  if (!LoadPage(pageOffset_ + static_cast<int32_t>(rows_.size()))) return false;
+  position_ = 0;
+  return !rows_.empty();
+}
+
+VariantArray EwsTable::GetRow() {
+  if (!core_->Alive()) return {};
+  if (position_ < 0 || position_ >= static_cast<int32_t>(rows_.size())) return {};
+  const ItemData& row = rows_[static_cast<size_t>(position_)];
+  VariantArray values;
+  for (int32_t tag : columns_) {
+    if (IsEntryIdColumn(tag)) {
+      // The page's entry IDs in one ConvertId, when the first of them is asked for.
+      if (rowEntryIDs_.empty()) {
+        std::vector<std::string> ids;
+        for (const auto& r : rows_) ids.push_back(r.id);
+        rowEntryIDs_ = core_->HexFromEws(ids, folder_.isPublic);
+      }
+      const auto& hex = rowEntryIDs_[static_cast<size_t>(position_)];
+      auto bytes = hex ? HexDecode(*hex) : std::nullopt;
+      values.push_back(bytes ? Variant::Binary(*bytes) : Variant());
+    } else if (tag == PR_SUBJECT) {
+      values.push_back(row.subject ? Variant::String(*row.subject) : Variant());
+    } else if (tag == PR_MESSAGE_CLASS) {
+      values.push_back(row.itemClass ? Variant::String(*row.itemClass) : Variant());
+    } else if (tag == PR_CREATION_TIME) {
+      values.push_back(row.created ? Variant::FromDate(*row.created) : Variant());
+    } else {
+      auto it = row.props.find(tag);
+      values.push_back(it == row.props.end() ? Variant() : it->second);
+    }
+  }
+  return values;
+}
+
+}  // namespace oa::ews

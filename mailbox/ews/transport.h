@@ -1,0 +1,62 @@
+// HTTPS POSTs to one EWS service URL over one libcurl handle, so that the connection (and the
+// authentication on it) is kept alive for the whole session.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oa::ews {
+
+struct TransportOptions {
+  std::string url;
+  // Extra header lines ("X-AnchorMailbox: ..."), sent with every request.
+  std::vector<std::string> headers;
+  long connectTimeoutMs = 30000;
+  long timeoutMs = 120000;
+};
+
+struct HttpResult {
+  CURLcode curl = CURLE_OK;
+  std::string curlError;  // libcurl's text for curl != CURLE_OK
+  long status = 0;
+  std::string body;
+  std::string retryAfter;  // the Retry-After header, if any
+};
+
+class Transport {
+ public:
+  // Credentials: OA_EWS_USER / OA_EWS_PASSWORD when set, else ~/.netrc; Negotiate is tried
+  // first. CA file: OA_EWS_CAFILE when set, else the system store.
+  explicit Transport(TransportOptions options);
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  HttpResult Post(const std::string& body);
+  // Replaces the extra header lines for the requests that follow.
+  void SetHeaders(const std::vector<std::string>& headers);
+  // Connections opened so far (1 while the first one is kept alive).
+  long connectsMade() const { return connects_; }
+
+ private:
+  HttpResult PerformOnce(const std::string& body);
+
+  struct CurlDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  };
+  struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+  };
+  TransportOptions options_;
+  std::unique_ptr<CURL, CurlDeleter> curl_;
+  std::unique_ptr<curl_slist, SlistDeleter> headers_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+  long connects_ = 0;
+  bool haveUser_ = false;
+  bool authSettled_ = false;
+};
+
+}  // namespace oa::ews
