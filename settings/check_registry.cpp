@@ -1,10 +1,58 @@
 #include "settings/check_registry.h"
 
+#ifndef _WIN32
+#include "settings/registry_files.h"
+#endif
+
 namespace oa::settings {
 
-// Placeholder until the registry layer lands.
-int CheckRegistry(std::ostream&) {
+#ifdef _WIN32
+
+int CheckRegistry(std::ostream& out) {
+  out << "The settings are read from the Windows registry; there are no files to check.\n";
   return 0;
 }
+
+#else
+
+namespace {
+
+// Prints one file's findings; false when something in it could not be read.
+bool CheckFile(std::ostream& out, const char* title, regfile::Hive hive) {
+  const HiveFile file = LoadHiveFile(hive);
+  out << title << " registry file " << file.path << ": ";
+  switch (file.status) {
+    case FileStatus::Missing:
+      out << "missing (no settings)\n";
+      return true;
+    case FileStatus::Unreadable:
+      out << "found but cannot be read (no settings)\n";
+      return false;
+    case FileStatus::Read:
+      break;
+  }
+  const regfile::ReadResult& r = file.result;
+  if (!r.registryFile) {
+    out << "found, " << regfile::EncodingName(r.encoding)
+        << ", not a registry export file: the first line is neither \"Windows Registry Editor "
+           "Version 5.00\" nor \"REGEDIT4\" (no settings)\n";
+    return false;
+  }
+  out << "found, " << regfile::EncodingName(r.encoding) << ", " << r.header << ", " << r.keyLines
+      << " key lines, " << r.valueLines << " value lines read\n";
+  for (const regfile::SkippedLine& s : r.skipped)
+    out << "  line " << s.line << " skipped: " << s.reason << "\n";
+  return r.skipped.empty();
+}
+
+}  // namespace
+
+int CheckRegistry(std::ostream& out) {
+  const bool user = CheckFile(out, "User (HKEY_CURRENT_USER)", regfile::Hive::CurrentUser);
+  const bool machine = CheckFile(out, "Machine (HKEY_LOCAL_MACHINE)", regfile::Hive::LocalMachine);
+  return user && machine ? 0 : 1;
+}
+
+#endif
 
 }  // namespace oa::settings

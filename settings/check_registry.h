@@ -7,7 +7,7 @@
 namespace oa::settings {
 
 // Prints each registry source read and each skipped line with its number and reason. Returns
-// the process exit status.
+// the process exit status: 0 when everything found could be read, 1 otherwise.
 int CheckRegistry(std::ostream& out);
 
 }  // namespace oa::settings

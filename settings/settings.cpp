@@ -1,13 +1,34 @@
 #include "settings/settings.h"
 
+#include "settings/basRegistry.h"
+
 namespace oa::settings {
 
-// Placeholders until the registry layer lands.
-mailbox::Variant GetAdminSetting(const std::string&, const mailbox::Variant& def) {
-  return def;
+namespace {
+
+// An empty variant counts as the empty text; a number never does.
+bool IsEmptyText(const mailbox::Variant& v) {
+  return v.IsEmpty() || (v.type() == mailbox::Variant::Type::String && v.AsString().empty());
 }
-mailbox::Variant GetAgentSetting(const std::string&, const mailbox::Variant& def) {
-  return def;
+
+mailbox::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::string& valueName,
+                             const mailbox::Variant& def) {
+  try {
+    mailbox::Variant value = GetRegValue(root, keyPath, valueName);
+    return IsEmptyText(value) ? def : value;
+  } catch (...) {
+    return def;
+  }
+}
+
+}  // namespace
+
+mailbox::Variant GetAdminSetting(const std::string& valueName, const mailbox::Variant& def) {
+  return ReadSetting(kHKeyCurrentUser, "Software\\ondavel\\Tessel Admin\\Settings", valueName, def);
+}
+
+mailbox::Variant GetAgentSetting(const std::string& valueName, const mailbox::Variant& def) {
+  return ReadSetting(kHKeyLocalMachine, "Software\\ondavel\\ondavelAgent", valueName, def);
 }
 
 }  // namespace oa::settings

@@ -1,0 +1,28 @@
+// Where the registry export files live on systems without a registry, and reading one.
+// HKEY_CURRENT_USER: $OA_REGISTRY_USER, else $XDG_CONFIG_HOME/ondavel/registry.reg (default
+// ~/.config/ondavel/registry.reg). HKEY_LOCAL_MACHINE: $OA_REGISTRY_MACHINE, else
+// /etc/ondavel/registry.reg.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "settings/reg_file.h"
+
+namespace oa::settings {
+
+enum class FileStatus { Read, Missing, Unreadable };
+
+struct HiveFile {
+  std::string path;
+  FileStatus status = FileStatus::Missing;
+  regfile::ReadResult result;
+  std::shared_ptr<regfile::Key> root;  // an empty hive when the file gave nothing
+};
+
+std::string RegistryFilePath(regfile::Hive hive);
+
+// Reads the hive's file as it is now; a missing or unreadable file is an empty hive.
+HiveFile LoadHiveFile(regfile::Hive hive);
+
+}  // namespace oa::settings
