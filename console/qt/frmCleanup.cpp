@@ -33,7 +33,6 @@ frmCleanup::frmCleanup(ActivityLog log, QWidget* parent)
     : QWidget(parent), form_(std::make_unique<Form>(*this, std::move(log))), twips_(StartLayout()) {
   setWindowTitle(FromStd(kCaption));
   setWindowIcon(QIcon(QStringLiteral(":/oa/frmCleanup.png")));
-  showMessageBox = [this](const std::string& text) { ShowCriticalBox(text); };
   CreateControls();
   resize(ToPixelsX(kStartClientWidth), ToPixelsY(kStartClientHeight));
 }
@@ -241,7 +240,11 @@ void frmCleanup::DoEvents() {
 void frmCleanup::MsgBox(const std::string& text) {
   // Once the window has been unloaded a run that is still unwinding shows nothing more.
   if (closed_ || form_->Unloaded()) return;
-  if (showMessageBox) showMessageBox(text);
+  if (showMessageBox) {
+    showMessageBox(text);
+  } else {
+    ShowCriticalBox(text);
+  }
 }
 
 void frmCleanup::ShowCriticalBox(const std::string& text) {

@@ -36,7 +36,7 @@ class frmCleanup : public QWidget, public Console {
   // The results box text as the core wrote it: every line ended by CR LF.
   std::string ResultsText() const;
 
-  // Shows a message box; replaceable so that tests need not answer a modal box.
+  // When set, shows message boxes instead of the modal box, so that tests need not answer one.
   std::function<void(const std::string&)> showMessageBox;
 
   // Console
