@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFont>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,6 +34,13 @@ frmCleanup::frmCleanup(ActivityLog log, QWidget* parent)
     : QWidget(parent), form_(std::make_unique<Form>(*this, std::move(log))), twips_(StartLayout()) {
   setWindowTitle(FromStd(kCaption));
   setWindowIcon(QIcon(QStringLiteral(":/oa/frmCleanup.png")));
+  // The grid was drawn for a small dialog face of Arial's widths; the desktop's usual
+  // face and size would cut the captions off. Without any of these faces the default stays.
+  QFont dialogFont = font();
+  dialogFont.setFamilies({QStringLiteral("Liberation Sans"), QStringLiteral("Arimo"),
+                          QStringLiteral("Arial"), dialogFont.family()});
+  dialogFont.setPointSizeF(7.5);
+  setFont(dialogFont);
   CreateControls();
   resize(ToPixelsX(kStartClientWidth), ToPixelsY(kStartClientHeight));
 }
