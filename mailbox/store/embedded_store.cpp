@@ -1,8 +1,16 @@
 #include "mailbox/store/embedded_store.h"
 
+#include "mailbox/session_registry.h"
+#include "mailbox/store/objects.h"
+
 namespace oa::store {
 
-// Placeholder until the embedded store lands.
-void RegisterEmbeddedSessionClass() {}
+std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession() {
+  return std::make_shared<EmbeddedSession>();
+}
+
+void RegisterEmbeddedSessionClass() {
+  mailbox::RegisterSessionClass(mailbox::kSessionProgID, [] { return NewEmbeddedSession(); });
+}
 
 }  // namespace oa::store

@@ -1,0 +1,347 @@
+// Folders and folder collections.
+#include "mailbox/const_mapi.h"
+#include "mailbox/store/objects.h"
+#include "mailbox/store/schema.h"
+#include "mailbox/store/text_fold.h"
+
+namespace oa::store {
+
+using namespace mailbox::ConstMAPI;
+namespace mb = oa::mailbox;
+
+namespace {
+
+constexpr int32_t kDisplayNameId = 0x3001;
+constexpr int32_t kEntryIdId = 0x0FFF;
+constexpr int32_t kContentCountId = 0x3602;
+
+bool IsString(int32_t tag) {
+  return PropType(tag) == PT_STRING8 || PropType(tag) == PT_UNICODE;
+}
+
+void CheckName(const std::string& name) {
+  if (name.empty()) Fail(MAPI_E_INVALID_PARAMETER, "A folder name must not be empty");
+}
+
+void DeleteFolderTree(Db& db, int64_t folderId) {
+  std::vector<int64_t> ids;
+  {
+    CachedStmt s = db.Cached(
+        "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
+        "SELECT f.id FROM folders f JOIN sub ON f.parent_id = sub.id) SELECT id FROM sub");
+    s->Bind(1, folderId);
+    while (s->Step()) ids.push_back(s->Int(0));
+  }
+  for (int64_t id : ids) {
+    db.Cached(
+          "DELETE FROM props WHERE kind = 3 AND owner IN "
+          "(SELECT id FROM messages WHERE folder_id = ?1)")
+        ->Bind(1, id)
+        .Run();
+    db.Cached("DELETE FROM messages WHERE folder_id = ?1")->Bind(1, id).Run();
+    db.Cached("DELETE FROM props WHERE kind = 2 AND owner = ?1")->Bind(1, id).Run();
+    db.Cached("DELETE FROM folders WHERE id = ?1")->Bind(1, id).Run();
+  }
+}
+
+}  // namespace
+
+int64_t RequireFolder(Db& db, int64_t folderId) {
+  CachedStmt s = db.Cached("SELECT store_id FROM folders WHERE id = ?1");
+  s->Bind(1, folderId);
+  if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
+  return s->Int(0);
+}
+
+Variant ReadFolderProp(Connection& conn, int64_t folderId, int64_t storeRow, int32_t tag) {
+  Db& db = conn.db();
+  if (PropId(tag) == kEntryIdId && PropType(tag) == PT_BINARY) {
+    RequireFolder(db, folderId);
+    return Variant::Binary(*ParseHex(ObjectEntryId(conn, storeRow, ObjectKind::Folder, folderId)));
+  }
+  if (PropId(tag) == kDisplayNameId || PropId(tag) == kContentCountId) {
+    CachedStmt s = db.Cached("SELECT name, item_count FROM folders WHERE id = ?1");
+    s->Bind(1, folderId);
+    if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
+    if (PropId(tag) == kDisplayNameId && IsString(tag)) return Variant::String(s->Text(0));
+    if (PropId(tag) == kContentCountId && PropType(tag) == PT_LONG) {
+      return Variant::Long(static_cast<int32_t>(s->Int(1)));
+    }
+    return Variant();
+  }
+  RequireFolder(db, folderId);
+  const auto v = ReadStoredProp(db, kPropsOfFolder, folderId, tag);
+  return v ? FromSql(tag, *v) : Variant();
+}
+
+// --- folder ---
+
+std::string EmbeddedFolder::EntryID() {
+  return Guarded<std::string>(
+      "", [&] { return ObjectEntryId(*conn_, storeRow_, ObjectKind::Folder, id_); });
+}
+
+int32_t EmbeddedFolder::GetIDsFromNames(const std::string& guid, const std::string& name) {
+  return Guarded(0, [&] {
+    RequireFolder(conn_->db(), id_);
+    return GetIDsFromNamesOf(*conn_, storeRow_, "Folder.GetIDsFromNames", Target(), guid, name);
+  });
+}
+
+Variant EmbeddedFolder::Fields(int32_t propTag) {
+  return Guarded(Variant(), [&] {
+    if (PropId(propTag) == kDisplayNameId && IsString(propTag) && pendingName_) {
+      conn_->db();
+      return Variant::String(*pendingName_);
+    }
+    if (const SqlValue* p = FindPending(pending_, propTag)) {
+      conn_->db();
+      return FromSql(propTag, *p);
+    }
+    return ReadFolderProp(*conn_, id_, storeRow_, propTag);
+  });
+}
+
+bool EmbeddedFolder::SetFields(int32_t propTag, const Variant& value) {
+  return Guarded(false, [&] {
+    if (PropId(propTag) == kDisplayNameId && IsString(propTag) &&
+        value.type() == Variant::Type::String) {
+      if (!SetName(value.AsString())) Fail(mb::Err().Number(), mb::Err().Description());
+      return true;
+    }
+    Db& db = conn_->db();
+    RequireFolder(db, id_);
+    const FaultOutcome f = conn_->Check("Folder.Fields", {Target()});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return true;
+    if (PropId(propTag) == kEntryIdId || PropId(propTag) == kContentCountId) {
+      Fail(MAPI_E_NO_ACCESS, "The property " + mb::HexErrorNumber(propTag) + " is read-only");
+    }
+    const auto v = ToSql(propTag, value);
+    if (PropId(propTag) == 0 || !v) {
+      Fail(MAPI_E_INVALID_PARAMETER,
+           "The value does not fit the property " + mb::HexErrorNumber(propTag));
+    }
+    pending_[propTag] = *v;
+    f.ThrowIfApplied();
+    return true;
+  });
+}
+
+bool EmbeddedFolder::Save() {
+  return Guarded(false, [&] {
+    Db& db = conn_->db();
+    Txn txn(db);
+    RequireFolder(db, id_);
+    const FaultOutcome f = conn_->Check("Folder.Save", {Target()});
+    if (f.Blocks() || f.Silent()) {
+      txn.Commit();
+      f.ThrowIfBlocks();
+      return true;
+    }
+    if (pendingName_) {
+      CachedStmt s = db.Cached(
+          "SELECT p.name FROM folders c JOIN folders p ON p.id = c.parent_id WHERE c.id = ?1 AND "
+          "EXISTS (SELECT 1 FROM folders o WHERE o.parent_id = c.parent_id AND "
+          "o.name_fold = ?2 AND o.id <> c.id)");
+      s->Bind(1, id_).Bind(2, FoldCase(*pendingName_));
+      if (s->Step()) {
+        Fail(MAPI_E_COLLISION,
+             "A folder named " + *pendingName_ + " already exists in " + s->Text(0));
+      }
+      db.Cached("UPDATE folders SET name = ?2, name_fold = ?3 WHERE id = ?1")
+          ->Bind(1, id_)
+          .Bind(2, *pendingName_)
+          .Bind(3, FoldCase(*pendingName_))
+          .Run();
+    }
+    WriteStoredProps(db, kPropsOfFolder, id_, pending_);
+    txn.Commit();
+    pendingName_.reset();
+    pending_.clear();
+    f.ThrowIfApplied();
+    return true;
+  });
+}
+
+std::string EmbeddedFolder::Name() {
+  return Guarded<std::string>("", [&] {
+    CachedStmt s = conn_->db().Cached("SELECT name FROM folders WHERE id = ?1");
+    s->Bind(1, id_);
+    if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
+    return s->Text(0);
+  });
+}
+
+bool EmbeddedFolder::SetName(const std::string& name) {
+  return Guarded(false, [&] {
+    RequireFolder(conn_->db(), id_);
+    const FaultOutcome f = conn_->Check("Folder.Name", {Target()});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return true;
+    CheckName(name);
+    pendingName_ = name;
+    f.ThrowIfApplied();
+    return true;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedFolder::Parent() {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    CachedStmt s = conn_->db().Cached("SELECT parent_id FROM folders WHERE id = ?1");
+    s->Bind(1, id_);
+    if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
+    const std::optional<int64_t> parent = s->OptInt(0);
+    s->Reset();
+    const FaultOutcome f = conn_->Check("Folder.Parent", {Target()});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    if (!parent) Fail(MAPI_E_NOT_FOUND, "The root folder has no parent");
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, *parent, storeRow_);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+std::shared_ptr<mb::RDOStore> EmbeddedFolder::Store() {
+  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
+    conn_->db();
+    return std::make_shared<EmbeddedStore>(conn_, storeRow_);
+  });
+}
+
+std::shared_ptr<mb::RDOItems> EmbeddedFolder::Items() {
+  return Guarded<std::shared_ptr<mb::RDOItems>>(nullptr, [&]() -> std::shared_ptr<mb::RDOItems> {
+    RequireFolder(conn_->db(), id_);
+    const FaultOutcome f = conn_->Check("Folder.Items", {Target()});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    auto items = std::make_shared<EmbeddedItems>(conn_, id_, storeRow_);
+    f.ThrowIfApplied();
+    return items;
+  });
+}
+
+std::shared_ptr<mb::RDOFolders> EmbeddedFolder::Folders() {
+  return Guarded<std::shared_ptr<mb::RDOFolders>>(
+      nullptr, [&]() -> std::shared_ptr<mb::RDOFolders> {
+        RequireFolder(conn_->db(), id_);
+        const FaultOutcome f = conn_->Check("Folder.Folders", {Target()});
+        f.ThrowIfBlocks();
+        if (f.Silent()) return nullptr;
+        auto folders = std::make_shared<EmbeddedFolders>(conn_, id_, storeRow_);
+        f.ThrowIfApplied();
+        return folders;
+      });
+}
+
+void EmbeddedFolder::Delete() {
+  GuardedVoid([&] {
+    Db& db = conn_->db();
+    Txn txn(db);
+    RequireFolder(db, id_);
+    const FaultOutcome f = conn_->Check("Folder.Delete", {Target()});
+    if (f.Blocks() || f.Silent()) {
+      txn.Commit();
+      f.ThrowIfBlocks();
+      return;
+    }
+    const StoreInfo* st = conn_->StoreByRow(storeRow_);
+    if (st && (st->rootId == id_ || st->specialId == id_)) {
+      Fail(MAPI_E_NO_ACCESS, "The folder " + st->displayName + " cannot be deleted");
+    }
+    DeleteFolderTree(db, id_);
+    txn.Commit();
+    f.ThrowIfApplied();
+  });
+}
+
+// --- folder collection ---
+
+int32_t EmbeddedFolders::Count() {
+  return Guarded(0, [&] {
+    Db& db = conn_->db();
+    RequireFolder(db, parentId_);
+    const FaultOutcome f = conn_->Check("Folders.Count", {{ObjectKind::Folder, parentId_}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return 0;
+    CachedStmt s = db.Cached("SELECT count(*) FROM folders WHERE parent_id = ?1");
+    s->Bind(1, parentId_);
+    s->Step();
+    const auto n = static_cast<int32_t>(s->Int(0));
+    f.ThrowIfApplied();
+    return n;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(int32_t index) {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    Db& db = conn_->db();
+    RequireFolder(db, parentId_);
+    const FaultOutcome f = conn_->Check("Folders.Item", {{ObjectKind::Folder, parentId_}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    CachedStmt s =
+        db.Cached("SELECT id FROM folders WHERE parent_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+    s->Bind(1, parentId_).Bind(2, int64_t{index} - 1);
+    if (index < 1 || !s->Step()) {
+      Fail(MAPI_E_NOT_FOUND, "There is no subfolder " + std::to_string(index));
+    }
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(const std::string& name) {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    Db& db = conn_->db();
+    RequireFolder(db, parentId_);
+    const FaultOutcome f = conn_->Check("Folders.Item", {{ObjectKind::Folder, parentId_}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    CachedStmt s = db.Cached("SELECT id FROM folders WHERE parent_id = ?1 AND name_fold = ?2");
+    s->Bind(1, parentId_).Bind(2, FoldCase(name));
+    // A name that no child has is an empty answer, not a failure.
+    if (!s->Step()) return nullptr;
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    Db& db = conn_->db();
+    Txn txn(db);
+    RequireFolder(db, parentId_);
+    const FaultOutcome f = conn_->Check("Folders.Add", {{ObjectKind::Folder, parentId_}});
+    if (f.Blocks() || f.Silent()) {
+      txn.Commit();
+      f.ThrowIfBlocks();
+      return nullptr;
+    }
+    CheckName(name);
+    {
+      CachedStmt s = db.Cached(
+          "SELECT p.name FROM folders p WHERE p.id = ?1 AND EXISTS "
+          "(SELECT 1 FROM folders c WHERE c.parent_id = p.id AND c.name_fold = ?2)");
+      s->Bind(1, parentId_).Bind(2, FoldCase(name));
+      if (s->Step()) {
+        Fail(MAPI_E_COLLISION, "A folder named " + name + " already exists in " + s->Text(0));
+      }
+    }
+    db.Cached("INSERT INTO folders(store_id, parent_id, name, name_fold) VALUES (?1, ?2, ?3, ?4)")
+        ->Bind(1, storeRow_)
+        .Bind(2, parentId_)
+        .Bind(3, name)
+        .Bind(4, FoldCase(name))
+        .Run();
+    const int64_t id = db.LastInsertRowid();
+    txn.Commit();
+    f.ThrowIfApplied();
+    return std::make_shared<EmbeddedFolder>(conn_, id, storeRow_);
+  });
+}
+
+}  // namespace oa::store

@@ -1,0 +1,167 @@
+// The object model on a store file. Objects are handles (connection, row id); every call reads
+// or writes the file, so two processes see each other's changes.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mailbox/rdo.h"
+#include "mailbox/store/connection.h"
+#include "mailbox/store/values.h"
+
+namespace oa::store {
+
+using mailbox::Variant;
+using mailbox::VariantArray;
+
+class EmbeddedStore : public mailbox::RDOStore {
+ public:
+  EmbeddedStore(ConnPtr conn, int64_t row) : conn_(std::move(conn)), row_(row) {}
+  std::string EntryID() override;
+  std::string Name() override;
+  std::shared_ptr<mailbox::RDOFolder> RootFolder() override;
+  std::shared_ptr<mailbox::RDOFolder> IPMRootFolder() override;
+  bool CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) override;
+
+ private:
+  const StoreInfo& Info();
+  ConnPtr conn_;
+  int64_t row_;
+};
+
+class EmbeddedStores : public mailbox::RDOStores {
+ public:
+  explicit EmbeddedStores(ConnPtr conn) : conn_(std::move(conn)) {}
+  std::shared_ptr<mailbox::RDOStore> DefaultStore() override;
+  std::shared_ptr<mailbox::RDOStore> FindExchangePublicFoldersStore() override;
+
+ private:
+  ConnPtr conn_;
+};
+
+// Pending property changes of a folder or message, written by Save().
+using PendingProps = std::map<int32_t, SqlValue>;
+
+class EmbeddedFolder : public mailbox::RDOFolder {
+ public:
+  EmbeddedFolder(ConnPtr conn, int64_t id, int64_t storeRow)
+      : conn_(std::move(conn)), id_(id), storeRow_(storeRow) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string Name() override;
+  bool SetName(const std::string& name) override;
+  std::shared_ptr<mailbox::RDOFolder> Parent() override;
+  std::shared_ptr<mailbox::RDOStore> Store() override;
+  std::shared_ptr<mailbox::RDOItems> Items() override;
+  std::shared_ptr<mailbox::RDOFolders> Folders() override;
+  void Delete() override;
+
+ private:
+  FaultTarget Target() const { return {ObjectKind::Folder, id_}; }
+  ConnPtr conn_;
+  int64_t id_;
+  int64_t storeRow_;
+  std::optional<std::string> pendingName_;
+  PendingProps pending_;
+};
+
+class EmbeddedFolders : public mailbox::RDOFolders {
+ public:
+  EmbeddedFolders(ConnPtr conn, int64_t parentId, int64_t storeRow)
+      : conn_(std::move(conn)), parentId_(parentId), storeRow_(storeRow) {}
+  int32_t Count() override;
+  std::shared_ptr<mailbox::RDOFolder> Item(int32_t index) override;
+  std::shared_ptr<mailbox::RDOFolder> Item(const std::string& name) override;
+  std::shared_ptr<mailbox::RDOFolder> Add(const std::string& name) override;
+
+ private:
+  ConnPtr conn_;
+  int64_t parentId_;
+  int64_t storeRow_;
+};
+
+class EmbeddedItems : public mailbox::RDOItems {
+ public:
+  EmbeddedItems(ConnPtr conn, int64_t folderId, int64_t storeRow)
+      : conn_(std::move(conn)), folderId_(folderId), storeRow_(storeRow) {}
+  int32_t Count() override;
+  std::shared_ptr<mailbox::RDOMail> Item(int32_t index) override;
+  std::shared_ptr<mailbox::RDOMail> GetFirst() override;
+  std::shared_ptr<mailbox::MAPITable> MAPITable() override;
+
+ private:
+  ConnPtr conn_;
+  int64_t folderId_;
+  int64_t storeRow_;
+};
+
+class EmbeddedMail : public mailbox::RDOMail {
+ public:
+  EmbeddedMail(ConnPtr conn, int64_t id, int64_t storeRow)
+      : conn_(std::move(conn)), id_(id), storeRow_(storeRow) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string MessageClass() override;
+  std::string Subject() override;
+  Variant CreationTime() override;
+  std::shared_ptr<mailbox::RDOStore> Store() override;
+  void Delete(int32_t flags) override;
+
+ private:
+  FaultTarget Target() const { return {ObjectKind::Message, id_}; }
+  Variant Read(int32_t tag);
+  ConnPtr conn_;
+  int64_t id_;
+  int64_t storeRow_;
+  PendingProps pending_;
+};
+
+class EmbeddedSession : public mailbox::RDOSession {
+ public:
+  void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  bool LoggedOn() override;
+  void Logoff() override;
+  std::shared_ptr<mailbox::RDOStores> Stores() override;
+  std::shared_ptr<mailbox::RDOFolder> GetDefaultFolder(int32_t folderType) override;
+  std::shared_ptr<mailbox::RDOMail> GetMessageFromID(const std::string& entryID,
+                                                     const std::string& storeID) override;
+  std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
+                                                      const std::string& storeID) override;
+
+ private:
+  Connection& Conn();
+  // The session store an entry ID may be opened from: the mailbox store, or the one storeID
+  // names.
+  const StoreInfo& StoreFor(const std::string& storeID);
+  ConnPtr conn_;
+};
+
+std::shared_ptr<mailbox::MAPITable> MakeContentsTable(ConnPtr conn, int64_t folderId);
+
+// Shared by the objects.
+std::string ObjectEntryId(const Connection& conn, int64_t storeRow, ObjectKind kind, int64_t id);
+// The folder's store row, or throws MAPI_E_OBJECT_DELETED.
+int64_t RequireFolder(Db& db, int64_t folderId);
+void RequireMessage(Db& db, int64_t messageId);
+// A property of the folder or message, from its columns or the props table; Empty if missing.
+Variant ReadFolderProp(Connection& conn, int64_t folderId, int64_t storeRow, int32_t tag);
+Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, int32_t tag);
+void DeleteMessage(Db& db, int64_t messageId);
+// The props table, by exact tag or the other string type of the same ID.
+std::optional<SqlValue> ReadStoredProp(Db& db, int kind, int64_t owner, int32_t tag);
+void WriteStoredProps(Db& db, int kind, int64_t owner, const PendingProps& props);
+// The pending value of a tag (either string type), if any.
+const SqlValue* FindPending(const PendingProps& pending, int32_t tag);
+int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& op,
+                          FaultTarget target, const std::string& guid, const std::string& name);
+
+}  // namespace oa::store

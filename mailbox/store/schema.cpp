@@ -1,0 +1,188 @@
+#include "mailbox/store/schema.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace oa::store {
+
+using namespace mailbox::ConstMAPI;
+
+namespace {
+
+std::atomic<int> busyTimeout{5000};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE stores(
+  id INTEGER PRIMARY KEY,
+  seq INTEGER NOT NULL,
+  guid BLOB NOT NULL UNIQUE,
+  kind TEXT NOT NULL CHECK (kind IN ('mailbox', 'public')),
+  key TEXT UNIQUE,
+  display_name TEXT NOT NULL,
+  alias TEXT,
+  address TEXT,
+  root_id INTEGER NOT NULL,
+  special_id INTEGER NOT NULL
+);
+CREATE TABLE folders(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  store_id INTEGER NOT NULL,
+  parent_id INTEGER,
+  name TEXT NOT NULL,
+  name_fold TEXT NOT NULL,
+  key TEXT UNIQUE,
+  item_count INTEGER NOT NULL DEFAULT 0
+);
+CREATE UNIQUE INDEX folders_by_name ON folders(parent_id, name_fold);
+CREATE INDEX folders_by_parent ON folders(parent_id);
+CREATE TABLE messages(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  folder_id INTEGER NOT NULL,
+  key TEXT UNIQUE,
+  class TEXT NOT NULL,
+  subject TEXT NOT NULL,
+  created INTEGER NOT NULL
+);
+CREATE INDEX messages_by_folder ON messages(folder_id);
+CREATE TABLE props(
+  kind INTEGER NOT NULL,
+  owner INTEGER NOT NULL,
+  tag INTEGER NOT NULL,
+  value,
+  PRIMARY KEY (kind, owner, tag)
+) WITHOUT ROWID;
+CREATE TABLE named_props(
+  store_id INTEGER NOT NULL,
+  guid TEXT NOT NULL,
+  name TEXT NOT NULL,
+  prop_id INTEGER NOT NULL,
+  PRIMARY KEY (store_id, guid, name),
+  UNIQUE (store_id, prop_id)
+) WITHOUT ROWID;
+CREATE TABLE faults(
+  id INTEGER PRIMARY KEY,
+  op TEXT NOT NULL,
+  target_kind INTEGER,
+  target_id INTEGER,
+  error INTEGER,
+  description TEXT,
+  effect TEXT NOT NULL,
+  result INTEGER,
+  after INTEGER NOT NULL DEFAULT 0,
+  times INTEGER,
+  seen INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX faults_by_op ON faults(op);
+)sql";
+
+uint32_t Be(const unsigned char* p, int n) {
+  uint32_t v = 0;
+  for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// What the file itself tells before SQLite touches it.
+void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == EACCES) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+    Fail(MAPI_E_NETWORK_ERROR, "There is no store file " + path);
+  }
+  if (!S_ISREG(st.st_mode)) Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
+  // Root passes access(); its permission bits still say what the owner meant.
+  const bool root = ::geteuid() == 0;
+  if (::access(path.c_str(), R_OK) != 0 || (root && !(st.st_mode & 0444))) {
+    Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read: permission denied");
+  }
+  if (!readOnly && (::access(path.c_str(), W_OK) != 0 || (root && !(st.st_mode & 0222)))) {
+    Fail(MAPI_E_NO_ACCESS, "The store file " + path + " is read-only");
+  }
+  if (st.st_size == 0) Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is empty");
+  unsigned char header[100];
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+  const ssize_t n = ::read(fd, header, sizeof header);
+  ::close(fd);
+  if (n != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0) {
+    Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
+  }
+  uint32_t pageSize = Be(header + 16, 2);
+  if (pageSize == 1) pageSize = 65536;
+  const uint32_t pages = Be(header + 28, 4);
+  // With a non-empty write-ahead log the main file may lag behind its header.
+  struct stat wal {};
+  const bool walInUse = ::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
+  if (!walInUse && pages > 0 &&
+      static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(pages) * pageSize) {
+    Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is truncated");
+  }
+}
+
+}  // namespace
+
+void SetBusyTimeoutMillis(int millis) {
+  busyTimeout = millis;
+}
+int BusyTimeoutMillis() {
+  return busyTimeout;
+}
+
+std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
+  CheckFileBeforeOpen(path, readOnly);
+  auto db = std::make_unique<Db>(
+      path, (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX);
+  sqlite3_busy_timeout(db->handle(), busyTimeout);
+  try {
+    if (db->QueryInt("PRAGMA application_id") != kApplicationId) {
+      Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
+    }
+    const int64_t version = db->QueryInt("PRAGMA user_version");
+    if (version > kFormatVersion) {
+      Fail(MAPI_E_VERSION, "The store file " + path + " has format " + std::to_string(version) +
+                               ", newer than this program's " + std::to_string(kFormatVersion));
+    }
+    if (version < 1) Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
+    db->QueryInt("SELECT count(*) FROM stores");
+    db->QueryInt("SELECT max(id) FROM folders");
+  } catch (const StoreError& e) {
+    if (e.hr() == MAPI_E_BUSY) {
+      Fail(MAPI_E_BUSY, "The store file " + path + " is locked by another program");
+    }
+    if (e.hr() == MAPI_E_CALL_FAILED) Fail(MAPI_E_CORRUPT_DATA, e.what());
+    throw;
+  }
+  // Durable against the death of a process at any moment; a power cut may lose the last
+  // calls but never leaves a broken file (WAL).
+  if (!readOnly) db->Exec("PRAGMA synchronous=NORMAL");
+  return db;
+}
+
+std::unique_ptr<Db> CreateStoreFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    Fail(MAPI_E_NO_ACCESS,
+         "The store file " + path + " cannot be created: " + std::strerror(errno));
+  }
+  ::close(fd);
+  auto db = std::make_unique<Db>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+  sqlite3_busy_timeout(db->handle(), busyTimeout);
+  db->Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
+  db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId) +
+           "; PRAGMA user_version=" + std::to_string(kFormatVersion) + ";");
+  db->Exec(kSchema);
+  return db;
+}
+
+void FinishBulkLoad(Db& db) {
+  db.Exec("PRAGMA synchronous=FULL");
+  db.Exec("PRAGMA journal_mode=WAL");
+  // Leaves a file that needs no log beside it.
+  db.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
+}
+
+}  // namespace oa::store

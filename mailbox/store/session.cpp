@@ -1,0 +1,290 @@
+// The session, its store collection and stores.
+#include "mailbox/const_mapi.h"
+#include "mailbox/store/objects.h"
+#include "mailbox/store/schema.h"
+#include "mailbox/store/store_location.h"
+#include "mailbox/store/text_fold.h"
+
+namespace oa::store {
+
+using namespace mailbox::ConstMAPI;
+namespace mb = oa::mailbox;
+
+std::string ObjectEntryId(const Connection& conn, int64_t storeRow, ObjectKind kind, int64_t id) {
+  const StoreInfo* st = conn.StoreByRow(storeRow);
+  if (!st) Fail(MAPI_E_NOT_FOUND, "The store is not open in this session");
+  return EntryIdText({st->guid, kind, kind == ObjectKind::Store ? 0 : id});
+}
+
+// --- session ---
+
+namespace {
+
+int64_t FindMailbox(Db& db, const std::string& mailbox) {
+  const std::string wanted = FoldCase(mailbox);
+  CachedStmt s =
+      db.Cached("SELECT id, alias, address FROM stores WHERE kind = 'mailbox' ORDER BY seq");
+  int64_t byAddress = 0;
+  while (s->Step()) {
+    if (FoldCase(s->Text(1)) == wanted) return s->Int(0);
+    if (!byAddress && FoldCase(s->Text(2)) == wanted) byAddress = s->Int(0);
+  }
+  return byAddress;
+}
+
+}  // namespace
+
+void EmbeddedSession::LogonExchangeMailbox(const std::string& mailbox, const std::string& server) {
+  GuardedVoid([&] {
+    if (conn_) {
+      conn_->Close();
+      conn_.reset();
+    }
+    if (server.empty()) Fail(MAPI_E_NETWORK_ERROR, "Logon failed: no server was given");
+    const StoreLocation loc = LocateStore(server);
+    if (!loc.isStore) {
+      Fail(MAPI_E_NETWORK_ERROR,
+           "The server " + server + " could not be reached: there is no store file " + loc.path);
+    }
+    std::unique_ptr<Db> db;
+    try {
+      db = OpenStoreFile(loc.path);
+    } catch (const StoreError& e) {
+      Fail(e.hr(), "Logon to server " + server + " failed: " + e.what());
+    }
+    if (mailbox.empty()) {
+      Fail(MAPI_E_LOGON_FAILED, "Logon to server " + server + " failed: no mailbox was given");
+    }
+    const int64_t row = FindMailbox(*db, mailbox);
+    if (!row) {
+      Fail(MAPI_E_LOGON_FAILED,
+           "Logon to server " + server + " failed: there is no mailbox " + mailbox);
+    }
+    StoreInfo mailboxInfo = LoadStoreInfo(*db, row);
+    std::optional<StoreInfo> pub;
+    if (const int64_t p = db->QueryInt("SELECT id FROM stores WHERE kind = 'public'")) {
+      pub = LoadStoreInfo(*db, p);
+    }
+    auto conn = std::make_shared<Connection>(std::move(db), std::move(mailboxInfo), pub);
+    const FaultOutcome f = conn->Check("Session.LogonExchangeMailbox", {{ObjectKind::Store, row}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return;
+    conn_ = std::move(conn);
+    f.ThrowIfApplied();
+  });
+}
+
+bool EmbeddedSession::LoggedOn() {
+  return conn_ && conn_->open();
+}
+
+void EmbeddedSession::Logoff() {
+  if (conn_) conn_->Close();
+  conn_.reset();
+}
+
+Connection& EmbeddedSession::Conn() {
+  if (!conn_) Fail(MAPI_E_NOT_INITIALIZED, "The session is not logged on");
+  conn_->db();
+  return *conn_;
+}
+
+std::shared_ptr<mb::RDOStores> EmbeddedSession::Stores() {
+  return Guarded<std::shared_ptr<mb::RDOStores>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStores> {
+    Connection& c = Conn();
+    const FaultOutcome f = c.Check("Session.Stores", {{ObjectKind::Store, c.mailbox().row}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    f.ThrowIfApplied();
+    return std::make_shared<EmbeddedStores>(conn_);
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderType) {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    Connection& c = Conn();
+    const StoreInfo* pub = c.publicStore();
+    std::vector<FaultTarget> targets;
+    if (folderType == olPublicFoldersAllPublicFolders && pub) {
+      targets.push_back({ObjectKind::Folder, pub->specialId});
+    }
+    const FaultOutcome f = c.Check("Session.GetDefaultFolder", targets);
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    if (folderType != olPublicFoldersAllPublicFolders) {
+      Fail(MAPI_E_NOT_FOUND, "The store has no default folder " + std::to_string(folderType));
+    }
+    if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders");
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, pub->specialId, pub->row);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+const StoreInfo& EmbeddedSession::StoreFor(const std::string& storeID) {
+  Connection& c = Conn();
+  if (storeID.empty()) return c.mailbox();
+  const auto sid = ParseEntryIdText(storeID);
+  if (!sid || sid->kind != ObjectKind::Store) {
+    Fail(MAPI_E_INVALID_ENTRYID, "Invalid store entry ID " + storeID);
+  }
+  const StoreInfo* st = c.StoreByGuid(sid->store);
+  if (!st) Fail(MAPI_E_NOT_FOUND, "The store " + storeID + " is not open in this session");
+  return *st;
+}
+
+std::shared_ptr<mb::RDOMail> EmbeddedSession::GetMessageFromID(const std::string& entryID,
+                                                               const std::string& storeID) {
+  return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
+    const StoreInfo& st = StoreFor(storeID);
+    const auto id = ParseEntryIdText(entryID);
+    if (!id || id->kind != ObjectKind::Message) {
+      Fail(MAPI_E_INVALID_ENTRYID, "Invalid message entry ID " + entryID);
+    }
+    Connection& c = Conn();
+    const FaultOutcome f = c.Check("Session.GetMessageFromID", {{ObjectKind::Message, id->id}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    bool found = false;
+    if (id->store == st.guid) {
+      CachedStmt s = c.db().Cached(
+          "SELECT f.store_id FROM messages m JOIN folders f ON f.id = m.folder_id "
+          "WHERE m.id = ?1");
+      s->Bind(1, id->id);
+      found = s->Step() && s->Int(0) == st.row;
+    }
+    if (!found) {
+      Fail(MAPI_E_NOT_FOUND, "There is no message " + entryID + " in " + st.displayName);
+    }
+    auto mail = std::make_shared<EmbeddedMail>(conn_, id->id, st.row);
+    f.ThrowIfApplied();
+    return mail;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetFolderFromID(const std::string& entryID,
+                                                                const std::string& storeID) {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    const StoreInfo& st = StoreFor(storeID);
+    const auto id = ParseEntryIdText(entryID);
+    if (!id || id->kind != ObjectKind::Folder) {
+      Fail(MAPI_E_INVALID_ENTRYID, "Invalid folder entry ID " + entryID);
+    }
+    Connection& c = Conn();
+    const FaultOutcome f = c.Check("Session.GetFolderFromID", {{ObjectKind::Folder, id->id}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    bool found = false;
+    if (id->store == st.guid) {
+      CachedStmt s = c.db().Cached("SELECT store_id FROM folders WHERE id = ?1");
+      s->Bind(1, id->id);
+      found = s->Step() && s->Int(0) == st.row;
+    }
+    if (!found) Fail(MAPI_E_NOT_FOUND, "There is no folder " + entryID + " in " + st.displayName);
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, id->id, st.row);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+// --- stores ---
+
+std::shared_ptr<mb::RDOStore> EmbeddedStores::DefaultStore() {
+  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
+    conn_->db();
+    const int64_t row = conn_->mailbox().row;
+    const FaultOutcome f = conn_->Check("Stores.DefaultStore", {{ObjectKind::Store, row}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    auto store = std::make_shared<EmbeddedStore>(conn_, row);
+    f.ThrowIfApplied();
+    return store;
+  });
+}
+
+std::shared_ptr<mb::RDOStore> EmbeddedStores::FindExchangePublicFoldersStore() {
+  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
+    conn_->db();
+    const StoreInfo* pub = conn_->publicStore();
+    std::vector<FaultTarget> targets;
+    if (pub) targets.push_back({ObjectKind::Store, pub->row});
+    const FaultOutcome f = conn_->Check("Stores.FindExchangePublicFoldersStore", targets);
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders store");
+    auto store = std::make_shared<EmbeddedStore>(conn_, pub->row);
+    f.ThrowIfApplied();
+    return store;
+  });
+}
+
+// --- store ---
+
+const StoreInfo& EmbeddedStore::Info() {
+  conn_->db();
+  const StoreInfo* st = conn_->StoreByRow(row_);
+  if (!st) Fail(MAPI_E_NOT_FOUND, "The store is not open in this session");
+  return *st;
+}
+
+std::string EmbeddedStore::EntryID() {
+  return Guarded<std::string>("", [&] { return EntryIdText({Info().guid, ObjectKind::Store, 0}); });
+}
+
+std::string EmbeddedStore::Name() {
+  return Guarded<std::string>("", [&] { return Info().displayName; });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedStore::RootFolder() {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    const StoreInfo& st = Info();
+    const FaultOutcome f = conn_->Check("Store.RootFolder", {{ObjectKind::Store, row_}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.rootId, row_);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+std::shared_ptr<mb::RDOFolder> EmbeddedStore::IPMRootFolder() {
+  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
+    const StoreInfo& st = Info();
+    const FaultOutcome f = conn_->Check("Store.IPMRootFolder", {{ObjectKind::Store, row_}});
+    f.ThrowIfBlocks();
+    if (f.Silent()) return nullptr;
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.specialId, row_);
+    f.ThrowIfApplied();
+    return folder;
+  });
+}
+
+bool EmbeddedStore::CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) {
+  return Guarded(false, [&] {
+    const StoreInfo& st = Info();
+    const auto a = ParseEntryIdText(entryID1);
+    const auto b = ParseEntryIdText(entryID2);
+    std::vector<FaultTarget> targets;
+    for (const auto& id : {a, b}) {
+      if (!id) continue;
+      if (id->kind == ObjectKind::Store) {
+        if (const StoreInfo* s = conn_->StoreByGuid(id->store)) {
+          targets.push_back({ObjectKind::Store, s->row});
+        }
+      } else {
+        targets.push_back({id->kind, id->id});
+      }
+    }
+    const FaultOutcome f = conn_->Check("Store.CompareEntryIDs", targets);
+    if (f.result) return *f.result;
+    f.ThrowIfBlocks();
+    if (f.Silent()) return false;
+    if (!a) Fail(MAPI_E_INVALID_ENTRYID, "Invalid entry ID " + entryID1);
+    if (!b) Fail(MAPI_E_INVALID_ENTRYID, "Invalid entry ID " + entryID2);
+    const bool same = *a == *b && a->store == st.guid;
+    f.ThrowIfApplied();
+    return same;
+  });
+}
+
+}  // namespace oa::store

@@ -1,0 +1,155 @@
+#include "mailbox/store/sqlite_db.h"
+
+namespace oa::store {
+
+using namespace mailbox::ConstMAPI;
+
+int32_t MapSqliteError(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return MAPI_E_BUSY;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_FORMAT:
+      return MAPI_E_CORRUPT_DATA;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+    case SQLITE_CANTOPEN:
+      return MAPI_E_NO_ACCESS;
+    case SQLITE_FULL:
+      return MAPI_E_NOT_ENOUGH_DISK;
+    case SQLITE_NOMEM:
+      return MAPI_E_NOT_ENOUGH_MEMORY;
+    case SQLITE_CONSTRAINT:
+      return MAPI_E_COLLISION;
+    default:
+      return MAPI_E_CALL_FAILED;
+  }
+}
+
+Stmt::Stmt(Db& db, const std::string& sql) : db_(&db) {
+  const int rc = sqlite3_prepare_v3(db.handle(), sql.c_str(), static_cast<int>(sql.size()),
+                                    SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  if (rc != SQLITE_OK) db.Throw(rc, "prepare");
+}
+
+Stmt::~Stmt() {
+  sqlite3_finalize(stmt_);
+}
+
+Stmt& Stmt::Bind(int i, int64_t v) {
+  const int rc = sqlite3_bind_int64(stmt_, i, v);
+  if (rc != SQLITE_OK) db_->Throw(rc);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, const std::string& v) {
+  const int rc = sqlite3_bind_text64(stmt_, i, v.data(), v.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  if (rc != SQLITE_OK) db_->Throw(rc);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, const std::vector<uint8_t>& v) {
+  const int rc = sqlite3_bind_blob64(stmt_, i, v.data(), v.size(), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) db_->Throw(rc);
+  return *this;
+}
+
+Stmt& Stmt::BindNull(int i) {
+  const int rc = sqlite3_bind_null(stmt_, i);
+  if (rc != SQLITE_OK) db_->Throw(rc);
+  return *this;
+}
+
+bool Stmt::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  sqlite3_reset(stmt_);
+  db_->Throw(rc);
+}
+
+void Stmt::Reset() {
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+bool Stmt::IsNull(int col) const {
+  return sqlite3_column_type(stmt_, col) == SQLITE_NULL;
+}
+int Stmt::ColumnType(int col) const {
+  return sqlite3_column_type(stmt_, col);
+}
+int64_t Stmt::Int(int col) const {
+  return sqlite3_column_int64(stmt_, col);
+}
+
+std::string Stmt::Text(int col) const {
+  const auto* p = sqlite3_column_text(stmt_, col);
+  const int n = sqlite3_column_bytes(stmt_, col);
+  return p ? std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n)) : std::string();
+}
+
+std::vector<uint8_t> Stmt::Blob(int col) const {
+  const auto* p = static_cast<const uint8_t*>(sqlite3_column_blob(stmt_, col));
+  const int n = sqlite3_column_bytes(stmt_, col);
+  return p ? std::vector<uint8_t>(p, p + n) : std::vector<uint8_t>();
+}
+
+Db::Db(const std::string& path, int flags) : path_(path) {
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
+    Fail(MapSqliteError(rc), "The store file " + path + " cannot be opened: " + msg);
+  }
+  sqlite3_extended_result_codes(db_, 1);
+}
+
+Db::~Db() {
+  cache_.clear();
+  sqlite3_close(db_);
+}
+
+void Db::Throw(int rc, const std::string& what) {
+  std::string msg = sqlite3_errmsg(db_);
+  if (msg.empty() || msg == "not an error") msg = sqlite3_errstr(rc);
+  Fail(MapSqliteError(rc),
+       "The store file " + path_ + " " + (what.empty() ? "failed" : what + " failed") + ": " + msg);
+}
+
+void Db::Exec(const std::string& sql) {
+  char* err = nullptr;
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err);
+  sqlite3_free(err);
+  if (rc != SQLITE_OK) Throw(rc);
+}
+
+int64_t Db::QueryInt(const std::string& sql) {
+  CachedStmt s = Cached(sql);
+  return s->Step() ? s->Int(0) : 0;
+}
+
+CachedStmt Db::Cached(const std::string& sql) {
+  auto it = cache_.find(sql);
+  if (it == cache_.end()) it = cache_.emplace(sql, std::make_unique<Stmt>(*this, sql)).first;
+  return CachedStmt(*it->second);
+}
+
+Txn::Txn(Db& db) : db_(db) {
+  db_.Exec("BEGIN IMMEDIATE");
+}
+
+Txn::~Txn() {
+  if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void Txn::Commit() {
+  db_.Exec("COMMIT");
+  open_ = false;
+}
+
+}  // namespace oa::store

@@ -1,0 +1,106 @@
+// Thin RAII wrappers over the SQLite C API that throw StoreError on failure.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mailbox/store/store_error.h"
+
+namespace oa::store {
+
+class Db;
+
+class Stmt {
+ public:
+  Stmt(Db& db, const std::string& sql);
+  Stmt(Stmt&& o) noexcept : db_(o.db_), stmt_(o.stmt_) { o.stmt_ = nullptr; }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  ~Stmt();
+
+  Stmt& Bind(int i, int64_t v);
+  Stmt& Bind(int i, const std::string& v);
+  Stmt& Bind(int i, const std::vector<uint8_t>& v);
+  Stmt& BindNull(int i);
+  Stmt& Bind(int i, const std::optional<int64_t>& v) { return v ? Bind(i, *v) : BindNull(i); }
+  // True while a row is there.
+  bool Step();
+  void Run() {
+    Step();
+    Reset();
+  }
+  void Reset();
+
+  bool IsNull(int col) const;
+  int64_t Int(int col) const;
+  std::string Text(int col) const;
+  std::vector<uint8_t> Blob(int col) const;
+  std::optional<int64_t> OptInt(int col) const {
+    return IsNull(col) ? std::nullopt : std::optional<int64_t>(Int(col));
+  }
+  int ColumnType(int col) const;
+
+ private:
+  Db* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+// A cached prepared statement, reset when the handle goes.
+class CachedStmt {
+ public:
+  explicit CachedStmt(Stmt& s) : s_(&s) {}
+  CachedStmt(const CachedStmt&) = delete;
+  ~CachedStmt() { s_->Reset(); }
+  Stmt* operator->() { return s_; }
+  Stmt& operator*() { return *s_; }
+
+ private:
+  Stmt* s_;
+};
+
+class Db {
+ public:
+  // Opens an existing file (flags of sqlite3_open_v2); the path names the file in messages.
+  Db(const std::string& path, int flags);
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+  ~Db();
+
+  sqlite3* handle() { return db_; }
+  const std::string& path() const { return path_; }
+  void Exec(const std::string& sql);
+  int64_t QueryInt(const std::string& sql);
+  CachedStmt Cached(const std::string& sql);
+  int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
+  int Changes() { return sqlite3_changes(db_); }
+  [[noreturn]] void Throw(int rc, const std::string& what = "");
+
+ private:
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  std::unordered_map<std::string, std::unique_ptr<Stmt>> cache_;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back when left without Commit().
+class Txn {
+ public:
+  explicit Txn(Db& db);
+  Txn(const Txn&) = delete;
+  ~Txn();
+  void Commit();
+
+ private:
+  Db& db_;
+  bool open_ = true;
+};
+
+// The MAPI error for an SQLite result code.
+int32_t MapSqliteError(int rc);
+
+}  // namespace oa::store
