@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Sets the machine up, builds from scratch and runs every test twice: optimised, and under
+# AddressSanitizer + UndefinedBehaviorSanitizer; then the fuzzers, when there are any.
+# Needs no display: the window tests use Qt's offscreen platform and start Xvfb themselves.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+unset DISPLAY WAYLAND_DISPLAY
+export QT_QPA_PLATFORM=offscreen
+export CTEST_OUTPUT_ON_FAILURE=1
+
+run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
+  local dir=$1
+  shift
+  rm -rf "$dir"
+  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+}
+
+echo "=== optimised build and tests (build-ci) ==="
+run_suite build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan) ==="
+export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DOA_SANITIZE=ON
+unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
+
+# --- fuzzing -------------------------------------------------------------------------------
+# Each fuzz target runs for FUZZ_SECONDS (default 30) from its seed corpus.
+if [ -f tests/fuzz/run_fuzzers.sh ]; then
+  echo "=== fuzzers (build-fuzz) ==="
+  rm -rf build-fuzz
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DOA_FUZZ=ON -DOA_WINDOW=OFF
+  targets=$(ninja -C build-fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzz\): .*/\1/p')
+  if [ -n "$targets" ]; then
+    # shellcheck disable=SC2086
+    cmake --build build-fuzz -j "$jobs" --target $targets
+    bash tests/fuzz/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-30}"
+  fi
+fi
+# --- end of fuzzing ------------------------------------------------------------------------
+
+echo "All tests passed."
