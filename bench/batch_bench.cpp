@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "mailbox/store/dump.h"
+
 namespace {
 
 using nlohmann::json;
@@ -77,7 +79,6 @@ int main() {
   const fs::path dir = fs::temp_directory_path() / ("oa-batch-bench-" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string store = (dir / "bench.oastore").string();
-  const std::string dumpFile = (dir / "bench.json").string();
   const std::string list = (dir / "mailboxes.txt").string();
   const std::string report = (dir / "report.csv").string();
 
@@ -88,15 +89,15 @@ int main() {
     mailboxes << "user" << i << "\n";
   }
   mailboxes.close();
-  std::ofstream(dumpFile) << json{{"format", "oa-store-dump/1"}, {"stores", stores}}.dump();
   std::ofstream(dir / "empty.reg").close();
   setenv("OA_REGISTRY_USER", (dir / "empty.reg").c_str(), 1);
   setenv("OA_REGISTRY_MACHINE", (dir / "empty.reg").c_str(), 1);
 
   int status = 1;
-  if (std::system(
-          (Quote(OA_STORE_BIN) + " import " + Quote(dumpFile) + " " + Quote(store)).c_str()) != 0) {
-    std::fprintf(stderr, "batch_bench: import failed\n");
+  std::string error;
+  if (!oa::store::ImportDump(json{{"format", oa::store::kDumpFormat}, {"stores", stores}}.dump(),
+                             store, &error)) {
+    std::fprintf(stderr, "batch_bench: import failed: %s\n", error.c_str());
   } else {
     const auto start = std::chrono::steady_clock::now();
     const std::string run = Quote(OA_CLEANUP_BIN) + " --no-window --server " + Quote(store) +

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/nowindow/child_process.h"
+#include <sstream>
+
+#include "mailbox/store/dump.h"
 
 namespace oa::testing {
 namespace {
@@ -65,16 +67,15 @@ json Fault(const std::string& op, const std::string& target, int times, const st
 }
 
 void ImportStore(const json& dump, const std::string& storeFile) {
-  const std::string dumpFile = storeFile + ".json";
-  WriteFile(dumpFile, dump.dump());
-  ChildResult r = RunProgram({OA_STORE_BIN, "import", dumpFile, storeFile});
-  ASSERT_EQ(r.status, 0) << r.err;
+  std::string error;
+  ASSERT_TRUE(store::ImportDump(dump.dump(), storeFile, &error)) << error;
 }
 
 json ExportStore(const std::string& storeFile) {
-  ChildResult r = RunProgram({OA_STORE_BIN, "export", storeFile});
-  EXPECT_EQ(r.status, 0) << r.err;
-  return json::parse(r.out, nullptr, false);
+  std::ostringstream out;
+  std::string error;
+  EXPECT_TRUE(store::ExportDump(storeFile, out, store::kDefaultMaxMessages, &error)) << error;
+  return json::parse(out.str(), nullptr, false);
 }
 
 void CopyStoreFiles(const std::string& fromFile, const std::string& toFile) {
@@ -100,7 +101,7 @@ const json* FindStore(const json& dump, const std::string& alias) {
 
 const json* FindTopFolder(const json& store, const std::string& name) {
   for (const json& f : store["root"]["folders"]) {
-    if (f.value("ipmRoot", false)) return FindByName(f.value("folders", json::array()), name);
+    if (f.value("ipmRoot", false) && f.contains("folders")) return FindByName(f["folders"], name);
   }
   return nullptr;
 }

@@ -1,5 +1,5 @@
 // Store files for the window-less runs: dumps built in code, imported and exported with the
-// real store tool, and registry files.
+// store's own dump functions, and registry files.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -33,9 +33,9 @@ nlohmann::json Fault(const std::string& op, const std::string& target, int times
                      const std::string& error = "0x80004005",
                      const std::string& description = "Unspecified error");
 
-// `oa-store import`; fails the test when the tool does.
+// Imports as `oa-store import` does; fails the test when the dump is refused.
 void ImportStore(const nlohmann::json& dump, const std::string& storeFile);
-// `oa-store export`.
+// Exports as `oa-store export` does.
 nlohmann::json ExportStore(const std::string& storeFile);
 
 // Copies a store file that no process has open, with any journal beside it.
