@@ -1,0 +1,141 @@
+// The folder operations on their own against a real store: emptying with progress, Cancel and
+// items that will not go; set-aside names; the new top-level folder.
+#include "handhelds/folder_ops.h"
+
+#include <gtest/gtest.h>
+
+#include "handhelds/folder_lookup.h"
+#include "mailbox/basGlobals.h"
+#include "tests/handhelds/store_run.h"
+
+namespace oa::testing {
+namespace {
+
+class FolderOps : public StoreRun {
+ protected:
+  // Logs on to a mailbox whose Handhelds folder holds `items` fillers and opens that folder.
+  std::shared_ptr<mailbox::RDOFolder> OpenHandhelds(int items, std::vector<json> faults = {},
+                                                    std::vector<json> moreTop = {}) {
+    std::vector<json> top = {Folder("Handhelds", "hh", items)};
+    for (auto& f : moreTop) top.push_back(f);
+    Import(Dump({MailboxStore(top, AgentMessage({{"HHEntryID", {{"ref", "hh"}}}}))}, faults));
+    EXPECT_TRUE(Connect());
+    console.results.clear();
+    return GetFolder(*form, IdOf("hh"), "");
+  }
+  int64_t CountOf(const std::vector<std::string>& names) {
+    const json dump = Export(1);
+    const json* f = FindFolder(dump, names);
+    return f ? f->at("count").get<int64_t>() : -1;
+  }
+};
+
+TEST_F(FolderOps, EmptyingBeyondTheSixteenBitCounterLogsEveryFiveThousand) {
+  auto folder = OpenHandhelds(35000);
+  ASSERT_NE(folder, nullptr);
+  FolderEmptying outcome;
+  EXPECT_TRUE(DeleteFolderItems(*form, folder, &outcome));
+  std::vector<std::string> lines;
+  for (int n = 5000; n <= 35000; n += 5000)
+    lines.push_back("Deleted " + std::to_string(n) + " items");
+  EXPECT_EQ(console.results, lines);
+  EXPECT_EQ(outcome.deleted, 35000);
+  EXPECT_EQ(outcome.remaining, 0);
+  EXPECT_FALSE(outcome.stopped);
+  EXPECT_EQ(console.progress.size(), 35001u);
+  EXPECT_EQ(console.progress.front(), "Count = 35000");
+  EXPECT_EQ(console.progress.back(), "Count = 0");
+  EXPECT_EQ(CountOf({kTopName, "Handhelds"}), 0);
+}
+
+TEST_F(FolderOps, CancelStopsAfterTheItemInHandBeforeItsLabelUpdate) {
+  auto folder = OpenHandhelds(20);
+  int eventsAtThird = -1;
+  console.onEvents = [&] {
+    if (console.progress.size() == 3 && eventsAtThird < 0) eventsAtThird = console.events;
+    // Pending events run twice after every item; the flag is read after both.
+    if (eventsAtThird >= 0 && console.events == eventsAtThird + 1) form->bCancel = true;
+  };
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.deleted, 3);
+  EXPECT_EQ(outcome.remaining, 17);
+  EXPECT_EQ(console.progress, (std::vector<std::string>{"Count = 20", "Count = 19", "Count = 18"}));
+  EXPECT_EQ(console.events, eventsAtThird + 1);
+  EXPECT_TRUE(console.results.empty());
+  EXPECT_EQ(CountOf({kTopName, "Handhelds"}), 17);
+}
+
+TEST_F(FolderOps, CancelWorksWhileNoItemCanBeDeleted) {
+  auto folder = OpenHandhelds(500, {Fault("Mail.Delete", "", "none")});
+  console.onEvents = [&] {
+    if (console.progress.size() == 10) form->bCancel = true;
+  };
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.deleted, 0);
+  EXPECT_EQ(outcome.remaining, 500);
+  EXPECT_EQ(console.progress.size(), 10u);
+}
+
+TEST_F(FolderOps, AnEmptyFolderCountsAsEmptied) {
+  auto folder = OpenHandhelds(0);
+  EXPECT_TRUE(DeleteFolderItems(*form, folder));
+  EXPECT_EQ(console.progress, std::vector<std::string>{"Count = 0"});
+}
+
+TEST_F(FolderOps, AFolderWhoseCountCannotBeReadIsNotTouched) {
+  auto folder = OpenHandhelds(4, {Fault("Items.Count", "hh", "none")});
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_FALSE(outcome.stopped);
+  EXPECT_EQ(outcome.deleted, 0);
+  EXPECT_TRUE(console.progress.empty());
+  EXPECT_FALSE(DeleteFolderItems(*form, nullptr));
+  EXPECT_EQ(CountOf({kTopName, "Handhelds"}), 4);
+}
+
+TEST_F(FolderOps, SetAsideNameIsTheFirstNumberNoSiblingBears) {
+  auto folder = OpenHandhelds(
+      0, {}, {Folder("Handhelds -1"), Folder("HANDHELDS -2"), Folder("Handhelds -4")});
+  EXPECT_EQ(GetUniqueFolderName(*form, folder), "Handhelds -3");
+  // Without a folder to look beside, the first name is offered.
+  EXPECT_EQ(GetUniqueFolderName(*form, nullptr), "Handhelds -1");
+  EXPECT_TRUE(console.results.empty());
+}
+
+TEST_F(FolderOps, NewFolderIsReusedOnlyOnTheExactName) {
+  auto folder = OpenHandhelds(0);
+  auto reused = CreateHandheldsFolder(*form);
+  ASSERT_NE(reused, nullptr);
+  EXPECT_EQ(reused->EntryID(), IdOf("hh"));
+  EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
+}
+
+TEST_F(FolderOps, NewFolderIsAddedWhenNoneExists) {
+  Import(Dump({MailboxStore({Folder("Other")}, AgentMessage(json::object()))}));
+  ASSERT_TRUE(Connect());
+  console.results.clear();
+  auto added = CreateHandheldsFolder(*form);
+  ASSERT_NE(added, nullptr);
+  EXPECT_EQ(added->Name(), "Handhelds");
+  EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
+  EXPECT_EQ(FindFolder(Export(), {kTopName, "Handhelds"})->at("entryId"), added->EntryID());
+}
+
+TEST_F(FolderOps, NewFolderFailureIsLogged) {
+  Import(Dump({MailboxStore({Folder("Other")}, AgentMessage(json::object()))},
+              {Fault("Folders.Add", "top", "none")}));
+  ASSERT_TRUE(Connect());
+  console.results.clear();
+  EXPECT_EQ(CreateHandheldsFolder(*form), nullptr);
+  EXPECT_EQ(console.results,
+            std::vector<std::string>{
+                "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox"});
+  EXPECT_EQ(FindFolder(Export(), {kTopName, "Handhelds"}), nullptr);
+}
+
+}  // namespace
+}  // namespace oa::testing
