@@ -1,0 +1,227 @@
+// Emptying a folder item by item through DeleteFolderItems, with the progress label updated and
+// repainted after every item, against the store deleting the same items in one bulk call.
+// Prints items per second for each folder size and console, the cost per item early and late
+// in the folder, and the ratio to the bulk delete.
+//
+//   empty_bench [items ...]        default: 10000 100000
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "console/form.h"
+#include "console/nowindow/nowindow_console.h"
+#include "handhelds/folder_ops.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/session_registry.h"
+#include "mailbox/store/dump.h"
+#include "mailbox/store/embedded_store.h"
+
+#ifdef OA_BENCH_WINDOW
+#include <QApplication>
+#include <QEvent>
+#include <QLabel>
+
+#include "console/qt/frmCleanup.h"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+
+double Seconds(Clock::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
+
+// Processor time of this process: the machine is shared, so wall time alone says little.
+double CpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+struct Timing {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// When the remaining count passed each tenth of the folder.
+class Milestones {
+ public:
+  explicit Milestones(int64_t items) : items_(items) {}
+  void Start() { marks_.assign(1, Clock::now()); }
+  void Caption(const std::string& caption) {
+    const int64_t left = std::stoll(caption.substr(caption.find('=') + 1));
+    const int64_t done = items_ - left;
+    const int64_t tenth = items_ / 10;
+    while (tenth > 0 && marks_.size() <= 10 && done >= static_cast<int64_t>(marks_.size()) * tenth)
+      marks_.push_back(Clock::now());
+  }
+  // Microseconds per item in the first and in the last tenth.
+  std::pair<double, double> FirstAndLast() const {
+    if (marks_.size() < 11) return {0, 0};
+    const double tenth = static_cast<double>(items_ / 10);
+    return {Seconds(marks_[1] - marks_[0]) * 1e6 / tenth,
+            Seconds(marks_[10] - marks_[9]) * 1e6 / tenth};
+  }
+
+ private:
+  int64_t items_;
+  std::vector<Clock::time_point> marks_;
+};
+
+// The window-less console, with the label's captions timed on their way through.
+class TimedConsole : public oa::nowindow::NoWindowConsole {
+ public:
+  TimedConsole(std::FILE* out, Milestones& marks)
+      : NoWindowConsole(out, out, false), marks_(marks) {}
+  void SetProgress(const std::string& caption) override {
+    NoWindowConsole::SetProgress(caption);
+    marks_.Caption(caption);
+  }
+
+ private:
+  Milestones& marks_;
+};
+
+struct Store {
+  std::string path;
+  std::string folderID;
+};
+
+Store MakeStore(const std::filesystem::path& dir, const std::string& name, int64_t items) {
+  json handhelds = {{"name", "Handhelds"}, {"key", "hh"}, {"items", items}};
+  json top = {{"name", "Top of Information Store"},
+              {"ipmRoot", true},
+              {"folders", json::array({handhelds})}};
+  json dump = {{"format", oa::store::kDumpFormat},
+               {"stores", json::array({{{"kind", "mailbox"},
+                                        {"displayName", "Mailbox - Bench"},
+                                        {"alias", "bench"},
+                                        {"address", "bench@example.com"},
+                                        {"root", {{"folders", json::array({top})}}}}})}};
+  Store store{(dir / name).string(), ""};
+  std::string error;
+  if (!oa::store::ImportDump(dump.dump(), store.path, &error)) {
+    std::fprintf(stderr, "import failed: %s\n", error.c_str());
+    std::exit(1);
+  }
+  std::ostringstream out;
+  oa::store::ExportDump(store.path, out, 0, &error);
+  store.folderID =
+      json::parse(out.str())["stores"][0]["root"]["folders"][0]["folders"][0]["entryId"]
+          .get<std::string>();
+  return store;
+}
+
+// Logs the shared session on to the store and empties its Handhelds folder through the form.
+Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
+  oa::RDO = oa::mailbox::CreateObject(oa::mailbox::kSessionProgID);
+  oa::RDO->LogonExchangeMailbox("bench", store.path);
+  auto folder = oa::RDO->GetFolderFromID(store.folderID);
+  if (!folder) {
+    std::fprintf(stderr, "folder not found\n");
+    std::exit(1);
+  }
+  marks.Start();
+  const auto start = Clock::now();
+  const double cpuStart = CpuSeconds();
+  oa::FolderEmptying outcome;
+  const bool emptied = oa::DeleteFolderItems(form, folder, &outcome);
+  const Timing seconds{Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
+  if (!emptied || outcome.remaining != 0) std::fprintf(stderr, "folder not emptied\n");
+  folder.reset();
+  oa::RDO->Logoff();
+  oa::RDO.reset();
+  return seconds;
+}
+
+Timing BulkDelete(const Store& store) {
+  const auto start = Clock::now();
+  const double cpuStart = CpuSeconds();
+  std::string error;
+  if (!oa::store::BulkDeleteFolderItems(store.path, store.folderID, &error))
+    std::fprintf(stderr, "bulk delete failed: %s\n", error.c_str());
+  return {Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
+}
+
+void Report(const char* console, int64_t items, Timing t, const Milestones& marks, Timing bulk) {
+  const auto [first, last] = marks.FirstAndLast();
+  std::printf(
+      "%-9s %7lld items  wall %7.3f s  %7.0f items/s  cpu %7.3f s  ratio to bulk: wall %5.2fx "
+      "cpu %5.2fx  us/item first tenth %6.1f last tenth %6.1f (%.2f)\n",
+      console, static_cast<long long>(items), t.wall, items / t.wall, t.cpu, t.wall / bulk.wall,
+      t.cpu / bulk.cpu, first, last, first > 0 ? last / first : 0.0);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<int64_t> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::stoll(argv[i]));
+  if (sizes.empty()) sizes = {10000, 100000};
+
+  oa::store::RegisterEmbeddedSessionClass();
+  char pattern[] = "/tmp/empty-bench-XXXXXX";
+  if (!::mkdtemp(pattern)) return 1;
+  const std::filesystem::path dir = pattern;
+  std::FILE* sink = std::fopen("/dev/null", "w");
+
+#ifdef OA_BENCH_WINDOW
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int qtArgc = 1;
+  QApplication app(qtArgc, argv);
+#endif
+
+  for (const int64_t items : sizes) {
+    const Store bulkStore = MakeStore(dir, "bulk.db", items);
+    const Timing bulk = BulkDelete(bulkStore);
+    std::printf("%-9s %7lld items  wall %7.3f s  %7.0f items/s  cpu %7.3f s\n", "bulk",
+                static_cast<long long>(items), bulk.wall, items / bulk.wall, bulk.cpu);
+
+    {
+      const Store store = MakeStore(dir, "nowindow.db", items);
+      Milestones marks(items);
+      TimedConsole console(sink, marks);
+      oa::Form form(console, oa::ActivityLog((dir / "nowindow.log").string()));
+      Report("no window", items, EmptyThroughForm(form, store, marks), marks, bulk);
+    }
+#ifdef OA_BENCH_WINDOW
+    {
+      const Store store = MakeStore(dir, "window.db", items);
+      Milestones marks(items);
+      oa::frmCleanup window{oa::ActivityLog((dir / "window.log").string())};
+      window.show();
+      QCoreApplication::processEvents();
+      // The caption is timed where the label paints it.
+      struct PaintWatch : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* e) override {
+          if (e->type() == QEvent::Paint) onPaint();
+          return false;
+        }
+      } watch;
+      auto* label = static_cast<QLabel*>(window.Widget(oa::Control::lblProgress));
+      watch.onPaint = [&] { marks.Caption(label->text().toStdString()); };
+      label->installEventFilter(&watch);
+      Report("qt window", items, EmptyThroughForm(window.form(), store, marks), marks, bulk);
+      label->removeEventFilter(&watch);
+    }
+#endif
+  }
+  std::fclose(sink);
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+  return 0;
+}
