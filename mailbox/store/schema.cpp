@@ -80,6 +80,11 @@ CREATE TABLE faults(
 CREATE INDEX faults_by_op ON faults(op);
 )sql";
 
+mode_t FileMode(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
+
 uint32_t Be(const unsigned char* p, int n) {
   uint32_t v = 0;
   for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
@@ -134,8 +139,11 @@ int BusyTimeoutMillis() {
 
 std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
   CheckFileBeforeOpen(path, readOnly);
+  // A reader that may write tidies the log away when it closes; a read-only one cannot.
+  const bool writable =
+      ::access(path.c_str(), W_OK) == 0 && (::geteuid() != 0 || (FileMode(path) & 0222) != 0);
   auto db = std::make_unique<Db>(
-      path, (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX);
+      path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX);
   sqlite3_busy_timeout(db->handle(), busyTimeout);
   try {
     if (db->QueryInt("PRAGMA application_id") != kApplicationId) {

@@ -15,6 +15,7 @@
 #include "mailbox/rdo.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
+#include "mailbox/store/schema.h"
 
 namespace oa::store::testing {
 
