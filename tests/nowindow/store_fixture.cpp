@@ -20,35 +20,35 @@ const json* FindByName(const json& folders, const std::string& name) {
 
 }  // namespace
 
-json MailboxStore(const MailboxSpec& spec) {
-  const std::string hhKey = spec.alias + "-hh";
-  const std::string displayName = "Mailbox - " + spec.alias;
+json MailboxStore(const MailboxShape& shape) {
+  const std::string hhKey = shape.alias + "-hh";
+  const std::string displayName = "Mailbox - " + shape.alias;
   json agentFolder = {{"name", "ondavelAgentInfo"}, {"messages", json::array()}};
-  if (spec.agentMessage) {
+  if (shape.agentMessage) {
     json named = json::object();
-    if (spec.handheldsExists) {
+    if (shape.handheldsExists) {
       named["HHEntryID"] = {{"ref", hhKey}};
       named["HHPath"] = "\\\\" + displayName + "\\Handhelds";
     } else {
       named["HHEntryID"] = "00000000DEADBEEF00000000DEADBEEF";
     }
-    agentFolder["messages"].push_back({{"key", spec.alias + "-agent"},
+    agentFolder["messages"].push_back({{"key", shape.alias + "-agent"},
                                        {"class", "ondavel.Agent"},
                                        {"subject", "ondavelAgent"},
                                        {"created", "2026-03-01T09:00:00Z"},
                                        {"named", named}});
   }
   json top = {{"name", "Top of Information Store"},
-              {"key", spec.alias + "-top"},
+              {"key", shape.alias + "-top"},
               {"ipmRoot", true},
               {"folders", {{{"name", "Inbox"}, {"items", 2}}}}};
-  if (spec.handheldsExists)
-    top["folders"].push_back({{"name", "Handhelds"}, {"key", hhKey}, {"items", spec.items}});
+  if (shape.handheldsExists)
+    top["folders"].push_back({{"name", "Handhelds"}, {"key", hhKey}, {"items", shape.items}});
   return {{"kind", "mailbox"},
-          {"key", spec.alias},
+          {"key", shape.alias},
           {"displayName", displayName},
-          {"alias", spec.alias},
-          {"address", spec.alias + "@example.com"},
+          {"alias", shape.alias},
+          {"address", shape.alias + "@example.com"},
           {"root", {{"folders", {agentFolder, top}}}}};
 }
 

@@ -10,7 +10,7 @@
 
 namespace oa::testing {
 
-struct MailboxSpec {
+struct MailboxShape {
   std::string alias;
   // Items in its Handhelds folder.
   int items = 3;
@@ -23,7 +23,7 @@ struct MailboxSpec {
 // A mailbox store: agent-info folder with the agent message, and the Handhelds folder (key
 // alias + "-hh") under the top of the information store. Keys: alias, alias + "-agent",
 // alias + "-top" (the top of the information store).
-nlohmann::json MailboxStore(const MailboxSpec& spec);
+nlohmann::json MailboxStore(const MailboxShape& shape);
 
 nlohmann::json Dump(const std::vector<nlohmann::json>& stores,
                     const std::vector<nlohmann::json>& faults = {});
