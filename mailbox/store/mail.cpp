@@ -170,13 +170,15 @@ std::shared_ptr<mb::RDOMail> EmbeddedItems::Item(int32_t index) {
 std::shared_ptr<mb::RDOMail> EmbeddedItems::GetFirst() {
   return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
     Db& db = conn_->db();
-    RequireFolder(db, folderId_);
     const FaultOutcome f = conn_->Check("Items.GetFirst", {{ObjectKind::Folder, folderId_}});
     f.ThrowIfBlocks();
     if (f.Silent()) return nullptr;
     CachedStmt s = db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1");
     s->Bind(1, folderId_);
-    if (!s->Step()) return nullptr;  // an empty folder has no first item
+    if (!s->Step()) {
+      RequireFolder(db, folderId_);
+      return nullptr;  // an empty folder has no first item
+    }
     auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_);
     f.ThrowIfApplied();
     return mail;
@@ -327,9 +329,9 @@ void EmbeddedMail::Delete(int32_t /*flags*/) {
   GuardedVoid([&] {
     Db& db = conn_->db();
     Txn txn(db);
-    RequireMessage(db, id_);
     const FaultOutcome f = conn_->Check("Mail.Delete", {Target()});
     if (f.Blocks() || f.Silent()) {
+      RequireMessage(db, id_);
       txn.Commit();
       f.ThrowIfBlocks();
       return;

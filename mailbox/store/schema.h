@@ -17,6 +17,10 @@ inline constexpr int kFormatVersion = 1;
 void SetBusyTimeoutMillis(int millis);
 int BusyTimeoutMillis();
 
+// Commits that also survive a power cut (synchronous=FULL: one fsync per call) instead of only
+// the death of a process (NORMAL, the default); for measuring what that costs.
+void SetSyncEveryCommit(bool full);
+
 // Opens an existing store file for reading and writing without ever creating or changing it
 // on failure. Throws StoreError: MAPI_E_NETWORK_ERROR (no such file), MAPI_E_NO_ACCESS
 // (unreadable, read-only), MAPI_E_CORRUPT_DATA (empty, truncated, not a store),

@@ -140,7 +140,7 @@ CachedStmt Db::Cached(const std::string& sql) {
 }
 
 Txn::Txn(Db& db) : db_(db) {
-  db_.Exec("BEGIN IMMEDIATE");
+  db_.Cached("BEGIN IMMEDIATE")->Run();
 }
 
 Txn::~Txn() {
@@ -148,7 +148,7 @@ Txn::~Txn() {
 }
 
 void Txn::Commit() {
-  db_.Exec("COMMIT");
+  db_.Cached("COMMIT")->Run();
   open_ = false;
 }
 
