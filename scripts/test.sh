@@ -12,13 +12,15 @@ unset DISPLAY WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
 
+# A failing suite does not stop the next one; the script fails at the end.
+failed=()
 run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
   local dir=$1
   shift
   rm -rf "$dir"
   cmake -S . -B "$dir" -G Ninja "$@"
   cmake --build "$dir" -j "$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || failed+=("$dir")
 }
 
 echo "=== optimised build and tests (build-ci) ==="
@@ -42,9 +44,13 @@ if [ -f tests/fuzz/run_fuzzers.sh ]; then
   if [ -n "$targets" ]; then
     # shellcheck disable=SC2086
     cmake --build build-fuzz -j "$jobs" --target $targets
-    bash tests/fuzz/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-30}"
+    bash tests/fuzz/run_fuzzers.sh build-fuzz "${FUZZ_SECONDS:-30}" || failed+=(build-fuzz)
   fi
 fi
 # --- end of fuzzing ------------------------------------------------------------------------
 
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "Tests failed in: ${failed[*]}" >&2
+  exit 1
+fi
 echo "All tests passed."
