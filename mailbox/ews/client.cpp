@@ -108,9 +108,18 @@ std::optional<Response> Client::Call(const Request& request) {
   const auto deadline = clock::now() + options_.maxWait;
   const std::string body = request.Serialize();
   milliseconds nextWait(500);
+  bool retriedDrop = false;
   while (true) {
     ++requests_;
     HttpResult r = transport_.Post(body);
+    // A connection that broke off before the answer is tried once more on a new one: the
+    // operations this backend sends may be repeated (a repeated delete finds nothing to delete).
+    const bool dropped = r.curl == CURLE_GOT_NOTHING || r.curl == CURLE_RECV_ERROR ||
+                         r.curl == CURLE_SEND_ERROR || r.curl == CURLE_PARTIAL_FILE;
+    if (dropped && !retriedDrop) {
+      retriedDrop = true;
+      continue;
+    }
     if (r.curl != CURLE_OK) {
       CallError e = ErrorForTransport(r);
       Err().Raise(e.number, e.description);
@@ -123,11 +132,13 @@ std::optional<Response> Client::Call(const Request& request) {
       return std::nullopt;
     }
     std::optional<milliseconds> wait;
+    bool hinted = false;
     std::string busyText;
     std::optional<Response> response;
     if (r.status == 503) {
       long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
-      wait = seconds >= 0 && !r.retryAfter.empty() ? milliseconds(seconds * 1000) : nextWait;
+      hinted = seconds >= 0 && !r.retryAfter.empty();
+      wait = hinted ? milliseconds(seconds * 1000) : nextWait;
       busyText = "The server is busy (HTTP 503 Service Unavailable).";
     } else {
       std::string error;
@@ -140,7 +151,8 @@ std::optional<Response> Client::Call(const Request& request) {
       }
       const ResponseMessage& first = response->messages.front();
       if (IsThrottlingCode(first.code)) {
-        wait = first.backOffMs ? milliseconds(*first.backOffMs) : nextWait;
+        hinted = first.backOffMs.has_value();
+        wait = hinted ? milliseconds(*first.backOffMs) : nextWait;
         busyText = first.text;
       } else if (response->fault) {
         RaiseMessage(first);
@@ -159,7 +171,8 @@ std::optional<Response> Client::Call(const Request& request) {
       Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
       return std::nullopt;
     }
-    nextWait = std::min(nextWait * 2, milliseconds(30000));
+    // Our own guesses grow while the server gives no hint of its own.
+    if (!hinted) nextWait = std::min(nextWait * 2, milliseconds(30000));
   }
 }
 

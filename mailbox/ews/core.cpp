@@ -172,7 +172,7 @@ void Core::AppendFolderShape(pugi::xml_node op, const char* shapeName,
   AddFieldUri(props, "folder:DisplayName");
   AddFieldUri(props, "folder:ParentFolderId");
   AddFieldUri(props, "folder:TotalCount");
-  for (int32_t tag : tags) AppendPropertyPath(props, tag, named_);
+  for (int32_t tag : tags) AppendPropertyPath(props, tag, named());
 }
 
 void Core::AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags) {
@@ -182,7 +182,7 @@ void Core::AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags) 
   AddFieldUri(props, "item:ItemClass");
   AddFieldUri(props, "item:Subject");
   AddFieldUri(props, "item:DateTimeCreated");
-  for (int32_t tag : tags) AppendPropertyPath(props, tag, named_);
+  for (int32_t tag : tags) AppendPropertyPath(props, tag, named());
 }
 
 FolderData Core::ReadFolder(pugi::xml_node element, bool isPublic,
@@ -194,7 +194,7 @@ FolderData Core::ReadFolder(pugi::xml_node element, bool isPublic,
   if (auto parent = Child(element, "ParentFolderId")) f.parent = RefOf(parent, isPublic);
   if (auto total = Child(element, "TotalCount")) f.totalCount = total.text().as_int();
   for (int32_t tag : tags) f.props[tag] = {};
-  for (auto& [tag, value] : ReadExtendedProperties(element, named_)) f.props[tag] = value;
+  for (auto& [tag, value] : ReadExtendedProperties(element, named())) f.props[tag] = value;
   return f;
 }
 
@@ -209,7 +209,7 @@ ItemData Core::ReadItem(pugi::xml_node element, bool isPublic, const std::vector
   if (auto s = Child(element, "Subject")) d.subject = s.text().get();
   if (auto t = Child(element, "DateTimeCreated")) d.created = ParseDateTime(t.text().get());
   for (int32_t tag : tags) d.props[tag] = {};
-  for (auto& [tag, value] : ReadExtendedProperties(element, named_)) d.props[tag] = value;
+  for (auto& [tag, value] : ReadExtendedProperties(element, named())) d.props[tag] = value;
   return d;
 }
 
@@ -252,9 +252,7 @@ std::optional<ItemData> Core::GetItem(const std::string& ewsId, bool isPublic,
 }
 
 std::shared_ptr<EwsStore> Core::Store(bool isPublic) {
-  auto& slot = isPublic ? publicStore_ : mailboxStore_;
-  if (!slot) slot = std::make_shared<EwsStore>(shared_from_this(), isPublic);
-  return slot;
+  return std::make_shared<EwsStore>(shared_from_this(), isPublic);
 }
 
 void Core::ItemDeleted(const std::string& ewsId) {

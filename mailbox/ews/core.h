@@ -62,7 +62,8 @@ class Core : public std::enable_shared_from_this<Core> {
   Client& client() { return *client_; }
   const std::string& smtp() const { return smtp_; }
   const std::string& displayName() const { return displayName_; }
-  NamedPropMap& named() { return named_; }
+  // Named-property IDs are the same for every session of the process, as a store's are.
+  NamedPropMap& named() { return SharedNamedProps(); }
 
   // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
   bool Alive();
@@ -97,7 +98,10 @@ class Core : public std::enable_shared_from_this<Core> {
   FolderData ReadFolder(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
   ItemData ReadItem(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
 
+  // A new store object each time (stores hold the core, never the other way round).
   std::shared_ptr<EwsStore> Store(bool isPublic);
+  // The store entry IDs learnt so far.
+  std::string& StoreEntryID(bool isPublic) { return storeEntryIDs_[isPublic ? 1 : 0]; }
 
   void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
   void ItemDeleted(const std::string& ewsId);
@@ -107,11 +111,9 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string smtp_;
   std::string displayName_;
   bool alive_ = true;
-  NamedPropMap named_;
   std::map<std::string, std::string> hexByEws_;
   std::map<std::string, std::string> ewsByHex_;
-  std::shared_ptr<EwsStore> mailboxStore_;
-  std::shared_ptr<EwsStore> publicStore_;
+  std::string storeEntryIDs_[2];
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
 };
 

@@ -26,12 +26,11 @@ class EwsStore : public oa::mailbox::RDOStore {
   bool CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) override;
 
   // The entry ID when the session learnt it by the way.
-  void Remember(const std::string& entryID) { entryID_ = entryID; }
+  void Remember(const std::string& entryID) { core_->StoreEntryID(public_) = entryID; }
 
  private:
   std::shared_ptr<Core> core_;
   bool public_;
-  std::string entryID_;
 };
 
 class EwsStores : public oa::mailbox::RDOStores {
@@ -195,6 +194,8 @@ class EwsSession : public oa::mailbox::RDOSession {
 
   // Requests sent by this session so far, retries included (for measurements).
   long RequestsSent() const;
+  // Connections opened by the current logon (1 while it is kept alive).
+  long ConnectsMade() const { return core_ ? core_->client().connectsMade() : 0; }
 
  private:
   bool Ready();

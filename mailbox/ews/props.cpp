@@ -68,6 +68,11 @@ std::string NormalizeGuid(const std::string& guid) {
   return Upper(g);
 }
 
+NamedPropMap& SharedNamedProps() {
+  static NamedPropMap map;
+  return map;
+}
+
 int32_t NamedPropMap::IdFor(const std::string& guid, const std::string& name) {
   std::string g = NormalizeGuid(guid);
   if (g.empty() || name.empty()) return 0;

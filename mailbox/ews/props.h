@@ -32,6 +32,9 @@ class NamedPropMap {
   std::map<std::pair<std::string, std::string>, int32_t> byName_;
 };
 
+// The map every session of the process shares.
+NamedPropMap& SharedNamedProps();
+
 // "{00020329-...}" or "00020329-..." in any case -> "00020329-...", upper case; empty if bad.
 std::string NormalizeGuid(const std::string& guid);
 

@@ -21,7 +21,8 @@ FolderRef Distinguished(const char* name, bool isPublic) {
 
 std::string EwsStore::EntryID() {
   if (!core_->Alive()) return "";
-  if (!entryID_.empty()) return entryID_;
+  std::string& known = core_->StoreEntryID(public_);
+  if (!known.empty()) return known;
   auto folder = core_->GetFolder(
       Distinguished(public_ ? "publicfoldersroot" : "msgfolderroot", public_), {PR_STORE_ENTRYID});
   if (!folder) return "";
@@ -33,8 +34,8 @@ std::string EwsStore::EntryID() {
     Err().Raise(MAPI_E_NOT_FOUND, "The server did not give the store's entry ID.");
     return "";
   }
-  entryID_ = HexEncode(bytes);
-  return entryID_;
+  known = HexEncode(bytes);
+  return known;
 }
 
 std::string EwsStore::Name() {

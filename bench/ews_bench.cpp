@@ -1,0 +1,151 @@
+// The EWS backend against the loopback server: round trips per deleted item when a folder is
+// emptied item by item, items per second, and the requests of one whole cleanup of a 10-item
+// Handhelds folder by the delete path.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "console/form.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/const_mapi.h"
+#include "mailbox/ews/objects.h"
+#include "mailbox/ews/session_classes.h"
+#include "mailbox/mapi_error.h"
+#include "mailbox/session_registry.h"
+#include "tests/ews/ews_test_server.h"
+#include "tests/support/recording_console.h"
+
+namespace {
+
+using nlohmann::json;
+using namespace oa::ews::testing;
+
+json Mailbox(int items) {
+  json agent = {
+      {"key", "agent"},
+      {"class", "ondavel.Agent"},
+      {"subject", "ondavelAgent"},
+      {"created", "2026-03-01T09:00:00Z"},
+      {"named", {{"HHEntryID", {{"ref", "hh"}}}, {"HHPath", "\\\\Mailbox - jdoe\\Handhelds"}}}};
+  json top = {{"name", "Top of Information Store"},
+              {"ipmRoot", true},
+              {"folders", {{{"name", "Handhelds"}, {"key", "hh"}, {"items", items}}}}};
+  json info = {{"name", "ondavelAgentInfo"}, {"messages", {agent}}};
+  return {{"format", "oa-store-dump/1"},
+          {"stores",
+           {{{"kind", "mailbox"},
+             {"displayName", "Mailbox - jdoe"},
+             {"alias", "jdoe"},
+             {"address", "jdoe@example.com"},
+             {"root", {{"folders", {info, top}}}}}}}};
+}
+
+bool Import(const json& dump, const std::string& store) {
+  std::ofstream(store + ".json") << dump.dump();
+  std::filesystem::remove(store);
+  const std::string cmd =
+      std::string("'") + OA_STORE_BIN + "' import '" + store + ".json' '" + store + "'";
+  return std::system(cmd.c_str()) == 0;
+}
+
+struct Served {
+  std::unique_ptr<EwsTestServer> server;
+  bool ok = false;
+};
+
+Served Serve(const std::string& dir, const std::string& store) {
+  ServerOptions o;
+  o.storeFile = store;
+  o.mailboxes = {{"jdoe", "jdoe@example.com"}};
+  o.certDir = dir;
+  o.lifetime = std::chrono::seconds(600);
+  Served s;
+  s.server = std::make_unique<EwsTestServer>(o);
+  s.ok = s.server->Start();
+  setenv("OA_EWS_CAFILE", s.server->caFile().c_str(), 1);
+  setenv("OA_EWS_USER", o.user.c_str(), 1);
+  setenv("OA_EWS_PASSWORD", o.password.c_str(), 1);
+  return s;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int items = argc > 1 ? std::atoi(argv[1]) : 2000;
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("ews_bench." + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string store = (dir / "bench.oastore").string();
+  int status = 0;
+
+  // Item by item, the way the emptying loop goes: count, first item, delete, count.
+  if (!Import(Mailbox(items), store)) return 1;
+  {
+    Served s = Serve(dir.string(), store);
+    if (!s.ok) return 1;
+    auto session = std::make_shared<oa::ews::EwsSession>();
+    session->LogonExchangeMailbox("jdoe", s.server->url());
+    auto folder = session->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
+    auto all = folder ? folder->Items() : nullptr;
+    if (!all) return 1;
+    s.server->ClearRequests();
+    const long before = session->RequestsSent();
+    const auto start = std::chrono::steady_clock::now();
+    int deleted = 0;
+    for (int32_t count = all->Count(); count > 0 && deleted < items + 10; count = all->Count()) {
+      if (auto first = all->GetFirst()) first->Delete();
+      ++deleted;
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const long requests = session->RequestsSent() - before;
+    const double perItem = static_cast<double>(requests) / deleted;
+    std::printf(
+        "item-by-item emptying of %d items: %ld requests (%lld DeleteItem, %lld FindItem)\n",
+        deleted, requests, static_cast<long long>(s.server->OperationCount("DeleteItem")),
+        static_cast<long long>(s.server->OperationCount("FindItem")));
+    std::printf("round trips per deleted item: %.3f (target <= 1.2)\n", perItem);
+    std::printf("items per second: %.0f\n", deleted / seconds);
+    std::printf("connections opened: %ld\n", session->ConnectsMade());
+    if (perItem > 1.2) status = 1;
+  }
+
+  // A whole cleanup through the program's run: the folder is deleted in one call.
+  if (!Import(Mailbox(10), store)) return 1;
+  {
+    Served s = Serve(dir.string(), store);
+    if (!s.ok) return 1;
+    oa::mailbox::RegisterSessionClass(oa::mailbox::kSessionProgID,
+                                      [] { return oa::ews::NewEwsSession(); });
+    oa::testing::RecordingConsole console;
+    console.texts[oa::Control::txtExServer] = s.server->url();
+    console.texts[oa::Control::txtAlias] = "jdoe";
+    console.chkHH = 1;
+    {
+      oa::Form form(console, oa::ActivityLog((dir / "OA-Cleanup.log").string()));
+      s.server->ClearRequests();
+      form.cmdOK_Click();
+      const auto requests = s.server->Requests();
+      std::printf(
+          "requests per cleanup of a 10-item folder by the delete path: %zu (%lld operations)\n",
+          requests.size(), static_cast<long long>(s.server->OperationCount()));
+      std::map<std::string, int> byOp;
+      for (const auto& r : requests) ++byOp[r.operation];
+      for (const auto& [op, n] : byOp) std::printf("  %s %d\n", op.c_str(), n);
+      if (console.results.empty() ||
+          console.results.back() != "pointed agent to new Handhelds folder") {
+        std::printf("the cleanup did not complete: %s\n",
+                    console.results.empty() ? "" : console.results.back().c_str());
+        status = 1;
+      }
+      form.Form_Unload();
+    }
+    oa::RDO.reset();
+  }
+  std::filesystem::remove_all(dir);
+  return status;
+}

@@ -1,0 +1,167 @@
+// The window-less cleanups run twice on copies of one store: once on the store file, once over
+// the loopback EWS server serving the copy. Both give the same stdout line for line (the server
+// text and entry-ID texts aside), the same exit status and the same mailbox afterwards.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "mailbox/ews/soap.h"
+#include "tests/ews/ews_test_server.h"
+#include "tests/ews/server_fixture.h"
+#include "tests/nowindow/run_fixture.h"
+
+namespace oa::ews::testing {
+namespace {
+
+using nlohmann::json;
+using oa::testing::ChildResult;
+using oa::testing::Dump;
+using oa::testing::Fault;
+using oa::testing::Lines;
+using oa::testing::MailboxStore;
+
+std::vector<std::string> Normalized(const std::string& out, const std::string& server) {
+  static const std::regex kEntryId("[0-9A-F]{40,}");
+  std::vector<std::string> lines;
+  for (std::string line : Lines(out)) {
+    for (size_t p; !server.empty() && (p = line.find(server)) != std::string::npos;)
+      line.replace(p, server.size(), "demo");
+    lines.push_back(std::regex_replace(line, kEntryId, "<entry ID>"));
+  }
+  return lines;
+}
+
+// What a run leaves: the export without entry IDs, and without the faults' spent counts (the
+// server reaches the store through other calls than the program does).
+std::string Outcome(json dump) {
+  dump.erase("faults");
+  static const std::regex kEntryId("[0-9A-F]{40,}");
+  return std::regex_replace(dump.dump(1), kEntryId, "<entry ID>");
+}
+
+class NoWindowOverEws : public oa::testing::RunFixture {
+ protected:
+  struct Runs {
+    ChildResult direct, overEws;
+    std::vector<SeenRequest> requests;
+  };
+
+  // Imports the dump as "demo", copies it as "viaews", runs the cleanup on the first directly and
+  // on the second over the server, with the troubles given, and compares the two runs.
+  Runs RunBoth(const json& dump, const std::string& mailbox,
+               const std::vector<Trouble>& troubles = {}) {
+    Import(dump, "demo");
+    CopyStore(StoreFile("demo"), "viaews");
+    Runs runs;
+    runs.direct = Cleanup({"--server", "demo", "--mailbox", mailbox});
+
+    ServerOptions o;
+    o.storeFile = StoreFile("viaews");
+    o.mailboxes = MailboxesOf(dump);
+    o.certDir = dir.path().string();
+    o.lifetime = std::chrono::seconds(300);
+    EwsTestServer server(o);
+    EXPECT_TRUE(server.Start());
+    for (const Trouble& t : troubles) server.AddTrouble(t);
+    env["OA_EWS_CAFILE"] = server.caFile();
+    env["OA_EWS_USER"] = o.user;
+    env["OA_EWS_PASSWORD"] = o.password;
+    runs.overEws = Cleanup({"--server", server.url(), "--mailbox", mailbox});
+    runs.requests = server.Requests();
+    server.Stop();
+
+    EXPECT_EQ(runs.overEws.status, runs.direct.status) << runs.overEws.err;
+    EXPECT_EQ(Normalized(runs.overEws.out, server.url()), Normalized(runs.direct.out, ""));
+    EXPECT_EQ(Outcome(Export("viaews")), Outcome(Export("demo")));
+    for (const auto& r : runs.requests) {
+      EXPECT_EQ(r.body.find(o.password), std::string::npos);
+      EXPECT_EQ(r.body.find(o.user), std::string::npos);
+    }
+    return runs;
+  }
+};
+
+TEST_F(NoWindowOverEws, CompletedRun) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 3})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(Lines(r.direct.out).back(), "pointed agent to new Handhelds folder");
+}
+
+TEST_F(NoWindowOverEws, FolderNotFound) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .handheldsExists = false})}), "jdoe");
+  EXPECT_NE(r.direct.status, 0);
+}
+
+TEST_F(NoWindowOverEws, UnknownMailboxFailsTheLogonOnBothBackends) {
+  Import(Dump({MailboxStore({.alias = "jdoe"})}), "demo");
+  ServerOptions o;
+  o.storeFile = StoreFile("demo");
+  o.mailboxes = {{"jdoe", "jdoe@example.com"}};
+  o.certDir = dir.path().string();
+  EwsTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  env["OA_EWS_CAFILE"] = server.caFile();
+  env["OA_EWS_USER"] = o.user;
+  env["OA_EWS_PASSWORD"] = o.password;
+  ChildResult r = Cleanup({"--server", server.url(), "--mailbox", "nobody"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(Lines(r.out).back(), "RDO.LoggedOn = False -2147467259 No results were found.");
+  EXPECT_EQ(Cleanup({"--server", "demo", "--mailbox", "nobody"}).status, 3);
+}
+
+TEST_F(NoWindowOverEws, NoAgentMessage) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .agentMessage = false})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 3);
+}
+
+TEST_F(NoWindowOverEws, RenameFailed) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 4})},
+               {Fault("Folder.Delete", "jdoe-hh"), Fault("Folder.Save", "jdoe-hh")}),
+          "jdoe");
+}
+
+TEST_F(NoWindowOverEws, PointingFailed) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe"})}, {Fault("Mail.Save", "jdoe-agent")}), "jdoe");
+}
+
+TEST_F(NoWindowOverEws, NewFolderNotCreated) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe"})}, {Fault("Folders.Add", "jdoe-top")}), "jdoe");
+}
+
+TEST_F(NoWindowOverEws, OldFolderEmptiedItemByItemThatSurvivesItsLastDeletion) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 5})}, {Fault("Folder.Delete", "jdoe-hh")}),
+          "jdoe");
+}
+
+TEST_F(NoWindowOverEws, ItemByItemEmptyingThroughThrottlingAndDroppedConnections) {
+  Runs r = RunBoth(
+      Dump({MailboxStore({.alias = "jdoe", .items = 230})}, {Fault("Folder.Delete", "jdoe-hh", 1)}),
+      "jdoe",
+      {{Trouble::Kind::ServerBusy, "DeleteItem", 10, 2, 100},
+       {Trouble::Kind::Http503, "FindItem", 1, 1, 0},
+       {Trouble::Kind::ExceededConnectionCount, "DeleteItem", 100, 1, 0},
+       {Trouble::Kind::Drop, "DeleteItem", 120, 1, 0},
+       {Trouble::Kind::Slow, "DeleteItem", 150, 1, 300}});
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(Lines(r.direct.out).back(), "Deleted all items, attempting to delete folder");
+}
+
+TEST_F(NoWindowOverEws, AliasWithMarkupCharactersReachesTheServerIntact) {
+  const std::string alias = "a&b<c>\"d'";
+  Runs r = RunBoth(Dump({MailboxStore({.alias = alias})}), alias);
+  EXPECT_EQ(r.direct.status, 0);
+  bool seen = false;
+  for (const auto& req : r.requests) {
+    if (req.operation != "ResolveNames") continue;
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_buffer(req.body.data(), req.body.size()));
+    EXPECT_EQ(
+        ChildText(Child(Child(Child(doc, "Envelope"), "Body"), "ResolveNames"), "UnresolvedEntry"),
+        alias);
+    seen = true;
+  }
+  EXPECT_TRUE(seen);
+}
+
+}  // namespace
+}  // namespace oa::ews::testing
