@@ -160,6 +160,7 @@ TEST_F(CleanupRun, NoNewFolderAfterARenameKeepsTheRenamedFolderWithItsItems) {
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds -1"});
   const json* kept = FindFolder(after, {kTopName, "Handhelds -1"});
+  ASSERT_NE(kept, nullptr);
   EXPECT_EQ(kept->at("entryId"), old);
   EXPECT_EQ(kept->at("count"), 3);
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), old);
@@ -179,7 +180,7 @@ TEST_F(CleanupRun, AgentThatCannotBePointedAtTheNewFolderKeepsTheRenamedOne) {
   const json after = Export();
   EXPECT_EQ(Sorted(ChildNames(*FindFolder(after, {kTopName}))),
             Sorted({"Handhelds", "Handhelds -1"}));
-  EXPECT_EQ(FindFolder(after, {kTopName, "Handhelds -1"})->at("count"), 3);
+  EXPECT_EQ(CountOf(after, {kTopName, "Handhelds -1"}), 3);
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), old);
 }
 
@@ -197,7 +198,7 @@ TEST_F(CleanupRun, NoNewFolderAfterADeleteLeavesTheAgentOnTheOldIDAndTheNextRunF
                     "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox"}));
   json after = Export();
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), old);
-  EXPECT_EQ(FindFolder(after, {kTopName, "handhelds"})->at("count"), 4);
+  EXPECT_EQ(CountOf(after, {kTopName, "handhelds"}), 4);
 
   RDO.reset();  // a later start of the program
   EXPECT_EQ(
@@ -224,6 +225,7 @@ TEST_F(CleanupRun, ExistingTopLevelHandheldsIsReused) {
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName, "Devices"})), std::vector<std::string>{});
   const json* top = FindFolder(after, {kTopName, "Handhelds"});
+  ASSERT_NE(top, nullptr);
   EXPECT_EQ(top->at("entryId"), reused);
   EXPECT_EQ(top->at("count"), 5);
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), reused);
@@ -269,7 +271,7 @@ TEST_F(CleanupRun, BothValuesEmpty) {
             Concat(LogonLines(), {"CleanupHH: unable to retrieve folder - HHEntryID and HHPath "
                                   "properties are blank"}));
   const json after = Export();
-  EXPECT_EQ(FindFolder(after, {kTopName, "Handhelds"})->at("count"), 3);
+  EXPECT_EQ(CountOf(after, {kTopName, "Handhelds"}), 3);
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), "");
 }
 
@@ -378,7 +380,7 @@ TEST_F(CleanupRun, WindowClosedDuringAProgressLineEndsTheRunWithTheCancelLine) {
                                       "count = 200"}));
   EXPECT_FALSE(form->bCancel);
   EXPECT_EQ(RDO, nullptr);
-  EXPECT_EQ(FindFolder(Export(), {kTopName, "Handhelds -1"})->at("count"), 200);
+  EXPECT_EQ(CountOf(Export(), {kTopName, "Handhelds -1"}), 200);
 }
 
 }  // namespace

@@ -172,6 +172,11 @@ const json* FindFolder(const json& dump, const std::vector<std::string>& names,
   return node;
 }
 
+int64_t CountOf(const json& dump, const std::vector<std::string>& names) {
+  const json* folder = FindFolder(dump, names);
+  return folder ? folder->at("count").get<int64_t>() : -1;
+}
+
 const json& AgentOf(const json& dump) {
   const json* info = FindFolder(dump, {"ondavelAgentInfo"});
   if (!info || !info->contains("messages") || info->at("messages").empty()) {

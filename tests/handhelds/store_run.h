@@ -68,6 +68,8 @@ const json* FindStore(const json& dump, const std::string& kind);
 // A folder by its names from the store's root; nullptr when one is missing.
 const json* FindFolder(const json& dump, const std::vector<std::string>& names,
                        const std::string& kind = "mailbox");
+// A folder's full message count; -1 when the folder is missing.
+int64_t CountOf(const json& dump, const std::vector<std::string>& names);
 // The agent message as exported.
 const json& AgentOf(const json& dump);
 std::string NamedOf(const json& message, const std::string& name);
