@@ -38,8 +38,8 @@ std::vector<std::string> Countdown(int from) {
 class CleanupRun : public StoreRun {
  protected:
   // The lines up to the delete attempt, for a folder found by entry ID.
-  std::vector<std::string> UpToDelete(int items) {
-    return Concat(LogonLines(), {"Retrieved Handhelds folder using EntryID " + IdOf("hh"),
+  std::vector<std::string> UpToDelete(int items, const std::string& entryID) {
+    return Concat(LogonLines(), {"Retrieved Handhelds folder using EntryID " + entryID,
                                  "CleanupHH: message count = " + std::to_string(items),
                                  "CleanupHH: attempting to delete folder"});
   }
@@ -57,9 +57,9 @@ class CleanupRun : public StoreRun {
 TEST_F(CleanupRun, DeleteWorks) {
   Import(HandheldsDump(3));
   const std::string old = IdOf("hh");
-  const auto expected = Concat(UpToDelete(3), {"successfully deleted existing folder",
-                                               "Created new Handhelds folder in mailbox",
-                                               "pointed agent to new Handhelds folder"});
+  const auto expected = Concat(UpToDelete(3, old), {"successfully deleted existing folder",
+                                                    "Created new Handhelds folder in mailbox",
+                                                    "pointed agent to new Handhelds folder"});
   EXPECT_EQ(PressOK(), expected);
   EXPECT_TRUE(console.progress.empty());
   const json after = Export();
@@ -87,10 +87,11 @@ TEST_F(CleanupRun, DeleteWorks) {
 TEST_F(CleanupRun, DeleteReportsAnErrorButTheFolderIsGone) {
   Import(HandheldsDump(3, {Fault("Folder.Delete", "hh", "applied", 1)}));
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(), Concat(UpToDelete(3), {"error deleting folder &H80004005 Unspecified error",
-                                              "successfully deleted existing folder",
-                                              "Created new Handhelds folder in mailbox",
-                                              "pointed agent to new Handhelds folder"}));
+  EXPECT_EQ(PressOK(),
+            Concat(UpToDelete(3, old), {"error deleting folder &H80004005 Unspecified error",
+                                        "successfully deleted existing folder",
+                                        "Created new Handhelds folder in mailbox",
+                                        "pointed agent to new Handhelds folder"}));
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds"});
   ExpectAgentOnNewEmptyFolder(after, old);
@@ -99,12 +100,12 @@ TEST_F(CleanupRun, DeleteReportsAnErrorButTheFolderIsGone) {
 TEST_F(CleanupRun, DeleteReportsNothingButTheFolderStaysSoItIsRenamedEmptiedAndDeleted) {
   Import(HandheldsDump(3, {Fault("Folder.Delete", "hh", "silent", 1)}));
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(3), {"failed to delete existing Handhelds folder; attempting rename",
-                                   "successfully renamed existing folder as Handhelds -1",
-                                   "Created new Handhelds folder in mailbox",
-                                   "pointed agent to new Handhelds folder",
-                                   "Deleted all items, attempting to delete folder"}));
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(3, old),
+                              {"failed to delete existing Handhelds folder; attempting rename",
+                               "successfully renamed existing folder as Handhelds -1",
+                               "Created new Handhelds folder in mailbox",
+                               "pointed agent to new Handhelds folder",
+                               "Deleted all items, attempting to delete folder"}));
   EXPECT_EQ(console.progress, Countdown(3));
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds"});
@@ -116,13 +117,13 @@ TEST_F(CleanupRun, RenameTakesTheFirstFreeNumber) {
   Import(HandheldsDump(2, {Fault("Folder.Delete", "hh", "none", 1)},
                        {Folder("Handhelds -1"), Folder("handhelds -2")}));
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(2), {"error deleting folder &H80004005 Unspecified error",
-                                   "failed to delete existing Handhelds folder; attempting rename",
-                                   "successfully renamed existing folder as Handhelds -3",
-                                   "Created new Handhelds folder in mailbox",
-                                   "pointed agent to new Handhelds folder",
-                                   "Deleted all items, attempting to delete folder"}));
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(2, old),
+                              {"error deleting folder &H80004005 Unspecified error",
+                               "failed to delete existing Handhelds folder; attempting rename",
+                               "successfully renamed existing folder as Handhelds -3",
+                               "Created new Handhelds folder in mailbox",
+                               "pointed agent to new Handhelds folder",
+                               "Deleted all items, attempting to delete folder"}));
   const json after = Export();
   EXPECT_EQ(Sorted(ChildNames(*FindFolder(after, {kTopName}))),
             Sorted({"Handhelds", "Handhelds -1", "handhelds -2"}));
@@ -134,9 +135,9 @@ TEST_F(CleanupRun, AllHundredNamesTakenLeavesFolderAndAgentAlone) {
   for (int n = 1; n <= 100; ++n) taken.push_back(Folder("Handhelds -" + std::to_string(n)));
   Import(HandheldsDump(3, {Fault("Folder.Delete", "hh", "silent", 1)}, taken));
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(3), {"failed to delete existing Handhelds folder; attempting rename",
-                                   "failed to rename existing folder"}));
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(3, old),
+                              {"failed to delete existing Handhelds folder; attempting rename",
+                               "failed to rename existing folder"}));
   const json after = Export();
   const json* kept = FindFolder(after, {kTopName, "Handhelds"});
   ASSERT_NE(kept, nullptr);
@@ -151,7 +152,7 @@ TEST_F(CleanupRun, NoNewFolderAfterARenameKeepsTheRenamedFolderWithItsItems) {
       3, {Fault("Folder.Delete", "hh", "silent", 1), Fault("Folders.Add", "top", "none")}));
   const std::string old = IdOf("hh");
   EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(3),
+            Concat(UpToDelete(3, old),
                    {"failed to delete existing Handhelds folder; attempting rename",
                     "successfully renamed existing folder as Handhelds -1",
                     "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox",
@@ -171,7 +172,7 @@ TEST_F(CleanupRun, AgentThatCannotBePointedAtTheNewFolderKeepsTheRenamedOne) {
       3, {Fault("Folder.Delete", "hh", "silent", 1), Fault("Mail.Save", "agent", "none")}));
   const std::string old = IdOf("hh");
   EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(3),
+            Concat(UpToDelete(3, old),
                    {"failed to delete existing Handhelds folder; attempting rename",
                     "successfully renamed existing folder as Handhelds -1",
                     "Created new Handhelds folder in mailbox",
@@ -193,7 +194,7 @@ TEST_F(CleanupRun, NoNewFolderAfterADeleteLeavesTheAgentOnTheOldIDAndTheNextRunF
                     {"HHPath", "\\\\Mailbox - John Doe\\Devices\\Handhelds"}}))}));
   const std::string old = IdOf("hh");
   EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(1),
+            Concat(UpToDelete(1, old),
                    {"successfully deleted existing folder",
                     "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox"}));
   json after = Export();
@@ -219,9 +220,10 @@ TEST_F(CleanupRun, ExistingTopLevelHandheldsIsReused) {
       {Folder("Devices", "", 0, {Folder("Handhelds", "hh", 2)}), Folder("Handhelds", "top-hh", 5)},
       AgentMessage({{"HHEntryID", {{"ref", "hh"}}}, {"HHPath", path}}))}));
   const std::string reused = IdOf("top-hh");
-  EXPECT_EQ(PressOK(), Concat(UpToDelete(2), {"successfully deleted existing folder",
-                                              "Created new Handhelds folder in mailbox",
-                                              "pointed agent to new Handhelds folder"}));
+  const std::string old = IdOf("hh");
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(2, old), {"successfully deleted existing folder",
+                                                   "Created new Handhelds folder in mailbox",
+                                                   "pointed agent to new Handhelds folder"}));
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName, "Devices"})), std::vector<std::string>{});
   const json* top = FindFolder(after, {kTopName, "Handhelds"});
@@ -279,7 +281,7 @@ TEST_F(CleanupRun, ProgressAcrossTenThousandItems) {
   Import(HandheldsDump(10000, {Fault("Folder.Delete", "hh", "silent", 1)}));
   const std::string old = IdOf("hh");
   EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(10000),
+            Concat(UpToDelete(10000, old),
                    {"failed to delete existing Handhelds folder; attempting rename",
                     "successfully renamed existing folder as Handhelds -1",
                     "Created new Handhelds folder in mailbox",
@@ -299,12 +301,12 @@ TEST_F(CleanupRun, ItemsThatCannotBeDeletedAreLeftAndTheFolderIsKept) {
                                 {{"key", "ignored"}, {"subject", "ignored"}}});
   Import(dump);
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(5), {"failed to delete existing Handhelds folder; attempting rename",
-                                   "successfully renamed existing folder as Handhelds -1",
-                                   "Created new Handhelds folder in mailbox",
-                                   "pointed agent to new Handhelds folder",
-                                   "Could not delete 2 items; kept renamed folder Handhelds -1"}));
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(5, old),
+                              {"failed to delete existing Handhelds folder; attempting rename",
+                               "successfully renamed existing folder as Handhelds -1",
+                               "Created new Handhelds folder in mailbox",
+                               "pointed agent to new Handhelds folder",
+                               "Could not delete 2 items; kept renamed folder Handhelds -1"}));
   // The refused item, then the grudging one (deleted despite its error), the ignored one, and
   // the two fillers.
   EXPECT_EQ(console.progress, (std::vector<std::string>{"Count = 5", "Count = 5", "Count = 4",
@@ -322,12 +324,12 @@ TEST_F(CleanupRun, ItemsThatCannotBeDeletedAreLeftAndTheFolderIsKept) {
 TEST_F(CleanupRun, AnAlreadyEmptyRenamedFolderIsDeleted) {
   Import(HandheldsDump(0, {Fault("Folder.Delete", "hh", "silent", 1)}));
   const std::string old = IdOf("hh");
-  EXPECT_EQ(PressOK(),
-            Concat(UpToDelete(0), {"failed to delete existing Handhelds folder; attempting rename",
-                                   "successfully renamed existing folder as Handhelds -1",
-                                   "Created new Handhelds folder in mailbox",
-                                   "pointed agent to new Handhelds folder",
-                                   "Deleted all items, attempting to delete folder"}));
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(0, old),
+                              {"failed to delete existing Handhelds folder; attempting rename",
+                               "successfully renamed existing folder as Handhelds -1",
+                               "Created new Handhelds folder in mailbox",
+                               "pointed agent to new Handhelds folder",
+                               "Deleted all items, attempting to delete folder"}));
   EXPECT_EQ(console.progress, std::vector<std::string>{"Count = 0"});
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds"});
@@ -345,7 +347,7 @@ TEST_F(CleanupRun, CancelDuringEmptyingStopsAfterTheItemInHandAndClosesTheWindow
       form->cmdCancel_Click();
     }
   };
-  EXPECT_EQ(PressOK(), Concat(UpToDelete(50),
+  EXPECT_EQ(PressOK(), Concat(UpToDelete(50, old),
                               {"failed to delete existing Handhelds folder; attempting rename",
                                "successfully renamed existing folder as Handhelds -1",
                                "Created new Handhelds folder in mailbox",
