@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -55,29 +56,37 @@ struct Timing {
   double cpu = 0;
 };
 
-// When the remaining count passed each tenth of the folder.
+// When the remaining count passed each tenth of the folder, in wall and processor time.
 class Milestones {
  public:
   explicit Milestones(int64_t items) : items_(items) {}
-  void Start() { marks_.assign(1, Clock::now()); }
+  void Start() { marks_.assign(1, Now()); }
   void Caption(const std::string& caption) {
     const int64_t left = std::stoll(caption.substr(caption.find('=') + 1));
     const int64_t done = items_ - left;
     const int64_t tenth = items_ / 10;
     while (tenth > 0 && marks_.size() <= 10 && done >= static_cast<int64_t>(marks_.size()) * tenth)
-      marks_.push_back(Clock::now());
+      marks_.push_back(Now());
   }
   // Microseconds per item in the first and in the last tenth.
-  std::pair<double, double> FirstAndLast() const {
-    if (marks_.size() < 11) return {0, 0};
-    const double tenth = static_cast<double>(items_ / 10);
-    return {Seconds(marks_[1] - marks_[0]) * 1e6 / tenth,
-            Seconds(marks_[10] - marks_[9]) * 1e6 / tenth};
-  }
+  Timing First() const { return PerItem(0); }
+  Timing Last() const { return PerItem(9); }
 
  private:
+  struct Mark {
+    Clock::time_point wall;
+    double cpu;
+  };
+  static Mark Now() { return {Clock::now(), CpuSeconds()}; }
+  Timing PerItem(size_t from) const {
+    if (marks_.size() < 11) return {};
+    const double tenth = static_cast<double>(items_ / 10);
+    return {Seconds(marks_[from + 1].wall - marks_[from].wall) * 1e6 / tenth,
+            (marks_[from + 1].cpu - marks_[from].cpu) * 1e6 / tenth};
+  }
+
   int64_t items_;
-  std::vector<Clock::time_point> marks_;
+  std::vector<Mark> marks_;
 };
 
 // The window-less console, with the label's captions timed on their way through.
@@ -155,13 +164,33 @@ Timing BulkDelete(const Store& store) {
   return {Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
 }
 
+// Whether the log file holds "Deleted 5000 items", "Deleted 10000 items", ... up to the
+// folder's size, in order and nothing else.
+bool ProgressLinesComplete(const std::filesystem::path& logFile, int64_t items) {
+  std::ifstream in(logFile, std::ios::binary);
+  std::string line;
+  int64_t next = oa::kProgressLineEvery;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string wanted = ":Deleted " + std::to_string(next) + " items";
+    if (line.size() < wanted.size() ||
+        line.compare(line.size() - wanted.size(), wanted.size(), wanted) != 0)
+      return false;
+    next += oa::kProgressLineEvery;
+  }
+  return next == (items / oa::kProgressLineEvery + 1) * oa::kProgressLineEvery;
+}
+
 void Report(const char* console, int64_t items, Timing t, const Milestones& marks, Timing bulk) {
-  const auto [first, last] = marks.FirstAndLast();
+  const Timing first = marks.First();
+  const Timing last = marks.Last();
   std::printf(
       "%-9s %7lld items  wall %7.3f s  %7.0f items/s  cpu %7.3f s  ratio to bulk: wall %5.2fx "
-      "cpu %5.2fx  us/item first tenth %6.1f last tenth %6.1f (%.2f)\n",
+      "cpu %5.2fx\n"
+      "          us/item first/last tenth: wall %6.1f / %6.1f (%.2f)  cpu %6.1f / %6.1f (%.2f)\n",
       console, static_cast<long long>(items), t.wall, items / t.wall, t.cpu, t.wall / bulk.wall,
-      t.cpu / bulk.cpu, first, last, first > 0 ? last / first : 0.0);
+      t.cpu / bulk.cpu, first.wall, last.wall, first.wall > 0 ? last.wall / first.wall : 0.0,
+      first.cpu, last.cpu, first.cpu > 0 ? last.cpu / first.cpu : 0.0);
   std::fflush(stdout);
 }
 
@@ -194,13 +223,17 @@ int main(int argc, char** argv) {
       const Store store = MakeStore(dir, "nowindow.db", items);
       Milestones marks(items);
       TimedConsole console(sink, marks);
+      std::filesystem::remove(dir / "nowindow.log");
       oa::Form form(console, oa::ActivityLog((dir / "nowindow.log").string()));
       Report("no window", items, EmptyThroughForm(form, store, marks), marks, bulk);
+      std::printf("          progress lines in the log: %s\n",
+                  ProgressLinesComplete(dir / "nowindow.log", items) ? "complete" : "WRONG");
     }
 #ifdef OA_BENCH_WINDOW
     {
       const Store store = MakeStore(dir, "window.db", items);
       Milestones marks(items);
+      std::filesystem::remove(dir / "window.log");
       oa::frmCleanup window{oa::ActivityLog((dir / "window.log").string())};
       window.show();
       QCoreApplication::processEvents();
@@ -216,6 +249,8 @@ int main(int argc, char** argv) {
       watch.onPaint = [&] { marks.Caption(label->text().toStdString()); };
       label->installEventFilter(&watch);
       Report("qt window", items, EmptyThroughForm(window.form(), store, marks), marks, bulk);
+      std::printf("          progress lines in the log: %s\n",
+                  ProgressLinesComplete(dir / "window.log", items) ? "complete" : "WRONG");
       label->removeEventFilter(&watch);
     }
 #endif
