@@ -6,7 +6,7 @@ using namespace mailbox::ConstMAPI;
 
 StoreInfo LoadStoreInfo(Db& db, int64_t row) {
   CachedStmt s =
-      db.Cached("SELECT guid, kind, display_name, root_id, special_id FROM stores WHERE id = ?1");
+      db.Cached("SELECT guid, kind, display_name, root_id, subtree_id FROM stores WHERE id = ?1");
   s->Bind(1, row);
   if (!s->Step()) Fail(MAPI_E_NOT_FOUND, "The store no longer exists");
   StoreInfo info;
@@ -15,7 +15,7 @@ StoreInfo LoadStoreInfo(Db& db, int64_t row) {
   info.isPublic = s->Text(1) == "public";
   info.displayName = s->Text(2);
   info.rootId = s->Int(3);
-  info.specialId = s->Int(4);
+  info.subtreeId = s->Int(4);
   return info;
 }
 

@@ -20,7 +20,7 @@ struct StoreInfo {
   std::string displayName;
   int64_t rootId = 0;
   // The IPM root of a mailbox store, the all-public-folders folder of the public store.
-  int64_t specialId = 0;
+  int64_t subtreeId = 0;
 };
 
 StoreInfo LoadStoreInfo(Db& db, int64_t row);

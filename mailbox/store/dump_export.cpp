@@ -33,7 +33,7 @@ class Exporter {
   void Run() {
     out_ << "{\n  \"format\": " << Quote(kDumpFormat) << ",\n  \"stores\": [";
     struct StoreRow {
-      int64_t id, root, special;
+      int64_t id, root, subtree;
       Guid guid;
       bool isPublic;
       std::optional<std::string> key;
@@ -42,7 +42,7 @@ class Exporter {
     std::vector<StoreRow> stores;
     {
       Stmt s(db_,
-             "SELECT id, root_id, special_id, guid, kind, key, display_name, alias, address "
+             "SELECT id, root_id, subtree_id, guid, kind, key, display_name, alias, address "
              "FROM stores ORDER BY seq");
       while (s.Step()) {
         stores.push_back({s.Int(0), s.Int(1), s.Int(2), GuidFromBlob(s.Blob(3)),
@@ -55,7 +55,7 @@ class Exporter {
       const StoreRow& st = stores[i];
       guid_ = st.guid;
       storeRow_ = st.id;
-      special_ = st.special;
+      subtree_ = st.subtree;
       isPublic_ = st.isPublic;
       out_ << (i ? "," : "")
            << "\n    {\n      \"kind\": " << (st.isPublic ? "\"public\"" : "\"mailbox\"");
@@ -94,7 +94,7 @@ class Exporter {
       sep = ",\n";
     }
     out_ << sep << in << "\"entryId\": " << Quote(EntryIdText({guid_, ObjectKind::Folder, id}));
-    if (id == special_)
+    if (id == subtree_)
       out_ << ",\n" << in << (isPublic_ ? "\"allPublicFolders\": true" : "\"ipmRoot\": true");
     const int64_t count = f.Int(2);
     std::vector<int64_t> children;
@@ -214,7 +214,7 @@ class Exporter {
   std::ostream& out_;
   int max_;
   Guid guid_{};
-  int64_t storeRow_ = 0, special_ = 0;
+  int64_t storeRow_ = 0, subtree_ = 0;
   bool isPublic_ = false;
 };
 

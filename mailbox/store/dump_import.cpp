@@ -87,7 +87,7 @@ struct Store {
   std::string displayName, alias, address;
   Guid guid{};
   Folder root;
-  int64_t specialId = 0;
+  int64_t subtreeId = 0;
 };
 
 struct Fault {
@@ -419,7 +419,7 @@ class Reader {
         }
         firstPublic = &s;
       }
-      CheckSpecialFolder(s);
+      CheckSubtreeFolder(s);
       EachFolder(s.root, [&](Folder& f) { CheckSiblings(f); });
     }
     CollectKeys();
@@ -428,21 +428,21 @@ class Reader {
     ResolveRefs();
   }
 
-  static void CheckSpecialFolder(Store& s) {
+  static void CheckSubtreeFolder(Store& s) {
     const char* flag = s.isPublic ? "allPublicFolders" : "ipmRoot";
     const char* wrongFlag = s.isPublic ? "ipmRoot" : "allPublicFolders";
-    Folder* special = nullptr;
+    Folder* subtree = nullptr;
     for (Folder& c : s.root.folders) {
       if (s.isPublic ? c.ipmRoot : c.allPublic) {
         Refuse(c.place + "/" + wrongFlag,
                std::string("not allowed in a ") + (s.isPublic ? "public" : "mailbox") + " store");
       }
       if (s.isPublic ? c.allPublic : c.ipmRoot) {
-        if (special) {
+        if (subtree) {
           Refuse(c.place + "/" + flag, std::string("a second folder with \"") + flag +
-                                           "\" (the first is " + special->place + ")");
+                                           "\" (the first is " + subtree->place + ")");
         }
-        special = &c;
+        subtree = &c;
       }
       for (Folder& d : c.folders) {
         EachFolder(d, [&](Folder& f) {
@@ -454,19 +454,19 @@ class Reader {
         });
       }
     }
-    if (special) return;
+    if (subtree) return;
     const std::string name = s.isPublic ? "IPM_SUBTREE" : "Top of Information Store";
     for (Folder& c : s.root.folders) {
-      if (FoldCase(c.name) == FoldCase(name)) special = &c;
+      if (FoldCase(c.name) == FoldCase(name)) subtree = &c;
     }
-    if (!special) {
+    if (!subtree) {
       Folder f;
       f.place = s.root.place + "/folders/" + std::to_string(s.root.folders.size());
       f.name = name;
       s.root.folders.push_back(std::move(f));
-      special = &s.root.folders.back();
+      subtree = &s.root.folders.back();
     }
-    (s.isPublic ? special->allPublic : special->ipmRoot) = true;
+    (s.isPublic ? subtree->allPublic : subtree->ipmRoot) = true;
   }
 
   static void CheckSiblings(const Folder& f) {
@@ -556,7 +556,7 @@ class Reader {
         }
       });
       for (Folder& c : s.root.folders) {
-        if (c.ipmRoot || c.allPublic) s.specialId = c.id;
+        if (c.ipmRoot || c.allPublic) s.subtreeId = c.id;
       }
     }
   }
@@ -606,7 +606,7 @@ class Writer {
       const auto row = static_cast<int64_t>(i) + 1;
       CachedStmt st = db_.Cached(
           "INSERT INTO stores(id, seq, guid, kind, key, display_name, alias, address, root_id, "
-          "special_id) VALUES (?1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+          "subtree_id) VALUES (?1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
       st->Bind(1, row)
           .Bind(2, GuidBlob(s.guid))
           .Bind(3, std::string(s.isPublic ? "public" : "mailbox"));
@@ -614,7 +614,7 @@ class Writer {
       st->Bind(5, s.displayName);
       s.isPublic ? st->BindNull(6) : st->Bind(6, s.alias);
       s.isPublic ? st->BindNull(7) : st->Bind(7, s.address);
-      st->Bind(8, s.root.id).Bind(9, s.specialId).Run();
+      st->Bind(8, s.root.id).Bind(9, s.subtreeId).Run();
       WriteFolder(s.root, row, std::nullopt);
     }
     for (const Fault& f : r_.faults_) {

@@ -247,7 +247,7 @@ void EmbeddedFolder::Delete() {
       return;
     }
     const StoreInfo* st = conn_->StoreByRow(storeRow_);
-    if (st && (st->rootId == id_ || st->specialId == id_)) {
+    if (st && (st->rootId == id_ || st->subtreeId == id_)) {
       Fail(MAPI_E_NO_ACCESS, "The folder " + st->displayName + " cannot be deleted");
     }
     DeleteFolderTree(db, id_);

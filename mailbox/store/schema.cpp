@@ -28,7 +28,7 @@ CREATE TABLE stores(
   alias TEXT,
   address TEXT,
   root_id INTEGER NOT NULL,
-  special_id INTEGER NOT NULL
+  subtree_id INTEGER NOT NULL
 );
 CREATE TABLE folders(
   id INTEGER PRIMARY KEY AUTOINCREMENT,

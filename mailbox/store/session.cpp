@@ -106,7 +106,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderT
     const StoreInfo* pub = c.publicStore();
     std::vector<FaultTarget> targets;
     if (folderType == olPublicFoldersAllPublicFolders && pub) {
-      targets.push_back({ObjectKind::Folder, pub->specialId});
+      targets.push_back({ObjectKind::Folder, pub->subtreeId});
     }
     const FaultOutcome f = c.Check("Session.GetDefaultFolder", targets);
     f.ThrowIfBlocks();
@@ -115,7 +115,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderT
       Fail(MAPI_E_NOT_FOUND, "The store has no default folder " + std::to_string(folderType));
     }
     if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders");
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, pub->specialId, pub->row);
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, pub->subtreeId, pub->row);
     f.ThrowIfApplied();
     return folder;
   });
@@ -253,7 +253,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedStore::IPMRootFolder() {
     const FaultOutcome f = conn_->Check("Store.IPMRootFolder", {{ObjectKind::Store, row_}});
     f.ThrowIfBlocks();
     if (f.Silent()) return nullptr;
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.specialId, row_);
+    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.subtreeId, row_);
     f.ThrowIfApplied();
     return folder;
   });
