@@ -37,15 +37,24 @@ bool DeleteFolderItems(Form& form, const std::shared_ptr<RDOFolder>& folder,
 
   // Items before `position` could not be deleted; they stay where they are in the collection.
   int64_t position = 1;
+  auto fetch = [&] {
+    return position == 1 ? items->GetFirst() : items->Item(static_cast<int32_t>(position));
+  };
   bool countRead = true;
   while (countRead && count >= position) {
-    auto item = position == 1 ? items->GetFirst() : items->Item(static_cast<int32_t>(position));
+    auto item = fetch();
+    const std::string itemID = item ? item->EntryID() : "";
     if (item) item->Delete();
     // Judged by the count, whatever the delete reported: a delete may fail silently.
     Err().Clear();
     const int64_t after = items->Count();
     countRead = !Err().Pending();
-    const bool gone = countRead && after < count;
+    bool gone = countRead && after < count;
+    if (countRead && !gone && item) {
+      // Items added meanwhile keep the count up; whether this one is still there decides.
+      auto again = fetch();
+      gone = !again || again->EntryID() != itemID;
+    }
     if (countRead) count = after;
     if (gone) {
       ++out.deleted;

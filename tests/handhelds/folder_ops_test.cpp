@@ -3,6 +3,7 @@
 #include "handhelds/folder_ops.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include "handhelds/folder_lookup.h"
 #include "mailbox/basGlobals.h"
@@ -74,6 +75,36 @@ TEST_F(FolderOps, CancelWorksWhileNoItemCanBeDeleted) {
   EXPECT_EQ(outcome.deleted, 0);
   EXPECT_EQ(outcome.remaining, 500);
   EXPECT_EQ(console.progress.size(), 10u);
+}
+
+TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
+  auto folder = OpenHandhelds(6);
+  // Another program (the agent) adds a message to the folder while each of the first items is
+  // deleted, so the count stays where it was.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 10000);
+  int added = 0;
+  console.onEvents = [&] {
+    if (added >= 4 || console.events % 2 == 0) return;
+    ++added;
+    ASSERT_EQ(
+        sqlite3_exec(db,
+                     "BEGIN IMMEDIATE;"
+                     "INSERT INTO messages(folder_id, class, subject, created) "
+                     "SELECT id, 'IPM.Note', 'added', 0 FROM folders WHERE name = 'Handhelds';"
+                     "UPDATE folders SET item_count = item_count + 1 WHERE name = 'Handhelds';"
+                     "COMMIT;",
+                     nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(db);
+  };
+  FolderEmptying outcome;
+  EXPECT_TRUE(DeleteFolderItems(*form, folder, &outcome));
+  sqlite3_close(db);
+  EXPECT_EQ(added, 4);
+  EXPECT_EQ(outcome.deleted, 10);
+  EXPECT_EQ(CountNow({kTopName, "Handhelds"}), 0);
 }
 
 TEST_F(FolderOps, AnEmptyFolderCountsAsEmptied) {
