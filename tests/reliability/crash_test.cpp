@@ -231,7 +231,7 @@ class CrashSafety : public RunFixture {
     }
   }
 
-  int Count() const { return Reduced() ? 4 : 120; }
+  int Count() const { return Reduced() ? 4 : 130; }
 
   long survived = 0;
   long windows = 0;

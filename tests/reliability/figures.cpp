@@ -12,8 +12,12 @@ void AddFigure(const std::string& name, long count) {
 }
 
 bool Reduced() {
+#ifdef OA_RELIABILITY_REDUCED_BUILD
+  return true;
+#else
   const char* reduced = std::getenv("OA_RELIABILITY_REDUCED");
   return reduced && *reduced && std::string(reduced) != "0";
+#endif
 }
 
 }  // namespace oa::testing

@@ -8,7 +8,8 @@ namespace oa::testing {
 
 void AddFigure(const std::string& name, long count);
 
-// True for the sanitizer build, which runs the heavy cases with fewer rounds and items.
+// True for the sanitizer build (or with OA_RELIABILITY_REDUCED=1): the heavy cases run with
+// fewer rounds and items.
 bool Reduced();
 
 }  // namespace oa::testing
