@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console/form.h"
+#include "handhelds/folder_ops.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/const_mapi.h"
 #include "mailbox/ews/objects.h"
@@ -82,7 +83,7 @@ int main(int argc, char** argv) {
   const std::string store = (dir / "bench.oastore").string();
   int status = 0;
 
-  // Item by item, the way the emptying loop goes: count, first item, delete, count.
+  // Item by item, through the program's own emptying loop.
   if (!Import(Mailbox(items), store)) return 1;
   {
     Served s = Serve(dir.string(), store);
@@ -90,28 +91,30 @@ int main(int argc, char** argv) {
     auto session = std::make_shared<oa::ews::EwsSession>();
     session->LogonExchangeMailbox("jdoe", s.server->url());
     auto folder = session->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
-    auto all = folder ? folder->Items() : nullptr;
-    if (!all) return 1;
+    if (!folder) return 1;
+    oa::testing::RecordingConsole console;
+    oa::Form form(console, oa::ActivityLog((dir / "empty.log").string()));
     s.server->ClearRequests();
     const long before = session->RequestsSent();
     const auto start = std::chrono::steady_clock::now();
-    int deleted = 0;
-    for (int32_t count = all->Count(); count > 0 && deleted < items + 10; count = all->Count()) {
-      if (auto first = all->GetFirst()) first->Delete();
-      ++deleted;
-    }
+    oa::FolderEmptying outcome;
+    const bool emptied = oa::DeleteFolderItems(form, folder, &outcome);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long requests = session->RequestsSent() - before;
-    const double perItem = static_cast<double>(requests) / deleted;
+    const long deleted = static_cast<long>(outcome.deleted);
+    const double perItem = deleted ? static_cast<double>(requests) / deleted : 0;
     std::printf(
-        "item-by-item emptying of %d items: %ld requests (%lld DeleteItem, %lld FindItem)\n",
-        deleted, requests, static_cast<long long>(s.server->OperationCount("DeleteItem")),
-        static_cast<long long>(s.server->OperationCount("FindItem")));
+        "item-by-item emptying of %ld items (%s): %ld requests (%lld DeleteItem, %lld FindItem, "
+        "%lld ConvertId)\n",
+        deleted, emptied ? "emptied" : "not emptied", requests,
+        static_cast<long long>(s.server->OperationCount("DeleteItem")),
+        static_cast<long long>(s.server->OperationCount("FindItem")),
+        static_cast<long long>(s.server->OperationCount("ConvertId")));
     std::printf("round trips per deleted item: %.3f (target <= 1.2)\n", perItem);
     std::printf("items per second: %.0f\n", deleted / seconds);
     std::printf("connections opened: %ld\n", session->ConnectsMade());
-    if (perItem > 1.2) status = 1;
+    if (!emptied || perItem > 1.2) status = 1;
   }
 
   // A whole cleanup through the program's run: the folder is deleted in one call.

@@ -44,6 +44,8 @@ struct ItemData {
   std::optional<oa::mailbox::Date> created;
   // Extended properties asked for; a tag asked for but absent maps to Empty.
   std::map<int32_t, oa::mailbox::Variant> props;
+  // The IDs of the page the item was listed in, converted together when one entry ID is needed.
+  std::shared_ptr<const std::vector<std::string>> pageIds;
 };
 
 // Told when an item is deleted through the session, so that item collections stay in step.

@@ -36,8 +36,12 @@ bool EwsItems::LoadPage(int32_t offset) {
   auto root = Child(r->messages.front().node, "RootFolder");
   page_.clear();
   pageStart_ = offset;
+  auto ids = std::make_shared<std::vector<std::string>>();
   for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
-    if (e.type() == pugi::node_element) page_.push_back(core_->ReadItem(e, folder_.isPublic, {}));
+    if (e.type() != pugi::node_element) continue;
+    page_.push_back(core_->ReadItem(e, folder_.isPublic, {}));
+    page_.back().pageIds = ids;
+    ids->push_back(page_.back().id);
   }
   if (auto total = root.attribute("TotalItemsInView")) total_ = total.as_int();
   pageValid_ = true;

@@ -21,6 +21,14 @@ bool EwsMail::LoadBasics() {
 
 std::string EwsMail::EntryID() {
   if (!core_->Alive()) return "";
+  if (data_.pageIds) {
+    // One ConvertId for the whole page: emptying a folder asks every item for its entry ID.
+    const auto& ids = *data_.pageIds;
+    auto all = core_->HexFromEws(ids, data_.isPublic);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      if (ids[i] == data_.id && all[i]) return *all[i];
+    }
+  }
   return core_->HexFromEws(data_.id, data_.isPublic).value_or("");
 }
 
