@@ -6,7 +6,8 @@
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
 #include "console/qt/frmCleanup.h"
-#include "mailbox/store/embedded_store.h"
+#include "mailbox/ews/session_classes.h"
+#include "mailbox/ews/wait_hook.h"
 #include "settings/check_registry.h"
 
 int main(int argc, char** argv) {
@@ -16,12 +17,15 @@ int main(int argc, char** argv) {
     return *status;
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 
-  oa::store::RegisterEmbeddedSessionClass();
+  // Store files open the embedded store; any other server text is an Exchange server.
+  oa::ews::RegisterSessionClasses();
   if (options.noWindow.noWindow) return oa::nowindow::RunWithoutWindow(options.noWindow);
 
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
+  // A call waiting out a busy server still lets Cancel and repaints through.
+  oa::ews::SetWhileWaiting([] { QCoreApplication::processEvents(); });
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};
   window.Load();
   window.show();
