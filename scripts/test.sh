@@ -21,6 +21,11 @@ run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
   cmake -S . -B "$dir" -G Ninja "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || failed+=("$dir")
+  # The reliability suite's figures (kills survived, writes kept, bad inputs tried, ...).
+  local figures=$dir/tests/reliability/figures.txt
+  if [ -f "$figures" ]; then
+    cmake -DFIGURES="$figures" -P tests/reliability/print_figures.cmake || true
+  fi
 }
 
 echo "=== optimised build and tests (build-ci) ==="
