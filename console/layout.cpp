@@ -12,7 +12,7 @@ void SetSize(float& property, float value) {
 
 Layout StartLayout() {
   Layout layout{};
-  for (const ControlSpec& spec : kControls) layout[Index(spec.control)] = spec.geometry;
+  for (const ControlSpec& row : kControls) layout[Index(row.control)] = row.geometry;
   return layout;
 }
 

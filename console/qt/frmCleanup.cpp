@@ -48,10 +48,10 @@ frmCleanup::frmCleanup(ActivityLog log, QWidget* parent)
 frmCleanup::~frmCleanup() = default;
 
 void frmCleanup::CreateControls() {
-  for (const ControlSpec& spec : kControls) {
+  for (const ControlSpec& row : kControls) {
     QWidget* w = nullptr;
-    const QString caption = FromStd(spec.caption);
-    switch (spec.control) {
+    const QString caption = FromStd(row.caption);
+    switch (row.control) {
       case Control::txtResult: {
         txtResult_ = new QPlainTextEdit(this);
         // Locked: the user reads, selects and copies, but cannot change the text.
@@ -84,7 +84,7 @@ void frmCleanup::CreateControls() {
         // Neither button answers Enter or Escape: only a click or the access key acts.
         button->setAutoDefault(false);
         button->setDefault(false);
-        (spec.control == Control::cmdOK ? cmdOK_ : cmdCancel_) = button;
+        (row.control == Control::cmdOK ? cmdOK_ : cmdCancel_) = button;
         w = button;
         break;
       }
@@ -93,18 +93,18 @@ void frmCleanup::CreateControls() {
       case Control::Label1: {
         auto* label = new QLabel(caption, this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (spec.control == Control::lblProgress) {
+        if (row.control == Control::lblProgress) {
           label->setTextFormat(Qt::PlainText);
           lblProgress_ = label;
         } else {
-          (spec.control == Control::Label2 ? Label2_ : Label1_) = label;
+          (row.control == Control::Label2 ? Label2_ : Label1_) = label;
         }
         w = label;
         break;
       }
     }
-    w->setObjectName(FromStd(spec.name));
-    widgets_[Index(spec.control)] = w;
+    w->setObjectName(FromStd(row.name));
+    widgets_[Index(row.control)] = w;
   }
 
   // Each caption label hands its access key to the box it names.
@@ -120,9 +120,9 @@ void frmCleanup::CreateControls() {
   QObject::connect(cmdOK_, &QPushButton::clicked, this, [this] { form_->cmdOK_Click(); });
   QObject::connect(cmdCancel_, &QPushButton::clicked, this, [this] { form_->cmdCancel_Click(); });
 
-  for (const ControlSpec& spec : kControls) {
-    const Geometry& g = twips_[Index(spec.control)];
-    widgets_[Index(spec.control)]->setGeometry(ToPixelsX(g.Left), ToPixelsY(g.Top),
+  for (const ControlSpec& row : kControls) {
+    const Geometry& g = twips_[Index(row.control)];
+    widgets_[Index(row.control)]->setGeometry(ToPixelsX(g.Left), ToPixelsY(g.Top),
                                                ToPixelsX(g.Left + g.Width) - ToPixelsX(g.Left),
                                                ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top));
   }

@@ -31,14 +31,14 @@ TEST_F(WindowTest, CaptionClientSizeAndIcon) {
 
 TEST_F(WindowTest, NineControlsWithTheirKindsCaptionsAndNames) {
   ASSERT_EQ(window->children().size(), 9);
-  for (const ControlSpec& spec : kControls) {
-    QWidget* w = W(spec.control);
+  for (const ControlSpec& row : kControls) {
+    QWidget* w = W(row.control);
     ASSERT_NE(w, nullptr);
-    EXPECT_EQ(w->objectName().toStdString(), spec.name);
+    EXPECT_EQ(w->objectName().toStdString(), row.name);
     EXPECT_EQ(w->parent(), window.get());
-    EXPECT_TRUE(w->isEnabled()) << spec.name;
-    EXPECT_EQ(window->Text(spec.control), spec.caption) << spec.name;
-    switch (spec.kind) {
+    EXPECT_TRUE(w->isEnabled()) << row.name;
+    EXPECT_EQ(window->Text(row.control), row.caption) << row.name;
+    switch (row.kind) {
       case ControlKind::TextBox:
         EXPECT_TRUE(qobject_cast<QLineEdit*>(w) || qobject_cast<QPlainTextEdit*>(w));
         break;
@@ -90,13 +90,13 @@ TEST_F(WindowTest, ResultsBoxIsLockedMultiLineWithBothScrollBars) {
 
 TEST_F(WindowTest, ShownWindowHasTheGridWithTheResultsBoxStretchedDown) {
   Show();
-  for (const ControlSpec& spec : kControls) {
-    Geometry expected = spec.geometry;
+  for (const ControlSpec& row : kControls) {
+    Geometry expected = row.geometry;
     // The resize handler runs once on show: 4380 - 1200 - 120.
-    if (spec.control == Control::txtResult) expected.Height = 3060;
-    EXPECT_EQ(window->TwipGeometry(spec.control), expected) << spec.name;
-    EXPECT_EQ(W(spec.control)->geometry(), PixelRect(expected)) << spec.name;
-    EXPECT_TRUE(W(spec.control)->isVisible()) << spec.name;
+    if (row.control == Control::txtResult) expected.Height = 3060;
+    EXPECT_EQ(window->TwipGeometry(row.control), expected) << row.name;
+    EXPECT_EQ(W(row.control)->geometry(), PixelRect(expected)) << row.name;
+    EXPECT_TRUE(W(row.control)->isVisible()) << row.name;
   }
 }
 
@@ -171,11 +171,11 @@ TEST_F(WindowTest, ResizingAppliesTheRuleInTwips) {
     ResizeTo(*window, size);
     expected = Form_Resize(static_cast<float>(size.width()) * twipsPerPixel,
                            static_cast<float>(size.height()) * twipsPerPixel, expected);
-    for (const ControlSpec& spec : kControls) {
-      EXPECT_EQ(window->TwipGeometry(spec.control), expected[Index(spec.control)])
-          << spec.name << " at " << size.width() << "x" << size.height();
-      EXPECT_EQ(W(spec.control)->geometry(), PixelRect(expected[Index(spec.control)]))
-          << spec.name << " at " << size.width() << "x" << size.height();
+    for (const ControlSpec& row : kControls) {
+      EXPECT_EQ(window->TwipGeometry(row.control), expected[Index(row.control)])
+          << row.name << " at " << size.width() << "x" << size.height();
+      EXPECT_EQ(W(row.control)->geometry(), PixelRect(expected[Index(row.control)]))
+          << row.name << " at " << size.width() << "x" << size.height();
     }
   }
   // The window came back to its start size: the buttons are back at 4680.
