@@ -123,8 +123,8 @@ void frmCleanup::CreateControls() {
   for (const ControlSpec& row : kControls) {
     const Geometry& g = twips_[Index(row.control)];
     widgets_[Index(row.control)]->setGeometry(ToPixelsX(g.Left), ToPixelsY(g.Top),
-                                               ToPixelsX(g.Left + g.Width) - ToPixelsX(g.Left),
-                                               ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top));
+                                              ToPixelsX(g.Left + g.Width) - ToPixelsX(g.Left),
+                                              ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top));
   }
 }
 
