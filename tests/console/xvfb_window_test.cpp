@@ -120,16 +120,16 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
   }
 
   // Every caption fits its control in the window's face (nothing cut off at the right).
-  for (const ControlSpec& spec : kControls) {
-    QString caption = QString::fromUtf8(spec.caption).remove(QLatin1Char('&'));
+  for (const ControlSpec& row : kControls) {
+    QString caption = QString::fromUtf8(row.caption).remove(QLatin1Char('&'));
     if (caption.isEmpty()) continue;
-    QWidget* w = window.Widget(spec.control);
+    QWidget* w = window.Widget(row.control);
     int needed = w->fontMetrics().horizontalAdvance(caption);
-    if (spec.kind == ControlKind::CheckBox) {
+    if (row.kind == ControlKind::CheckBox) {
       needed += w->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
                 w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w);
     }
-    EXPECT_LE(needed, w->width()) << spec.name << " in " << w->font().family().toStdString();
+    EXPECT_LE(needed, w->width()) << row.name << " in " << w->font().family().toStdString();
   }
 
   QTest::qWait(100);  // let the last paints reach the server
