@@ -9,6 +9,7 @@ PACKAGES=(
   libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libssl-dev
   xvfb xauth fonts-dejavu-core fonts-liberation2
   clang libclang-rt-14-dev valgrind
+  krb5-kdc krb5-admin-server krb5-user libkrb5-dev
 )
 
 missing=()

@@ -8,6 +8,7 @@
 
 #include "mailbox/ews/props.h"
 #include "mailbox/ews/soap.h"
+#include "tests/ews/server_auth.h"
 #include "tests/ews/store_endpoint.h"
 
 namespace oa::ews::testing {
@@ -33,6 +34,7 @@ struct EwsTestServer::Impl {
   std::vector<SeenRequest> seen;
   std::map<std::string, int64_t> answered;
   std::unique_ptr<StoreEndpoint> endpoint;
+  std::unique_ptr<ServerAuth> auth;
 
   // The first trouble that applies to this request, counted.
   std::optional<Trouble> TroubleFor(const std::string& operation) {
@@ -52,10 +54,8 @@ struct EwsTestServer::Impl {
     SeenRequest s;
     s.body = req.body;
     s.anchorMailbox = req.get_header_value("X-AnchorMailbox");
-    std::string credentials = options.user + ":" + options.password;
-    s.authorized =
-        req.get_header_value("Authorization") ==
-        "Basic " + Base64Encode(std::vector<uint8_t>(credentials.begin(), credentials.end()));
+    s.authorization = req.get_header_value("Authorization");
+    s.authorized = auth->Authenticate(req, res, s);
     pugi::xml_document doc;
     doc.load_buffer(req.body.data(), req.body.size());
     auto op = Child(Child(doc, "Envelope"), "Body").find_child([](pugi::xml_node n) {
@@ -63,11 +63,7 @@ struct EwsTestServer::Impl {
     });
     s.operation = op ? std::string(LocalName(op.name())) : "";
     seen.push_back(s);
-    if (!s.authorized) {
-      res.status = 401;
-      res.set_header("WWW-Authenticate", "Basic realm=\"EWS\"");
-      return;
-    }
+    if (!s.authorized) return;
     if (auto t = TroubleFor(s.operation)) {
       switch (t->kind) {
         case Trouble::Kind::ServerBusy:
@@ -98,8 +94,7 @@ struct EwsTestServer::Impl {
           res.set_content("Service Unavailable", "text/plain");
           return;
         case Trouble::Kind::Http401:
-          res.status = 401;
-          res.set_header("WWW-Authenticate", "Basic realm=\"EWS\"");
+          auth->Challenge(res);
           return;
         case Trouble::Kind::Drop:
           // Headers go out, then the connection closes before the body.
@@ -139,6 +134,7 @@ bool EwsTestServer::Start() {
   Impl& i = *impl_;
   if (!MakeCertificate(i.options.certDir)) return false;
   i.endpoint = std::make_unique<StoreEndpoint>(i.options.storeFile, i.options.mailboxes);
+  i.auth = std::make_unique<ServerAuth>(i.options);
   i.http = std::make_unique<httplib::SSLServer>((i.options.certDir + "/cert.pem").c_str(),
                                                 (i.options.certDir + "/key.pem").c_str());
   if (!i.http->is_valid()) return false;

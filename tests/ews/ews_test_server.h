@@ -1,7 +1,7 @@
-// A loopback EWS server for tests: HTTPS with a certificate made for the test, Basic
-// authentication, serving a store file through the EWS operations the backend uses, and
-// misbehaving on a schedule (busy, 503, 401, slow answers, dropped connections). It listens on
-// 127.0.0.1 only and stops by itself after its lifetime.
+// A loopback EWS server for tests: HTTPS with a certificate made for the test, Basic, NTLM or
+// Negotiate (Kerberos) authentication, serving a store file through the EWS operations the backend
+// uses, and misbehaving on a schedule (busy, 503, 401, slow answers, dropped connections). It
+// listens on 127.0.0.1 only and stops by itself after its lifetime.
 #pragma once
 
 #include <chrono>
@@ -28,12 +28,18 @@ struct Trouble {
   int millis = 0;         // BackOffMilliseconds, or how long a slow answer waits
 };
 
+enum class AuthScheme { Basic, Negotiate, Ntlm };
+
 struct ServerOptions {
   std::string storeFile;
   // The mailboxes ResolveNames knows; a text that matches none resolves to the first.
   std::vector<ServerMailbox> mailboxes;
   std::string user = "oa-test";
   std::string password = "s3cret-Pa55";
+  // The schemes offered in a 401, in this order. NTLM and Negotiate authenticate the connection.
+  std::vector<AuthScheme> offer{AuthScheme::Basic};
+  // The service keys for Negotiate.
+  std::string keytab;
   // Directory for the certificate and key (made with the openssl program).
   std::string certDir;
   std::chrono::seconds lifetime{600};
@@ -45,6 +51,12 @@ struct SeenRequest {
   std::string body;
   bool authorized = false;
   std::string anchorMailbox;
+  std::string authorization;  // the Authorization header as sent
+  // The scheme that authenticated the request or its connection ("Basic", "NTLM", "Negotiate"),
+  // the user or principal it named, and why a request with credentials was refused.
+  std::string scheme;
+  std::string principal;
+  std::string refusal;
 };
 
 class EwsTestServer {
