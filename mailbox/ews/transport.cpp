@@ -1,5 +1,8 @@
 #include "mailbox/ews/transport.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <mutex>
 #include <string_view>
@@ -40,6 +43,16 @@ const char* Env(const char* name) {
   return v && *v ? v : nullptr;
 }
 
+// Whether libcurl has a ~/.netrc to look the server up in.
+bool HaveNetrc() {
+  const char* home = Env("HOME");
+  if (!home) {
+    const passwd* pw = getpwuid(geteuid());
+    home = pw ? pw->pw_dir : nullptr;
+  }
+  return home && access((std::string(home) + "/.netrc").c_str(), R_OK) == 0;
+}
+
 }  // namespace
 
 Transport::Transport(TransportOptions options) : options_(std::move(options)) {
@@ -60,18 +73,12 @@ Transport::Transport(TransportOptions options) : options_(std::move(options)) {
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
   if (const char* ca = Env("OA_EWS_CAFILE")) curl_easy_setopt(c, CURLOPT_CAINFO, ca);
 
-  // Negotiate first (the user's Kerberos ticket), then NTLM, then Basic; libcurl picks the
-  // strongest one the server offers. Basic is never sent before the server asked for it.
-  curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM | CURLAUTH_BASIC);
-  const char* user = Env("OA_EWS_USER");
-  haveUser_ = user != nullptr;
-  if (user) {
-    curl_easy_setopt(c, CURLOPT_USERNAME, user);
+  if (const char* user = Env("OA_EWS_USER")) {
+    user_ = user;
     const char* password = Env("OA_EWS_PASSWORD");
-    curl_easy_setopt(c, CURLOPT_PASSWORD, password ? password : "");
-  } else {
-    curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+    password_ = password ? password : "";
   }
+  Use(Scheme::None);
 
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -93,23 +100,69 @@ void Transport::SetHeaders(const std::vector<std::string>& headers) {
 
 HttpResult Transport::Post(const std::string& body) {
   HttpResult r = PerformOnce(body);
-  if (r.curl != CURLE_OK || r.status != 401 || authSettled_) return r;
-  // libcurl does not fall back by itself when the first scheme it picked was refused.
-  long avail = 0;
-  curl_easy_getinfo(curl_.get(), CURLINFO_HTTPAUTH_AVAIL, &avail);
-  CURL* c = curl_.get();
-  if (!haveUser_ && (avail & CURLAUTH_NEGOTIATE)) {
-    // No stored credentials: the Kerberos ticket alone, which libcurl uses only with a user.
-    curl_easy_setopt(c, CURLOPT_USERPWD, ":");
-    curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE);
-    r = PerformOnce(body);
-  } else if (haveUser_ && (avail & CURLAUTH_NEGOTIATE) &&
-             (avail & (CURLAUTH_NTLM | CURLAUTH_BASIC))) {
-    curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NTLM | CURLAUTH_BASIC);
+  // libcurl neither moves on when the scheme it picked was refused nor uses a Kerberos ticket
+  // without a user name: each scheme the server offers gets one turn here, strongest first.
+  auto tried = static_cast<unsigned>(scheme_);
+  while (r.curl == CURLE_OK && r.status == 401) {
+    long offered = 0;
+    curl_easy_getinfo(curl_.get(), CURLINFO_HTTPAUTH_AVAIL, &offered);
+    const Scheme next = NextScheme(offered, tried);
+    if (next == Scheme::None) break;
+    tried |= static_cast<unsigned>(next);
+    Use(next);
     r = PerformOnce(body);
   }
-  authSettled_ = r.curl == CURLE_OK && r.status != 401;
   return r;
+}
+
+Transport::Scheme Transport::NextScheme(long offered, unsigned tried) const {
+  auto untried = [tried](Scheme s) { return (tried & static_cast<unsigned>(s)) == 0; };
+  if ((offered & CURLAUTH_NEGOTIATE) && untried(Scheme::Negotiate)) return Scheme::Negotiate;
+  // The credentials get one turn: NTLM keeps the password off the wire, so Basic only goes out
+  // to a server that takes nothing else.
+  if ((user_.empty() && !HaveNetrc()) || !untried(Scheme::Ntlm) || !untried(Scheme::Basic))
+    return Scheme::None;
+  if (offered & CURLAUTH_NTLM) return Scheme::Ntlm;
+  if (offered & CURLAUTH_BASIC) return Scheme::Basic;
+  return Scheme::None;
+}
+
+void Transport::Use(Scheme scheme) {
+  CURL* c = curl_.get();
+  if (!c) return;
+  scheme_ = scheme;
+  // One scheme at a time, so that libcurl sends it at once instead of probing again.
+  switch (scheme) {
+    case Scheme::None:
+      // Without a user libcurl sends no Authorization: the first request asks what the server
+      // takes.
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM | CURLAUTH_BASIC);
+      curl_easy_setopt(c, CURLOPT_USERNAME, nullptr);
+      curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+      curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      return;
+    case Scheme::Negotiate:
+      // The ticket alone; libcurl wants a user name for it, and an empty one keeps the
+      // password out of this scheme.
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE);
+      curl_easy_setopt(c, CURLOPT_USERPWD, ":");
+      curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      return;
+    case Scheme::Ntlm:
+    case Scheme::Basic:
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH,
+                       scheme == Scheme::Ntlm ? CURLAUTH_NTLM : CURLAUTH_BASIC);
+      if (!user_.empty()) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, user_.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      } else {
+        curl_easy_setopt(c, CURLOPT_USERNAME, nullptr);
+        curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+      }
+      return;
+  }
 }
 
 HttpResult Transport::PerformOnce(const std::string& body) {
@@ -134,10 +187,6 @@ HttpResult Transport::PerformOnce(const std::string& body) {
     return r;
   }
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status);
-  if (r.status == 401)
-    authSettled_ = false;
-  else
-    authSettled_ = true;
   return r;
 }
 

@@ -28,8 +28,10 @@ struct HttpResult {
 
 class Transport {
  public:
-  // Credentials: OA_EWS_USER / OA_EWS_PASSWORD when set, else ~/.netrc; Negotiate is tried
-  // first. CA file: OA_EWS_CAFILE when set, else the system store.
+  // Authentication, when the server asks for it: Negotiate (the user's Kerberos ticket) first,
+  // then NTLM, else Basic, with OA_EWS_USER / OA_EWS_PASSWORD when set, else ~/.netrc. Basic is
+  // never sent before the server asked for it, nor to a server that takes NTLM. CA file:
+  // OA_EWS_CAFILE when set, else the system store.
   explicit Transport(TransportOptions options);
   ~Transport();
   Transport(const Transport&) = delete;
@@ -42,7 +44,12 @@ class Transport {
   long connectsMade() const { return connects_; }
 
  private:
+  // Bits, for the set of schemes tried on one request.
+  enum class Scheme { None = 0, Negotiate = 1, Ntlm = 2, Basic = 4 };
   HttpResult PerformOnce(const std::string& body);
+  // The scheme to try after a 401 that offered `offered` (CURLAUTH_* bits), none of `tried`.
+  Scheme NextScheme(long offered, unsigned tried) const;
+  void Use(Scheme scheme);
 
   struct CurlDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
@@ -55,8 +62,9 @@ class Transport {
   std::unique_ptr<curl_slist, SlistDeleter> headers_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   long connects_ = 0;
-  bool haveUser_ = false;
-  bool authSettled_ = false;
+  std::string user_, password_;
+  // The scheme the requests go out with; kept while the server takes it.
+  Scheme scheme_ = Scheme::None;
 };
 
 }  // namespace oa::ews
