@@ -2,11 +2,13 @@
 // objects that outlive it then fail with MAPI_E_END_OF_SESSION.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "mailbox/store/delete_group.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/faults.h"
 #include "mailbox/store/sqlite_db.h"
@@ -28,10 +30,15 @@ StoreInfo LoadStoreInfo(Db& db, int64_t row);
 class Connection {
  public:
   Connection(std::unique_ptr<Db> db, StoreInfo mailbox, std::optional<StoreInfo> publicStore);
+  ~Connection();
 
   Db& db();
   bool open() const { return db_ != nullptr; }
-  void Close() { db_.reset(); }
+  // Commits grouped deletes, then closes the file.
+  void Close();
+  // Where message deletes go when they may share a transaction; nullptr when each must
+  // commit on its own (declared faults count every call, full sync wants a sync per call).
+  DeleteGroup* Deletes();
 
   const StoreInfo& mailbox() const { return mailbox_; }
   const StoreInfo* publicStore() const { return pub_ ? &*pub_ : nullptr; }
@@ -40,7 +47,11 @@ class Connection {
   const StoreInfo* StoreByRow(int64_t row) const;
 
   FaultOutcome Check(const std::string& op, const std::vector<FaultTarget>& targets) {
-    return faults_.Check(db(), op, targets);
+    return faults_.empty() ? FaultOutcome{} : faults_.Check(db(), op, targets);
+  }
+  // The common case, without building a list when the store declares no faults.
+  FaultOutcome Check(const std::string& op, std::initializer_list<FaultTarget> targets) {
+    return faults_.empty() ? FaultOutcome{} : faults_.Check(db(), op, targets);
   }
 
  private:
@@ -48,6 +59,8 @@ class Connection {
   StoreInfo mailbox_;
   std::optional<StoreInfo> pub_;
   Faults faults_;
+  bool groupTried_ = false;
+  std::unique_ptr<DeleteGroup> group_;  // after db_: goes first
 };
 
 using ConnPtr = std::shared_ptr<Connection>;

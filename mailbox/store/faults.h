@@ -45,6 +45,7 @@ class Faults {
   // applies. A call matches a fault without target, or one whose target is among `targets`.
   // Runs inside the caller's transaction when one is open, else in its own.
   FaultOutcome Check(Db& db, const std::string& op, const std::vector<FaultTarget>& targets);
+  bool empty() const { return ops_.empty(); }
 
  private:
   std::set<std::string> ops_;

@@ -3,6 +3,7 @@
 #include "mailbox/date.h"
 #include "mailbox/store/named_props.h"
 #include "mailbox/store/objects.h"
+#include "mailbox/store/pending_journal.h"
 #include "mailbox/store/schema.h"
 
 namespace oa::store {
@@ -121,14 +122,7 @@ Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, i
 }
 
 void DeleteMessage(Db& db, int64_t messageId) {
-  CachedStmt s = db.Cached("SELECT folder_id FROM messages WHERE id = ?1");
-  s->Bind(1, messageId);
-  if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted");
-  const int64_t folder = s->Int(0);
-  s->Reset();
-  db.Cached("DELETE FROM props WHERE kind = 3 AND owner = ?1")->Bind(1, messageId).Run();
-  db.Cached("DELETE FROM messages WHERE id = ?1")->Bind(1, messageId).Run();
-  db.Cached("UPDATE folders SET item_count = item_count - 1 WHERE id = ?1")->Bind(1, folder).Run();
+  if (!DeleteMessageRow(db, messageId)) Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted");
 }
 
 // --- items ---
@@ -161,7 +155,7 @@ std::shared_ptr<mb::RDOMail> EmbeddedItems::Item(int32_t index) {
     if (index < 1 || !s->Step()) {
       Fail(MAPI_E_NOT_FOUND, "There is no item " + std::to_string(index));
     }
-    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_);
+    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
     f.ThrowIfApplied();
     return mail;
   });
@@ -179,7 +173,7 @@ std::shared_ptr<mb::RDOMail> EmbeddedItems::GetFirst() {
       RequireFolder(db, folderId_);
       return nullptr;  // an empty folder has no first item
     }
-    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_);
+    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
     f.ThrowIfApplied();
     return mail;
   });
@@ -328,6 +322,10 @@ void EmbeddedMail::Delete(int32_t /*flags*/) {
   // folder to move it to.
   GuardedVoid([&] {
     Db& db = conn_->db();
+    if (DeleteGroup* group = conn_->Deletes()) {
+      group->Delete(id_, folderId_);
+      return;
+    }
     Txn txn(db);
     const FaultOutcome f = conn_->Check("Mail.Delete", {Target()});
     if (f.Blocks() || f.Silent()) {

@@ -103,8 +103,9 @@ class EmbeddedItems : public mailbox::RDOItems {
 
 class EmbeddedMail : public mailbox::RDOMail {
  public:
-  EmbeddedMail(ConnPtr conn, int64_t id, int64_t storeRow)
-      : conn_(std::move(conn)), id_(id), storeRow_(storeRow) {}
+  // folderId: the folder it was found in, when known (messages never change folders).
+  EmbeddedMail(ConnPtr conn, int64_t id, int64_t storeRow, int64_t folderId = 0)
+      : conn_(std::move(conn)), id_(id), storeRow_(storeRow), folderId_(folderId) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
@@ -122,6 +123,7 @@ class EmbeddedMail : public mailbox::RDOMail {
   ConnPtr conn_;
   int64_t id_;
   int64_t storeRow_;
+  int64_t folderId_;
   PendingProps pending_;
 };
 

@@ -8,6 +8,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "mailbox/store/delete_group.h"
+#include "mailbox/store/pending_journal.h"
+#include "mailbox/store/sqlite_db.h"
+
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
@@ -137,18 +141,23 @@ void SetBusyTimeoutMillis(int millis) {
 void SetSyncEveryCommit(bool full) {
   syncEveryCommit = full;
 }
+bool SyncEveryCommit() {
+  return syncEveryCommit;
+}
 int BusyTimeoutMillis() {
   return busyTimeout;
 }
 
 std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
+  // A new connection must see the deletes an open group of this process holds.
+  CommitOpenDeleteGroup();
   CheckFileBeforeOpen(path, readOnly);
   // A reader that may write tidies the log away when it closes; a read-only one cannot.
   const bool writable =
       ::access(path.c_str(), W_OK) == 0 && (::geteuid() != 0 || (FileMode(path) & 0222) != 0);
   auto db = std::make_unique<Db>(
       path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX);
-  sqlite3_busy_timeout(db->handle(), busyTimeout);
+  db->SetBusyTimeout(busyTimeout);
   try {
     if (db->QueryInt("PRAGMA application_id") != kApplicationId) {
       Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
@@ -174,6 +183,8 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
     db->Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
     // Checkpoints (each with an fsync) every 16 MB of log rather than every 4 MB.
     db->Exec("PRAGMA wal_autocheckpoint=4000");
+    // Deletes a killed process had returned but not yet committed.
+    if (writable) RecoverPendingJournals(*db, path);
   }
   return db;
 }

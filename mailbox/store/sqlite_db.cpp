@@ -1,5 +1,13 @@
 #include "mailbox/store/sqlite_db.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "mailbox/store/delete_group.h"
+
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
@@ -99,6 +107,9 @@ std::vector<uint8_t> Stmt::Blob(int col) const {
 }
 
 Db::Db(const std::string& path, int flags) : path_(path) {
+  // Memory statistics cost a global mutex on every allocation; nothing here reads them.
+  static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+  (void)configured;
   const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -110,8 +121,11 @@ Db::Db(const std::string& path, int flags) : path_(path) {
 }
 
 Db::~Db() {
+  literalCache_.clear();
   cache_.clear();
   sqlite3_close(db_);
+  if (waitFd_ >= 0) ::close(waitFd_);
+  if (probeFd_ >= 0) ::close(probeFd_);
 }
 
 void Db::Throw(int rc, const std::string& what) {
@@ -139,8 +153,65 @@ CachedStmt Db::Cached(const std::string& sql) {
   return CachedStmt(*it->second);
 }
 
+CachedStmt Db::Cached(const char* sql) {
+  auto it = literalCache_.find(sql);
+  if (it == literalCache_.end()) {
+    const std::string text(sql);
+    auto c = cache_.find(text);
+    if (c == cache_.end()) c = cache_.emplace(text, std::make_unique<Stmt>(*this, text)).first;
+    it = literalCache_.emplace(sql, c->second.get()).first;
+  }
+  return CachedStmt(*it->second);
+}
+
+void Db::SetBusyTimeout(int millis) {
+  busyTimeoutMillis_ = millis;
+  sqlite3_busy_handler(db_, &Db::OnBusy, this);
+}
+
+int Db::OnBusy(void* self, int attempt) {
+  Db& db = *static_cast<Db*>(self);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) {
+    db.busySince_ = now;
+    if (db.raiseOnBusy_ && !db.raised_ && db.TurnFd(db.waitFd_) >= 0) {
+      db.raised_ = ::flock(db.waitFd_, LOCK_SH) == 0;
+    }
+  }
+  if (now - db.busySince_ >= std::chrono::milliseconds(db.busyTimeoutMillis_)) return 0;
+  // Short polls first: a delete group of another process holds the file for milliseconds.
+  std::this_thread::sleep_for(attempt < 50 ? std::chrono::microseconds(100)
+                                           : std::chrono::microseconds(1000));
+  return 1;
+}
+
+int Db::TurnFd(int& fd) {
+  if (fd < 0) fd = ::open((path_ + "-writers").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  return fd;
+}
+
+void Db::BeginImmediate() {
+  raiseOnBusy_ = true;
+  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  raiseOnBusy_ = false;
+  if (raised_) {
+    ::flock(waitFd_, LOCK_UN);
+    raised_ = false;
+  }
+  if (rc != SQLITE_OK) Throw(rc);
+}
+
+bool Db::OthersWaitingToWrite() {
+  if (TurnFd(probeFd_) < 0) return false;
+  if (::flock(probeFd_, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+  ::flock(probeFd_, LOCK_UN);
+  return false;
+}
+
 Txn::Txn(Db& db) : db_(db) {
-  db_.Cached("BEGIN IMMEDIATE")->Run();
+  // Another connection's open group of deletes would keep this one waiting.
+  CommitOpenDeleteGroup();
+  db_.BeginImmediate();
 }
 
 Txn::~Txn() {

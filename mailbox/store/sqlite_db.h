@@ -3,6 +3,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -77,6 +78,14 @@ class Db {
   void Exec(const std::string& sql);
   int64_t QueryInt(const std::string& sql);
   CachedStmt Cached(const std::string& sql);
+  // A statement text with static storage (a literal): looked up by its address.
+  CachedStmt Cached(const char* sql);
+
+  // Waits for a busy file up to `millis`, polling often; while BeginImmediate waits, other
+  // processes' delete groups can see that a writer is waiting.
+  void SetBusyTimeout(int millis);
+  void BeginImmediate();
+  bool OthersWaitingToWrite();
   int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }
   [[noreturn]] void Throw(int rc, const std::string& what = "");
@@ -85,6 +94,18 @@ class Db {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::unordered_map<std::string, std::unique_ptr<Stmt>> cache_;
+  std::unordered_map<const char*, Stmt*> literalCache_;
+
+  static int OnBusy(void* self, int attempt);
+  int TurnFd(int& fd);
+  int busyTimeoutMillis_ = 0;
+  std::chrono::steady_clock::time_point busySince_{};
+  bool raiseOnBusy_ = false;
+  bool raised_ = false;
+  // "<store>-writers": writers waiting hold a shared flock on one descriptor; the probe takes
+  // an exclusive one on another.
+  int waitFd_ = -1;
+  int probeFd_ = -1;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back when left without Commit().

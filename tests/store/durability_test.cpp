@@ -15,10 +15,10 @@ namespace {
 
 class DurabilityTest : public StoreTest {
  protected:
-  Json BigFolder() {
+  Json BigFolder(int items = 20000) {
     Json top = {{"name", "Top of Information Store"},
                 {"ipmRoot", true},
-                {"folders", Json::array({{{"name", "Handhelds"}, {"items", 20000}}})}};
+                {"folders", Json::array({{{"name", "Handhelds"}, {"items", items}}})}};
     return Dump(Json::array({Mailbox("jdoe", Json::array({top}))}));
   }
 
@@ -44,8 +44,9 @@ class DurabilityTest : public StoreTest {
 };
 
 TEST_F(DurabilityTest, KilledWhileDeletingAndRenaming) {
-  Import(BigFolder());
-  int32_t last = 20000;
+  // Enough that the deletes outlast every kill below.
+  Import(BigFolder(300000));
+  int32_t last = 300000;
   for (int delayMs : {40, 90, 170}) {
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
