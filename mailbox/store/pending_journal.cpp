@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +19,32 @@ namespace {
 
 constexpr char kMagic[8] = {'O', 'A', 'P', 'E', 'N', 'D', '1', '\n'};
 constexpr size_t kHeaderSize = 64;
+constexpr size_t kIdentityAt = 16;
+
+// Which file the records are for: a store replaced by an import (or deleted and made anew)
+// is another file, whose message numbers start over, and must not get them.
+struct FileIdentity {
+  uint64_t dev = 0;
+  uint64_t ino = 0;
+  int64_t birthSec = 0;
+  uint32_t birthNsec = 0;
+  uint32_t pad = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+static_assert(sizeof(FileIdentity) == 32);
+
+bool IdentityOf(const std::string& path, FileIdentity* id) {
+  struct statx st {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_INO | STATX_BTIME, &st) != 0) return false;
+  *id = FileIdentity{};
+  id->dev = (static_cast<uint64_t>(st.stx_dev_major) << 32) | st.stx_dev_minor;
+  id->ino = st.stx_ino;
+  if (st.stx_mask & STATX_BTIME) {
+    id->birthSec = st.stx_btime.tv_sec;
+    id->birthNsec = st.stx_btime.tv_nsec;
+  }
+  return true;
+}
 
 struct Record {
   uint64_t epoch;
@@ -42,9 +69,15 @@ uint32_t Checksum(uint64_t epoch, int64_t id, uint32_t seq) {
   return h ^ 0x5a5a5a5au;
 }
 
-std::vector<int64_t> ParseRecords(const unsigned char* data, size_t size) {
+std::vector<int64_t> ParseRecords(const unsigned char* data, size_t size,
+                                  const FileIdentity* expected) {
   std::vector<int64_t> ids;
   if (size < kHeaderSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return ids;
+  if (expected) {
+    FileIdentity id;
+    std::memcpy(&id, data + kIdentityAt, sizeof id);
+    if (!(id == *expected)) return ids;
+  }
   uint64_t epoch = 0;
   std::memcpy(&epoch, data + 8, sizeof epoch);
   for (uint32_t i = 0; kHeaderSize + (i + 1) * sizeof(Record) <= size; ++i) {
@@ -65,7 +98,8 @@ std::string JournalPrefix(const std::string& storePath) {
 PendingJournal::PendingJournal(const std::string& storePath) {
   std::error_code ec;
   const std::filesystem::path store = std::filesystem::absolute(storePath, ec);
-  if (ec) return;
+  FileIdentity identity;
+  if (ec || !IdentityOf(store.string(), &identity)) return;
   static std::atomic<int> serial{0};
   for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
     path_ = (store.parent_path() / (JournalPrefix(storePath) + std::to_string(::getpid()) + "." +
@@ -90,6 +124,7 @@ PendingJournal::PendingJournal(const std::string& storePath) {
   }
   map_ = static_cast<unsigned char*>(m);
   std::memcpy(map_ + 8, &epoch_, sizeof epoch_);
+  std::memcpy(map_ + kIdentityAt, &identity, sizeof identity);
   std::atomic_signal_fence(std::memory_order_release);
   std::memcpy(map_, kMagic, sizeof kMagic);
 }
@@ -123,7 +158,7 @@ void PendingJournal::Reset() {
 }
 
 std::vector<int64_t> PendingJournal::Records() const {
-  return map_ ? ParseRecords(map_, kFileSize) : std::vector<int64_t>{};
+  return map_ ? ParseRecords(map_, kFileSize, nullptr) : std::vector<int64_t>{};
 }
 
 int64_t ApplyPendingDeletes(Db& db, const std::vector<int64_t>& messageIds) {
@@ -157,7 +192,8 @@ bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint) {
 int64_t RecoverPendingJournals(Db& db, const std::string& storePath) {
   std::error_code ec;
   const std::filesystem::path store = std::filesystem::absolute(storePath, ec);
-  if (ec) return 0;
+  FileIdentity identity;
+  if (ec || !IdentityOf(store.string(), &identity)) return 0;
   const std::string prefix = JournalPrefix(storePath);
   int64_t deleted = 0;
   for (const auto& entry : std::filesystem::directory_iterator(store.parent_path(), ec)) {
@@ -172,7 +208,8 @@ int64_t RecoverPendingJournals(Db& db, const std::string& storePath) {
     std::vector<unsigned char> data(kFileSize);
     const ssize_t n = ::pread(fd, data.data(), data.size(), 0);
     const std::vector<int64_t> ids =
-        n > 0 ? ParseRecords(data.data(), static_cast<size_t>(n)) : std::vector<int64_t>{};
+        n > 0 ? ParseRecords(data.data(), static_cast<size_t>(n), &identity)
+              : std::vector<int64_t>{};
     try {
       if (!ids.empty()) {
         Txn txn(db);

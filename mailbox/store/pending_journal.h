@@ -42,7 +42,8 @@ class PendingJournal {
 };
 
 // Deletes what dead owners' journals beside the store file hold, then removes those files.
-// Journals of live owners are left alone. Returns how many messages were deleted.
+// Journals of live owners are left alone; those made for an earlier file of that name (one
+// an import replaced) are removed unread. Returns how many messages were deleted.
 int64_t RecoverPendingJournals(Db& db, const std::string& storePath);
 
 // Deletes each message that is still there, with its properties, keeping folder counts; in

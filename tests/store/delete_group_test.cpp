@@ -72,6 +72,34 @@ class DeleteGroupTest : public StoreTest {
     return r;
   }
 
+  // A child process deletes that many items, then is killed with its group still open.
+  bool KillWhileGroupOpen(int deletes) {
+    SetDeleteGroupAge(std::chrono::hours(1));
+    int ready[2];
+    if (::pipe(ready) != 0) return false;
+    const pid_t child = ::fork();
+    if (child < 0) return false;
+    if (child == 0) {
+      auto s = NewEmbeddedSession();
+      s->LogonExchangeMailbox("jdoe", path);
+      auto items = Items(*s);
+      for (int i = 0; i < deletes; ++i) items->GetFirst()->Delete(C::dfHardDelete);
+      const char done = mb::Err().Pending() ? 'e' : 'd';
+      (void)!::write(ready[1], &done, 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char done = 0;
+    const bool read = ::read(ready[0], &done, 1) == 1;
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    SetDeleteGroupAge(2ms);
+    return read && done == 'd';
+  }
+
   int JournalFiles() {
     int n = 0;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
@@ -83,29 +111,7 @@ class DeleteGroupTest : public StoreTest {
 
 TEST_F(DeleteGroupTest, DeletesThatReturnedSurviveAKillBeforeTheirCommit) {
   ImportItems(500);
-  SetDeleteGroupAge(std::chrono::hours(1));
-  int ready[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    auto s = NewEmbeddedSession();
-    s->LogonExchangeMailbox("jdoe", path);
-    auto items = Items(*s);
-    for (int i = 0; i < 300; ++i) items->GetFirst()->Delete(C::dfHardDelete);
-    const char done = mb::Err().Pending() ? 'e' : 'd';
-    (void)!::write(ready[1], &done, 1);
-    ::pause();
-    ::_exit(0);
-  }
-  char done = 0;
-  ASSERT_EQ(::read(ready[0], &done, 1), 1);
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  ::close(ready[0]);
-  ::close(ready[1]);
-  ASSERT_EQ(done, 'd');
+  ASSERT_TRUE(KillWhileGroupOpen(300));
 
   // The file itself still holds the old state, whole: the deletes wait in the journal.
   Raw before = ReadRaw();
@@ -120,6 +126,19 @@ TEST_F(DeleteGroupTest, DeletesThatReturnedSurviveAKillBeforeTheirCommit) {
   Raw after = ReadRaw();
   EXPECT_EQ(after.messages, 200);
   EXPECT_EQ(after.badCounters, 0);
+  EXPECT_EQ(JournalFiles(), 0);
+}
+
+TEST_F(DeleteGroupTest, AJournalIsNotAppliedToTheFileAnImportPutInPlace) {
+  ImportItems(500);
+  ASSERT_TRUE(KillWhileGroupOpen(300));
+  ASSERT_EQ(JournalFiles(), 1);
+  // The same dump again: a new file whose message numbers start over.
+  ImportItems(500);
+  auto s = Logon();
+  EXPECT_EQ(Items(*s)->Count(), 500);
+  s->Logoff();
+  EXPECT_EQ(ReadRaw().messages, 500);
   EXPECT_EQ(JournalFiles(), 0);
 }
 
