@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -170,6 +171,8 @@ bool TestRealm::StartKdc() {
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   const std::string output = dir_ + "/kdc.out";
+  const std::string log = dir_ + "/kdc.log";
+  std::remove(log.c_str());
 
   const pid_t parent = getpid();
   kdc_ = fork();
@@ -194,10 +197,14 @@ bool TestRealm::StartKdc() {
     int status = 0;
     if (waitpid(kdc_, &status, WNOHANG) == kdc_) {
       kdc_ = -1;
-      error_ = "krb5kdc ended at once: " + oa::testing::ReadFile(output);
+      error_ =
+          "krb5kdc ended at once: " + oa::testing::ReadFile(output) + oa::testing::ReadFile(log);
       return false;
     }
-    if (Accepts(port_)) return true;
+    // Our own KDC's word that it listens: another one may hold the port we picked.
+    if (oa::testing::ReadFile(log).find("commencing operation") != std::string::npos &&
+        Accepts(port_))
+      return true;
     std::this_thread::sleep_for(20ms);
   }
   error_ = "krb5kdc did not listen on port " + std::to_string(port_);
