@@ -3,6 +3,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
 #include "console/qt/frmCleanup.h"
@@ -19,7 +20,12 @@ int main(int argc, char** argv) {
 
   // Store files open the embedded store; any other server text is an Exchange server.
   oa::ews::RegisterSessionClasses();
-  if (options.noWindow.noWindow) return oa::nowindow::RunWithoutWindow(options.noWindow);
+  if (options.noWindow.noWindow) {
+    // No event loop runs during a wait for a busy server: Ctrl+C or SIGTERM cuts the wait short
+    // itself, and the run ends at its next step as after any other signal.
+    oa::ews::SetWaitCancelCheck(&oa::nowindow::CancelSignalPending);
+    return oa::nowindow::RunWithoutWindow(options.noWindow);
+  }
 
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;

@@ -1,6 +1,7 @@
 // What a call does while it waits out a busy server: the backend cannot see the window, so
 // whoever creates the session installs a hook that lets the window process pending events
-// (the console: its DoEvents), and Cancel keeps working during a wait.
+// (the console: its DoEvents), and Cancel keeps working during a wait. A run without a window
+// has no events to process; its Cancel is a signal, which the wait itself has to look for.
 #pragma once
 
 #include <chrono>
@@ -11,8 +12,15 @@ namespace oa::ews {
 // Installs the hook called repeatedly while a call waits; an empty function removes it.
 void SetWhileWaiting(std::function<void()> hook);
 
+// Installs a check asked as often as the hook; once it answers true the wait ends at once and
+// the call fails with MAPI_E_USER_CANCEL. An empty function removes it.
+void SetWaitCancelCheck(std::function<bool()> cancelled);
+
 // Waits for the duration, calling the hook about every 50 ms. Returns false as soon as
-// stop() answers true (checked after each call of the hook).
+// stop() or the cancel check answers true (asked after each call of the hook).
 bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool()>& stop);
+
+// Whether a wait on this thread ended by the cancel check since the last call; clears it.
+bool TakeWaitCancelled();
 
 }  // namespace oa::ews
