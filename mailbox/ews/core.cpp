@@ -4,6 +4,7 @@
 
 #include "mailbox/const_mapi.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/wait_hook.h"
 #include "mailbox/mapi_error.h"
 
 namespace oa::ews {
@@ -34,10 +35,19 @@ FolderRef RefOf(pugi::xml_node idNode, bool isPublic) {
 std::optional<std::string> CheckedHex(const std::string& entryID) {
   auto bytes = HexDecode(entryID);
   if (!bytes || bytes->empty()) {
-    Err().Raise(MAPI_E_INVALID_ENTRYID, "The entry ID is not valid.");
+    Err().Raise(MAPI_E_INVALID_ENTRYID,
+                "The entry ID is not valid: it must be hexadecimal digits, two for each byte.");
     return std::nullopt;
   }
   return HexEncode(*bytes);
+}
+
+std::optional<Response> CallServer(Client& client, const Request& request) {
+  TakeWaitCancelled();
+  auto r = client.Call(request);
+  if (!r && TakeWaitCancelled())
+    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
+  return r;
 }
 
 Core::Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName)
@@ -55,7 +65,7 @@ std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
 
 std::optional<Response> Core::Send(const Request& request) {
   if (!Alive()) return std::nullopt;
-  return client_->Call(request);
+  return CallServer(*client_, request);
 }
 
 std::optional<Response> Core::SendOne(const Request& request) {
@@ -99,15 +109,24 @@ std::vector<std::optional<std::string>> Core::HexFromEws(const std::vector<std::
   auto req = NewRequest("ConvertId");
   req->op().append_attribute("DestinationFormat") = "HexEntryId";
   auto sources = req->op().append_child("m:SourceIds");
-  for (size_t i : missing) {
-    if (isPublic) {
+  // A public folder item's ID converts only together with its folder's.
+  std::vector<const std::string*> folderOf(missing.size(), nullptr);
+  for (size_t k = 0; k < missing.size(); ++k) {
+    const std::string& id = ewsIds[missing[k]];
+    if (auto f = publicItemFolders_.find(id); isPublic && f != publicItemFolders_.end()) {
+      folderOf[k] = &f->second;
+      auto s = sources.append_child("t:AlternatePublicFolderItemId");
+      s.append_attribute("Format") = "EwsId";
+      s.append_attribute("FolderId") = f->second.c_str();
+      s.append_attribute("ItemId") = id.c_str();
+    } else if (isPublic) {
       auto s = sources.append_child("t:AlternatePublicFolderId");
       s.append_attribute("Format") = "EwsId";
-      s.append_attribute("FolderId") = ewsIds[i].c_str();
+      s.append_attribute("FolderId") = id.c_str();
     } else {
       auto s = sources.append_child("t:AlternateId");
       s.append_attribute("Format") = "EwsId";
-      s.append_attribute("Id") = ewsIds[i].c_str();
+      s.append_attribute("Id") = id.c_str();
       s.append_attribute("Mailbox") = smtp_.c_str();
     }
   }
@@ -122,16 +141,170 @@ std::vector<std::optional<std::string>> Core::HexFromEws(const std::vector<std::
       continue;
     }
     auto alt = Child(m.node, "AlternateId");
-    std::string hex = Attr(alt, isPublic ? "FolderId" : "Id");
+    std::string hex = Attr(alt, folderOf[k] ? "ItemId" : isPublic ? "FolderId" : "Id");
     auto checked = HexDecode(hex);
-    if (!checked) continue;
+    if (!checked || checked->empty()) continue;
     hex = HexEncode(*checked);
     size_t i = missing[k];
     hexByEws_[Key(ewsIds[i], isPublic)] = hex;
-    ewsByHex_[Key(hex, isPublic)] = ewsIds[i];
+    if (folderOf[k]) {
+      publicItemsByHex_[hex] = PublicItemRef{ewsIds[i], *folderOf[k]};
+    } else {
+      ewsByHex_[Key(hex, isPublic)] = ewsIds[i];
+    }
     out[i] = hex;
   }
   return out;
+}
+
+std::optional<ItemData> Core::GetPublicItem(const std::string& entryID) {
+  auto hex = CheckedHex(entryID);
+  if (!hex) return std::nullopt;
+  if (auto it = publicItemsByHex_.find(*hex); it != publicItemsByHex_.end()) {
+    const PublicItemRef known = it->second;
+    auto d = GetItem(known.itemId, true);
+    if (d && d->folderId.empty()) d->folderId = known.folderId;
+    return d;
+  }
+  const std::vector<uint8_t> bytes = *HexDecode(*hex);
+  switch (ExchangeEntryKindOf(bytes)) {
+    case ExchangeEntryKind::PublicMessage:
+      return PublicItemIn(*hex, {HexEncode(PublicFolderEntryIdOf(bytes))}, nullptr);
+    case ExchangeEntryKind::MailboxMessage:
+      Err().Raise(MAPI_E_NOT_FOUND,
+                  "The entry ID names a message in a mailbox, not in the public folders.");
+      return std::nullopt;
+    case ExchangeEntryKind::MailboxFolder:
+    case ExchangeEntryKind::PublicFolder:
+      Err().Raise(MAPI_E_INVALID_ENTRYID, "The entry ID names a folder, not a message.");
+      return std::nullopt;
+    case ExchangeEntryKind::Other:
+      break;
+  }
+  return SearchPublicItem(*hex);
+}
+
+std::optional<ItemData> Core::PublicItemIn(const std::string& hex,
+                                           const std::vector<std::string>& folderHexes,
+                                           bool* notThere) {
+  if (notThere) *notThere = false;
+  auto convert = NewRequest("ConvertId");
+  convert->op().append_attribute("DestinationFormat") = "EwsId";
+  auto sources = convert->op().append_child("m:SourceIds");
+  for (const std::string& folder : folderHexes) {
+    auto s = sources.append_child("t:AlternatePublicFolderItemId");
+    s.append_attribute("Format") = "HexEntryId";
+    s.append_attribute("FolderId") = folder.c_str();
+    s.append_attribute("ItemId") = hex.c_str();
+  }
+  auto converted = Send(*convert);
+  if (!converted) return std::nullopt;
+  std::vector<PublicItemRef> candidates;
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  size_t firstError = kNone;
+  for (size_t k = 0; k < converted->messages.size(); ++k) {
+    const ResponseMessage& m = converted->messages[k];
+    auto alt = Child(m.node, "AlternateId");
+    PublicItemRef ref{Attr(alt, "ItemId"), Attr(alt, "FolderId")};
+    if (m.ok() && !ref.itemId.empty() && !ref.folderId.empty()) {
+      candidates.push_back(std::move(ref));
+    } else if (!m.ok() && firstError == kNone) {
+      firstError = k;
+    }
+  }
+  if (candidates.empty()) {
+    if (firstError != kNone) {
+      RaiseMessage(converted->messages[firstError]);
+    } else {
+      Err().Raise(MAPI_E_INVALID_ENTRYID, "The server gave no ID for the entry ID.");
+    }
+    return std::nullopt;
+  }
+
+  auto get = NewRequest("GetItem");
+  AppendItemShape(get->op(), {});
+  auto ids = get->op().append_child("m:ItemIds");
+  for (const auto& c : candidates)
+    ids.append_child("t:ItemId").append_attribute("Id") = c.itemId.c_str();
+  auto got = Send(*get);
+  if (!got) return std::nullopt;
+  firstError = kNone;
+  for (size_t k = 0; k < candidates.size() && k < got->messages.size(); ++k) {
+    const ResponseMessage& m = got->messages[k];
+    auto element = Child(m.node, "Items").find_child([](pugi::xml_node n) {
+      return n.type() == pugi::node_element;
+    });
+    if (!m.ok() || !element) {
+      if (firstError == kNone) firstError = k;
+      continue;
+    }
+    ItemData d = ReadItem(element, true, {});
+    if (d.id.empty()) d.id = candidates[k].itemId;
+    if (d.folderId.empty()) d.folderId = candidates[k].folderId;
+    NotePublicItem(d.id, d.folderId);
+    publicItemsByHex_[hex] = PublicItemRef{d.id, d.folderId};
+    hexByEws_[Key(d.id, true)] = hex;
+    return d;
+  }
+  if (firstError != kNone) {
+    RaiseMessage(got->messages[firstError]);
+  } else {
+    Err().Raise(MAPI_E_NOT_FOUND, "The server returned no item.");
+  }
+  if (notThere) *notThere = true;
+  return std::nullopt;
+}
+
+std::optional<ItemData> Core::SearchPublicItem(const std::string& hex) {
+  // Bounds the search on servers with very large public folder trees.
+  constexpr size_t kMaxFolders = 1000;
+  const oa::mailbox::ErrObject before = Err();
+  FolderRef root;
+  root.distinguished = "publicfoldersroot";
+  root.isPublic = true;
+  auto top = GetFolder(root);
+  if (!top) return std::nullopt;
+  std::vector<FolderRef> level{top->ref};
+  size_t searched = 0;
+  while (!level.empty() && searched < kMaxFolders) {
+    if (level.size() > kMaxFolders - searched) level.resize(kMaxFolders - searched);
+    searched += level.size();
+    std::vector<std::string> ids;
+    for (const auto& f : level) ids.push_back(f.id);
+    std::vector<std::string> folderHexes;
+    for (const auto& h : HexFromEws(ids, true)) {
+      if (!h) return std::nullopt;
+      folderHexes.push_back(*h);
+    }
+    bool notThere = false;
+    if (auto found = PublicItemIn(hex, folderHexes, &notThere)) {
+      Err() = before;
+      return found;
+    }
+    if (!notThere) return std::nullopt;
+    std::vector<FolderRef> next;
+    for (const auto& f : level) {
+      Err().Clear();
+      EwsFolders children(shared_from_this(), f);
+      const int32_t n = children.Count();
+      if (Err().Pending()) return std::nullopt;
+      for (int32_t i = 1; i <= n; ++i) {
+        auto child = std::static_pointer_cast<EwsFolder>(children.Item(i));
+        if (child && !child->ref().id.empty()) next.push_back(child->ref());
+      }
+    }
+    level = std::move(next);
+  }
+  Err().Raise(MAPI_E_NOT_FOUND,
+              (level.empty() ? "No public folder holds a message with the entry ID "
+                             : "None of the first " + std::to_string(kMaxFolders) +
+                                   " public folders holds a message with the entry ID ") +
+                  hex + ".");
+  return std::nullopt;
+}
+
+void Core::NotePublicItem(const std::string& itemId, const std::string& folderId) {
+  if (!itemId.empty() && !folderId.empty()) publicItemFolders_[itemId] = folderId;
 }
 
 std::optional<std::string> Core::EwsFromHex(const std::string& entryID, bool isPublic) {
@@ -182,6 +355,7 @@ void Core::AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags) 
   AddFieldUri(props, "item:ItemClass");
   AddFieldUri(props, "item:Subject");
   AddFieldUri(props, "item:DateTimeCreated");
+  AddFieldUri(props, "item:ParentFolderId");
   for (int32_t tag : tags) AppendPropertyPath(props, tag, named());
 }
 
@@ -208,6 +382,10 @@ ItemData Core::ReadItem(pugi::xml_node element, bool isPublic, const std::vector
   if (auto c = Child(element, "ItemClass")) d.itemClass = c.text().get();
   if (auto s = Child(element, "Subject")) d.subject = s.text().get();
   if (auto t = Child(element, "DateTimeCreated")) d.created = ParseDateTime(t.text().get());
+  if (isPublic) {
+    d.folderId = Attr(Child(element, "ParentFolderId"), "Id");
+    NotePublicItem(d.id, d.folderId);
+  }
   for (int32_t tag : tags) d.props[tag] = {};
   for (auto& [tag, value] : ReadExtendedProperties(element, named())) d.props[tag] = value;
   return d;

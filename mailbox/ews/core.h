@@ -42,6 +42,8 @@ struct ItemData {
   std::optional<std::string> itemClass;
   std::optional<std::string> subject;
   std::optional<oa::mailbox::Date> created;
+  // The folder that holds a public folder item (EWS ID): the item's ID converts only with it.
+  std::string folderId;
   // Extended properties asked for; a tag asked for but absent maps to Empty.
   std::map<int32_t, oa::mailbox::Variant> props;
   // The IDs of the page the item was listed in, converted together when one entry ID is needed.
@@ -53,6 +55,12 @@ class DeletionListener {
  public:
   virtual ~DeletionListener() = default;
   virtual void ItemDeleted(const std::string& ewsId) = 0;
+};
+
+// A public folder item as EWS names it: its own ID and its folder's.
+struct PublicItemRef {
+  std::string itemId;
+  std::string folderId;
 };
 
 class EwsStore;
@@ -83,9 +91,15 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry-ID text <-> EWS ID through ConvertId, remembered both ways.
   std::optional<std::string> HexFromEws(const std::string& ewsId, bool isPublic);
   std::optional<std::string> EwsFromHex(const std::string& hex, bool isPublic);
-  // Many at once: one ConvertId for those not known yet; nullopt for those that failed.
+  // Many at once: one ConvertId for those not known yet; nullopt for those that failed. Public
+  // folder items whose folder is known convert as items of that folder.
   std::vector<std::optional<std::string>> HexFromEws(const std::vector<std::string>& ewsIds,
                                                      bool isPublic);
+
+  // A message in the public folders by its entry ID, converted together with its folder's.
+  // The folder is read from the entry ID when it has Exchange's long-term layout, else the
+  // public folders are searched for it. MAPI_E_INVALID_ENTRYID or MAPI_E_NOT_FOUND when none.
+  std::optional<ItemData> GetPublicItem(const std::string& entryID);
 
   // GetFolder with the folder's name, parent, total count and the extended tags given.
   std::optional<FolderData> GetFolder(const FolderRef& ref, const std::vector<int32_t>& tags = {});
@@ -109,15 +123,33 @@ class Core : public std::enable_shared_from_this<Core> {
   void ItemDeleted(const std::string& ewsId);
 
  private:
+  // Converts the message's entry ID together with each candidate folder's (entry IDs) and asks
+  // for the items: the first one the server has. Raises the server's error when none;
+  // *notThere tells an answer that none of these folders holds it from a failed request.
+  std::optional<ItemData> PublicItemIn(const std::string& hex,
+                                       const std::vector<std::string>& folderHexes, bool* notThere);
+  // The public folders level by level, for an entry ID that does not name its folder.
+  std::optional<ItemData> SearchPublicItem(const std::string& hex);
+  void NotePublicItem(const std::string& itemId, const std::string& folderId);
+
   std::unique_ptr<Client> client_;
   std::string smtp_;
   std::string displayName_;
   bool alive_ = true;
   std::map<std::string, std::string> hexByEws_;
   std::map<std::string, std::string> ewsByHex_;
+  // Public folder items met: item EWS ID -> folder EWS ID, and entry ID -> both.
+  std::map<std::string, std::string> publicItemFolders_;
+  std::map<std::string, PublicItemRef> publicItemsByHex_;
   std::string storeEntryIDs_[2];
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
 };
+
+// A call given up because its wait for a busy server was cancelled.
+inline constexpr int32_t MAPI_E_USER_CANCEL = static_cast<int32_t>(0x80040501);
+
+// Client::Call, with a wait that the cancel check ended reported as MAPI_E_USER_CANCEL.
+std::optional<Response> CallServer(Client& client, const Request& request);
 
 // Upper case of an entry-ID text; nullopt when it is no hexadecimal text (MAPI_E_INVALID_ENTRYID
 // raised).

@@ -301,6 +301,43 @@ std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
   return out;
 }
 
+namespace {
+
+constexpr size_t kTypeAt = 20;  // after the flags and the provider UID
+constexpr size_t kFolderEntryIdBytes = kTypeAt + 2 + 24;
+constexpr size_t kMessageEntryIdBytes = kFolderEntryIdBytes + 24;
+
+}  // namespace
+
+ExchangeEntryKind ExchangeEntryKindOf(const std::vector<uint8_t>& id) {
+  if (id.size() != kFolderEntryIdBytes && id.size() != kMessageEntryIdBytes)
+    return ExchangeEntryKind::Other;
+  if (id[0] || id[1] || id[2] || id[3] || id[kTypeAt + 1]) return ExchangeEntryKind::Other;
+  const bool message = id.size() == kMessageEntryIdBytes;
+  switch (id[kTypeAt]) {
+    case 0x01:
+      return message ? ExchangeEntryKind::Other : ExchangeEntryKind::MailboxFolder;
+    case 0x03:  // public folder
+    case 0x05:  // a public folder mapped into a mailbox
+      return message ? ExchangeEntryKind::Other : ExchangeEntryKind::PublicFolder;
+    case 0x07:
+      return message ? ExchangeEntryKind::MailboxMessage : ExchangeEntryKind::Other;
+    case 0x09:
+    case 0x0B:
+      return message ? ExchangeEntryKind::PublicMessage : ExchangeEntryKind::Other;
+    default:
+      return ExchangeEntryKind::Other;
+  }
+}
+
+std::vector<uint8_t> PublicFolderEntryIdOf(const std::vector<uint8_t>& id) {
+  if (ExchangeEntryKindOf(id) != ExchangeEntryKind::PublicMessage) return {};
+  std::vector<uint8_t> folder(id.begin(), id.begin() + kFolderEntryIdBytes);
+  // A public message (0x09) lies in a public folder (0x03), a mapped one (0x0B) in a mapped one.
+  folder[kTypeAt] = id[kTypeAt] == 0x09 ? 0x03 : 0x05;
+  return folder;
+}
+
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   int y, mo, d, h, mi;
   double s;

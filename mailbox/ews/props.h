@@ -59,6 +59,15 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text);
 std::string HexEncode(const std::vector<uint8_t>& bytes);
 std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
 
+// Exchange's long-term entry IDs of folders (46 bytes) and messages (70 bytes): zero flags, the
+// store's provider UID, a 16-bit object type, the folder's global ID and, for a message, the
+// message's global ID after it.
+enum class ExchangeEntryKind { Other, MailboxFolder, PublicFolder, MailboxMessage, PublicMessage };
+ExchangeEntryKind ExchangeEntryKindOf(const std::vector<uint8_t>& entryId);
+// The entry ID of the folder that holds a public folder message, from the message's entry ID;
+// empty when that is no public folder message's entry ID in Exchange's layout.
+std::vector<uint8_t> PublicFolderEntryIdOf(const std::vector<uint8_t>& messageEntryId);
+
 // xs:dateTime ("2026-03-01T09:00:00Z", fractions and offsets accepted) <-> Date.
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);
 std::string DateTimeText(oa::mailbox::Date date);

@@ -62,7 +62,7 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
   auto req = client->NewRequest("ResolveNames");
   req->op().append_attribute("ReturnFullContactData") = "false";
   AddText(req->op(), "m:UnresolvedEntry", mailbox);
-  auto r = client->Call(*req);
+  auto r = CallServer(*client, *req);
   if (!r) return;
   const ResponseMessage& m = r->messages.front();
   auto resolution = Child(Child(m.node, "ResolutionSet"), "Resolution");
@@ -149,9 +149,9 @@ std::shared_ptr<oa::mailbox::RDOMail> EwsSession::GetMessageFromID(const std::st
   if (!Ready()) return nullptr;
   if (!storeID.empty() && !CheckedHex(storeID)) return nullptr;
   if (IsPublicStoreID(storeID)) {
-    // A public folder item's ID converts only together with its folder's.
-    Err().Raise(MAPI_E_NOT_FOUND, "Messages in public folders cannot be opened by entry ID alone.");
-    return nullptr;
+    auto data = core_->GetPublicItem(entryID);
+    if (!data) return nullptr;
+    return std::make_shared<EwsMail>(core_, std::move(*data));
   }
   auto ews = core_->EwsFromHex(entryID, false);
   if (!ews) return nullptr;
