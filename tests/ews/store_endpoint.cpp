@@ -19,6 +19,8 @@ namespace {
 
 constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
 constexpr int kPublic = 0xFF;
+// Public folder items are named with their folder, as Exchange's IDs for them are.
+constexpr int kPublicItem = 0xFE;
 
 std::string Lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
@@ -40,9 +42,44 @@ std::string EwsIdOf(const std::string& hex, int mailbox) {
 bool DecodeEwsId(const std::string& ewsId, std::string* hex, int* mailbox) {
   auto bytes = Base64Decode(ewsId);
   if (!bytes || bytes->size() < 4 || (*bytes)[0] != 'O' || (*bytes)[1] != 'A') return false;
+  if ((*bytes)[2] == kPublicItem) return false;
   *mailbox = (*bytes)[2];
   *hex = HexEncode(std::vector<uint8_t>(bytes->begin() + 3, bytes->end()));
   return true;
+}
+
+// "OA", 0xFE, the folder entry ID's length, the folder's entry ID, the item's.
+std::string PublicItemEwsId(const std::string& folderHex, const std::string& itemHex) {
+  auto folder = HexDecode(folderHex);
+  auto item = HexDecode(itemHex);
+  if (!folder || !item || folder->empty() || folder->size() > 255 || item->empty()) return "";
+  std::vector<uint8_t> id{'O', 'A', static_cast<uint8_t>(kPublicItem),
+                          static_cast<uint8_t>(folder->size())};
+  id.insert(id.end(), folder->begin(), folder->end());
+  id.insert(id.end(), item->begin(), item->end());
+  return Base64Encode(id);
+}
+
+bool DecodePublicItemId(const std::string& ewsId, std::string* folderHex, std::string* itemHex) {
+  auto b = Base64Decode(ewsId);
+  if (!b || b->size() < 5 || (*b)[0] != 'O' || (*b)[1] != 'A' || (*b)[2] != kPublicItem)
+    return false;
+  const size_t n = (*b)[3];
+  if (n == 0 || b->size() <= 4 + n) return false;
+  *folderHex = HexEncode(std::vector<uint8_t>(b->begin() + 4, b->begin() + 4 + n));
+  *itemHex = HexEncode(std::vector<uint8_t>(b->begin() + 4 + n, b->end()));
+  return true;
+}
+
+std::string ItemEwsId(const std::string& hex, int mailbox, const std::string& folderHex) {
+  return mailbox == kPublic ? PublicItemEwsId(folderHex, hex) : EwsIdOf(hex, mailbox);
+}
+
+std::string PublicStoreID(RDOSession& s) {
+  ErrScope keep;
+  auto stores = s.Stores();
+  auto pub = stores ? stores->FindExchangePublicFoldersStore() : nullptr;
+  return pub ? pub->EntryID() : "";
 }
 
 std::string CodeFor(int32_t number) {
@@ -208,6 +245,43 @@ FolderAt OpenFolder(pugi::xml_node idNode, int defaultMailbox,
   return at;
 }
 
+bool FolderHolds(RDOFolder& folder, const std::string& itemHex) {
+  auto items = folder.Items();
+  const int32_t n = items ? items->Count() : 0;
+  for (int32_t i = 1; i <= n; ++i) {
+    auto mail = items->Item(i);
+    if (mail && mail->EntryID() == itemHex) return true;
+  }
+  return false;
+}
+
+// The message an item ID names. A public folder item opens only in the folder its ID names.
+std::shared_ptr<RDOMail> OpenItem(const std::string& ewsId, int* mailbox, std::string* folderHex,
+                                  const std::function<std::shared_ptr<RDOSession>(int)>& session) {
+  std::string hex;
+  folderHex->clear();
+  if (DecodePublicItemId(ewsId, folderHex, &hex)) {
+    *mailbox = kPublic;
+    auto s = session(kPublic);
+    if (!s) return nullptr;
+    const std::string pub = PublicStoreID(*s);
+    auto folder = s->GetFolderFromID(*folderHex, pub);
+    auto mail = folder ? s->GetMessageFromID(hex, pub) : nullptr;
+    if (!mail) return nullptr;
+    if (!FolderHolds(*folder, mail->EntryID())) {
+      Err().Raise(MAPI_E_NOT_FOUND, "The specified object was not found in the store.");
+      return nullptr;
+    }
+    return mail;
+  }
+  if (!DecodeEwsId(ewsId, &hex, mailbox) || *mailbox == kPublic) {
+    Err().Raise(MAPI_E_INVALID_ENTRYID, "Id is malformed.");
+    return nullptr;
+  }
+  auto s = session(*mailbox);
+  return s ? s->GetMessageFromID(hex, "") : nullptr;
+}
+
 void WriteExtended(pugi::xml_node element, pugi::xml_node shape, MAPIProp& obj,
                    const std::function<std::string()>& storeEntryID) {
   for (auto uri : Children(Child(shape, "AdditionalProperties"), "ExtendedFieldURI")) {
@@ -259,13 +333,17 @@ void WriteFolder(pugi::xml_node parent, RDOFolder& folder, int mailbox, pugi::xm
   });
 }
 
-void WriteItem(pugi::xml_node parent, RDOMail& mail, int mailbox, pugi::xml_node shape) {
+// `folderHex`: the entry ID of the folder that holds the item, when known.
+void WriteItem(pugi::xml_node parent, RDOMail& mail, int mailbox, pugi::xml_node shape,
+               const std::string& folderHex) {
   ErrScope keep;
   const std::string cls = mail.MessageClass();
   auto e = parent.append_child(Lower(cls).rfind("ipm.note", 0) == 0 ? "t:Message" : "t:Item");
   auto id = e.append_child("t:ItemId");
-  id.append_attribute("Id") = EwsIdOf(mail.EntryID(), mailbox).c_str();
+  id.append_attribute("Id") = ItemEwsId(mail.EntryID(), mailbox, folderHex).c_str();
   id.append_attribute("ChangeKey") = "CQAAAA==";
+  if (Wants(shape, "item:ParentFolderId") && !folderHex.empty())
+    e.append_child("t:ParentFolderId").append_attribute("Id") = EwsIdOf(folderHex, mailbox).c_str();
   if (Wants(shape, "item:ItemClass")) AddText(e, "t:ItemClass", cls);
   if (Wants(shape, "item:Subject")) AddText(e, "t:Subject", mail.Subject());
   if (Wants(shape, "item:DateTimeCreated")) {
@@ -419,10 +497,46 @@ void StoreEndpoint::ResolveNames(Call& c) {
   AddText(box, "t:MailboxType", "Mailbox");
 }
 
+namespace {
+
+// A public folder item converts with its folder: the folder's ID and the item's, both ways.
+void ConvertPublicItemId(pugi::xml_node src, const std::string& to, std::string* folderOut,
+                         std::string* itemOut) {
+  const std::string from = Attr(src, "Format");
+  if (from == "HexEntryId" && to == "EwsId") {
+    auto folder = HexDecode(Attr(src, "FolderId"));
+    auto item = HexDecode(Attr(src, "ItemId"));
+    if (!folder || !item || folder->empty() || item->empty()) return;
+    *folderOut = EwsIdOf(HexEncode(*folder), kPublic);
+    *itemOut = PublicItemEwsId(HexEncode(*folder), HexEncode(*item));
+  } else if (from == "EwsId" && to == "HexEntryId") {
+    DecodePublicItemId(Attr(src, "ItemId"), folderOut, itemOut);
+  }
+}
+
+}  // namespace
+
 void StoreEndpoint::ConvertId(Call& c) {
   const std::string to = Attr(c.op, "DestinationFormat");
   for (auto src = Child(c.op, "SourceIds").first_child(); src; src = src.next_sibling()) {
     if (src.type() != pugi::node_element) continue;
+    if (LocalName(src.name()) == "AlternatePublicFolderItemId") {
+      std::string folder, item;
+      ConvertPublicItemId(src, to, &folder, &item);
+      if (folder.empty() || item.empty()) {
+        c.Fail("ErrorInvalidIdMalformed", "Id is malformed.");
+        continue;
+      }
+      auto m = c.Message();
+      c.Ok(m);
+      auto alt = m.append_child("m:AlternateId");
+      alt.append_attribute("xmlns:xsi") = "http://www.w3.org/2001/XMLSchema-instance";
+      alt.append_attribute("xsi:type") = "t:AlternatePublicFolderItemIdType";
+      alt.append_attribute("Format") = to.c_str();
+      alt.append_attribute("FolderId") = folder.c_str();
+      alt.append_attribute("ItemId") = item.c_str();
+      continue;
+    }
     const bool pub = LocalName(src.name()) == "AlternatePublicFolderId";
     const std::string idAttr = pub ? "FolderId" : "Id";
     const std::string from = Attr(src, "Format"), id = Attr(src, idAttr);
@@ -627,7 +741,8 @@ void StoreEndpoint::FindItem(Call& c) {
           for (auto& b : row[0].AsArray()) bytes.push_back(b.AsByte());
           hex = HexEncode(bytes);
         }
-        if (auto mail = s->GetMessageFromID(hex, "")) page.push_back(mail);
+        if (auto mail = s->GetMessageFromID(hex, at.mailbox == kPublic ? PublicStoreID(*s) : ""))
+          page.push_back(mail);
       }
       ++total;
     }
@@ -647,28 +762,25 @@ void StoreEndpoint::FindItem(Call& c) {
   auto root = m.append_child("m:RootFolder");
   PageAttributes(root, offset, static_cast<int>(page.size()), total);
   auto list = root.append_child("t:Items");
-  for (auto& mail : page) WriteItem(list, *mail, at.mailbox, shape);
+  const std::string folderHex = at.folder->EntryID();
+  for (auto& mail : page) WriteItem(list, *mail, at.mailbox, shape, folderHex);
 }
 
 void StoreEndpoint::GetItem(Call& c) {
   auto shape = Child(c.op, "ItemShape");
   for (auto id : Children(Child(c.op, "ItemIds"), "ItemId")) {
     Err().Clear();
-    std::string hex;
     int mailbox = 0;
-    if (!DecodeEwsId(Attr(id, "Id"), &hex, &mailbox)) {
-      c.Fail("ErrorInvalidIdMalformed", "Id is malformed.");
-      continue;
-    }
-    auto s = Session(mailbox);
-    auto mail = s ? s->GetMessageFromID(hex, "") : nullptr;
+    std::string folderHex;
+    auto mail =
+        OpenItem(Attr(id, "Id"), &mailbox, &folderHex, Opener(this, &StoreEndpoint::Session));
     if (!mail) {
       c.FailFromErr();
       continue;
     }
     auto m = c.Message();
     c.Ok(m);
-    WriteItem(m.append_child("m:Items"), *mail, mailbox, shape);
+    WriteItem(m.append_child("m:Items"), *mail, mailbox, shape, folderHex);
   }
 }
 
@@ -679,14 +791,10 @@ void StoreEndpoint::DeleteItem(Call& c) {
                                                        : dfSoftDelete;
   for (auto id : Children(Child(c.op, "ItemIds"), "ItemId")) {
     Err().Clear();
-    std::string hex;
     int mailbox = 0;
-    if (!DecodeEwsId(Attr(id, "Id"), &hex, &mailbox)) {
-      c.Fail("ErrorInvalidIdMalformed", "Id is malformed.");
-      continue;
-    }
-    auto s = Session(mailbox);
-    auto mail = s ? s->GetMessageFromID(hex, "") : nullptr;
+    std::string folderHex;
+    auto mail =
+        OpenItem(Attr(id, "Id"), &mailbox, &folderHex, Opener(this, &StoreEndpoint::Session));
     if (!mail) {
       c.FailFromErr();
       continue;
@@ -704,14 +812,10 @@ void StoreEndpoint::DeleteItem(Call& c) {
 void StoreEndpoint::UpdateItem(Call& c) {
   for (auto change : Children(Child(c.op, "ItemChanges"), "ItemChange")) {
     Err().Clear();
-    std::string hex;
     int mailbox = 0;
-    if (!DecodeEwsId(Attr(Child(change, "ItemId"), "Id"), &hex, &mailbox)) {
-      c.Fail("ErrorInvalidIdMalformed", "Id is malformed.");
-      continue;
-    }
-    auto s = Session(mailbox);
-    auto mail = s ? s->GetMessageFromID(hex, "") : nullptr;
+    std::string folderHex;
+    auto mail = OpenItem(Attr(Child(change, "ItemId"), "Id"), &mailbox, &folderHex,
+                         Opener(this, &StoreEndpoint::Session));
     if (!mail) {
       c.FailFromErr();
       continue;
@@ -741,7 +845,7 @@ void StoreEndpoint::UpdateItem(Call& c) {
     auto m = c.Message();
     c.Ok(m);
     auto item = m.append_child("m:Items").append_child("t:Message").append_child("t:ItemId");
-    item.append_attribute("Id") = EwsIdOf(mail->EntryID(), mailbox).c_str();
+    item.append_attribute("Id") = ItemEwsId(mail->EntryID(), mailbox, folderHex).c_str();
   }
 }
 
