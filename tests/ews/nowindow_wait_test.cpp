@@ -1,0 +1,90 @@
+// Ctrl+C while a window-less run waits out a server that asked for a minute's back-off: the
+// wait ends at once and the run cancels as after any other signal.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+#include "tests/ews/ews_test_server.h"
+#include "tests/ews/server_fixture.h"
+#include "tests/nowindow/run_fixture.h"
+
+namespace oa::ews::testing {
+namespace {
+
+using nlohmann::json;
+using oa::testing::ChildResult;
+using oa::testing::Dump;
+using oa::testing::Fault;
+using oa::testing::FindStore;
+using oa::testing::FindTopFolder;
+using oa::testing::Lines;
+using oa::testing::LogonLines;
+using oa::testing::MailboxStore;
+
+class NoWindowBackOff : public oa::testing::RunFixture {};
+
+int DeleteItemsSeen(EwsTestServer& server) {
+  int n = 0;
+  for (const auto& r : server.Requests()) n += r.operation == "DeleteItem" ? 1 : 0;
+  return n;
+}
+
+TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
+  // The old folder cannot be deleted whole, so it is emptied item by item; the fourth delete
+  // is answered ServerBusy with a minute's back-off.
+  Import(Dump({MailboxStore({.alias = "jdoe", .items = 10})}, {Fault("Folder.Delete", "jdoe-hh")}));
+  const std::string oldFolder = oa::testing::HandheldsID(Export(), "jdoe");
+  ServerOptions o;
+  o.storeFile = StoreFile();
+  o.mailboxes = MailboxesOf(Export());
+  o.certDir = dir.path().string();
+  o.lifetime = std::chrono::seconds(300);
+  EwsTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  server.AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, 60000});
+  env["OA_EWS_CAFILE"] = server.caFile();
+  env["OA_EWS_USER"] = o.user;
+  env["OA_EWS_PASSWORD"] = o.password;
+
+  ChildResult r =
+      Cleanup({"--server", server.url(), "--mailbox", "jdoe"}, [&](const std::string& line) {
+        if (line != "pointed agent to new Handhelds folder") return 0;
+        // Sent once the program has been told to back off and has begun to wait.
+        for (int i = 0; i < 400 && DeleteItemsSeen(server) < 4; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return SIGINT;
+      });
+  EXPECT_EQ(DeleteItemsSeen(server), 4);
+  server.Stop();
+
+  EXPECT_EQ(r.status, 130) << r.err;
+  ASSERT_TRUE(r.signalToExit);
+  EXPECT_LT(r.signalToExit->count(), 1.0);
+  std::vector<std::string> expected = LogonLines("jdoe", server.url());
+  for (const std::string& line :
+       {"Retrieved Handhelds folder using EntryID " + oldFolder,
+        std::string("CleanupHH: message count = 10"),
+        std::string("CleanupHH: attempting to delete folder"),
+        std::string("error deleting folder &H80004005 Unspecified error"),
+        std::string("failed to delete existing Handhelds folder; attempting rename"),
+        std::string("successfully renamed existing folder as Handhelds -1"),
+        std::string("Created new Handhelds folder in mailbox"),
+        std::string("pointed agent to new Handhelds folder"),
+        std::string("Canceled delete of folder items before completion; count = 7")})
+    expected.push_back(line);
+  EXPECT_EQ(Lines(r.out), expected);
+  ExpectLogFile(expected);
+
+  // Three items went; the rest stay in the renamed folder, and the agent points at the new one.
+  const json after = Export();
+  const json* renamed = FindTopFolder(*FindStore(after, "jdoe"), "Handhelds -1");
+  ASSERT_NE(renamed, nullptr);
+  EXPECT_EQ(renamed->value("count", -1), 7);
+  EXPECT_EQ(oa::testing::AgentHHEntryID(*FindStore(after, "jdoe")),
+            oa::testing::HandheldsID(after, "jdoe"));
+}
+
+}  // namespace
+}  // namespace oa::ews::testing
