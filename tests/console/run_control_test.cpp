@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <ostream>
 
 #include "window_fixture.h"
 
@@ -43,6 +44,12 @@ struct InputCase {
   const char* message;
   Control focus;
 };
+
+// Names the case by its input, so the test list reads the same in every run.
+void PrintTo(const InputCase& c, std::ostream* os) {
+  *os << "server '" << c.server << "', alias '" << c.alias << "', "
+      << (c.ticked ? "ticked" : "unticked");
+}
 
 class InputCheckTest : public WindowTest, public ::testing::WithParamInterface<InputCase> {};
 
