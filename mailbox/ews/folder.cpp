@@ -62,13 +62,7 @@ Variant EwsFolder::Fields(int32_t propTag) {
 }
 
 bool EwsFolder::SetFields(int32_t propTag, const Variant& value) {
-  if (!core_->Alive()) return false;
-  if (!ValueText(value, propTag)) {
-    Err().Raise(MAPI_E_INVALID_PARAMETER, "The value does not fit the property's type.");
-    return false;
-  }
-  pendingFields_[propTag] = value;
-  return true;
+  return core_->Alive() && StageField(pendingFields_, propTag, value);
 }
 
 bool EwsFolder::Save() {

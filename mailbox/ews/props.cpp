@@ -9,6 +9,7 @@
 #include "mailbox/const_mapi.h"
 #include "mailbox/date.h"
 #include "mailbox/ews/soap.h"
+#include "mailbox/mapi_error.h"
 
 namespace oa::ews {
 
@@ -196,6 +197,16 @@ std::optional<std::string> ValueText(const Variant& value, int32_t tag) {
     default:
       return std::nullopt;
   }
+}
+
+bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value) {
+  if (!ValueText(value, tag)) {
+    oa::mailbox::Err().Raise(MAPI_E_INVALID_PARAMETER,
+                             "The value does not fit the property's type.");
+    return false;
+  }
+  pending[tag] = value;
+  return true;
 }
 
 Variant ValueFromText(const std::string& text, int32_t tag) {

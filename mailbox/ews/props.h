@@ -50,6 +50,10 @@ std::map<int32_t, oa::mailbox::Variant> ReadExtendedProperties(pugi::xml_node el
 
 // A value as the EWS text for its tag's type; nullopt when it does not fit the type.
 std::optional<std::string> ValueText(const oa::mailbox::Variant& value, int32_t tag);
+// Stages a value for Save() in `pending`; false (with the pending error raised) when it does
+// not fit the tag's type.
+bool StageField(std::map<int32_t, oa::mailbox::Variant>& pending, int32_t tag,
+                const oa::mailbox::Variant& value);
 // An EWS text as the value for a tag's type.
 oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
 

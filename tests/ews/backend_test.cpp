@@ -69,6 +69,18 @@ TEST_F(EwsBackend, ObjectModelOverTheWire) {
   EXPECT_EQ(hh->Items()->Count(), 3);
   EXPECT_EQ(hh->Parent()->Name(), "Top of Information Store");
 
+  // A value that does not fit the type is refused before anything is sent, on messages and
+  // folders alike, and stages nothing.
+  const int32_t longTag =
+      static_cast<int32_t>((static_cast<uint32_t>(hhTag) & 0xFFFF0000u) | PT_LONG);
+  Err().Clear();
+  EXPECT_FALSE(agent->SetFields(longTag, Variant::String("12")));
+  EXPECT_EQ(Err().Number(), MAPI_E_INVALID_PARAMETER);
+  EXPECT_EQ(Err().Description(), "The value does not fit the property's type.");
+  Err().Clear();
+  EXPECT_FALSE(hh->SetFields(longTag, Variant::Boolean(true)));
+  EXPECT_EQ(Err().Number(), MAPI_E_INVALID_PARAMETER);
+
   // Written through UpdateItem and read back by a fresh session.
   ASSERT_TRUE(agent->SetFields(hhTag, Variant::String("00AB")));
   ASSERT_TRUE(agent->Save());
