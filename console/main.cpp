@@ -6,6 +6,7 @@
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
+#include "console/qt/ews_wait_hooks.h"
 #include "console/qt/frmCleanup.h"
 #include "mailbox/ews/session_classes.h"
 #include "mailbox/ews/wait_hook.h"
@@ -30,9 +31,9 @@ int main(int argc, char** argv) {
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
-  // A call waiting out a busy server still lets Cancel and repaints through.
-  oa::ews::SetWhileWaiting([] { QCoreApplication::processEvents(); });
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};
+  // A call waiting out a busy server still lets repaints through, and Cancel ends the wait.
+  oa::WindowWaitHooks waitHooks(window);
   window.Load();
   window.show();
   return app.exec();
