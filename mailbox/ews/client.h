@@ -56,6 +56,8 @@ class Client {
   const ClientOptions& options() const { return options_; }
   long requestsSent() const { return requests_; }
   long connectsMade() const { return transport_.connectsMade(); }
+  // At logoff: the server's connection is not held for objects that outlive the session.
+  void Disconnect() { transport_.Close(); }
 
  private:
   ClientOptions options_;

@@ -77,7 +77,10 @@ class Core : public std::enable_shared_from_this<Core> {
 
   // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
   bool Alive();
-  void End() { alive_ = false; }
+  void End() {
+    alive_ = false;
+    client_->Disconnect();
+  }
   bool ended() const { return !alive_; }
 
   // Sends a request; the response or nullopt with the error raised.

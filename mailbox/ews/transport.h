@@ -42,6 +42,11 @@ class Transport {
   void SetHeaders(const std::vector<std::string>& headers);
   // Connections opened so far (1 while the first one is kept alive).
   long connectsMade() const { return connects_; }
+  // Drops the kept-alive connection; a Post after it fails.
+  void Close() {
+    curl_.reset();
+    headers_.reset();
+  }
 
  private:
   // Bits, for the set of schemes tried on one request.

@@ -204,6 +204,22 @@ TEST_F(EwsBackend, ThrottlingGivesUpAtTheCallsBudgetOrAtLogoff) {
   SetWhileWaiting({});
 }
 
+TEST_F(EwsBackend, LogoffDropsTheConnectionThatObjectsStillHold) {
+  Serve(Dump({MailboxStore({.alias = "jdoe"})}));
+  auto s = Logon();
+  auto hh = Handhelds(*s);
+  ASSERT_TRUE(hh);
+  s->Logoff();
+  Err().Clear();
+  EXPECT_FALSE(hh->Items());
+  EXPECT_EQ(Err().Number(), MAPI_E_END_OF_SESSION);
+  // The server waits for its open connections when it stops; a connection kept alive for the
+  // folder would hold it for the server's keep-alive time (30 s).
+  const auto start = std::chrono::steady_clock::now();
+  server->Stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
 TEST_F(EwsBackend, TransportFailuresAreNetworkErrors) {
   Serve(Dump({MailboxStore({.alias = "jdoe"})}));
   setenv("OA_EWS_TIMEOUT_MS", "500", 1);
