@@ -1,16 +1,21 @@
 // oa-cleanup: loads and shows the cleanup window; the program ends when the window unloads.
-#include <QApplication>
+// A build without the window (OA_WINDOW=OFF) runs only with --no-window.
 #include <clocale>
 #include <iostream>
 
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
-#include "console/qt/ews_wait_hooks.h"
-#include "console/qt/frmCleanup.h"
 #include "mailbox/ews/session_classes.h"
 #include "mailbox/ews/wait_hook.h"
 #include "settings/check_registry.h"
+
+#ifdef OA_WITH_WINDOW
+#include <QApplication>
+
+#include "console/qt/ews_wait_hooks.h"
+#include "console/qt/frmCleanup.h"
+#endif
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
@@ -28,6 +33,10 @@ int main(int argc, char** argv) {
     return oa::nowindow::RunWithoutWindow(options.noWindow);
   }
 
+#ifndef OA_WITH_WINDOW
+  std::cerr << "oa-cleanup: this build has no window; run it with --no-window\n";
+  return 2;
+#else
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
@@ -37,4 +46,5 @@ int main(int argc, char** argv) {
   window.Load();
   window.show();
   return app.exec();
+#endif
 }
