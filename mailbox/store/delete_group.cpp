@@ -1,6 +1,7 @@
 #include "mailbox/store/delete_group.h"
 
 #include "mailbox/const_mapi.h"
+#include "mailbox/store/objects.h"
 #include "mailbox/store/sqlite_db.h"
 #include "mailbox/store/store_error.h"
 
@@ -76,16 +77,26 @@ void DeleteGroup::Delete(int64_t messageId, int64_t folderHint) {
 }
 
 void DeleteGroup::RestartFromJournal() {
-  sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-  open_ = false;
-  pending_ = false;
-  if (openGroup == this) openGroup = nullptr;
-  replay_ = true;
+  Abandon();
   try {
     Begin();
   } catch (const StoreError&) {
     // Still in the journal; the next call or the next opener applies them.
   }
+}
+
+void DeleteGroup::Abandon() {
+  if (!sqlite3_get_autocommit(db_.handle())) {
+    sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+  Closed();
+  replay_ = true;
+}
+
+void DeleteGroup::Closed() {
+  open_ = false;
+  pending_ = false;
+  if (openGroup == this) openGroup = nullptr;
 }
 
 void DeleteGroup::Begin() {
@@ -117,30 +128,21 @@ void DeleteGroup::Commit() {
 }
 
 void DeleteGroup::CommitLocked() {
-  open_ = false;
-  pending_ = false;
-  if (openGroup == this) openGroup = nullptr;
   try {
     db_.Cached("COMMIT")->Run();
   } catch (const StoreError&) {
-    if (!sqlite3_get_autocommit(db_.handle())) {
-      sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    }
     // Once more from the journal in a fresh transaction, so that the deletes that returned
     // do not come back; failing that, they wait in the journal.
-    replay_ = true;
-    db_.BeginImmediate();
+    Abandon();
+    Begin();
     try {
-      ApplyPendingDeletes(db_, journal_.Records());
       db_.Cached("COMMIT")->Run();
     } catch (...) {
-      if (!sqlite3_get_autocommit(db_.handle())) {
-        sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-      }
+      Abandon();
       throw;
     }
-    replay_ = false;
   }
+  Closed();
   journal_.Reset();
 }
 

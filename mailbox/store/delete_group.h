@@ -43,7 +43,11 @@ class DeleteGroup {
  private:
   void Begin();
   void CommitLocked();
+  // Starts over from the journal after a failure: what returned stays done.
   void RestartFromJournal();
+  // Rolls back; the journal's records are to be applied again at the next Begin().
+  void Abandon();
+  void Closed();
   void Flusher();
 
   Db& db_;

@@ -3,7 +3,6 @@
 #include "mailbox/date.h"
 #include "mailbox/store/named_props.h"
 #include "mailbox/store/objects.h"
-#include "mailbox/store/pending_journal.h"
 #include "mailbox/store/schema.h"
 
 namespace oa::store {
@@ -119,6 +118,28 @@ Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, i
         *ParseHex(ObjectEntryId(conn, storeRow, ObjectKind::Message, messageId)));
   }
   return Variant();
+}
+
+bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint) {
+  int64_t folder = folderHint;
+  if (folder) {
+    db.Cached("DELETE FROM messages WHERE id = ?1 AND folder_id = ?2")
+        ->Bind(1, messageId)
+        .Bind(2, folder)
+        .Run();
+    if (db.Changes() == 0) folder = 0;  // not there (or not where it was): look it up
+  }
+  if (!folder) {
+    CachedStmt sel = db.Cached("SELECT folder_id FROM messages WHERE id = ?1");
+    sel->Bind(1, messageId);
+    if (!sel->Step()) return false;
+    folder = sel->Int(0);
+    sel->Reset();
+    db.Cached("DELETE FROM messages WHERE id = ?1")->Bind(1, messageId).Run();
+  }
+  db.Cached("DELETE FROM props WHERE kind = 3 AND owner = ?1")->Bind(1, messageId).Run();
+  db.Cached("UPDATE folders SET item_count = item_count - 1 WHERE id = ?1")->Bind(1, folder).Run();
+  return true;
 }
 
 void DeleteMessage(Db& db, int64_t messageId) {

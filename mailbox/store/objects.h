@@ -158,6 +158,9 @@ void RequireMessage(Db& db, int64_t messageId);
 Variant ReadFolderProp(Connection& conn, int64_t folderId, int64_t storeRow, int32_t tag);
 Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, int32_t tag);
 void DeleteMessage(Db& db, int64_t messageId);
+// One message with its properties, keeping its folder's count; false when it is not there.
+// folderHint: its folder when the caller knows it (saves a look-up), 0 when not.
+bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint = 0);
 // The props table, by exact tag or the other string type of the same ID.
 std::optional<SqlValue> ReadStoredProp(Db& db, int kind, int64_t owner, int32_t tag);
 void WriteStoredProps(Db& db, int kind, int64_t owner, const PendingProps& props);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/sqlite_db.h"
 
@@ -165,28 +166,6 @@ int64_t ApplyPendingDeletes(Db& db, const std::vector<int64_t>& messageIds) {
   int64_t deleted = 0;
   for (int64_t id : messageIds) deleted += DeleteMessageRow(db, id) ? 1 : 0;
   return deleted;
-}
-
-bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint) {
-  int64_t folder = folderHint;
-  if (folder) {
-    db.Cached("DELETE FROM messages WHERE id = ?1 AND folder_id = ?2")
-        ->Bind(1, messageId)
-        .Bind(2, folder)
-        .Run();
-    if (db.Changes() == 0) folder = 0;  // not there (or not where it was): look it up
-  }
-  if (!folder) {
-    CachedStmt sel = db.Cached("SELECT folder_id FROM messages WHERE id = ?1");
-    sel->Bind(1, messageId);
-    if (!sel->Step()) return false;
-    folder = sel->Int(0);
-    sel->Reset();
-    db.Cached("DELETE FROM messages WHERE id = ?1")->Bind(1, messageId).Run();
-  }
-  db.Cached("DELETE FROM props WHERE kind = 3 AND owner = ?1")->Bind(1, messageId).Run();
-  db.Cached("UPDATE folders SET item_count = item_count - 1 WHERE id = ?1")->Bind(1, folder).Run();
-  return true;
 }
 
 int64_t RecoverPendingJournals(Db& db, const std::string& storePath) {

@@ -49,8 +49,5 @@ int64_t RecoverPendingJournals(Db& db, const std::string& storePath);
 // Deletes each message that is still there, with its properties, keeping folder counts; in
 // the caller's transaction. Returns how many were there.
 int64_t ApplyPendingDeletes(Db& db, const std::vector<int64_t>& messageIds);
-// One message with its properties; false when it is not there. folderHint: its folder when
-// the caller knows it (saves a look-up), 0 when not.
-bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint = 0);
 
 }  // namespace oa::store
