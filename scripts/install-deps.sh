@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package that building, running and testing need. Run as root (or
-# with sudo at hand). Does nothing when everything is there already.
+# Installs every Debian 12 package that building and running need; with --test also what only
+# the tests use (a display server, clang for the fuzzers, valgrind, a Kerberos KDC). Run as root
+# (or with sudo at hand). Does nothing when everything is there already.
 set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libsqlite3-dev nlohmann-json3-dev libcli11-dev libgtest-dev googletest
-  libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libssl-dev
-  xvfb xauth fonts-dejavu-core fonts-liberation2
-  clang libclang-rt-14-dev valgrind
-  krb5-kdc krb5-admin-server krb5-user libkrb5-dev
+  libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libssl-dev libkrb5-dev
+  fonts-dejavu-core fonts-liberation2
 )
+if [ "${1:-}" = "--test" ]; then
+  PACKAGES+=(
+    xvfb xauth
+    clang libclang-rt-14-dev valgrind
+    krb5-kdc krb5-admin-server krb5-user
+  )
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
