@@ -24,7 +24,7 @@
 #include "console/nowindow/nowindow_console.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 

@@ -9,14 +9,14 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/const_mapi.h"
+#include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/ews/session_classes.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/model/session_registry.h"
 #include "tests/ews/ews_test_server.h"
 #include "tests/support/recording_console.h"
 

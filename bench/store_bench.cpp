@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/rdo.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/model/rdo.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 #include "mailbox/store/schema.h"

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "mailbox/date.h"
+#include "base/date.h"
 
 namespace oa {
 

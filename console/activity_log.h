@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "mailbox/variant.h"
+#include "base/variant.h"
 
 namespace oa {
 

@@ -1,9 +1,9 @@
 #include "console/form.h"
 
+#include "base/mapi_error.h"
 #include "handhelds/cleanup_hh.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
-#include "mailbox/mapi_error.h"
 #include "settings/settings.h"
 
 namespace oa {

@@ -7,7 +7,7 @@
 
 #include "console/activity_log.h"
 #include "console/console.h"
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa {
 

@@ -6,7 +6,7 @@
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
-#include "mailbox/ews/session_classes.h"
+#include "mailbox/backends.h"
 #include "mailbox/ews/wait_hook.h"
 #include "settings/check_registry.h"
 
@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 
   // Store files open the embedded store; any other server text is an Exchange server.
-  oa::ews::RegisterSessionClasses();
+  oa::mailbox::RegisterSessionClasses();
   if (options.noWindow.noWindow) {
     // No event loop runs during a wait for a busy server: Ctrl+C or SIGTERM cuts the wait short
     // itself, and the run ends at its next step as after any other signal.

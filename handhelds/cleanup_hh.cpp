@@ -1,13 +1,13 @@
 #include "handhelds/cleanup_hh.h"
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/folder_lookup.h"
 #include "handhelds/folder_ops.h"
 #include "handhelds/guarded.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa {
 

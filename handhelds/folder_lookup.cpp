@@ -2,14 +2,14 @@
 
 #include <vector>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/guarded.h"
 #include "handhelds/text_fold.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa {
 

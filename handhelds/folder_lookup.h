@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa {
 

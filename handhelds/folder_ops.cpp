@@ -1,9 +1,9 @@
 #include "handhelds/folder_ops.h"
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/guarded.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/mapi_error.h"
 
 namespace oa {
 

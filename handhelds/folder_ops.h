@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa {
 

@@ -1,6 +1,6 @@
 #include "handhelds/guarded.h"
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::handhelds {
 

@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "mailbox/mapi_error.h"
+#include "base/mapi_error.h"
 
 namespace oa::handhelds {
 

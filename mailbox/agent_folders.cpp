@@ -3,12 +3,12 @@
 #include <memory>
 #include <string>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa {
 

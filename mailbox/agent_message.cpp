@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "base/date.h"
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa {
 

@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <cwctype>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "base/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::basRDO {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/rdo.h"
-#include "mailbox/variant.h"
+#include "base/variant.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa::basRDO {
 

@@ -2,11 +2,11 @@
 
 #include <string>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/agent_folders.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 
 namespace oa {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "mailbox/variant.h"
+#include "base/variant.h"
 #include "settings/registry_api.h"
 
 namespace oa::settings {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "mailbox/variant.h"
+#include "base/variant.h"
 
 namespace oa::settings {
 

@@ -4,12 +4,12 @@
 #include <charconv>
 #include <memory>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/folder_lookup.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::nowindow {
 namespace {

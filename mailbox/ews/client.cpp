@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/wait_hook.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/wait_hook.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

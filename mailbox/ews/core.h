@@ -13,7 +13,7 @@
 
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/props.h"
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa::ews {
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cctype>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

@@ -1,8 +1,8 @@
 // A folder's items: FindItem pages of IDs, the count from the folder's TotalCount, kept in step
 // with the deletions this session makes.
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

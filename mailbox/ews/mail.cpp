@@ -1,9 +1,9 @@
 // Messages: GetItem, UpdateItem (SetItemField, AlwaysOverwrite, SaveOnly), DeleteItem.
 #include <set>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

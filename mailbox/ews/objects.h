@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "mailbox/ews/core.h"
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa::ews {
 

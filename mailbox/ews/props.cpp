@@ -6,10 +6,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
+#include "base/date.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

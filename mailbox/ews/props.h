@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/variant.h"
+#include "base/variant.h"
 
 namespace oa::ews {
 

@@ -2,10 +2,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
+#include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/service_url.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 
@@ -173,6 +174,10 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsSession::GetFolderFromID(const std::s
   auto data = core_->GetFolder(ref);
   if (!data) return nullptr;
   return std::make_shared<EwsFolder>(core_, std::move(*data));
+}
+
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession() {
+  return std::make_shared<EwsSession>();
 }
 
 }  // namespace oa::ews

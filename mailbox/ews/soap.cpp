@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

@@ -1,7 +1,7 @@
 // Stores: the mailbox and the public folders, reached through their distinguished folders.
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

@@ -1,7 +1,7 @@
 // The contents table and its filter: FindItem with the restriction, a page of rows at a time.
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 

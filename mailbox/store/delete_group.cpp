@@ -1,6 +1,6 @@
 #include "mailbox/store/delete_group.h"
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/sqlite_db.h"
 #include "mailbox/store/store_error.h"

@@ -2,7 +2,7 @@
 // number of messages; and the bulk deletion of a folder's items.
 #include <nlohmann/json.hpp>
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/named_props.h"

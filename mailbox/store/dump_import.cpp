@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/faults.h"

@@ -1,6 +1,6 @@
 #include "mailbox/store/embedded_store.h"
 
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 #include "mailbox/store/objects.h"
 
 namespace oa::store {

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa::store {
 

@@ -1,5 +1,5 @@
 // Folders and folder collections.
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/text_fold.h"

@@ -1,6 +1,6 @@
 // Messages, item collections and the property storage they share with folders.
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
+#include "base/date.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/named_props.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"

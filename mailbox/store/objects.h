@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 #include "mailbox/store/connection.h"
 #include "mailbox/store/values.h"
 

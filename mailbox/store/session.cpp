@@ -1,5 +1,5 @@
 // The session, its store collection and stores.
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/store_location.h"

@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "base/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::store {
 

@@ -1,7 +1,7 @@
 // The contents table of a folder: its messages in creation order, with columns, a restriction
 // and a position.
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
+#include "base/date.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/text_fold.h"
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
+#include "base/date.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::store {
 

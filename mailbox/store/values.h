@@ -7,8 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "base/variant.h"
 #include "mailbox/store/sqlite_db.h"
-#include "mailbox/variant.h"
 
 namespace oa::store {
 

@@ -6,10 +6,10 @@
 #include <optional>
 #include <regex>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/props.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "tests/ews/kdc_fixture.h"
 #include "tests/ews/ntlm_server.h"
 #include "tests/ews/server_fixture.h"

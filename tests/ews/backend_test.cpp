@@ -4,14 +4,14 @@
 
 #include <chrono>
 
+#include "base/mapi_error.h"
+#include "mailbox/backends.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
 #include "mailbox/ews/objects.h"
-#include "mailbox/ews/session_classes.h"
 #include "mailbox/ews/soap.h"
 #include "mailbox/ews/wait_hook.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/model/session_registry.h"
 #include "tests/ews/server_fixture.h"
 
 namespace oa::ews::testing {
@@ -324,7 +324,7 @@ TEST_F(EwsBackend, ImpersonationNamesTheMailboxInHeaders) {
 
 TEST_F(EwsBackend, RouterPicksTheBackendByTheServerText) {
   Serve(Dump({MailboxStore({.alias = "jdoe"})}));
-  RegisterSessionClasses();
+  oa::mailbox::RegisterSessionClasses();
   auto s = CreateObject(kSessionProgID);
   ASSERT_TRUE(s);
   s->LogonExchangeMailbox("jdoe", storeFile);

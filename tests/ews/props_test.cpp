@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/date.h"
+#include "base/date.h"
 #include "mailbox/ews/service_url.h"
 #include "mailbox/ews/soap.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
 namespace {

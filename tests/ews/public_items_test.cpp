@@ -7,14 +7,14 @@
 #include <cctype>
 #include <set>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "tests/ews/server_fixture.h"
 #include "tests/support/recording_console.h"
 

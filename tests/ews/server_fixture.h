@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 #include "tests/ews/ews_test_server.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"

@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/core.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "tests/ews/trace_reader.h"
 
 namespace oa::ews {

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <sstream>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/props.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/embedded_store.h"
 
 namespace oa::ews::testing {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/rdo.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/rdo.h"
+#include "mailbox/model/session_registry.h"
 #include "tests/ews/ews_test_server.h"
 
 namespace oa::ews::testing {

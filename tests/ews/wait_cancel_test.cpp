@@ -5,10 +5,10 @@
 
 #include <chrono>
 
-#include "mailbox/const_mapi.h"
+#include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/wait_hook.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "tests/ews/server_fixture.h"
 
 namespace oa::ews::testing {

@@ -14,8 +14,8 @@
 
 #include "console/qt/ews_wait_hooks.h"
 #include "console/qt/frmCleanup.h"
+#include "mailbox/backends.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/ews/session_classes.h"
 #include "mailbox/ews/wait_hook.h"
 #include "tests/ews/server_fixture.h"
 #include "tests/nowindow/run_fixture.h"
@@ -45,7 +45,7 @@ int DeleteItemsSeen(EwsTestServer& server) {
 class WindowBackOff : public ServedStore {
  protected:
   static void SetUpTestSuite() {
-    static const bool registered = (RegisterSessionClasses(), true);
+    static const bool registered = (oa::mailbox::RegisterSessionClasses(), true);
     (void)registered;
   }
   void SetUp() override {

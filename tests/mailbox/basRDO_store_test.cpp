@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "mailbox/basRDO.h"
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {

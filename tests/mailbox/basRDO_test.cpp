@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "mailbox/const_mapi.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::basRDO {
 namespace {

@@ -1,7 +1,7 @@
 // Logon of the shared session: creation, reuse, and every way the logon can fail.
 #include <gtest/gtest.h>
 
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {

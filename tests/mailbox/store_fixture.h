@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 #include "tests/support/recording_console.h"

@@ -8,12 +8,12 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/mapi_error.h"
 #include "console/form.h"
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_outcome.h"
 #include "mailbox/basGlobals.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 #include "tests/nowindow/temp_files.h"
 
 namespace oa::nowindow {

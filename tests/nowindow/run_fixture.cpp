@@ -1,7 +1,7 @@
 #include "tests/nowindow/run_fixture.h"
 
+#include "base/date.h"
 #include "console/activity_log.h"
-#include "mailbox/date.h"
 
 namespace oa::testing {
 

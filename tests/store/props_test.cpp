@@ -1,5 +1,5 @@
 // Properties, named-property IDs and the contents table with its restrictions.
-#include "mailbox/date.h"
+#include "base/date.h"
 #include "tests/store/store_test_support.h"
 
 namespace oa::store::testing {

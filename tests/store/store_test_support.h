@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/rdo.h"
+#include "base/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/model/rdo.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 #include "mailbox/store/schema.h"

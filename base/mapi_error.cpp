@@ -1,4 +1,4 @@
-#include "mailbox/mapi_error.h"
+#include "base/mapi_error.h"
 
 #include <cstdio>
 

@@ -1,17 +1,15 @@
-#include "mailbox/ews/session_classes.h"
+#include "mailbox/backends.h"
 
 #include <cctype>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/ews/objects.h"
-#include "mailbox/mapi_error.h"
-#include "mailbox/session_registry.h"
+#include "base/mapi_error.h"
+#include "mailbox/ews/ews_session.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/model/session_registry.h"
 #include "mailbox/store/embedded_store.h"
 #include "mailbox/store/store_location.h"
 
-namespace oa::ews {
-
-using namespace oa::mailbox;
+namespace oa::mailbox {
 
 namespace {
 
@@ -31,7 +29,7 @@ class RoutingSession : public RDOSession {
     const bool store = !IsServiceUrl(server) && oa::store::LocateStore(server).isStore;
     if (!inner_ || store != innerIsStore_) {
       if (inner_ && inner_->LoggedOn()) inner_->Logoff();
-      inner_ = store ? (embedded_ ? embedded_() : nullptr) : NewEwsSession();
+      inner_ = store ? (embedded_ ? embedded_() : nullptr) : oa::ews::NewEwsSession();
       innerIsStore_ = store;
     }
     if (!inner_) {
@@ -71,10 +69,6 @@ class RoutingSession : public RDOSession {
 
 }  // namespace
 
-std::shared_ptr<RDOSession> NewEwsSession() {
-  return std::make_shared<EwsSession>();
-}
-
 void RegisterSessionClasses() {
   oa::store::RegisterEmbeddedSessionClass();
   SessionFactory embedded = FindSessionClass(kSessionProgID);
@@ -82,4 +76,4 @@ void RegisterSessionClasses() {
                        [embedded] { return std::make_shared<RoutingSession>(embedded); });
 }
 
-}  // namespace oa::ews
+}  // namespace oa::mailbox

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "mailbox/variant.h"
+#include "base/variant.h"
 
 namespace oa::mailbox {
 

@@ -5,15 +5,12 @@
 
 #include <memory>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
-namespace oa::ews {
+namespace oa::mailbox {
 
 // Registers the routing session class under "OAHelper.RDOSession" (and the embedded store's
 // class behind it). Call once at start-up instead of oa::store::RegisterEmbeddedSessionClass().
 void RegisterSessionClasses();
 
-// A session of the EWS backend alone.
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession();
-
-}  // namespace oa::ews
+}  // namespace oa::mailbox

@@ -1,10 +1,10 @@
-#include "mailbox/session_registry.h"
+#include "mailbox/model/session_registry.h"
 
 #include <map>
 #include <mutex>
 
-#include "mailbox/const_mapi.h"
-#include "mailbox/mapi_error.h"
+#include "base/mapi_error.h"
+#include "mailbox/model/const_mapi.h"
 
 namespace oa::mailbox {
 namespace {

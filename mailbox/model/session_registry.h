@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "mailbox/rdo.h"
+#include "mailbox/model/rdo.h"
 
 namespace oa::mailbox {
 

@@ -1,6 +1,6 @@
-#include "mailbox/variant.h"
+#include "base/variant.h"
 
-#include "mailbox/date.h"
+#include "base/date.h"
 
 namespace oa::mailbox {
 

@@ -1,4 +1,4 @@
-#include "mailbox/date.h"
+#include "base/date.h"
 
 #include <cmath>
 #include <ctime>
