@@ -1,7 +1,5 @@
 #include "mailbox/store/connection.h"
 
-#include "mailbox/store/schema.h"
-
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
@@ -23,36 +21,11 @@ StoreInfo LoadStoreInfo(Db& db, int64_t row) {
 
 Connection::Connection(std::unique_ptr<Db> db, StoreInfo mailbox,
                        std::optional<StoreInfo> publicStore)
-    : db_(std::move(db)), mailbox_(std::move(mailbox)), pub_(std::move(publicStore)) {
-  faults_.Load(*db_);
-}
-
-Connection::~Connection() {
-  Close();
-}
-
-void Connection::Close() {
-  std::lock_guard<std::recursive_mutex> call(StoreCallLock());
-  group_.reset();
-  db_.reset();
-}
+    : db_(std::move(db)), mailbox_(std::move(mailbox)), pub_(std::move(publicStore)) {}
 
 Db& Connection::db() {
   if (!db_) Fail(MAPI_E_END_OF_SESSION, "The session has been logged off");
-  // This connection must see what another one of this process deleted.
-  CommitOpenDeleteGroup(group_.get());
   return *db_;
-}
-
-DeleteGroup* Connection::Deletes() {
-  if (!groupTried_ && db_) {
-    groupTried_ = true;
-    if (GroupDeletes() && faults_.empty() && !SyncEveryCommit()) {
-      group_ = std::make_unique<DeleteGroup>(*db_, db_->path());
-      if (!group_->usable()) group_.reset();
-    }
-  }
-  return group_.get();
 }
 
 const StoreInfo* Connection::StoreByGuid(const Guid& guid) const {

@@ -371,7 +371,7 @@ class Reader {
     f.place = place;
     auto op = OptString(j, "op", place);
     if (!op) Refuse(place + "/op", "missing");
-    if (!FaultOps().count(*op)) Refuse(place + "/op", "unknown operation \"" + *op + "\"");
+    if (!mailbox::FaultOpByName(*op)) Refuse(place + "/op", "unknown operation \"" + *op + "\"");
     f.op = *op;
     f.target = OptString(j, "target", place);
     if (auto e = OptString(j, "error", place)) {

@@ -84,7 +84,7 @@ std::string EmbeddedFolder::EntryID() {
 int32_t EmbeddedFolder::GetIDsFromNames(const std::string& guid, const std::string& name) {
   return Guarded(0, [&] {
     RequireFolder(conn_->db(), id_);
-    return GetIDsFromNamesOf(*conn_, storeRow_, "Folder.GetIDsFromNames", Target(), guid, name);
+    return GetIDsFromNamesOf(*conn_, storeRow_, guid, name);
   });
 }
 
@@ -111,9 +111,6 @@ bool EmbeddedFolder::SetFields(int32_t propTag, const Variant& value) {
     }
     Db& db = conn_->db();
     RequireFolder(db, id_);
-    const FaultOutcome f = conn_->Check("Folder.Fields", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return true;
     if (PropId(propTag) == kEntryIdId || PropId(propTag) == kContentCountId) {
       Fail(MAPI_E_NO_ACCESS, "The property " + mb::HexErrorNumber(propTag) + " is read-only");
     }
@@ -123,7 +120,6 @@ bool EmbeddedFolder::SetFields(int32_t propTag, const Variant& value) {
            "The value does not fit the property " + mb::HexErrorNumber(propTag));
     }
     pending_[propTag] = *v;
-    f.ThrowIfApplied();
     return true;
   });
 }
@@ -133,12 +129,6 @@ bool EmbeddedFolder::Save() {
     Db& db = conn_->db();
     Txn txn(db);
     RequireFolder(db, id_);
-    const FaultOutcome f = conn_->Check("Folder.Save", {Target()});
-    if (f.Blocks() || f.Silent()) {
-      txn.Commit();
-      f.ThrowIfBlocks();
-      return true;
-    }
     if (pendingName_) {
       CachedStmt s = db.Cached(
           "SELECT p.name FROM folders c JOIN folders p ON p.id = c.parent_id WHERE c.id = ?1 AND "
@@ -159,7 +149,6 @@ bool EmbeddedFolder::Save() {
     txn.Commit();
     pendingName_.reset();
     pending_.clear();
-    f.ThrowIfApplied();
     return true;
   });
 }
@@ -176,12 +165,8 @@ std::string EmbeddedFolder::Name() {
 bool EmbeddedFolder::SetName(const std::string& name) {
   return Guarded(false, [&] {
     RequireFolder(conn_->db(), id_);
-    const FaultOutcome f = conn_->Check("Folder.Name", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return true;
     CheckName(name);
     pendingName_ = name;
-    f.ThrowIfApplied();
     return true;
   });
 }
@@ -193,13 +178,8 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolder::Parent() {
     if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
     const std::optional<int64_t> parent = s->OptInt(0);
     s->Reset();
-    const FaultOutcome f = conn_->Check("Folder.Parent", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     if (!parent) Fail(MAPI_E_NOT_FOUND, "The root folder has no parent");
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, *parent, storeRow_);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, *parent, storeRow_);
   });
 }
 
@@ -213,12 +193,7 @@ std::shared_ptr<mb::RDOStore> EmbeddedFolder::Store() {
 std::shared_ptr<mb::RDOItems> EmbeddedFolder::Items() {
   return Guarded<std::shared_ptr<mb::RDOItems>>(nullptr, [&]() -> std::shared_ptr<mb::RDOItems> {
     RequireFolder(conn_->db(), id_);
-    const FaultOutcome f = conn_->Check("Folder.Items", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
-    auto items = std::make_shared<EmbeddedItems>(conn_, id_, storeRow_);
-    f.ThrowIfApplied();
-    return items;
+    return std::make_shared<EmbeddedItems>(conn_, id_, storeRow_);
   });
 }
 
@@ -226,12 +201,7 @@ std::shared_ptr<mb::RDOFolders> EmbeddedFolder::Folders() {
   return Guarded<std::shared_ptr<mb::RDOFolders>>(
       nullptr, [&]() -> std::shared_ptr<mb::RDOFolders> {
         RequireFolder(conn_->db(), id_);
-        const FaultOutcome f = conn_->Check("Folder.Folders", {Target()});
-        f.ThrowIfBlocks();
-        if (f.Silent()) return nullptr;
-        auto folders = std::make_shared<EmbeddedFolders>(conn_, id_, storeRow_);
-        f.ThrowIfApplied();
-        return folders;
+        return std::make_shared<EmbeddedFolders>(conn_, id_, storeRow_);
       });
 }
 
@@ -240,19 +210,12 @@ void EmbeddedFolder::Delete() {
     Db& db = conn_->db();
     Txn txn(db);
     RequireFolder(db, id_);
-    const FaultOutcome f = conn_->Check("Folder.Delete", {Target()});
-    if (f.Blocks() || f.Silent()) {
-      txn.Commit();
-      f.ThrowIfBlocks();
-      return;
-    }
     const StoreInfo* st = conn_->StoreByRow(storeRow_);
     if (st && (st->rootId == id_ || st->subtreeId == id_)) {
       Fail(MAPI_E_NO_ACCESS, "The folder " + st->displayName + " cannot be deleted");
     }
     DeleteFolderTree(db, id_);
     txn.Commit();
-    f.ThrowIfApplied();
   });
 }
 
@@ -262,14 +225,10 @@ int32_t EmbeddedFolders::Count() {
   return Guarded(0, [&] {
     Db& db = conn_->db();
     RequireFolder(db, parentId_);
-    const FaultOutcome f = conn_->Check("Folders.Count", {{ObjectKind::Folder, parentId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return 0;
     CachedStmt s = db.Cached("SELECT count(*) FROM folders WHERE parent_id = ?1");
     s->Bind(1, parentId_);
     s->Step();
     const auto n = static_cast<int32_t>(s->Int(0));
-    f.ThrowIfApplied();
     return n;
   });
 }
@@ -278,18 +237,13 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(int32_t index) {
   return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
     Db& db = conn_->db();
     RequireFolder(db, parentId_);
-    const FaultOutcome f = conn_->Check("Folders.Item", {{ObjectKind::Folder, parentId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     CachedStmt s =
         db.Cached("SELECT id FROM folders WHERE parent_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
     s->Bind(1, parentId_).Bind(2, int64_t{index} - 1);
     if (index < 1 || !s->Step()) {
       Fail(MAPI_E_NOT_FOUND, "There is no subfolder " + std::to_string(index));
     }
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
   });
 }
 
@@ -297,16 +251,11 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(const std::string& name) {
   return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
     Db& db = conn_->db();
     RequireFolder(db, parentId_);
-    const FaultOutcome f = conn_->Check("Folders.Item", {{ObjectKind::Folder, parentId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     CachedStmt s = db.Cached("SELECT id FROM folders WHERE parent_id = ?1 AND name_fold = ?2");
     s->Bind(1, parentId_).Bind(2, FoldCase(name));
     // A name that no child has is an empty answer, not a failure.
     if (!s->Step()) return nullptr;
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
   });
 }
 
@@ -315,12 +264,6 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
     Db& db = conn_->db();
     Txn txn(db);
     RequireFolder(db, parentId_);
-    const FaultOutcome f = conn_->Check("Folders.Add", {{ObjectKind::Folder, parentId_}});
-    if (f.Blocks() || f.Silent()) {
-      txn.Commit();
-      f.ThrowIfBlocks();
-      return nullptr;
-    }
     CheckName(name);
     {
       CachedStmt s = db.Cached(
@@ -339,7 +282,6 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
         .Run();
     const int64_t id = db.LastInsertRowid();
     txn.Commit();
-    f.ThrowIfApplied();
     return std::make_shared<EmbeddedFolder>(conn_, id, storeRow_);
   });
 }

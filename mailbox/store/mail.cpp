@@ -72,12 +72,9 @@ const SqlValue* FindPending(const PendingProps& pending, int32_t tag) {
   return it == pending.end() ? nullptr : &it->second;
 }
 
-int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& op,
-                          FaultTarget target, const std::string& guid, const std::string& name) {
+int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& guid,
+                          const std::string& name) {
   Db& db = conn.db();
-  const FaultOutcome f = conn.Check(op, {target});
-  f.ThrowIfBlocks();
-  if (f.Silent()) return 0;
   const auto set = NormalizeGuidText(guid);
   if (!set) Fail(MAPI_E_INVALID_PARAMETER, "Invalid property set " + guid);
   if (name.empty()) Fail(MAPI_E_INVALID_PARAMETER, "A named property needs a name");
@@ -87,7 +84,6 @@ int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string&
     id = NamedPropId(db, storeRow, *set, name, true);
     txn.Commit();
   }
-  f.ThrowIfApplied();
   return static_cast<int32_t>(static_cast<uint32_t>(id) << 16);
 }
 
@@ -142,23 +138,15 @@ bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint) {
   return true;
 }
 
-void DeleteMessage(Db& db, int64_t messageId) {
-  if (!DeleteMessageRow(db, messageId)) Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted");
-}
-
 // --- items ---
 
 int32_t EmbeddedItems::Count() {
   return Guarded(0, [&] {
     Db& db = conn_->db();
-    const FaultOutcome f = conn_->Check("Items.Count", {{ObjectKind::Folder, folderId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return 0;
     CachedStmt s = db.Cached("SELECT item_count FROM folders WHERE id = ?1");
     s->Bind(1, folderId_);
     if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
     const auto n = static_cast<int32_t>(s->Int(0));
-    f.ThrowIfApplied();
     return n;
   });
 }
@@ -167,47 +155,33 @@ std::shared_ptr<mb::RDOMail> EmbeddedItems::Item(int32_t index) {
   return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
     Db& db = conn_->db();
     RequireFolder(db, folderId_);
-    const FaultOutcome f = conn_->Check("Items.Item", {{ObjectKind::Folder, folderId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     CachedStmt s =
         db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
     s->Bind(1, folderId_).Bind(2, int64_t{index} - 1);
     if (index < 1 || !s->Step()) {
       Fail(MAPI_E_NOT_FOUND, "There is no item " + std::to_string(index));
     }
-    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
-    f.ThrowIfApplied();
-    return mail;
+    return std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
   });
 }
 
 std::shared_ptr<mb::RDOMail> EmbeddedItems::GetFirst() {
   return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
     Db& db = conn_->db();
-    const FaultOutcome f = conn_->Check("Items.GetFirst", {{ObjectKind::Folder, folderId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     CachedStmt s = db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1");
     s->Bind(1, folderId_);
     if (!s->Step()) {
       RequireFolder(db, folderId_);
       return nullptr;  // an empty folder has no first item
     }
-    auto mail = std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
-    f.ThrowIfApplied();
-    return mail;
+    return std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
   });
 }
 
 std::shared_ptr<mb::MAPITable> EmbeddedItems::MAPITable() {
   return Guarded<std::shared_ptr<mb::MAPITable>>(nullptr, [&]() -> std::shared_ptr<mb::MAPITable> {
     RequireFolder(conn_->db(), folderId_);
-    const FaultOutcome f = conn_->Check("Items.MAPITable", {{ObjectKind::Folder, folderId_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     auto table = MakeContentsTable(conn_, folderId_);
-    f.ThrowIfApplied();
     return table;
   });
 }
@@ -222,7 +196,7 @@ std::string EmbeddedMail::EntryID() {
 int32_t EmbeddedMail::GetIDsFromNames(const std::string& guid, const std::string& name) {
   return Guarded(0, [&] {
     RequireMessage(conn_->db(), id_);
-    return GetIDsFromNamesOf(*conn_, storeRow_, "Mail.GetIDsFromNames", Target(), guid, name);
+    return GetIDsFromNamesOf(*conn_, storeRow_, guid, name);
   });
 }
 
@@ -241,9 +215,6 @@ Variant EmbeddedMail::Fields(int32_t propTag) {
 bool EmbeddedMail::SetFields(int32_t propTag, const Variant& value) {
   return Guarded(false, [&] {
     RequireMessage(conn_->db(), id_);
-    const FaultOutcome f = conn_->Check("Mail.Fields", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return true;
     const int32_t id = PropId(propTag);
     if (id == kEntryIdId || id == kLongTermEntryIdId) {
       Fail(MAPI_E_NO_ACCESS, "The property " + mb::HexErrorNumber(propTag) + " is read-only");
@@ -257,7 +228,6 @@ bool EmbeddedMail::SetFields(int32_t propTag, const Variant& value) {
            "The value does not fit the property " + mb::HexErrorNumber(propTag));
     }
     pending_[propTag] = *v;
-    f.ThrowIfApplied();
     return true;
   });
 }
@@ -267,12 +237,6 @@ bool EmbeddedMail::Save() {
     Db& db = conn_->db();
     Txn txn(db);
     RequireMessage(db, id_);
-    const FaultOutcome f = conn_->Check("Mail.Save", {Target()});
-    if (f.Blocks() || f.Silent()) {
-      txn.Commit();
-      f.ThrowIfBlocks();
-      return true;
-    }
     PendingProps rest;
     for (const auto& [tag, value] : pending_) {
       const int32_t id = PropId(tag);
@@ -293,40 +257,27 @@ bool EmbeddedMail::Save() {
     WriteStoredProps(db, kPropsOfMessage, id_, rest);
     txn.Commit();
     pending_.clear();
-    f.ThrowIfApplied();
     return true;
   });
 }
 
 std::string EmbeddedMail::MessageClass() {
   return Guarded<std::string>("", [&] {
-    const FaultOutcome f = conn_->Check("Mail.MessageClass", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return std::string();
     Variant v = Read(PR_MESSAGE_CLASS);
-    f.ThrowIfApplied();
     return v.type() == Variant::Type::String ? v.AsString() : std::string();
   });
 }
 
 std::string EmbeddedMail::Subject() {
   return Guarded<std::string>("", [&] {
-    const FaultOutcome f = conn_->Check("Mail.Subject", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return std::string();
     Variant v = Read(PR_SUBJECT);
-    f.ThrowIfApplied();
     return v.type() == Variant::Type::String ? v.AsString() : std::string();
   });
 }
 
 Variant EmbeddedMail::CreationTime() {
   return Guarded(Variant(), [&] {
-    const FaultOutcome f = conn_->Check("Mail.CreationTime", {Target()});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return Variant();
     Variant v = Read(PR_CREATION_TIME);
-    f.ThrowIfApplied();
     return v;
   });
 }
@@ -340,24 +291,14 @@ std::shared_ptr<mb::RDOStore> EmbeddedMail::Store() {
 
 void EmbeddedMail::Delete(int32_t /*flags*/) {
   // Every kind of deletion takes the message out of its folder; there is no Deleted Items
-  // folder to move it to.
+  // folder to move it to. Committed before the call returns, like every change.
   GuardedVoid([&] {
     Db& db = conn_->db();
-    if (DeleteGroup* group = conn_->Deletes()) {
-      group->Delete(id_, folderId_);
-      return;
-    }
     Txn txn(db);
-    const FaultOutcome f = conn_->Check("Mail.Delete", {Target()});
-    if (f.Blocks() || f.Silent()) {
-      RequireMessage(db, id_);
-      txn.Commit();
-      f.ThrowIfBlocks();
-      return;
+    if (!DeleteMessageRow(db, id_, folderId_)) {
+      Fail(MAPI_E_OBJECT_DELETED, "The message has been deleted");
     }
-    DeleteMessage(db, id_);
     txn.Commit();
-    f.ThrowIfApplied();
   });
 }
 

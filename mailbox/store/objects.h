@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mailbox/model/fault_ledger.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/store/connection.h"
 #include "mailbox/store/values.h"
@@ -63,7 +64,6 @@ class EmbeddedFolder : public mailbox::RDOFolder {
   void Delete() override;
 
  private:
-  FaultTarget Target() const { return {ObjectKind::Folder, id_}; }
   ConnPtr conn_;
   int64_t id_;
   int64_t storeRow_;
@@ -118,7 +118,6 @@ class EmbeddedMail : public mailbox::RDOMail {
   void Delete(int32_t flags) override;
 
  private:
-  FaultTarget Target() const { return {ObjectKind::Message, id_}; }
   Variant Read(int32_t tag);
   ConnPtr conn_;
   int64_t id_;
@@ -139,6 +138,10 @@ class EmbeddedSession : public mailbox::RDOSession {
   std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                       const std::string& storeID) override;
 
+  // The declared faults of the file this session is logged on to; nullptr when it declares
+  // none (or the session is not logged on).
+  std::shared_ptr<mailbox::FaultLedger> FaultLedger();
+
  private:
   Connection& Conn();
   // The session store an entry ID may be opened from: the mailbox store, or the one storeID
@@ -157,7 +160,6 @@ void RequireMessage(Db& db, int64_t messageId);
 // A property of the folder or message, from its columns or the props table; Empty if missing.
 Variant ReadFolderProp(Connection& conn, int64_t folderId, int64_t storeRow, int32_t tag);
 Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, int32_t tag);
-void DeleteMessage(Db& db, int64_t messageId);
 // One message with its properties, keeping its folder's count; false when it is not there.
 // folderHint: its folder when the caller knows it (saves a look-up), 0 when not.
 bool DeleteMessageRow(Db& db, int64_t messageId, int64_t folderHint = 0);
@@ -166,7 +168,7 @@ std::optional<SqlValue> ReadStoredProp(Db& db, int kind, int64_t owner, int32_t 
 void WriteStoredProps(Db& db, int kind, int64_t owner, const PendingProps& props);
 // The pending value of a tag (either string type), if any.
 const SqlValue* FindPending(const PendingProps& pending, int32_t tag);
-int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& op,
-                          FaultTarget target, const std::string& guid, const std::string& name);
+int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& guid,
+                          const std::string& name);
 
 }  // namespace oa::store

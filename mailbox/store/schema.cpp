@@ -1,15 +1,18 @@
 #include "mailbox/store/schema.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 
-#include "mailbox/store/delete_group.h"
-#include "mailbox/store/pending_journal.h"
 #include "mailbox/store/sqlite_db.h"
 
 namespace oa::store {
@@ -85,9 +88,23 @@ CREATE TABLE faults(
 CREATE INDEX faults_by_op ON faults(op);
 )sql";
 
-mode_t FileMode(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+namespace fs = std::filesystem;
+
+// Whether this process may read (write) the file. Root passes every access check; the
+// permission bits still say what the owner meant, so they decide for root.
+bool MayAccess(const std::string& path, bool write) {
+  std::error_code ec;
+  const fs::perms p = fs::status(path, ec).permissions();
+  if (ec) return false;
+  const fs::perms any =
+      write ? (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)
+            : (fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+#ifdef _WIN32
+  return (p & any) != fs::perms::none && ::_access(path.c_str(), write ? 2 : 4) == 0;
+#else
+  if (::geteuid() == 0) return (p & any) != fs::perms::none;
+  return ::access(path.c_str(), write ? W_OK : R_OK) == 0;
+#endif
 }
 
 uint32_t Be(const unsigned char* p, int n) {
@@ -98,37 +115,39 @@ uint32_t Be(const unsigned char* p, int n) {
 
 // What the file itself tells before SQLite touches it.
 void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == EACCES) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  if (!fs::exists(st)) {
+    if (ec == std::errc::permission_denied) {
+      Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+    }
     Fail(MAPI_E_NETWORK_ERROR, "There is no store file " + path);
   }
-  if (!S_ISREG(st.st_mode)) Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
-  // Root passes access(); its permission bits still say what the owner meant.
-  const bool root = ::geteuid() == 0;
-  if (::access(path.c_str(), R_OK) != 0 || (root && !(st.st_mode & 0444))) {
+  if (!fs::is_regular_file(st)) Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
+  if (!MayAccess(path, false)) {
     Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read: permission denied");
   }
-  if (!readOnly && (::access(path.c_str(), W_OK) != 0 || (root && !(st.st_mode & 0222)))) {
+  if (!readOnly && !MayAccess(path, true)) {
     Fail(MAPI_E_NO_ACCESS, "The store file " + path + " is read-only");
   }
-  if (st.st_size == 0) Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is empty");
+  const uintmax_t size = fs::file_size(path, ec);
+  if (ec) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+  if (size == 0) Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is empty");
   unsigned char header[100];
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
-  const ssize_t n = ::read(fd, header, sizeof header);
-  ::close(fd);
-  if (n != static_cast<ssize_t>(sizeof header) || std::memcmp(header, "SQLite format 3", 16) != 0) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
+  in.read(reinterpret_cast<char*>(header), sizeof header);
+  if (in.gcount() != static_cast<std::streamsize>(sizeof header) ||
+      std::memcmp(header, "SQLite format 3", 16) != 0) {
     Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
   }
   uint32_t pageSize = Be(header + 16, 2);
   if (pageSize == 1) pageSize = 65536;
   const uint32_t pages = Be(header + 28, 4);
   // With a non-empty write-ahead log the main file may lag behind its header.
-  struct stat wal {};
-  const bool walInUse = ::stat((path + "-wal").c_str(), &wal) == 0 && wal.st_size > 0;
-  if (!walInUse && pages > 0 &&
-      static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(pages) * pageSize) {
+  const uintmax_t wal = fs::file_size(path + "-wal", ec);
+  const bool walInUse = !ec && wal > 0;
+  if (!walInUse && pages > 0 && size < static_cast<uintmax_t>(pages) * pageSize) {
     Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is truncated");
   }
 }
@@ -141,20 +160,14 @@ void SetBusyTimeoutMillis(int millis) {
 void SetSyncEveryCommit(bool full) {
   syncEveryCommit = full;
 }
-bool SyncEveryCommit() {
-  return syncEveryCommit;
-}
 int BusyTimeoutMillis() {
   return busyTimeout;
 }
 
 std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
-  // A new connection must see the deletes an open group of this process holds.
-  CommitOpenDeleteGroup();
   CheckFileBeforeOpen(path, readOnly);
   // A reader that may write tidies the log away when it closes; a read-only one cannot.
-  const bool writable =
-      ::access(path.c_str(), W_OK) == 0 && (::geteuid() != 0 || (FileMode(path) & 0222) != 0);
+  const bool writable = MayAccess(path, true);
   auto db = std::make_unique<Db>(
       path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX);
   db->SetBusyTimeout(busyTimeout);
@@ -183,19 +196,21 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
     db->Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
     // Checkpoints (each with an fsync) every 16 MB of log rather than every 4 MB.
     db->Exec("PRAGMA wal_autocheckpoint=4000");
-    // Deletes a killed process had returned but not yet committed.
-    if (writable) RecoverPendingJournals(*db, path);
   }
   return db;
 }
 
 std::unique_ptr<Db> CreateStoreFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
+  // "x": never over an existing file. Only its owner may read it, before anything is in it.
+  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  if (!f) {
     Fail(MAPI_E_NO_ACCESS,
          "The store file " + path + " cannot be created: " + std::strerror(errno));
   }
-  ::close(fd);
+  std::fclose(f);
+  std::error_code ec;
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
+                  ec);
   auto db = std::make_unique<Db>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
   sqlite3_busy_timeout(db->handle(), busyTimeout);
   db->Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");

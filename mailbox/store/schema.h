@@ -20,7 +20,6 @@ int BusyTimeoutMillis();
 // Commits that also survive a power cut (synchronous=FULL: one fsync per call) instead of only
 // the death of a process (NORMAL, the default); for measuring what that costs.
 void SetSyncEveryCommit(bool full);
-bool SyncEveryCommit();
 
 // Opens an existing store file for reading and writing without ever creating or changing it
 // on failure. Throws StoreError: MAPI_E_NETWORK_ERROR (no such file), MAPI_E_NO_ACCESS

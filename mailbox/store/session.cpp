@@ -1,5 +1,6 @@
 // The session, its store collection and stores.
 #include "mailbox/model/const_mapi.h"
+#include "mailbox/store/faults.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/store_location.h"
@@ -65,13 +66,12 @@ void EmbeddedSession::LogonExchangeMailbox(const std::string& mailbox, const std
     if (const int64_t p = db->QueryInt("SELECT id FROM stores WHERE kind = 'public'")) {
       pub = LoadStoreInfo(*db, p);
     }
-    auto conn = std::make_shared<Connection>(std::move(db), std::move(mailboxInfo), pub);
-    const FaultOutcome f = conn->Check("Session.LogonExchangeMailbox", {{ObjectKind::Store, row}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return;
-    conn_ = std::move(conn);
-    f.ThrowIfApplied();
+    conn_ = std::make_shared<Connection>(std::move(db), std::move(mailboxInfo), pub);
   });
+}
+
+std::shared_ptr<mb::FaultLedger> EmbeddedSession::FaultLedger() {
+  return conn_ && conn_->open() ? StoreFaultLedger::Open(conn_) : nullptr;
 }
 
 bool EmbeddedSession::LoggedOn() {
@@ -91,11 +91,7 @@ Connection& EmbeddedSession::Conn() {
 
 std::shared_ptr<mb::RDOStores> EmbeddedSession::Stores() {
   return Guarded<std::shared_ptr<mb::RDOStores>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStores> {
-    Connection& c = Conn();
-    const FaultOutcome f = c.Check("Session.Stores", {{ObjectKind::Store, c.mailbox().row}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
-    f.ThrowIfApplied();
+    Conn();
     return std::make_shared<EmbeddedStores>(conn_);
   });
 }
@@ -104,20 +100,11 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderT
   return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
     Connection& c = Conn();
     const StoreInfo* pub = c.publicStore();
-    std::vector<FaultTarget> targets;
-    if (folderType == olPublicFoldersAllPublicFolders && pub) {
-      targets.push_back({ObjectKind::Folder, pub->subtreeId});
-    }
-    const FaultOutcome f = c.Check("Session.GetDefaultFolder", targets);
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     if (folderType != olPublicFoldersAllPublicFolders) {
       Fail(MAPI_E_NOT_FOUND, "The store has no default folder " + std::to_string(folderType));
     }
     if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders");
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, pub->subtreeId, pub->row);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, pub->subtreeId, pub->row);
   });
 }
 
@@ -142,9 +129,6 @@ std::shared_ptr<mb::RDOMail> EmbeddedSession::GetMessageFromID(const std::string
       Fail(MAPI_E_INVALID_ENTRYID, "Invalid message entry ID " + entryID);
     }
     Connection& c = Conn();
-    const FaultOutcome f = c.Check("Session.GetMessageFromID", {{ObjectKind::Message, id->id}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     bool found = false;
     if (id->store == st.guid) {
       CachedStmt s = c.db().Cached(
@@ -156,9 +140,7 @@ std::shared_ptr<mb::RDOMail> EmbeddedSession::GetMessageFromID(const std::string
     if (!found) {
       Fail(MAPI_E_NOT_FOUND, "There is no message " + entryID + " in " + st.displayName);
     }
-    auto mail = std::make_shared<EmbeddedMail>(conn_, id->id, st.row);
-    f.ThrowIfApplied();
-    return mail;
+    return std::make_shared<EmbeddedMail>(conn_, id->id, st.row);
   });
 }
 
@@ -171,9 +153,6 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetFolderFromID(const std::strin
       Fail(MAPI_E_INVALID_ENTRYID, "Invalid folder entry ID " + entryID);
     }
     Connection& c = Conn();
-    const FaultOutcome f = c.Check("Session.GetFolderFromID", {{ObjectKind::Folder, id->id}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     bool found = false;
     if (id->store == st.guid) {
       CachedStmt s = c.db().Cached("SELECT store_id FROM folders WHERE id = ?1");
@@ -181,9 +160,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetFolderFromID(const std::strin
       found = s->Step() && s->Int(0) == st.row;
     }
     if (!found) Fail(MAPI_E_NOT_FOUND, "There is no folder " + entryID + " in " + st.displayName);
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, id->id, st.row);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, id->id, st.row);
   });
 }
 
@@ -192,13 +169,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetFolderFromID(const std::strin
 std::shared_ptr<mb::RDOStore> EmbeddedStores::DefaultStore() {
   return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
     conn_->db();
-    const int64_t row = conn_->mailbox().row;
-    const FaultOutcome f = conn_->Check("Stores.DefaultStore", {{ObjectKind::Store, row}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
-    auto store = std::make_shared<EmbeddedStore>(conn_, row);
-    f.ThrowIfApplied();
-    return store;
+    return std::make_shared<EmbeddedStore>(conn_, conn_->mailbox().row);
   });
 }
 
@@ -206,15 +177,8 @@ std::shared_ptr<mb::RDOStore> EmbeddedStores::FindExchangePublicFoldersStore() {
   return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
     conn_->db();
     const StoreInfo* pub = conn_->publicStore();
-    std::vector<FaultTarget> targets;
-    if (pub) targets.push_back({ObjectKind::Store, pub->row});
-    const FaultOutcome f = conn_->Check("Stores.FindExchangePublicFoldersStore", targets);
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
     if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders store");
-    auto store = std::make_shared<EmbeddedStore>(conn_, pub->row);
-    f.ThrowIfApplied();
-    return store;
+    return std::make_shared<EmbeddedStore>(conn_, pub->row);
   });
 }
 
@@ -238,24 +202,14 @@ std::string EmbeddedStore::Name() {
 std::shared_ptr<mb::RDOFolder> EmbeddedStore::RootFolder() {
   return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
     const StoreInfo& st = Info();
-    const FaultOutcome f = conn_->Check("Store.RootFolder", {{ObjectKind::Store, row_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.rootId, row_);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, st.rootId, row_);
   });
 }
 
 std::shared_ptr<mb::RDOFolder> EmbeddedStore::IPMRootFolder() {
   return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
     const StoreInfo& st = Info();
-    const FaultOutcome f = conn_->Check("Store.IPMRootFolder", {{ObjectKind::Store, row_}});
-    f.ThrowIfBlocks();
-    if (f.Silent()) return nullptr;
-    auto folder = std::make_shared<EmbeddedFolder>(conn_, st.subtreeId, row_);
-    f.ThrowIfApplied();
-    return folder;
+    return std::make_shared<EmbeddedFolder>(conn_, st.subtreeId, row_);
   });
 }
 
@@ -264,26 +218,9 @@ bool EmbeddedStore::CompareEntryIDs(const std::string& entryID1, const std::stri
     const StoreInfo& st = Info();
     const auto a = ParseEntryIdText(entryID1);
     const auto b = ParseEntryIdText(entryID2);
-    std::vector<FaultTarget> targets;
-    for (const auto& id : {a, b}) {
-      if (!id) continue;
-      if (id->kind == ObjectKind::Store) {
-        if (const StoreInfo* s = conn_->StoreByGuid(id->store)) {
-          targets.push_back({ObjectKind::Store, s->row});
-        }
-      } else {
-        targets.push_back({id->kind, id->id});
-      }
-    }
-    const FaultOutcome f = conn_->Check("Store.CompareEntryIDs", targets);
-    if (f.result) return *f.result;
-    f.ThrowIfBlocks();
-    if (f.Silent()) return false;
     if (!a) Fail(MAPI_E_INVALID_ENTRYID, "Invalid entry ID " + entryID1);
     if (!b) Fail(MAPI_E_INVALID_ENTRYID, "Invalid entry ID " + entryID2);
-    const bool same = *a == *b && a->store == st.guid;
-    f.ThrowIfApplied();
-    return same;
+    return *a == *b && a->store == st.guid;
   });
 }
 

@@ -1,12 +1,6 @@
 #include "mailbox/store/sqlite_db.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <thread>
-
-#include "mailbox/store/delete_group.h"
 
 namespace oa::store {
 
@@ -124,8 +118,6 @@ Db::~Db() {
   literalCache_.clear();
   cache_.clear();
   sqlite3_close(db_);
-  if (waitFd_ >= 0) ::close(waitFd_);
-  if (probeFd_ >= 0) ::close(probeFd_);
 }
 
 void Db::Throw(int rc, const std::string& what) {
@@ -172,48 +164,22 @@ void Db::SetBusyTimeout(int millis) {
 int Db::OnBusy(void* self, int attempt) {
   Db& db = *static_cast<Db*>(self);
   const auto now = std::chrono::steady_clock::now();
-  if (attempt == 0) {
-    db.busySince_ = now;
-    if (db.raiseOnBusy_ && !db.raised_ && db.TurnFd(db.waitFd_) >= 0) {
-      db.raised_ = ::flock(db.waitFd_, LOCK_SH) == 0;
-    }
-  }
+  if (attempt == 0) db.busySince_ = now;
   if (now - db.busySince_ >= std::chrono::milliseconds(db.busyTimeoutMillis_)) return 0;
-  // Short polls first: a delete group of another process holds the file for milliseconds.
+  // Short polls first: another process's call holds the file for well under a millisecond,
+  // and a writer that polls rarely would rarely find the file free between two of them.
   std::this_thread::sleep_for(attempt < 50 ? std::chrono::microseconds(100)
                                            : std::chrono::microseconds(1000));
   return 1;
 }
 
-int Db::TurnFd(int& fd) {
-  if (fd < 0) fd = ::open((path_ + "-writers").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  return fd;
-}
-
 void Db::BeginImmediate() {
-  raiseOnBusy_ = true;
-  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  raiseOnBusy_ = false;
-  if (raised_) {
-    ::flock(waitFd_, LOCK_UN);
-    raised_ = false;
-  }
-  if (rc != SQLITE_OK) Throw(rc);
-}
-
-bool Db::OthersWaitingToWrite() {
-  if (TurnFd(probeFd_) < 0) return false;
-  if (::flock(probeFd_, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-  ::flock(probeFd_, LOCK_UN);
-  return false;
+  Cached("BEGIN IMMEDIATE")->Run();
 }
 
 Txn::Txn(Db& db) : db_(db) {
-  // Another connection's open group of deletes would keep this one waiting.
-  CommitOpenDeleteGroup();
   db_.BeginImmediate();
 }
-
 Txn::~Txn() {
   if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }

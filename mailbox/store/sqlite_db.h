@@ -81,11 +81,9 @@ class Db {
   // A statement text with static storage (a literal): looked up by its address.
   CachedStmt Cached(const char* sql);
 
-  // Waits for a busy file up to `millis`, polling often; while BeginImmediate waits, other
-  // processes' delete groups can see that a writer is waiting.
+  // Waits for a busy file up to `millis`, polling often.
   void SetBusyTimeout(int millis);
   void BeginImmediate();
-  bool OthersWaitingToWrite();
   int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }
   [[noreturn]] void Throw(int rc, const std::string& what = "");
@@ -97,15 +95,8 @@ class Db {
   std::unordered_map<const char*, Stmt*> literalCache_;
 
   static int OnBusy(void* self, int attempt);
-  int TurnFd(int& fd);
   int busyTimeoutMillis_ = 0;
   std::chrono::steady_clock::time_point busySince_{};
-  bool raiseOnBusy_ = false;
-  bool raised_ = false;
-  // "<store>-writers": writers waiting hold a shared flock on one descriptor; the probe takes
-  // an exclusive one on another.
-  int waitFd_ = -1;
-  int probeFd_ = -1;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back when left without Commit().

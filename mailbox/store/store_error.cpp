@@ -49,9 +49,4 @@ std::string ErrorText(int32_t hr) {
   }
 }
 
-std::recursive_mutex& StoreCallLock() {
-  static std::recursive_mutex lock;
-  return lock;
-}
-
 }  // namespace oa::store

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -31,13 +30,8 @@ std::string ErrorText(int32_t hr);
 
 // Runs body; a StoreError (or any other exception) becomes the pending error and `empty` the
 // result.
-// Held through every call on the object model, so that a delete group's commit from its
-// helper thread never meets a call half done.
-std::recursive_mutex& StoreCallLock();
-
 template <class R, class F>
 R Guarded(R empty, F&& body) noexcept {
-  std::lock_guard<std::recursive_mutex> call(StoreCallLock());
   try {
     return body();
   } catch (const StoreError& e) {
