@@ -1,5 +1,6 @@
 // Declared faults: each effect, after and times, and counts that carry on across sessions and
 // processes because they live in the store file.
+#include "mailbox/model/fault_session.h"
 #include "tests/store/store_test_support.h"
 
 namespace oa::store::testing {
@@ -148,6 +149,45 @@ TEST_F(FaultsTest, LogonFaults) {
   mb::Err().Clear();
   s->LogonExchangeMailbox("jdoe", path);
   EXPECT_TRUE(s->LoggedOn());
+}
+
+TEST_F(FaultsTest, AnyLedgerInFrontOfThePlainStoreAimsByEntryId) {
+  Import(FaultDump(Json::array()));
+  auto ledger = std::make_shared<mb::MemoryFaultLedger>();
+  auto plain = NewPlainEmbeddedSession();
+  auto s = mb::NewFaultSession(plain, [ledger] { return ledger; });
+  s->LogonExchangeMailbox("jdoe", path);
+  ASSERT_TRUE(s->LoggedOn());
+  auto hh = Handhelds(s);
+  std::string id = hh->EntryID();
+  for (char& c : id) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  mb::FaultRule applied;
+  applied.op = mb::FaultOp::FolderDelete;
+  applied.target = id;  // entry IDs in either case
+  applied.effect = mb::FaultOutcome::Effect::Applied;
+  applied.description = "Deleted, but said no";
+  ledger->Add(applied);
+  mb::FaultRule silent;
+  silent.op = mb::FaultOp::MailSubject;
+  silent.effect = mb::FaultOutcome::Effect::Silent;
+  silent.after = 1;
+  ledger->Add(silent);
+
+  auto item = hh->Items()->GetFirst();
+  EXPECT_EQ(item->Subject(), "Item 1");
+  EXPECT_EQ(item->Subject(), "");
+  EXPECT_FALSE(mb::Err().Pending());
+  // Another folder is no target; the plain session underneath knows of no fault.
+  auto other = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Add("Other");
+  other->Delete();
+  EXPECT_FALSE(mb::Err().Pending());
+  hh->Delete();
+  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_CALL_FAILED);
+  EXPECT_EQ(mb::Err().Description(), "Deleted, but said no");
+  mb::Err().Clear();
+  EXPECT_EQ(plain->GetFolderFromID(hh->EntryID()), nullptr);
+  EXPECT_EQ(ledger->Seen(0), 1);
+  EXPECT_EQ(ledger->Seen(1), 2);
 }
 
 }  // namespace
