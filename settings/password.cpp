@@ -101,11 +101,12 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
 std::optional<std::string> PromptPassword(const std::string& prompt,
                                           const std::function<bool()>& cancelled) {
   if (!::isatty(STDIN_FILENO)) return std::nullopt;
-  std::fputs(prompt.c_str(), stderr);
-  std::fflush(stderr);
   std::string line;
   {
+    // Echo goes off before the prompt shows, so that nothing typed after it is echoed or lost.
     NoEcho quiet(STDIN_FILENO);
+    std::fputs(prompt.c_str(), stderr);
+    std::fflush(stderr);
     while (true) {
       // Waits in short steps so that Ctrl+C (caught by the run's handler) ends the prompt.
       pollfd p{STDIN_FILENO, POLLIN, 0};
