@@ -2,7 +2,14 @@
 // logs on (from the command line and from the configuration file), one that others may read
 // stops the program before it sends anything, and --impersonate reaches the requests.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
 
 #include "tests/ews/ews_test_server.h"
 #include "tests/ews/server_fixture.h"
@@ -127,6 +134,79 @@ TEST_F(ConfiguredLogon, WrongPasswordInTheFileIsRefusedNamingWhereItCameFrom) {
       << Lines(r.out).back();
   EXPECT_EQ(r.out.find("wrong-Pa55"), std::string::npos);
   EXPECT_EQ(r.err.find("wrong-Pa55"), std::string::npos);
+}
+
+// oa-cleanup on a terminal of its own (a pseudo-terminal): what it writes there, and its exit
+// status. `answer` is typed once `prompt` has appeared.
+struct TerminalRun {
+  std::string screen;
+  int status = -1;
+};
+
+TerminalRun RunOnTerminal(const std::vector<std::string>& args,
+                          const std::map<std::string, std::string>& env, const std::string& prompt,
+                          const std::string& answer) {
+  // Everything the child needs is made before the fork: the test server's threads run on.
+  std::vector<std::string> envText;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    if (!env.count(entry.substr(0, entry.find('=')))) envText.push_back(entry);
+  }
+  for (const auto& [k, v] : env) envText.push_back(k + "=" + v);
+  std::vector<char*> envp, argv;
+  for (std::string& e : envText) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> argText = args;
+  for (std::string& a : argText) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  TerminalRun run;
+  int master = -1;
+  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    ADD_FAILURE() << "forkpty: " << std::strerror(errno);
+    return run;
+  }
+  bool typed = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (std::chrono::steady_clock::now() < deadline) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 1000) <= 0) continue;
+    char buf[4096];
+    const ssize_t n = ::read(master, buf, sizeof buf);
+    if (n <= 0) break;  // the child has closed the terminal
+    run.screen.append(buf, static_cast<size_t>(n));
+    if (!typed && run.screen.find(prompt) != std::string::npos) {
+      const std::string line = answer + "\n";
+      EXPECT_EQ(::write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+      typed = true;
+    }
+  }
+  int wstatus = 0;
+  ::waitpid(pid, &wstatus, 0);
+  ::close(master);
+  run.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  EXPECT_TRUE(typed) << run.screen;
+  return run;
+}
+
+TEST_F(ConfiguredLogon, PasswordAskedOnTheTerminalIsNotEchoed) {
+  TerminalRun r =
+      RunOnTerminal({OA_CLEANUP_BIN, "--no-window", "--log", logFile, "--server", server->url(),
+                     "--mailbox", "jdoe", "--user", options.user, "--ca-file", server->caFile()},
+                    env, "Password for " + options.user + ": ", options.password);
+  EXPECT_EQ(r.status, 0) << r.screen;
+  EXPECT_EQ(r.screen.find(options.password), std::string::npos) << r.screen;
+  EXPECT_NE(r.screen.find("pointed agent to new Handhelds folder"), std::string::npos) << r.screen;
+  for (const std::string& line : LogLines())
+    EXPECT_EQ(line.find(options.password), std::string::npos);
+  int passed = 0;
+  for (const SeenRequest& q : server->Requests()) passed += q.authorized ? 1 : 0;
+  EXPECT_GT(passed, 5);
 }
 
 }  // namespace
