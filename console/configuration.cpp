@@ -15,6 +15,7 @@ std::string CredentialsFrom(const settings::EwsConfig& e) {
                         e.user.origin.source != Source::File &&
                         (e.password.value.empty() || e.password.origin.source == Source::Variable);
   if (scripted) return "OA_EWS_USER and OA_EWS_PASSWORD";
+  if (e.user.value.empty()) return "a user (--user) and its password";
   const std::string user = e.user.origin.source == Source::File
                                ? "the user in " + e.user.origin.where
                                : e.user.origin.where;

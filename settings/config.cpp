@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -77,6 +78,11 @@ class Loader {
 
   void ReadFile(bool readFile) {
     config_.file = options_.configFile ? *options_.configFile : UserConfigFile(env_);
+    if (!config_.file.empty() && config_.file.front() != '/') {
+      std::error_code ec;
+      const auto absolute = std::filesystem::absolute(config_.file, ec);
+      if (!ec) config_.file = absolute.lexically_normal();
+    }
     if (!readFile) return;
     std::error_code ec;
     const auto status = std::filesystem::status(config_.file, ec);
@@ -92,39 +98,47 @@ class Loader {
       return;
     }
     ConfigFileText parsed = ParseConfigFile(config_.file, text);
-    for (std::string& e : parsed.errors) Error(std::move(e));
+    // The file's errors in the order of its lines.
+    std::vector<std::pair<int, std::string>>& lineErrors = parsed.errors;
+    lineErrors_ = &lineErrors;
     for (const ConfigSection& s : parsed.sections) {
       if (KeysOf(s.name).empty())
-        Error(At(s.line) + ": unknown section [" + s.name +
-              "]; the sections are [ews], [store] and [registry]");
+        Error(s.line, At(s.line) + ": unknown section [" + s.name +
+                          "]; the sections are [ews], [store] and [registry]");
     }
     for (ConfigLine& l : parsed.entries) {
       if (KeysOf(l.section).empty()) continue;  // reported with its section
       if (l.section == "ews" && l.key == "password") {
-        Error(At(l.line) +
-              ": a password is not kept in the configuration file; name a file that only you "
-              "can read with password-file");
+        Error(l.line,
+              At(l.line) +
+                  ": a password is not kept in the configuration file; name a file that only you "
+                  "can read with password-file");
         continue;
       }
       const KnownKey* known = FindKey(l.section, l.key);
       if (!known) {
-        Error(At(l.line) + ": unknown key \"" + l.key + "\" in [" + l.section +
-              "]; the keys there are " + KeysOf(l.section));
+        Error(l.line, At(l.line) + ": unknown key \"" + l.key + "\" in [" + l.section +
+                          "]; the keys there are " + KeysOf(l.section));
         continue;
       }
       const std::string name = l.section + "." + l.key;
       if (auto it = file_.find(name); it != file_.end()) {
-        Error(At(l.line) + ": \"" + l.key + "\" in [" + l.section +
-              "] is given twice (first on line " + std::to_string(it->second.line) + ")");
+        Error(l.line, At(l.line) + ": \"" + l.key + "\" in [" + l.section +
+                          "] is given twice (first on line " + std::to_string(it->second.line) +
+                          ")");
         continue;
       }
       if (l.value.empty()) {
-        Error(At(l.line) + ": \"" + l.key + "\" has no value");
+        Error(l.line, At(l.line) + ": \"" + l.key + "\" has no value");
         continue;
       }
       if (known->path) l.value = FilePath(l.value);
       file_.emplace(name, std::move(l));
     }
+    lineErrors_ = nullptr;
+    std::stable_sort(lineErrors.begin(), lineErrors.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& e : lineErrors) Error(std::move(e.second));
   }
 
   void Fill() {
@@ -179,6 +193,13 @@ class Loader {
 
  private:
   void Error(std::string text) { result_.errors.push_back(std::move(text)); }
+  // While the file is read, an error of one of its lines waits to be sorted in.
+  void Error(int line, std::string text) {
+    if (lineErrors_)
+      lineErrors_->emplace_back(line, std::move(text));
+    else
+      Error(std::move(text));
+  }
   std::string At(int line) const { return config_.file + ":" + std::to_string(line); }
   static const std::string& Where(const Origin& o) { return o.where; }
 
@@ -239,6 +260,7 @@ class Loader {
   ConfigResult& result_;
   Config& config_;
   std::map<std::string, ConfigLine> file_;
+  std::vector<std::pair<int, std::string>>* lineErrors_ = nullptr;
 };
 
 void Row(std::ostream& out, const std::string& key, const std::string& value,

@@ -34,7 +34,7 @@ ConfigFileText ParseConfigFile(const std::string& path, const std::string& text)
     ++number;
     const std::string line = Trim(raw);
     auto fail = [&](const std::string& why) {
-      out.errors.push_back(path + ":" + std::to_string(number) + ": " + why);
+      out.errors.emplace_back(number, path + ":" + std::to_string(number) + ": " + why);
     };
     if (line.empty() || line[0] == '#' || line[0] == ';') continue;
     if (line.front() == '[') {

@@ -22,8 +22,9 @@ struct ConfigSection {
 struct ConfigFileText {
   std::vector<ConfigSection> sections;
   std::vector<ConfigLine> entries;
-  // "FILE:LINE: reason" for each line that is no section, key = value, comment or blank.
-  std::vector<std::string> errors;
+  // For each line that is no section, key = value, comment or blank: its number and
+  // "FILE:LINE: reason".
+  std::vector<std::pair<int, std::string>> errors;
 };
 
 // Splits the text into entries; section and key names are kept as written (lower case is

@@ -196,6 +196,12 @@ TEST_F(ConfigTest, FileErrorsNameFileLineAndReason) {
     // The secret of a refused line is not repeated.
     EXPECT_EQ(r.errors.front().find("hunter2"), std::string::npos);
   }
+  // Several at once come in the order of their lines.
+  Conf("[ews]\npassword = hunter2\nuser: svc\n[mail]\n");
+  const ConfigResult r = Load();
+  ASSERT_EQ(r.errors.size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(r.errors[i].rfind(f + ":" + std::to_string(i + 2) + ": ", 0), 0u) << r.errors[i];
 }
 
 TEST_F(ConfigTest, NamedFileMustExistAndInputsMustBeValid) {
