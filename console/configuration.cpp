@@ -9,7 +9,7 @@ namespace oa {
 namespace {
 
 // Names where the credentials come from, for the message of a refused logon.
-std::string CredentialsFrom(const settings::EwsConfig& e) {
+std::string CredentialsFrom(const settings::EwsConfig& e, bool asks) {
   using settings::Source;
   const bool scripted = e.user.origin.source != Source::Option &&
                         e.user.origin.source != Source::File &&
@@ -19,7 +19,7 @@ std::string CredentialsFrom(const settings::EwsConfig& e) {
   const std::string user = e.user.origin.source == Source::File
                                ? "the user in " + e.user.origin.where
                                : e.user.origin.where;
-  std::string password = "the password typed";
+  std::string password = asks ? "the password typed" : "a password (none is set)";
   if (!e.passwordFile.value.empty())
     password = "the password file " + e.passwordFile.value;
   else if (!e.password.value.empty())
@@ -41,7 +41,7 @@ mailbox::BackendOptions BackendOptionsFor(
   o.ews.netrcFile = e.netrcFile;
   o.ews.timeoutMs = e.timeoutMs.value;
   o.ews.maxWaitMs = e.maxWaitMs.value;
-  o.ews.credentialsFrom = CredentialsFrom(e);
+  o.ews.credentialsFrom = CredentialsFrom(e, static_cast<bool>(askPassword));
   o.ews.askPassword = std::move(askPassword);
   o.storeDirectory = config.storeDirectory.value;
   return o;

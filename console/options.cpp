@@ -22,13 +22,13 @@ void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
   text("--password-file", config.passwordFile, "FILE",
        "Read the account's password from FILE, which only its owner may read (chmod 600)");
   text("--ca-file", config.caFile, "FILE", "Trust the certificates in FILE (PEM) for the server");
-  // The last of the two given wins, as a later option overrides an earlier one.
-  app.add_flag_callback(
+  CLI::Option* impersonate = app.add_flag_callback(
       "--impersonate", [&config] { config.impersonate = true; },
       "Act as each mailbox by impersonation (needs the ApplicationImpersonation role)");
   app.add_flag_callback(
-      "--delegate", [&config] { config.impersonate = false; },
-      "Open each mailbox by delegate access (full access to it), the default");
+         "--delegate", [&config] { config.impersonate = false; },
+         "Open each mailbox by delegate access (full access to it), the default")
+      ->excludes(impersonate);
   text("--timeout", config.timeout, "SECONDS", "Longest wait for one answer of the server");
   text("--max-wait", config.maxWait, "SECONDS",
        "Longest wait in all for a busy (throttling) server on one call");
