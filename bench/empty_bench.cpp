@@ -27,6 +27,7 @@
 #include "mailbox/model/session_registry.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
+#include "settings/config.h"
 
 #ifdef OA_BENCH_WINDOW
 #include <QApplication>
@@ -209,7 +210,7 @@ int main(int argc, char** argv) {
   std::FILE* sink = std::fopen("/dev/null", "w");
 
 #ifdef OA_BENCH_WINDOW
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
   int qtArgc = 1;
   QApplication app(qtArgc, argv);
 #endif
@@ -231,7 +232,7 @@ int main(int argc, char** argv) {
                   ProgressLinesComplete(dir / "nowindow.log", items) ? "complete" : "WRONG");
     }
 #ifdef OA_BENCH_WINDOW
-    if (!std::getenv("OA_BENCH_NO_WINDOW")) {
+    if (!oa::settings::ProcessEnvironment()("OA_BENCH_NO_WINDOW")) {
       const Store store = MakeStore(dir, "window.db", items);
       Milestones marks(items);
       std::filesystem::remove(dir / "window.log");

@@ -12,6 +12,7 @@
 #include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
+#include "mailbox/backends.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
@@ -67,9 +68,11 @@ Served Serve(const std::string& dir, const std::string& store) {
   Served s;
   s.server = std::make_unique<EwsTestServer>(o);
   s.ok = s.server->Start();
-  setenv("OA_EWS_CAFILE", s.server->caFile().c_str(), 1);
-  setenv("OA_EWS_USER", o.user.c_str(), 1);
-  setenv("OA_EWS_PASSWORD", o.password.c_str(), 1);
+  oa::mailbox::BackendOptions backends;
+  backends.ews.caFile = s.server->caFile();
+  backends.ews.user = o.user;
+  backends.ews.password = o.password;
+  oa::mailbox::ConfigureBackends(backends);
   return s;
 }
 

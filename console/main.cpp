@@ -3,6 +3,7 @@
 #include <clocale>
 #include <iostream>
 
+#include "console/configuration.h"
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
@@ -21,6 +22,10 @@ int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   oa::Options options;
   if (std::optional<int> status = oa::ParseOptions(argc, argv, options, std::cout, std::cerr))
+    return *status;
+  // Every setting is read here, once; an invalid one stops the program before anything runs.
+  if (std::optional<int> status = oa::Configure(options.config, options.checkConfig,
+                                                options.noWindow.noWindow, std::cout, std::cerr))
     return *status;
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 

@@ -1,13 +1,61 @@
 #include "console/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cstring>
 
 #include "console/activity_log.h"
 
 namespace oa {
+namespace {
+
+void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
+  auto text = [&app](const char* name, std::optional<std::string>& into, const char* type,
+                     const char* help) {
+    return app
+        .add_option_function<std::string>(
+            name, [&into](const std::string& v) { into = v; }, help)
+        ->type_name(type);
+  };
+  text("--config", config.configFile, "FILE",
+       "Configuration file instead of ~/.config/ondavel/oa-cleanup.conf");
+  text("--user", config.user, "NAME", "Exchange account for NTLM and Basic (DOMAIN\\user or UPN)");
+  text("--password-file", config.passwordFile, "FILE",
+       "Read the account's password from FILE, which only its owner may read (chmod 600)");
+  text("--ca-file", config.caFile, "FILE", "Trust the certificates in FILE (PEM) for the server");
+  CLI::Option* impersonate = app.add_flag_callback(
+      "--impersonate", [&config] { config.impersonate = true; },
+      "Act as each mailbox by impersonation (needs the ApplicationImpersonation role)");
+  app.add_flag_callback(
+         "--delegate", [&config] { config.impersonate = false; },
+         "Open each mailbox by delegate access (full access to it), the default")
+      ->excludes(impersonate);
+  text("--timeout", config.timeout, "SECONDS", "Longest wait for one answer of the server");
+  text("--max-wait", config.maxWait, "SECONDS",
+       "Longest wait in all for a busy (throttling) server on one call");
+  text("--store-dir", config.storeDirectory, "DIR",
+       "Directory in which a server NAME is the store file NAME.oastore");
+}
+
+// A password never goes on the command line, where every user of the machine can read it.
+bool RefusesPasswordOption(int argc, const char* const* argv, std::ostream& err) {
+  for (int i = 1; i < argc; ++i) {
+    const char* a = argv[i];
+    if (std::strcmp(a, "--") == 0) return false;
+    if (std::strcmp(a, "--password") == 0 || std::strncmp(a, "--password=", 11) == 0) {
+      err << "oa-cleanup: a password is not taken on the command line, where other users can "
+             "see it; use --password-file FILE (readable by its owner only), ~/.netrc, or type "
+             "it when asked\n";
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 std::optional<int> ParseOptions(int argc, const char* const* argv, Options& options,
                                 std::ostream& out, std::ostream& err) {
+  if (RefusesPasswordOption(argc, argv, err)) return 2;
   CLI::App app{"ondavel Agent Cleanup: replaces the Handhelds folder of one mailbox.",
                "oa-cleanup"};
   app.set_version_flag("--version", OA_VERSION);
@@ -17,6 +65,9 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
       ->type_name("FILE");
   app.add_flag("--check-registry", options.checkRegistry,
                "Print the registry sources read for the default server and mailbox, then exit");
+  app.add_flag("--check-config", options.checkConfig,
+               "Print every connection setting, its value and where it came from, then exit");
+  AddConfigOptions(app, options.config);
   nowindow::AddNoWindowOptions(app, options.noWindow);
   try {
     app.parse(argc, argv);

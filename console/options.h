@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/nowindow/run_without_window.h"
+#include "settings/config.h"
 
 namespace oa {
 
@@ -13,6 +14,10 @@ struct Options {
   // The activity log file; "OA-Cleanup.log" beside the program unless --log names another.
   std::string logPath;
   bool checkRegistry = false;
+  // Print every backend setting with where it came from, then exit.
+  bool checkConfig = false;
+  // --config, --impersonate, --user, --password-file, --ca-file, ... as given.
+  settings::ConfigOptions config;
   // --no-window and the options of a run or a batch without a window.
   nowindow::NoWindowOptions noWindow;
 };

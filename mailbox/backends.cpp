@@ -76,4 +76,9 @@ void RegisterSessionClasses() {
                        [embedded] { return std::make_shared<RoutingSession>(embedded); });
 }
 
+void ConfigureBackends(const BackendOptions& options) {
+  oa::ews::SetEwsOptions(options.ews);
+  oa::store::SetStoreDirectory(options.storeDirectory);
+}
+
 }  // namespace oa::mailbox

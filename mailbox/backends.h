@@ -4,7 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "mailbox/ews/ews_options.h"
 #include "mailbox/model/rdo.h"
 
 namespace oa::mailbox {
@@ -12,5 +14,15 @@ namespace oa::mailbox {
 // Registers the routing session class under "OAHelper.RDOSession" (and the embedded store's
 // class behind it). Call once at start-up instead of oa::store::RegisterEmbeddedSessionClass().
 void RegisterSessionClasses();
+
+// What the backends are told at start-up; they read no configuration of their own.
+struct BackendOptions {
+  oa::ews::EwsOptions ews;
+  // Where a bare server NAME is looked for as NAME.oastore.
+  std::string storeDirectory;
+};
+
+// Gives the backends their settings for the logons that follow.
+void ConfigureBackends(const BackendOptions& options);
 
 }  // namespace oa::mailbox

@@ -1,31 +1,17 @@
 #include "settings/registry_files.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
+#include "settings/config.h"
+
 namespace oa::settings {
 
-namespace {
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-}  // namespace
-
 std::string RegistryFilePath(regfile::Hive hive) {
-  if (hive == regfile::Hive::LocalMachine) {
-    const std::string named = Env("OA_REGISTRY_MACHINE");
-    return named.empty() ? "/etc/ondavel/registry.reg" : named;
-  }
-  if (std::string named = Env("OA_REGISTRY_USER"); !named.empty()) return named;
-  // A relative XDG_CONFIG_HOME is to be ignored.
-  if (std::string config = Env("XDG_CONFIG_HOME"); !config.empty() && config.front() == '/')
-    return config + "/ondavel/registry.reg";
-  return Env("HOME") + "/.config/ondavel/registry.reg";
+  const Config config = CurrentConfig();
+  return hive == regfile::Hive::LocalMachine ? config.registryMachine.value
+                                             : config.registryUser.value;
 }
 
 HiveFile LoadHiveFile(regfile::Hive hive) {

@@ -1,7 +1,7 @@
 // Where the registry export files live on systems without a registry, and reading one.
-// HKEY_CURRENT_USER: $OA_REGISTRY_USER, else $XDG_CONFIG_HOME/ondavel/registry.reg (default
-// ~/.config/ondavel/registry.reg). HKEY_LOCAL_MACHINE: $OA_REGISTRY_MACHINE, else
-// /etc/ondavel/registry.reg.
+// HKEY_CURRENT_USER: [registry] user, $OA_REGISTRY_USER, else
+// $XDG_CONFIG_HOME/ondavel/registry.reg (default ~/.config/ondavel/registry.reg).
+// HKEY_LOCAL_MACHINE: [registry] machine, $OA_REGISTRY_MACHINE, else /etc/ondavel/registry.reg.
 #pragma once
 
 #include <memory>

@@ -59,7 +59,8 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options) {
       app.add_flag("--no-window", options.noWindow, "Run the cleanup without a window");
   app.add_option_function<std::string>(
          "--server", [&options](const std::string& s) { options.server = s; },
-         "Exchange server (store name or file) instead of the registry's")
+         "Exchange server (host name or https URL), or store (NAME or file), instead of the "
+         "registry's")
       ->needs(noWindow);
   CLI::Option* mailbox =
       app.add_option_function<std::string>(

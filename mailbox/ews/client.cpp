@@ -15,19 +15,15 @@ using std::chrono::milliseconds;
 
 namespace {
 
-long EnvLong(const char* name, long fallback) {
-  const char* v = std::getenv(name);
-  if (!v || !*v) return fallback;
-  char* end = nullptr;
-  long n = std::strtol(v, &end, 10);
-  return end && *end == '\0' && n >= 0 ? n : fallback;
-}
-
 TransportOptions TransportFor(const ClientOptions& o) {
   TransportOptions t;
   t.url = o.url;
   t.connectTimeoutMs = o.connectTimeoutMs;
   t.timeoutMs = o.timeoutMs;
+  t.user = o.user;
+  t.password = o.password;
+  t.caFile = o.caFile;
+  t.netrcFile = o.netrcFile;
   if (!o.impersonate.empty()) t.headers.push_back("X-AnchorMailbox: " + o.impersonate);
   return t;
 }
@@ -51,12 +47,17 @@ std::string HttpStatusText(long status) {
 
 }  // namespace
 
-ClientOptions ClientOptionsFromEnvironment(const std::string& url) {
+ClientOptions ClientOptionsFor(const std::string& url, const EwsOptions& settings) {
   ClientOptions o;
   o.url = url;
-  o.timeoutMs = EnvLong("OA_EWS_TIMEOUT_MS", o.timeoutMs);
+  o.timeoutMs = settings.timeoutMs;
   o.connectTimeoutMs = std::min(o.connectTimeoutMs, o.timeoutMs);
-  o.maxWait = milliseconds(EnvLong("OA_EWS_MAX_WAIT_MS", static_cast<long>(o.maxWait.count())));
+  o.maxWait = milliseconds(settings.maxWaitMs);
+  o.user = settings.user;
+  o.password = settings.password;
+  o.caFile = settings.caFile;
+  o.netrcFile = settings.netrcFile;
+  o.credentialsFrom = settings.credentialsFrom;
   return o;
 }
 
@@ -128,7 +129,8 @@ std::optional<Response> Client::Call(const Request& request) {
     if (r.status == 401) {
       Err().Raise(MAPI_E_LOGON_FAILED,
                   "The server refused the logon (HTTP 401 Unauthorized); check the credentials "
-                  "in OA_EWS_USER and OA_EWS_PASSWORD or ~/.netrc, or the Kerberos ticket.");
+                  "in " +
+                      options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
       return std::nullopt;
     }
     std::optional<milliseconds> wait;

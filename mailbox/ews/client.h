@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/soap.h"
 #include "mailbox/ews/transport.h"
 
@@ -23,11 +24,14 @@ struct ClientOptions {
   std::chrono::milliseconds maxWait{std::chrono::minutes(5)};
   long connectTimeoutMs = 30000;
   long timeoutMs = 120000;
+  // Credentials, trusted certificates and the netrc file, as in EwsOptions.
+  std::string user, password, caFile, netrcFile;
+  std::string credentialsFrom = "OA_EWS_USER and OA_EWS_PASSWORD";
 };
 
-// Options from the environment: OA_EWS_ACCESS=impersonate, and for tests OA_EWS_TIMEOUT_MS and
-// OA_EWS_MAX_WAIT_MS.
-ClientOptions ClientOptionsFromEnvironment(const std::string& url);
+// The client options for a service URL from the backend's settings (impersonation is switched
+// on after the mailbox's address is known).
+ClientOptions ClientOptionsFor(const std::string& url, const EwsOptions& settings);
 
 // A transport failure as the error a mailbox call raises.
 struct CallError {

@@ -1,8 +1,8 @@
 // The session: logon through ResolveNames, the default folders, objects opened by entry ID.
-#include <cstdlib>
-#include <cstring>
+#include <unistd.h>
 
 #include "base/mapi_error.h"
+#include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/service_url.h"
@@ -17,9 +17,17 @@ namespace {
 
 constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
 
-bool Impersonating() {
-  const char* access = std::getenv("OA_EWS_ACCESS");
-  return access && std::strcmp(access, "impersonate") == 0;
+// The settings for one logon. A user set without a password and without a netrc file to find
+// it in is asked for it once; the answer is kept for the logons that follow.
+EwsOptions SettingsForLogon() {
+  EwsOptions o = CurrentEwsOptions();
+  if (o.user.empty() || !o.password.empty() || !o.askPassword) return o;
+  if (!o.netrcFile.empty() && access(o.netrcFile.c_str(), R_OK) == 0) return o;
+  auto ask = std::move(o.askPassword);
+  o.askPassword = nullptr;
+  if (auto password = ask(o.user)) o.password = std::move(*password);
+  SetEwsOptions(o);
+  return o;
 }
 
 const char* DistinguishedName(int32_t folderType) {
@@ -57,7 +65,8 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
     Err().Raise(MAPI_E_LOGON_FAILED, error);
     return;
   }
-  auto client = std::make_unique<Client>(ClientOptionsFromEnvironment(*url));
+  const EwsOptions settings = SettingsForLogon();
+  auto client = std::make_unique<Client>(ClientOptionsFor(*url, settings));
 
   // The mailbox text as the service account sees it: its primary address and display name.
   auto req = client->NewRequest("ResolveNames");
@@ -78,7 +87,7 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
     return;
   }
   std::string name = ChildText(box, "Name");
-  if (Impersonating()) client->SetImpersonation(smtp);
+  if (settings.impersonate) client->SetImpersonation(smtp);
 
   auto core = std::make_shared<Core>(std::move(client), smtp, name.empty() ? smtp : name);
   // Proves access to the mailbox and learns the store's entry ID on the way.

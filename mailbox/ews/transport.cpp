@@ -3,7 +3,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <mutex>
 #include <string_view>
 
@@ -38,19 +37,11 @@ size_t OnHeader(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
-const char* Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v && *v ? v : nullptr;
-}
-
-// Whether libcurl has a ~/.netrc to look the server up in.
-bool HaveNetrc() {
-  const char* home = Env("HOME");
-  if (!home) {
-    const passwd* pw = getpwuid(geteuid());
-    home = pw ? pw->pw_dir : nullptr;
-  }
-  return home && access((std::string(home) + "/.netrc").c_str(), R_OK) == 0;
+// Whether libcurl has a netrc file to look the server up in.
+bool HaveNetrc(const std::string& file) {
+  if (!file.empty()) return access(file.c_str(), R_OK) == 0;
+  const passwd* pw = getpwuid(geteuid());
+  return pw && pw->pw_dir && access((std::string(pw->pw_dir) + "/.netrc").c_str(), R_OK) == 0;
 }
 
 }  // namespace
@@ -71,13 +62,9 @@ Transport::Transport(TransportOptions options) : options_(std::move(options)) {
   curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https,http");
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (const char* ca = Env("OA_EWS_CAFILE")) curl_easy_setopt(c, CURLOPT_CAINFO, ca);
-
-  if (const char* user = Env("OA_EWS_USER")) {
-    user_ = user;
-    const char* password = Env("OA_EWS_PASSWORD");
-    password_ = password ? password : "";
-  }
+  if (!options_.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, options_.caFile.c_str());
+  if (!options_.netrcFile.empty())
+    curl_easy_setopt(c, CURLOPT_NETRC_FILE, options_.netrcFile.c_str());
   Use(Scheme::None);
 
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
@@ -120,8 +107,9 @@ Transport::Scheme Transport::NextScheme(long offered, unsigned tried) const {
   if ((offered & CURLAUTH_NEGOTIATE) && untried(Scheme::Negotiate)) return Scheme::Negotiate;
   // The credentials get one turn: NTLM keeps the password off the wire, so Basic only goes out
   // to a server that takes nothing else.
-  if ((user_.empty() && !HaveNetrc()) || !untried(Scheme::Ntlm) || !untried(Scheme::Basic))
-    return Scheme::None;
+  const bool credentials =
+      (!options_.user.empty() && !options_.password.empty()) || HaveNetrc(options_.netrcFile);
+  if (!credentials || !untried(Scheme::Ntlm) || !untried(Scheme::Basic)) return Scheme::None;
   if (offered & CURLAUTH_NTLM) return Scheme::Ntlm;
   if (offered & CURLAUTH_BASIC) return Scheme::Basic;
   return Scheme::None;
@@ -152,10 +140,15 @@ void Transport::Use(Scheme scheme) {
     case Scheme::Basic:
       curl_easy_setopt(c, CURLOPT_HTTPAUTH,
                        scheme == Scheme::Ntlm ? CURLAUTH_NTLM : CURLAUTH_BASIC);
-      if (!user_.empty()) {
-        curl_easy_setopt(c, CURLOPT_USERNAME, user_.c_str());
-        curl_easy_setopt(c, CURLOPT_PASSWORD, password_.c_str());
+      if (!options_.user.empty() && !options_.password.empty()) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, options_.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, options_.password.c_str());
         curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      } else if (!options_.user.empty()) {
+        // The user's password from the netrc entry with that login.
+        curl_easy_setopt(c, CURLOPT_USERNAME, options_.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
       } else {
         curl_easy_setopt(c, CURLOPT_USERNAME, nullptr);
         curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);

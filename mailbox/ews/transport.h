@@ -16,6 +16,12 @@ struct TransportOptions {
   std::vector<std::string> headers;
   long connectTimeoutMs = 30000;
   long timeoutMs = 120000;
+  // NTLM and Basic credentials; a user without a password takes it from the netrc file.
+  std::string user, password;
+  // Certificates to trust; empty: the system's.
+  std::string caFile;
+  // The netrc file for credentials; empty: libcurl's default (~/.netrc).
+  std::string netrcFile;
 };
 
 struct HttpResult {
@@ -29,9 +35,8 @@ struct HttpResult {
 class Transport {
  public:
   // Authentication, when the server asks for it: Negotiate (the user's Kerberos ticket) first,
-  // then NTLM, else Basic, with OA_EWS_USER / OA_EWS_PASSWORD when set, else ~/.netrc. Basic is
-  // never sent before the server asked for it, nor to a server that takes NTLM. CA file:
-  // OA_EWS_CAFILE when set, else the system store.
+  // then NTLM, else Basic, with the options' user and password when set, else the netrc file.
+  // Basic is never sent before the server asked for it, nor to a server that takes NTLM.
   explicit Transport(TransportOptions options);
   ~Transport();
   Transport(const Transport&) = delete;
@@ -67,7 +72,6 @@ class Transport {
   std::unique_ptr<curl_slist, SlistDeleter> headers_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   long connects_ = 0;
-  std::string user_, password_;
   // The scheme the requests go out with; kept while the server takes it.
   Scheme scheme_ = Scheme::None;
 };

@@ -11,6 +11,7 @@
 #include "mailbox/store/dump.h"
 #include "mailbox/store/store_location.h"
 #include "mailbox/store/tree.h"
+#include "settings/config.h"
 
 namespace {
 
@@ -82,6 +83,14 @@ int main(int argc, char** argv) {
   tree->add_option("MAILBOX", mailbox, "Only this mailbox (alias or address)");
 
   CLI11_PARSE(app, argc, argv);
+
+  // The store directory as oa-cleanup sees it: [store] directory, OA_STORE_DIR, the default.
+  const auto config = oa::settings::LoadConfig({}, oa::settings::ProcessEnvironment());
+  if (!config.ok()) {
+    for (const std::string& e : config.errors) std::cerr << "oa-store: " << e << "\n";
+    return 2;
+  }
+  SetStoreDirectory(config.config.storeDirectory.value);
 
   std::string error;
   if (imp->parsed()) return Import(dumpFile, store);

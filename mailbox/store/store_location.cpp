@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include <cstdlib>
+#include <mutex>
 
 namespace oa::store {
 namespace {
@@ -17,6 +17,9 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
   return true;
 }
 
+std::mutex gDirectoryMutex;
+std::string gDirectory;
+
 bool IsFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -24,12 +27,14 @@ bool IsFile(const std::string& path) {
 
 }  // namespace
 
+void SetStoreDirectory(const std::string& directory) {
+  std::lock_guard lock(gDirectoryMutex);
+  gDirectory = directory;
+}
+
 std::string StoreDirectory() {
-  if (const char* d = std::getenv("OA_STORE_DIR"); d && *d) return d;
-  if (const char* x = std::getenv("XDG_DATA_HOME"); x && *x)
-    return std::string(x) + "/ondavel/stores";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "") + "/.local/share/ondavel/stores";
+  std::lock_guard lock(gDirectoryMutex);
+  return gDirectory;
 }
 
 StoreLocation LocateStore(const std::string& server) {
@@ -37,7 +42,10 @@ StoreLocation LocateStore(const std::string& server) {
   if (server.find('/') != std::string::npos || EndsWithNoCase(server, ".oastore")) {
     return {true, server};
   }
-  const std::string named = StoreDirectory() + "/" + server + ".oastore";
+  const std::string directory = StoreDirectory();
+  // Without a store directory a bare name is a mail server's.
+  if (directory.empty()) return {false, server + ".oastore"};
+  const std::string named = directory + "/" + server + ".oastore";
   return {IsFile(named), named};
 }
 

@@ -5,7 +5,9 @@
 
 namespace oa::store {
 
-// OA_STORE_DIR, else $XDG_DATA_HOME/ondavel/stores, else ~/.local/share/ondavel/stores.
+// The directory in which a bare NAME is looked for as NAME.oastore, set by the program at
+// start-up from its configuration; empty (the start) when bare names are never store files.
+void SetStoreDirectory(const std::string& directory);
 std::string StoreDirectory();
 
 struct StoreLocation {

@@ -73,5 +73,29 @@ TEST(Options, UnknownOptionOrMissingFileNameFails) {
   EXPECT_NE(*missing.status, 0);
 }
 
+TEST(Options, ConnectionSettingsAreKeptAsGiven) {
+  const Parsed p = Parse({"--check-config", "--config", "/etc/oa.conf", "--user", "EXAMPLE\\svc",
+                          "--password-file", "/home/a/pw", "--ca-file", "/etc/ca.pem", "--timeout",
+                          "90", "--max-wait", "2m", "--store-dir", "/srv/stores", "--delegate"});
+  EXPECT_FALSE(p.status.has_value()) << p.err;
+  const settings::ConfigOptions& c = p.options.config;
+  EXPECT_TRUE(p.options.checkConfig);
+  EXPECT_EQ(c.configFile, "/etc/oa.conf");
+  EXPECT_EQ(c.user, "EXAMPLE\\svc");
+  EXPECT_EQ(c.passwordFile, "/home/a/pw");
+  EXPECT_EQ(c.caFile, "/etc/ca.pem");
+  EXPECT_EQ(c.timeout, "90");
+  EXPECT_EQ(c.maxWait, "2m");
+  EXPECT_EQ(c.storeDirectory, "/srv/stores");
+  EXPECT_EQ(c.impersonate, false);
+  EXPECT_EQ(Parse({"--impersonate"}).options.config.impersonate, true);
+  EXPECT_EQ(Parse({"--delegate", "--impersonate"}).status, 2);
+  EXPECT_FALSE(Parse({}).options.config.impersonate.has_value());
+
+  const Parsed password = Parse({"--user", "svc", "--password=Pa55-word"});
+  EXPECT_EQ(password.status, 2);
+  EXPECT_EQ(password.err.find("Pa55-word"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace oa

@@ -157,6 +157,7 @@ class AuthTest : public ::testing::Test {
 
   // Logs on and reads the Handhelds folder, a few requests over the same connection.
   std::shared_ptr<EwsSession> LogonAndRead() {
+    oa::testing::ConfigureFromEnvironment();
     auto s = std::make_shared<EwsSession>();
     Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());

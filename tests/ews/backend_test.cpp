@@ -26,6 +26,7 @@ using oa::testing::MailboxStore;
 class EwsBackend : public ServedStore {
  protected:
   std::shared_ptr<EwsSession> Logon(const std::string& mailbox = "jdoe") {
+    oa::testing::ConfigureFromEnvironment();
     auto s = std::make_shared<EwsSession>();
     Err().Clear();
     s->LogonExchangeMailbox(mailbox, server->url());

@@ -103,6 +103,7 @@ class PublicFolderItems : public ServedStore {
     ServedStore::TearDown();
   }
   std::shared_ptr<EwsSession> Logon() {
+    oa::testing::ConfigureFromEnvironment();
     auto s = std::make_shared<EwsSession>();
     Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());

@@ -12,6 +12,7 @@
 #include "tests/ews/ews_test_server.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"
+#include "tests/support/configure_from_environment.h"
 
 namespace oa::ews::testing {
 
@@ -44,6 +45,7 @@ class ServedStore : public ::testing::Test {
     unsetenv("OA_EWS_ACCESS");
     unsetenv("OA_EWS_TIMEOUT_MS");
     unsetenv("OA_EWS_MAX_WAIT_MS");
+    oa::testing::ConfigureFromEnvironment();
     password = o.password;
     user = o.user;
   }
@@ -52,6 +54,7 @@ class ServedStore : public ::testing::Test {
     for (const char* v : {"OA_EWS_CAFILE", "OA_EWS_USER", "OA_EWS_PASSWORD", "OA_EWS_ACCESS",
                           "OA_EWS_TIMEOUT_MS", "OA_EWS_MAX_WAIT_MS"})
       unsetenv(v);
+    oa::testing::ConfigureFromEnvironment();
   }
 
   oa::testing::TempDir dir;

@@ -20,6 +20,7 @@
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
+#include "tests/support/configure_from_environment.h"
 #include "tests/support/recording_console.h"
 
 namespace oa::testing {
@@ -94,6 +95,7 @@ class StoreRun : public ::testing::Test {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
     unsetenv("OA_STORE_DIR");
+    oa::testing::ConfigureFromEnvironment();
   }
 
   void Import(const Json& doc) {

@@ -10,6 +10,7 @@
 #include "mailbox/basGlobals.h"
 #include "mailbox/store/embedded_store.h"
 #include "tests/nowindow/run_fixture.h"
+#include "tests/support/configure_from_environment.h"
 #include "tests/support/recording_console.h"
 
 namespace oa::testing {
@@ -226,6 +227,7 @@ TEST_F(NoWindowRun, StdoutHoldsTheLinesTheWindowShows) {
   EXPECT_EQ(r.status, 0) << r.err;
 
   ::setenv("OA_STORE_DIR", windowStores.path().c_str(), 1);
+  oa::testing::ConfigureFromEnvironment();
   store::RegisterEmbeddedSessionClass();
   RecordingConsole window;
   Form form(window, ActivityLog(dir / "window.log"));

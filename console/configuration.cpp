@@ -1,0 +1,71 @@
+#include "console/configuration.h"
+
+#include <unistd.h>
+
+#include "console/nowindow/cancel_signals.h"
+#include "settings/password.h"
+
+namespace oa {
+namespace {
+
+// Names where the credentials come from, for the message of a refused logon.
+std::string CredentialsFrom(const settings::EwsConfig& e, bool asks) {
+  using settings::Source;
+  const bool scripted = e.user.origin.source != Source::Option &&
+                        e.user.origin.source != Source::File &&
+                        (e.password.value.empty() || e.password.origin.source == Source::Variable);
+  if (scripted) return "OA_EWS_USER and OA_EWS_PASSWORD";
+  if (e.user.value.empty()) return "a user (--user) and its password";
+  const std::string user = e.user.origin.source == Source::File
+                               ? "the user in " + e.user.origin.where
+                               : e.user.origin.where;
+  std::string password = asks ? "the password typed" : "a password (none is set)";
+  if (!e.passwordFile.value.empty())
+    password = "the password file " + e.passwordFile.value;
+  else if (!e.password.value.empty())
+    password = "OA_EWS_PASSWORD";
+  return user + " and " + password;
+}
+
+}  // namespace
+
+mailbox::BackendOptions BackendOptionsFor(
+    const settings::Config& config,
+    std::function<std::optional<std::string>(const std::string& user)> askPassword) {
+  mailbox::BackendOptions o;
+  const settings::EwsConfig& e = config.ews;
+  o.ews.impersonate = e.impersonate.value;
+  o.ews.user = e.user.value;
+  o.ews.password = e.password.value;
+  o.ews.caFile = e.caFile.value;
+  o.ews.netrcFile = e.netrcFile;
+  o.ews.timeoutMs = e.timeoutMs.value;
+  o.ews.maxWaitMs = e.maxWaitMs.value;
+  o.ews.credentialsFrom = CredentialsFrom(e, static_cast<bool>(askPassword));
+  o.ews.askPassword = std::move(askPassword);
+  o.storeDirectory = config.storeDirectory.value;
+  return o;
+}
+
+std::optional<int> Configure(const settings::ConfigOptions& options, bool checkConfig,
+                             bool askOnTerminal, std::ostream& out, std::ostream& err) {
+  const settings::ConfigResult result =
+      settings::LoadConfig(options, settings::ProcessEnvironment());
+  if (checkConfig) settings::PrintConfig(result.config, out);
+  for (const std::string& e : result.errors) err << "oa-cleanup: " << e << "\n";
+  if (!result.ok()) return 2;
+  if (checkConfig) return 0;
+
+  settings::InstallConfig(result.config);
+  std::function<std::optional<std::string>(const std::string&)> ask;
+  if (askOnTerminal && ::isatty(STDIN_FILENO)) {
+    ask = [](const std::string& user) {
+      return settings::PromptPassword("Password for " + user + ": ",
+                                      &nowindow::CancelSignalPending);
+    };
+  }
+  mailbox::ConfigureBackends(BackendOptionsFor(result.config, std::move(ask)));
+  return std::nullopt;
+}
+
+}  // namespace oa

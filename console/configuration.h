@@ -1,0 +1,27 @@
+// The configuration at start-up: read once from the options, the per-user file and the
+// variables, then handed to the backends and the registry lookups.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <ostream>
+
+#include "mailbox/backends.h"
+#include "settings/config.h"
+
+namespace oa {
+
+// The backends' options for a configuration. `askPassword`, when given, is how a missing
+// password is asked for.
+mailbox::BackendOptions BackendOptionsFor(
+    const settings::Config& config,
+    std::function<std::optional<std::string>(const std::string& user)> askPassword = {});
+
+// Reads the configuration and hands it on. Returns nullopt to go on, or the exit status when
+// the program is done: 0 after --check-config, 2 when the configuration is invalid (each error
+// written to err, naming its input and the reason). A window-less run on a terminal asks for a
+// missing password without echo.
+std::optional<int> Configure(const settings::ConfigOptions& options, bool checkConfig,
+                             bool askOnTerminal, std::ostream& out, std::ostream& err);
+
+}  // namespace oa

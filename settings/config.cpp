@@ -1,0 +1,379 @@
+#include "settings/config.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iterator>
+#include <map>
+#include <mutex>
+
+#include "settings/config_file.h"
+#include "settings/password.h"
+
+namespace oa::settings {
+namespace {
+
+std::mutex gInstalledMutex;
+std::optional<Config> gInstalled;
+
+// Section, key, and whether the value is a path (relative paths in the file are taken from
+// the file's directory, "~/" from the home directory).
+struct KnownKey {
+  const char* section;
+  const char* key;
+  bool path;
+};
+constexpr KnownKey kKeys[] = {
+    {"ews", "access", false},     {"ews", "user", false},     {"ews", "password-file", true},
+    {"ews", "ca-file", true},     {"ews", "timeout", false},  {"ews", "max-wait", false},
+    {"store", "directory", true}, {"registry", "user", true}, {"registry", "machine", true},
+};
+
+std::string KeysOf(const std::string& section) {
+  std::string out;
+  for (const KnownKey& k : kKeys) {
+    if (section != k.section) continue;
+    out += (out.empty() ? "" : ", ") + std::string(k.key);
+  }
+  return out;
+}
+
+const KnownKey* FindKey(const std::string& section, const std::string& key) {
+  for (const KnownKey& k : kKeys)
+    if (section == k.section && key == k.key) return &k;
+  return nullptr;
+}
+
+std::string HomeDirectory(const Environment& env) {
+  if (auto home = env("HOME")) return *home;
+  const passwd* pw = ::getpwuid(::geteuid());
+  return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
+// An absolute XDG directory variable, else nullopt (a relative one is to be ignored).
+std::optional<std::string> XdgDirectory(const Environment& env, const char* name) {
+  auto v = env(name);
+  if (v && v->front() == '/') return v;
+  return std::nullopt;
+}
+
+// The text of one setting and where it came from, before it is converted.
+struct Raw {
+  std::string text;
+  Origin origin;
+};
+
+class Loader {
+ public:
+  Loader(const ConfigOptions& options, const Environment& env, ConfigResult& result)
+      : options_(options), env_(env), result_(result), config_(result.config) {}
+
+  void ReadFile(bool readFile) {
+    config_.file = options_.configFile ? *options_.configFile : UserConfigFile(env_);
+    if (!config_.file.empty() && config_.file.front() != '/') {
+      std::error_code ec;
+      const auto absolute = std::filesystem::absolute(config_.file, ec);
+      if (!ec) config_.file = absolute.lexically_normal();
+    }
+    if (!readFile) return;
+    std::error_code ec;
+    const auto status = std::filesystem::status(config_.file, ec);
+    if (!std::filesystem::exists(status)) {
+      if (options_.configFile) Error("--config: " + config_.file + ": no such file");
+      return;
+    }
+    config_.fileFound = true;
+    std::ifstream in(config_.file, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (std::filesystem::is_directory(status) || !in.is_open() || in.bad()) {
+      Error(config_.file + ": cannot be read");
+      return;
+    }
+    ConfigFileText parsed = ParseConfigFile(config_.file, text);
+    // The file's errors in the order of its lines.
+    std::vector<std::pair<int, std::string>>& lineErrors = parsed.errors;
+    lineErrors_ = &lineErrors;
+    for (const ConfigSection& s : parsed.sections) {
+      if (KeysOf(s.name).empty())
+        Error(s.line, At(s.line) + ": unknown section [" + s.name +
+                          "]; the sections are [ews], [store] and [registry]");
+    }
+    for (ConfigLine& l : parsed.entries) {
+      if (KeysOf(l.section).empty()) continue;  // reported with its section
+      if (l.section == "ews" && l.key == "password") {
+        Error(l.line,
+              At(l.line) +
+                  ": a password is not kept in the configuration file; name a file that only you "
+                  "can read with password-file");
+        continue;
+      }
+      const KnownKey* known = FindKey(l.section, l.key);
+      if (!known) {
+        Error(l.line, At(l.line) + ": unknown key \"" + l.key + "\" in [" + l.section +
+                          "]; the keys there are " + KeysOf(l.section));
+        continue;
+      }
+      const std::string name = l.section + "." + l.key;
+      if (auto it = file_.find(name); it != file_.end()) {
+        Error(l.line, At(l.line) + ": \"" + l.key + "\" in [" + l.section +
+                          "] is given twice (first on line " + std::to_string(it->second.line) +
+                          ")");
+        continue;
+      }
+      if (l.value.empty()) {
+        Error(l.line, At(l.line) + ": \"" + l.key + "\" has no value");
+        continue;
+      }
+      if (known->path) l.value = FilePath(l.value);
+      file_.emplace(name, std::move(l));
+    }
+    lineErrors_ = nullptr;
+    std::stable_sort(lineErrors.begin(), lineErrors.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& e : lineErrors) Error(std::move(e.second));
+  }
+
+  void Fill() {
+    EwsConfig& ews = config_.ews;
+    ews.netrcFile = HomeDirectory(env_) + "/.netrc";
+    if (options_.impersonate) {
+      ews.impersonate = {*options_.impersonate,
+                         {Source::Option, *options_.impersonate ? "--impersonate" : "--delegate"}};
+    } else if (auto raw = Find(std::nullopt, "", "ews.access", "OA_EWS_ACCESS")) {
+      if (raw->text == "impersonate" || raw->text == "delegate")
+        ews.impersonate = {raw->text == "impersonate", raw->origin};
+      else
+        Error(Where(raw->origin) + ": \"" + raw->text +
+              "\" is no access mode; use delegate or impersonate");
+    }
+    String(ews.user, options_.user, "--user", "ews.user", "OA_EWS_USER");
+    String(ews.passwordFile, options_.passwordFile, "--password-file", "ews.password-file",
+           "OA_EWS_PASSWORD_FILE");
+    String(ews.caFile, options_.caFile, "--ca-file", "ews.ca-file", "OA_EWS_CAFILE");
+    Duration(ews.timeoutMs, options_.timeout, "--timeout", "ews.timeout", "OA_EWS_TIMEOUT_MS");
+    Duration(ews.maxWaitMs, options_.maxWait, "--max-wait", "ews.max-wait", "OA_EWS_MAX_WAIT_MS");
+
+    if (!ews.passwordFile.value.empty()) {
+      std::string error;
+      if (auto password = ReadPasswordFile(ews.passwordFile.value, &error))
+        ews.password = {std::move(*password), ews.passwordFile.origin};
+      else
+        Error(Where(ews.passwordFile.origin) + ": " + error);
+    } else if (auto password = env_("OA_EWS_PASSWORD")) {
+      ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
+    }
+    if (!ews.caFile.value.empty() && ::access(ews.caFile.value.c_str(), R_OK) != 0) {
+      Error(Where(ews.caFile.origin) + ": " + ews.caFile.value +
+            ": cannot be read: " + std::strerror(errno));
+    }
+
+    const std::string home = HomeDirectory(env_);
+    auto data = XdgDirectory(env_, "XDG_DATA_HOME");
+    config_.storeDirectory = {
+        data ? *data + "/ondavel/stores" : home + "/.local/share/ondavel/stores",
+        {Source::Default, data ? "XDG_DATA_HOME" : ""}};
+    String(config_.storeDirectory, options_.storeDirectory, "--store-dir", "store.directory",
+           "OA_STORE_DIR");
+    auto conf = XdgDirectory(env_, "XDG_CONFIG_HOME");
+    config_.registryUser = {
+        conf ? *conf + "/ondavel/registry.reg" : home + "/.config/ondavel/registry.reg",
+        {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
+    String(config_.registryUser, std::nullopt, "", "registry.user", "OA_REGISTRY_USER");
+    config_.registryMachine = {"/etc/ondavel/registry.reg", {}};
+    String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
+  }
+
+ private:
+  void Error(std::string text) { result_.errors.push_back(std::move(text)); }
+  // While the file is read, an error of one of its lines waits to be sorted in.
+  void Error(int line, std::string text) {
+    if (lineErrors_)
+      lineErrors_->emplace_back(line, std::move(text));
+    else
+      Error(std::move(text));
+  }
+  std::string At(int line) const { return config_.file + ":" + std::to_string(line); }
+  static const std::string& Where(const Origin& o) { return o.where; }
+
+  std::string FilePath(const std::string& value) const {
+    if (value == "~" || value.rfind("~/", 0) == 0) return HomeDirectory(env_) + value.substr(1);
+    if (value.front() == '/') return value;
+    return (std::filesystem::path(config_.file).parent_path() / value).lexically_normal();
+  }
+
+  // The option, else the file's key, else the variable; nullopt for the default.
+  std::optional<Raw> Find(const std::optional<std::string>& option, const char* optionName,
+                          const std::string& key, const char* variable) const {
+    if (option) return Raw{*option, {Source::Option, optionName}};
+    if (auto it = file_.find(key); it != file_.end())
+      return Raw{it->second.value, {Source::File, At(it->second.line)}};
+    if (variable)
+      if (auto v = env_(variable)) return Raw{*v, {Source::Variable, variable}};
+    return std::nullopt;
+  }
+
+  void String(Setting<std::string>& s, const std::optional<std::string>& option,
+              const char* optionName, const std::string& key, const char* variable) {
+    if (auto raw = Find(option, optionName, key, variable)) {
+      if (raw->text.empty()) {
+        Error(raw->origin.where + ": no value given");
+        return;
+      }
+      s = {raw->text, raw->origin};
+    }
+  }
+
+  // Options and the file take durations ("90s", "500ms"); the variables take milliseconds.
+  void Duration(Setting<long>& s, const std::optional<std::string>& option, const char* optionName,
+                const std::string& key, const char* variable) {
+    auto raw = Find(option, optionName, key, variable);
+    if (!raw) return;
+    std::optional<long> ms;
+    if (raw->origin.source == Source::Variable) {
+      char* end = nullptr;
+      errno = 0;
+      const long n = std::strtol(raw->text.c_str(), &end, 10);
+      if (end && *end == '\0' && errno == 0 && n > 0) ms = n;
+    } else {
+      ms = ParseDurationMs(raw->text);
+    }
+    if (!ms) {
+      Error(raw->origin.where + ": \"" + raw->text + "\" is no duration; " +
+            (raw->origin.source == Source::Variable
+                 ? "give a number of milliseconds"
+                 : "give seconds (90 or 90s), milliseconds (500ms) or minutes (2m)"));
+      return;
+    }
+    s = {*ms, raw->origin};
+  }
+
+  const ConfigOptions& options_;
+  const Environment& env_;
+  ConfigResult& result_;
+  Config& config_;
+  std::map<std::string, ConfigLine> file_;
+  std::vector<std::pair<int, std::string>>* lineErrors_ = nullptr;
+};
+
+void Row(std::ostream& out, const std::string& key, const std::string& value,
+         const std::string& origin) {
+  out << "  " << std::left << std::setw(15) << key << std::setw(44)
+      << (value.empty() ? "(none)" : value) << ' ' << origin << '\n';
+}
+
+}  // namespace
+
+Environment ProcessEnvironment() {
+  return [](const std::string& name) -> std::optional<std::string> {
+    const char* v = std::getenv(name.c_str());
+    if (!v || !*v) return std::nullopt;
+    return std::string(v);
+  };
+}
+
+std::string Origin::Describe() const {
+  switch (source) {
+    case Source::Option:
+      return "option " + where;
+    case Source::File:
+      return "file " + where;
+    case Source::Variable:
+      return "variable " + where;
+    case Source::Default:
+      break;
+  }
+  return where.empty() ? "default" : "default (from " + where + ")";
+}
+
+std::string UserConfigFile(const Environment& env) {
+  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME")) return *conf + "/ondavel/oa-cleanup.conf";
+  return HomeDirectory(env) + "/.config/ondavel/oa-cleanup.conf";
+}
+
+ConfigResult LoadConfig(const ConfigOptions& options, const Environment& env, bool readFile) {
+  ConfigResult result;
+  Loader loader(options, env, result);
+  loader.ReadFile(readFile);
+  loader.Fill();
+  return result;
+}
+
+void PrintConfig(const Config& c, std::ostream& out) {
+  out << "Configuration file: " << c.file << (c.fileFound ? "" : " (not found)") << '\n';
+  const EwsConfig& e = c.ews;
+  out << "[ews]\n";
+  Row(out, "access", e.impersonate.value ? "impersonate" : "delegate",
+      e.impersonate.origin.Describe());
+  Row(out, "user", e.user.value, e.user.origin.Describe());
+  Row(out, "password-file", e.passwordFile.value, e.passwordFile.origin.Describe());
+  std::string from;
+  if (e.password.value.empty()) {
+    from = e.user.value.empty() ? "the Kerberos ticket, or ~/.netrc"
+                                : "~/.netrc, or asked for on the terminal without a window";
+  } else if (e.password.origin.source == Source::Variable) {
+    from = "variable OA_EWS_PASSWORD (from the environment; a password file is safer)";
+  } else {
+    from = "the password file";
+  }
+  Row(out, "password", e.password.value.empty() ? "not set" : "set", from);
+  Row(out, "ca-file", e.caFile.value.empty() ? "(the system's certificates)" : e.caFile.value,
+      e.caFile.origin.Describe());
+  Row(out, "timeout", FormatDurationMs(e.timeoutMs.value), e.timeoutMs.origin.Describe());
+  Row(out, "max-wait", FormatDurationMs(e.maxWaitMs.value), e.maxWaitMs.origin.Describe());
+  struct stat st {};
+  Row(out, "netrc", e.netrcFile + (::stat(e.netrcFile.c_str(), &st) == 0 ? "" : " (not found)"),
+      "default");
+  out << "[store]\n";
+  Row(out, "directory", c.storeDirectory.value, c.storeDirectory.origin.Describe());
+  out << "[registry]\n";
+  Row(out, "user", c.registryUser.value, c.registryUser.origin.Describe());
+  Row(out, "machine", c.registryMachine.value, c.registryMachine.origin.Describe());
+}
+
+void InstallConfig(const Config& config) {
+  std::lock_guard lock(gInstalledMutex);
+  gInstalled = config;
+}
+
+Config CurrentConfig() {
+  {
+    std::lock_guard lock(gInstalledMutex);
+    if (gInstalled) return *gInstalled;
+  }
+  return LoadConfig({}, ProcessEnvironment(), false).config;
+}
+
+std::optional<long> ParseDurationMs(const std::string& text) {
+  size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 9) return std::nullopt;
+  const long n = std::stol(text.substr(0, digits));
+  std::string unit = text.substr(digits);
+  while (!unit.empty() && unit.front() == ' ') unit.erase(0, 1);
+  long ms = 0;
+  if (unit.empty() || unit == "s") {
+    ms = n * 1000;
+  } else if (unit == "ms") {
+    ms = n;
+  } else if (unit == "m" || unit == "min") {
+    ms = n * 60000;
+  } else {
+    return std::nullopt;
+  }
+  if (ms <= 0) return std::nullopt;
+  return ms;
+}
+
+std::string FormatDurationMs(long ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + "s" : std::to_string(ms) + "ms";
+}
+
+}  // namespace oa::settings

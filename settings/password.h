@@ -1,0 +1,21 @@
+// The EWS password's sources besides the environment: a file only its owner may read, and the
+// terminal, read without echo.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace oa::settings {
+
+// The first line of `path` (without its line end). nullopt, with *error naming the file and
+// the reason, when it cannot be read, is empty, or its mode lets group or others in.
+std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error);
+
+// Shows `prompt` on standard error and reads one line from standard input, a terminal, with
+// echo off; the terminal's settings are put back in every case. nullopt when standard input
+// is no terminal, at end of input, or once `cancelled` answers true (checked while waiting).
+std::optional<std::string> PromptPassword(const std::string& prompt,
+                                          const std::function<bool()>& cancelled);
+
+}  // namespace oa::settings

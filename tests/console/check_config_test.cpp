@@ -1,0 +1,169 @@
+// oa-cleanup --check-config and the configuration at start-up, run as the program: what is
+// printed for each setting, and an invalid configuration stopping the program with status 2.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+
+#include "tests/nowindow/child_process.h"
+#include "tests/nowindow/temp_files.h"
+
+namespace oa::testing {
+namespace {
+
+class CheckConfig : public ::testing::Test {
+ protected:
+  CheckConfig() {
+    std::filesystem::create_directories(dir / "config/ondavel");
+    env = {{"HOME", dir.path().string()}, {"XDG_CONFIG_HOME", dir / "config"}, {"LC_ALL", "C"}};
+    for (const char* v :
+         {"OA_EWS_USER", "OA_EWS_PASSWORD", "OA_EWS_PASSWORD_FILE", "OA_EWS_CAFILE",
+          "OA_EWS_ACCESS", "OA_EWS_TIMEOUT_MS", "OA_EWS_MAX_WAIT_MS", "OA_STORE_DIR",
+          "OA_REGISTRY_USER", "OA_REGISTRY_MACHINE", "XDG_DATA_HOME"})
+      env[v] = "";
+  }
+  std::string Conf() const { return dir / "config/ondavel/oa-cleanup.conf"; }
+  std::string Secret(const std::string& text, mode_t mode) {
+    const std::string path = dir / "ews-password";
+    WriteFile(path, text);
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+  ChildResult Run(std::vector<std::string> args) {
+    args.insert(args.begin(), OA_CLEANUP_BIN);
+    return RunProgram(args, env);
+  }
+  // The row of `key` within [section].
+  static std::string Row(const std::string& out, const std::string& section,
+                         const std::string& key) {
+    bool in = false;
+    for (const std::string& line : Lines(out)) {
+      if (!line.empty() && line[0] == '[') in = line == "[" + section + "]";
+      if (in && line.rfind("  " + key + " ", 0) == 0) return line;
+    }
+    return "";
+  }
+  // The row's words after the key, blanks between them made single.
+  static std::string Words(const std::string& row) {
+    std::string out;
+    bool blank = false;
+    for (char c : row.substr(row.find_first_not_of(' '))) {
+      if (c == ' ') {
+        blank = true;
+        continue;
+      }
+      if (blank && !out.empty()) out += ' ';
+      blank = false;
+      out += c;
+    }
+    return out.substr(out.find(' ') + 1);
+  }
+
+  TempDir dir;
+  std::map<std::string, std::string> env;
+};
+
+TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
+  const std::string pw = Secret("s3cret-Pa55\n", 0600);
+  WriteFile(dir / "ca.pem", "PEM");
+  WriteFile(Conf(),
+            "# the service account\n"
+            "[ews]\n"
+            "user = svc-cleanup@example.com\n"
+            "password-file = " +
+                pw +
+                "\n"
+                "access = impersonate\n"
+                "[store]\n"
+                "directory = /srv/oa/stores\n");
+  env["OA_EWS_CAFILE"] = dir / "ca.pem";
+  env["OA_EWS_MAX_WAIT_MS"] = "90000";
+  env["OA_REGISTRY_USER"] = dir / "user.reg";
+  env["OA_EWS_PASSWORD"] = "env-Pa55";
+  ChildResult r = Run({"--check-config", "--timeout", "30", "--user", "EXAMPLE\\oa-admin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Lines(r.out).front(), "Configuration file: " + Conf());
+  const std::string at = "file " + Conf() + ":";
+  EXPECT_EQ(Words(Row(r.out, "ews", "access")), "impersonate " + at + "5");
+  EXPECT_EQ(Words(Row(r.out, "ews", "user")), "EXAMPLE\\oa-admin option --user");
+  EXPECT_EQ(Words(Row(r.out, "ews", "password-file")), pw + " " + at + "4");
+  EXPECT_EQ(Words(Row(r.out, "ews", "password")), "set the password file");
+  EXPECT_EQ(Words(Row(r.out, "ews", "ca-file")), dir / "ca.pem" + " variable OA_EWS_CAFILE");
+  EXPECT_EQ(Words(Row(r.out, "ews", "timeout")), "30s option --timeout");
+  EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
+  EXPECT_EQ(Words(Row(r.out, "store", "directory")), "/srv/oa/stores " + at + "7");
+  EXPECT_EQ(Words(Row(r.out, "registry", "user")), dir / "user.reg" + " variable OA_REGISTRY_USER");
+  EXPECT_EQ(Words(Row(r.out, "registry", "machine")), "/etc/ondavel/registry.reg default");
+  for (const char* secret : {"s3cret", "env-Pa55"}) {
+    EXPECT_EQ(r.out.find(secret), std::string::npos) << secret;
+    EXPECT_EQ(r.err.find(secret), std::string::npos) << secret;
+  }
+
+  // Without the file the variable's password shows, as coming from the environment.
+  std::filesystem::remove(Conf());
+  r = Run({"--check-config"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).front(), "Configuration file: " + Conf() + " (not found)");
+  EXPECT_EQ(Words(Row(r.out, "ews", "password")),
+            "set variable OA_EWS_PASSWORD (from the environment; a password file is safer)");
+  EXPECT_EQ(Words(Row(r.out, "ews", "access")), "delegate default");
+  EXPECT_EQ(Words(Row(r.out, "store", "directory")),
+            dir / ".local/share/ondavel/stores" + " default");
+  EXPECT_EQ(r.out.find("env-Pa55"), std::string::npos);
+}
+
+TEST_F(CheckConfig, InvalidConfigurationStopsTheProgramWithStatus2) {
+  WriteFile(Conf(), "[ews]\nuser = svc\ntimeout: 30\n");
+  const std::string error = "oa-cleanup: " + Conf() +
+                            ":3: expected \"key = value\" or a [section] line, but found "
+                            "\"timeout: 30\"\n";
+  ChildResult r = Run({"--check-config"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, error);
+  // A run does not start: no line of it, no log file.
+  r = Run({"--no-window", "--server", "demo", "--mailbox", "jdoe", "--log", dir / "run.log"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, error);
+  EXPECT_FALSE(std::filesystem::exists(dir / "run.log"));
+
+  std::filesystem::remove(Conf());
+  const std::string pw = Secret("s3cret-Pa55\n", 0644);
+  r = Run({"--no-window", "--server", "demo", "--mailbox", "jdoe", "--log", dir / "run.log",
+           "--password-file", pw});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "oa-cleanup: --password-file: " + pw +
+                       ": mode 0644, must be readable by its owner only (chmod 600)\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "run.log"));
+  r = Run({"--check-config", "--config", dir / "other.conf"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "oa-cleanup: --config: " + dir / "other.conf" + ": no such file\n");
+}
+
+TEST_F(CheckConfig, PasswordIsNeverTakenOnTheCommandLine) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--no-window", "--password", "hunter2"},
+        std::vector<std::string>{"--password=hunter2", "--check-config"}}) {
+    ChildResult r = Run(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("a password is not taken on the command line"), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("--password-file FILE"), std::string::npos);
+    EXPECT_EQ(r.err.find("hunter2"), std::string::npos) << r.err;
+  }
+  ChildResult help = Run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option :
+       {"--check-config", "--config FILE", "--user NAME", "--password-file FILE", "--ca-file FILE",
+        "--impersonate", "--delegate", "--timeout SECONDS", "--max-wait SECONDS",
+        "--store-dir DIR"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  EXPECT_EQ(help.out.find("--password "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace oa::testing

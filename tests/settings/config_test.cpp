@@ -1,0 +1,270 @@
+// The configuration: option over file over variable over default for each setting, the file's
+// errors with file, line and reason, and the password file's mode. (What --check-config prints
+// is tested through the program, in tests/console.)
+#include "settings/config.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <map>
+
+#include "tests/nowindow/temp_files.h"
+
+namespace oa::settings {
+namespace {
+
+using oa::testing::TempDir;
+using oa::testing::WriteFile;
+
+class ConfigTest : public ::testing::Test {
+ protected:
+  ConfigTest() {
+    vars["HOME"] = dir.path().string();
+    vars["XDG_CONFIG_HOME"] = dir / "config";
+    std::filesystem::create_directories(dir / "config/ondavel");
+  }
+
+  Environment Env() const {
+    return [this](const std::string& name) -> std::optional<std::string> {
+      auto it = vars.find(name);
+      if (it == vars.end() || it->second.empty()) return std::nullopt;
+      return it->second;
+    };
+  }
+  std::string ConfFile() const { return dir / "config/ondavel/oa-cleanup.conf"; }
+  void Conf(const std::string& text) { WriteFile(ConfFile(), text); }
+  std::string Secret(const std::string& name, const std::string& text, mode_t mode) {
+    const std::string path = dir / name;
+    WriteFile(path, text);
+    ::chmod(path.c_str(), mode);
+    return path;
+  }
+  ConfigResult Load(const ConfigOptions& o = {}) { return LoadConfig(o, Env()); }
+
+  TempDir dir;
+  std::map<std::string, std::string> vars;
+};
+
+TEST_F(ConfigTest, DefaultsWithoutFileOrVariables) {
+  const ConfigResult r = Load();
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  const Config& c = r.config;
+  EXPECT_EQ(c.file, ConfFile());
+  EXPECT_FALSE(c.fileFound);
+  EXPECT_FALSE(c.ews.impersonate.value);
+  EXPECT_EQ(c.ews.user.value, "");
+  EXPECT_EQ(c.ews.password.value, "");
+  EXPECT_EQ(c.ews.timeoutMs.value, 120000);
+  EXPECT_EQ(c.ews.maxWaitMs.value, 300000);
+  EXPECT_EQ(c.ews.netrcFile, dir / ".netrc");
+  EXPECT_EQ(c.storeDirectory.value, dir / ".local/share/ondavel/stores");
+  EXPECT_EQ(c.registryUser.value, dir / "config/ondavel/registry.reg");
+  EXPECT_EQ(c.registryUser.origin.Describe(), "default (from XDG_CONFIG_HOME)");
+  EXPECT_EQ(c.registryMachine.value, "/etc/ondavel/registry.reg");
+  EXPECT_EQ(c.ews.user.origin.Describe(), "default");
+
+  // A relative XDG directory is ignored.
+  vars["XDG_CONFIG_HOME"] = "relative";
+  EXPECT_EQ(Load().config.file, dir / ".config/ondavel/oa-cleanup.conf");
+}
+
+// Each setting, given at every level that has it, is taken from the highest one; taking the
+// levels away one by one walks it down to the default.
+TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
+  for (const char* name : {"ca-opt", "ca-file", "ca-var"}) WriteFile(dir / name, "PEM");
+  const std::string pwFile = Secret("pw-file", "from-file\n", 0600);
+  const std::string pwOpt = Secret("pw-opt", "from-option\n", 0600);
+  Conf("[ews]\naccess = impersonate\nuser = file-user\npassword-file = " + pwFile +
+       "\nca-file = " + dir / "ca-file" + "\ntimeout = 2m\nmax-wait = 45s\n" +
+       "[store]\ndirectory = /srv/file-stores\n[registry]\nuser = /srv/file.reg\n" +
+       "machine = /srv/file-machine.reg\n");
+  vars["OA_EWS_ACCESS"] = "delegate";
+  vars["OA_EWS_USER"] = "var-user";
+  vars["OA_EWS_PASSWORD"] = "from-variable";
+  vars["OA_EWS_CAFILE"] = dir / "ca-var";
+  vars["OA_EWS_TIMEOUT_MS"] = "7000";
+  vars["OA_EWS_MAX_WAIT_MS"] = "8000";
+  vars["OA_STORE_DIR"] = "/srv/var-stores";
+  vars["OA_REGISTRY_USER"] = "/srv/var.reg";
+  vars["OA_REGISTRY_MACHINE"] = "/srv/var-machine.reg";
+  ConfigOptions o;
+  o.impersonate = false;
+  o.user = "opt-user";
+  o.passwordFile = pwOpt;
+  o.caFile = dir / "ca-opt";
+  o.timeout = "90";
+  o.maxWait = "500ms";
+  o.storeDirectory = "/srv/opt-stores";
+
+  ConfigResult r = Load(o);
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  EwsConfig e = r.config.ews;
+  EXPECT_FALSE(e.impersonate.value);
+  EXPECT_EQ(e.impersonate.origin.Describe(), "option --delegate");
+  EXPECT_EQ(e.user.value, "opt-user");
+  EXPECT_EQ(e.user.origin.Describe(), "option --user");
+  EXPECT_EQ(e.password.value, "from-option");
+  EXPECT_EQ(e.caFile.value, dir / "ca-opt");
+  EXPECT_EQ(e.timeoutMs.value, 90000);
+  EXPECT_EQ(e.maxWaitMs.value, 500);
+  EXPECT_EQ(e.maxWaitMs.origin.Describe(), "option --max-wait");
+  EXPECT_EQ(r.config.storeDirectory.value, "/srv/opt-stores");
+
+  r = Load();
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  e = r.config.ews;
+  const std::string at = "file " + ConfFile() + ":";
+  EXPECT_TRUE(e.impersonate.value);
+  EXPECT_EQ(e.impersonate.origin.Describe(), at + "2");
+  EXPECT_EQ(e.user.value, "file-user");
+  EXPECT_EQ(e.user.origin.Describe(), at + "3");
+  EXPECT_EQ(e.password.value, "from-file");
+  EXPECT_EQ(e.password.origin.Describe(), at + "4");
+  EXPECT_EQ(e.caFile.value, dir / "ca-file");
+  EXPECT_EQ(e.timeoutMs.value, 120000);
+  EXPECT_EQ(e.timeoutMs.origin.Describe(), at + "6");
+  EXPECT_EQ(e.maxWaitMs.value, 45000);
+  EXPECT_EQ(r.config.storeDirectory.value, "/srv/file-stores");
+  EXPECT_EQ(r.config.storeDirectory.origin.Describe(), at + "9");
+  EXPECT_EQ(r.config.registryUser.value, "/srv/file.reg");
+  EXPECT_EQ(r.config.registryMachine.value, "/srv/file-machine.reg");
+
+  Conf("");
+  r = Load();
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  e = r.config.ews;
+  EXPECT_FALSE(e.impersonate.value);
+  EXPECT_EQ(e.impersonate.origin.Describe(), "variable OA_EWS_ACCESS");
+  EXPECT_EQ(e.user.value, "var-user");
+  EXPECT_EQ(e.password.value, "from-variable");
+  EXPECT_EQ(e.password.origin.Describe(), "variable OA_EWS_PASSWORD");
+  EXPECT_EQ(e.caFile.value, dir / "ca-var");
+  EXPECT_EQ(e.timeoutMs.value, 7000);
+  EXPECT_EQ(e.timeoutMs.origin.Describe(), "variable OA_EWS_TIMEOUT_MS");
+  EXPECT_EQ(e.maxWaitMs.value, 8000);
+  EXPECT_EQ(r.config.storeDirectory.value, "/srv/var-stores");
+  EXPECT_EQ(r.config.registryUser.value, "/srv/var.reg");
+  EXPECT_EQ(r.config.registryMachine.value, "/srv/var-machine.reg");
+
+  // The variables' impersonation, and a password file named by variable over the password.
+  vars["OA_EWS_ACCESS"] = "impersonate";
+  vars["OA_EWS_PASSWORD_FILE"] = pwFile;
+  r = Load();
+  EXPECT_TRUE(r.config.ews.impersonate.value);
+  EXPECT_EQ(r.config.ews.password.value, "from-file");
+  EXPECT_EQ(r.config.ews.password.origin.Describe(), "variable OA_EWS_PASSWORD_FILE");
+}
+
+TEST_F(ConfigTest, PathsInTheFileAreTakenFromItsDirectoryOrHome) {
+  Conf("[store]\ndirectory = stores\n[registry]\nuser = ~/my.reg\n");
+  const ConfigResult r = Load();
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  EXPECT_EQ(r.config.storeDirectory.value, dir / "config/ondavel/stores");
+  EXPECT_EQ(r.config.registryUser.value, dir / "my.reg");
+}
+
+// Every line that is not understood stops the configuration, naming the file, line and reason.
+TEST_F(ConfigTest, FileErrorsNameFileLineAndReason) {
+  const std::string f = ConfFile();
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"[ews]\nuser svc\n",
+       f + ":2: expected \"key = value\" or a [section] line, but found \"user svc\""},
+      {"# comment\n\n[ews]\n  ; indented comment\nusr = svc\n",
+       f + ":5: unknown key \"usr\" in [ews]; the keys there are access, user, password-file, "
+           "ca-file, timeout, max-wait"},
+      {"user = svc\n", f + ":1: \"user\" comes before any [section]"},
+      {"[ews\n", f + ":1: expected a section name in brackets, as [ews], but found \"[ews\""},
+      {"[mail]\nserver = x\n",
+       f + ":1: unknown section [mail]; the sections are [ews], [store] and [registry]"},
+      {"[ews]\npassword = hunter2\n",
+       f + ":2: a password is not kept in the configuration file; name a file that only you can "
+           "read with password-file"},
+      {"[ews]\nuser = a\nuser = b\n", f + ":3: \"user\" in [ews] is given twice (first on line 2)"},
+      {"[ews]\nuser =\n", f + ":2: \"user\" has no value"},
+      {"[ews]\ntimeout = soon\n",
+       f + ":2: \"soon\" is no duration; give seconds (90 or 90s), milliseconds (500ms) or "
+           "minutes (2m)"},
+      {"[ews]\naccess = admin\n",
+       f + ":2: \"admin\" is no access mode; use delegate or impersonate"},
+      {"[ews]\nuser = \"svc\n", f + ":2: the value of \"user\" has no closing quote"},
+  };
+  for (const auto& [text, error] : cases) {
+    Conf(text);
+    const ConfigResult r = Load();
+    ASSERT_EQ(r.errors.size(), 1u) << text;
+    EXPECT_EQ(r.errors.front(), error);
+    // The secret of a refused line is not repeated.
+    EXPECT_EQ(r.errors.front().find("hunter2"), std::string::npos);
+  }
+  // Several at once come in the order of their lines.
+  Conf("[ews]\npassword = hunter2\nuser: svc\n[mail]\n");
+  const ConfigResult r = Load();
+  ASSERT_EQ(r.errors.size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(r.errors[i].rfind(f + ":" + std::to_string(i + 2) + ": ", 0), 0u) << r.errors[i];
+}
+
+TEST_F(ConfigTest, NamedFileMustExistAndInputsMustBeValid) {
+  ConfigOptions o;
+  o.configFile = dir / "absent.conf";
+  ConfigResult r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(), "--config: " + dir / "absent.conf" + ": no such file");
+
+  vars["OA_EWS_TIMEOUT_MS"] = "fast";
+  vars["OA_EWS_CAFILE"] = dir / "missing.pem";
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 2u);
+  EXPECT_EQ(r.errors[0],
+            "OA_EWS_TIMEOUT_MS: \"fast\" is no duration; give a number of milliseconds");
+  EXPECT_EQ(r.errors[1], "OA_EWS_CAFILE: " + dir / "missing.pem" +
+                             ": cannot be read: No such file or directory");
+}
+
+TEST_F(ConfigTest, PasswordFileOnlyItsOwnerMayRead) {
+  ConfigOptions o;
+  o.passwordFile = Secret("pw", "s3cret-Pa55\r\nsecond line\n", 0644);
+  ConfigResult r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(), "--password-file: " + *o.passwordFile +
+                                  ": mode 0644, must be readable by its owner only (chmod 600)");
+  EXPECT_EQ(r.config.ews.password.value, "");
+
+  ::chmod(o.passwordFile->c_str(), 0640);
+  r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_NE(r.errors.front().find(": mode 0640, must be"), std::string::npos);
+
+  ::chmod(o.passwordFile->c_str(), 0400);
+  r = Load(o);
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  EXPECT_EQ(r.config.ews.password.value, "s3cret-Pa55");
+
+  // Named in the file, the error names the file's line too; an empty file holds no password.
+  const std::string empty = Secret("empty", "\n", 0600);
+  Conf("[ews]\npassword-file = " + empty + "\n");
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(),
+            ConfFile() + ":2: " + empty + ": holds no password on its first line");
+  o.passwordFile = dir / "none";
+  r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(),
+            "--password-file: " + dir / "none" + ": cannot be read: No such file or directory");
+}
+
+TEST(Durations, ParsedAndPrinted) {
+  EXPECT_EQ(ParseDurationMs("90"), 90000);
+  EXPECT_EQ(ParseDurationMs("90s"), 90000);
+  EXPECT_EQ(ParseDurationMs("250ms"), 250);
+  EXPECT_EQ(ParseDurationMs("2m"), 120000);
+  EXPECT_EQ(ParseDurationMs("2 min"), 120000);
+  for (const char* bad : {"", "0", "s", "-5", "1.5", "5h", "9999999999"})
+    EXPECT_FALSE(ParseDurationMs(bad).has_value()) << bad;
+  EXPECT_EQ(FormatDurationMs(120000), "120s");
+  EXPECT_EQ(FormatDurationMs(250), "250ms");
+}
+
+}  // namespace
+}  // namespace oa::settings
