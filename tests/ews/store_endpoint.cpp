@@ -54,10 +54,15 @@ std::string PublicItemEwsId(const std::string& folderHex, const std::string& ite
   auto folder = HexDecode(folderHex);
   auto item = HexDecode(itemHex);
   if (!folder || !item || folder->empty() || folder->size() > 255 || item->empty()) return "";
-  std::vector<uint8_t> id{'O', 'A', static_cast<uint8_t>(kPublicItem),
-                          static_cast<uint8_t>(folder->size())};
-  id.insert(id.end(), folder->begin(), folder->end());
-  id.insert(id.end(), item->begin(), item->end());
+  // Sized once: growing a four-byte vector gives GCC 12 -O3 a false -Warray-bounds.
+  std::vector<uint8_t> id(4 + folder->size() + item->size());
+  id[0] = 'O';
+  id[1] = 'A';
+  id[2] = static_cast<uint8_t>(kPublicItem);
+  id[3] = static_cast<uint8_t>(folder->size());
+  std::copy(folder->begin(), folder->end(), id.begin() + 4);
+  std::copy(item->begin(), item->end(),
+            id.begin() + 4 + static_cast<std::ptrdiff_t>(folder->size()));
   return Base64Encode(id);
 }
 
