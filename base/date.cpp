@@ -10,23 +10,23 @@ constexpr double kMillisPerDay = 86400000.0;
 // Days from 30 December 1899 to 1 January 1970.
 constexpr double kEpochOffsetDays = 25569.0;
 
-// Days since 1899-12-30 of a civil date (proleptic Gregorian).
+}  // namespace
+
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const unsigned yoe = static_cast<unsigned>(y - era * 400);
   const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
   const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468 + static_cast<int64_t>(kEpochOffsetDays);
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
-
-}  // namespace
 
 Date DateFromUnixMillis(int64_t unixMillis) {
   const std::time_t secs = static_cast<std::time_t>(std::floor(unixMillis / 1000.0));
   std::tm local{};
   localtime_r(&secs, &local);
-  const int64_t days = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  const int64_t days = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
+                       static_cast<int64_t>(kEpochOffsetDays);
   const int64_t millisOfDay = (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1000LL +
                               (unixMillis - static_cast<int64_t>(secs) * 1000);
   return Date{static_cast<double>(days) + millisOfDay / kMillisPerDay};

@@ -9,6 +9,9 @@
 
 namespace oa::mailbox {
 
+// Days from 1 January 1970 to a civil date (proleptic Gregorian; month 1-12, day 1-31).
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
+
 // Local wall-clock date from a UTC instant in milliseconds since 1970, and back.
 Date DateFromUnixMillis(int64_t unixMillis);
 int64_t UnixMillisFromDate(Date date);

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "base/mapi_error.h"
+#include "base/text_fold.h"
 #include "console/form.h"
 #include "handhelds/guarded.h"
-#include "handhelds/text_fold.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
@@ -51,8 +51,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-  return handhelds::LowerText(handhelds::TrimBlanks(a)) ==
-         handhelds::LowerText(handhelds::TrimBlanks(b));
+  return text::Fold(text::TrimBlanks(a)) == text::Fold(text::TrimBlanks(b));
 }
 
 // The first child of `parent` whose name matches `element`, in collection order.
@@ -150,13 +149,13 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPa
     auto store = On(stores, [](auto& s) { return s.DefaultStore(); });
     const std::string storeName = On(store, [](auto& s) { return s.Name(); });
     const auto nameEnd =
-        storeName.empty() ? std::string::npos : handhelds::FindEndIgnoringCase(path, storeName);
+        storeName.empty() ? std::string::npos : text::FindEndIgnoringCase(path, storeName);
     if (nameEnd == std::string::npos) {
       form.WriteLog(std::string(kPathError) + "unable to identify root folder!");
       return nullptr;
     }
     // The separator after the store's name goes with it.
-    path.erase(0, nameEnd + handhelds::CharLength(path, nameEnd));
+    path.erase(0, nameEnd + text::CharLength(path, nameEnd));
     top = store->IPMRootFolder();
   }
 

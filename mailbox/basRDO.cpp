@@ -1,10 +1,9 @@
 #include "mailbox/basRDO.h"
 
 #include <cstdio>
-#include <cwchar>
-#include <cwctype>
 
 #include "base/mapi_error.h"
+#include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::basRDO {
@@ -18,34 +17,9 @@ namespace {
 // Fuzzy level of every content restriction: the whole string, case ignored.
 constexpr int32_t kFullStringIgnoreCase = ConstMAPI::FL_FULLSTRING | ConstMAPI::FL_IGNORECASE;
 
-// Lower-cases text by the rules of the current locale; bytes that do not decode are kept.
-std::wstring LowerText(const std::string& text) {
-  std::wstring out;
-  std::mbstate_t state{};
-  const char* p = text.data();
-  size_t left = text.size();
-  while (left > 0) {
-    wchar_t wc = 0;
-    const size_t n = std::mbrtowc(&wc, p, left, &state);
-    if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
-      state = std::mbstate_t{};
-      wc = static_cast<wchar_t>(static_cast<unsigned char>(*p));
-      out.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))));
-      ++p;
-      --left;
-      continue;
-    }
-    const size_t used = n == 0 ? 1 : n;
-    out.push_back(static_cast<wchar_t>(std::towlower(static_cast<wint_t>(wc))));
-    p += used;
-    left -= used;
-  }
-  return out;
-}
-
 bool SameTextIgnoringCase(const Variant& value, const std::string& wanted) {
   if (value.type() != Variant::Type::String) return false;
-  return LowerText(value.AsString()) == LowerText(wanted);
+  return text::EqualIgnoringCase(value.AsString(), wanted);
 }
 
 void AddContentRestriction(mailbox::RDORestriction& res, const std::string& text, int32_t tag) {

@@ -38,6 +38,17 @@ export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
 run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DOA_SANITIZE=ON
 unset ASAN_OPTIONS UBSAN_OPTIONS LSAN_OPTIONS
 
+# The tests above run GCC's RelWithDebInfo and Debug builds; a clang Release build (compile
+# only, every target) keeps the other compiler and the -O3 warnings honest under -Werror.
+# scripts/build-matrix.sh builds every combination.
+echo "=== clang Release build, compile only (build-clang-release) ==="
+rm -rf build-clang-release
+if CC=clang CXX=clang++ cmake -S . -B build-clang-release -G Ninja -DCMAKE_BUILD_TYPE=Release; then
+  cmake --build build-clang-release -j "$jobs" || failed+=(build-clang-release)
+else
+  failed+=(build-clang-release)
+fi
+
 # --- fuzzing -------------------------------------------------------------------------------
 # Each fuzz target runs for FUZZ_SECONDS (default 30) from its seed corpus.
 if [ -f tests/fuzz/run_fuzzers.sh ]; then

@@ -1,8 +1,6 @@
 // Folders: GetFolder, UpdateFolder, DeleteFolder; child folders: FindFolder and CreateFolder.
-#include <algorithm>
-#include <cctype>
-
 #include "base/mapi_error.h"
+#include "base/text_fold.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -12,11 +10,6 @@ using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
 
 namespace {
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
-  return s;
-}
 
 int32_t IdOfName(NamedPropMap& named, const std::string& guid, const std::string& name) {
   int32_t id = named.IdFor(guid.empty() ? PS_PUBLIC_STRINGS : guid, name);
@@ -204,9 +197,9 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsFolders::Item(const std::string& name
   if (!core_->Alive()) return nullptr;
   auto found = Find(&name);
   if (!found) return nullptr;
-  const std::string wanted = Lower(name);
+  const std::string wanted = text::Fold(name);
   for (auto& d : *found) {
-    if (d.name && Lower(*d.name) == wanted) return std::make_shared<EwsFolder>(core_, d);
+    if (d.name && text::Fold(*d.name) == wanted) return std::make_shared<EwsFolder>(core_, d);
   }
   return nullptr;
 }

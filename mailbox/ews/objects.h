@@ -140,7 +140,6 @@ class EwsMail : public oa::mailbox::RDOMail {
   std::shared_ptr<Core> core_;
   ItemData data_;
   std::map<int32_t, Variant> pendingFields_;
-  bool deleted_ = false;
 };
 
 // The folder's contents table as FindItem: columns as item properties, the restriction as a

@@ -12,13 +12,13 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/faults.h"
 #include "mailbox/store/named_props.h"
 #include "mailbox/store/schema.h"
-#include "mailbox/store/text_fold.h"
 #include "mailbox/store/values.h"
 
 namespace oa::store {
@@ -457,7 +457,7 @@ class Reader {
     if (subtree) return;
     const std::string name = s.isPublic ? "IPM_SUBTREE" : "Top of Information Store";
     for (Folder& c : s.root.folders) {
-      if (FoldCase(c.name) == FoldCase(name)) subtree = &c;
+      if (text::Fold(c.name) == text::Fold(name)) subtree = &c;
     }
     if (!subtree) {
       Folder f;
@@ -472,7 +472,7 @@ class Reader {
   static void CheckSiblings(const Folder& f) {
     std::map<std::string, std::string> seen;
     for (const Folder& c : f.folders) {
-      auto [it, fresh] = seen.emplace(FoldCase(c.name), c.place);
+      auto [it, fresh] = seen.emplace(text::Fold(c.name), c.place);
       if (!fresh) {
         Refuse(c.place + "/name",
                "a sibling folder has the same name \"" + c.name + "\" (" + it->second + "/name)");
@@ -639,7 +639,7 @@ class Writer {
     CachedStmt st = db_.Cached(
         "INSERT INTO folders(id, store_id, parent_id, name, name_fold, key, item_count) "
         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    st->Bind(1, f.id).Bind(2, storeRow).Bind(3, parent).Bind(4, f.name).Bind(5, FoldCase(f.name));
+    st->Bind(1, f.id).Bind(2, storeRow).Bind(3, parent).Bind(4, f.name).Bind(5, text::Fold(f.name));
     f.key ? st->Bind(6, *f.key) : st->BindNull(6);
     st->Bind(7, static_cast<int64_t>(f.messages.size()) + f.items).Run();
     for (const Message& m : f.messages) WriteMessage(m, f.id, storeRow);

@@ -1,8 +1,8 @@
 // Folders and folder collections.
+#include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
-#include "mailbox/store/text_fold.h"
 
 namespace oa::store {
 
@@ -134,7 +134,7 @@ bool EmbeddedFolder::Save() {
           "SELECT p.name FROM folders c JOIN folders p ON p.id = c.parent_id WHERE c.id = ?1 AND "
           "EXISTS (SELECT 1 FROM folders o WHERE o.parent_id = c.parent_id AND "
           "o.name_fold = ?2 AND o.id <> c.id)");
-      s->Bind(1, id_).Bind(2, FoldCase(*pendingName_));
+      s->Bind(1, id_).Bind(2, text::Fold(*pendingName_));
       if (s->Step()) {
         Fail(MAPI_E_COLLISION,
              "A folder named " + *pendingName_ + " already exists in " + s->Text(0));
@@ -142,7 +142,7 @@ bool EmbeddedFolder::Save() {
       db.Cached("UPDATE folders SET name = ?2, name_fold = ?3 WHERE id = ?1")
           ->Bind(1, id_)
           .Bind(2, *pendingName_)
-          .Bind(3, FoldCase(*pendingName_))
+          .Bind(3, text::Fold(*pendingName_))
           .Run();
     }
     WriteStoredProps(db, kPropsOfFolder, id_, pending_);
@@ -252,7 +252,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(const std::string& name) {
     Db& db = conn_->db();
     RequireFolder(db, parentId_);
     CachedStmt s = db.Cached("SELECT id FROM folders WHERE parent_id = ?1 AND name_fold = ?2");
-    s->Bind(1, parentId_).Bind(2, FoldCase(name));
+    s->Bind(1, parentId_).Bind(2, text::Fold(name));
     // A name that no child has is an empty answer, not a failure.
     if (!s->Step()) return nullptr;
     return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
@@ -269,7 +269,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
       CachedStmt s = db.Cached(
           "SELECT p.name FROM folders p WHERE p.id = ?1 AND EXISTS "
           "(SELECT 1 FROM folders c WHERE c.parent_id = p.id AND c.name_fold = ?2)");
-      s->Bind(1, parentId_).Bind(2, FoldCase(name));
+      s->Bind(1, parentId_).Bind(2, text::Fold(name));
       if (s->Step()) {
         Fail(MAPI_E_COLLISION, "A folder named " + name + " already exists in " + s->Text(0));
       }
@@ -278,7 +278,7 @@ std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
         ->Bind(1, storeRow_)
         .Bind(2, parentId_)
         .Bind(3, name)
-        .Bind(4, FoldCase(name))
+        .Bind(4, text::Fold(name))
         .Run();
     const int64_t id = db.LastInsertRowid();
     txn.Commit();

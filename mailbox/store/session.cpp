@@ -1,10 +1,10 @@
 // The session, its store collection and stores.
+#include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/faults.h"
 #include "mailbox/store/objects.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/store_location.h"
-#include "mailbox/store/text_fold.h"
 
 namespace oa::store {
 
@@ -22,13 +22,13 @@ std::string ObjectEntryId(const Connection& conn, int64_t storeRow, ObjectKind k
 namespace {
 
 int64_t FindMailbox(Db& db, const std::string& mailbox) {
-  const std::string wanted = FoldCase(mailbox);
+  const std::string wanted = text::Fold(mailbox);
   CachedStmt s =
       db.Cached("SELECT id, alias, address FROM stores WHERE kind = 'mailbox' ORDER BY seq");
   int64_t byAddress = 0;
   while (s->Step()) {
-    if (FoldCase(s->Text(1)) == wanted) return s->Int(0);
-    if (!byAddress && FoldCase(s->Text(2)) == wanted) byAddress = s->Int(0);
+    if (text::Fold(s->Text(1)) == wanted) return s->Int(0);
+    if (!byAddress && text::Fold(s->Text(2)) == wanted) byAddress = s->Int(0);
   }
   return byAddress;
 }

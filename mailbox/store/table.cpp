@@ -1,9 +1,9 @@
 // The contents table of a folder: its messages in creation order, with columns, a restriction
 // and a position.
 #include "base/date.h"
+#include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/objects.h"
-#include "mailbox/store/text_fold.h"
 
 namespace oa::store {
 
@@ -33,8 +33,8 @@ struct TableState {
 bool ContentMatches(const Restriction& r, const Variant& v) {
   if (v.type() != Variant::Type::String || r.value.type() != Variant::Type::String) return false;
   const bool fold = (r.fuzzy & (FL_IGNORECASE | FL_LOOSE)) != 0;
-  const std::string have = fold ? FoldCase(v.AsString()) : v.AsString();
-  const std::string want = fold ? FoldCase(r.value.AsString()) : r.value.AsString();
+  const std::string have = fold ? text::Fold(v.AsString()) : v.AsString();
+  const std::string want = fold ? text::Fold(r.value.AsString()) : r.value.AsString();
   switch (r.fuzzy & 0xFFFF) {
     case FL_SUBSTRING:
       return have.find(want) != std::string::npos;

@@ -1,8 +1,8 @@
 #include "mailbox/store/tree.h"
 
+#include "base/text_fold.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/schema.h"
-#include "mailbox/store/text_fold.h"
 
 namespace oa::store {
 namespace {
@@ -48,8 +48,9 @@ bool PrintTree(const std::string& storePath, const std::string& mailbox, std::os
     }
     bool found = false;
     for (const Row& r : rows) {
-      if (!mailbox.empty() && (r.kind != "mailbox" || (FoldCase(r.alias) != FoldCase(mailbox) &&
-                                                       FoldCase(r.address) != FoldCase(mailbox)))) {
+      if (!mailbox.empty() &&
+          (r.kind != "mailbox" || (text::Fold(r.alias) != text::Fold(mailbox) &&
+                                   text::Fold(r.address) != text::Fold(mailbox)))) {
         continue;
       }
       found = true;

@@ -121,19 +121,6 @@ SqlValue ColumnSql(const Stmt& s, int col) {
   }
 }
 
-namespace {
-
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-}  // namespace
-
 std::optional<int64_t> ParseIsoUtc(const std::string& t) {
   // YYYY-MM-DDTHH:MM:SS[.fff]Z
   auto digits = [&](size_t pos, size_t n) -> int {
@@ -169,7 +156,8 @@ std::optional<int64_t> ParseIsoUtc(const std::string& t) {
       scale /= 10;
     }
   }
-  const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  const int64_t days =
+      mailbox::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
   return ((days * 24 + h) * 60 + mi) * 60000 + s * 1000LL + millis;
 }
 

@@ -66,9 +66,9 @@ class WindowTest : public ::testing::Test {
   // Shown and active, as after start-up: keyboard focus and shortcuts work from here.
   void Show() {
     window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get(), 30000));
     window->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 30000));
   }
 
   QWidget* W(Control c) const { return window->Widget(c); }

@@ -49,7 +49,7 @@ class XvfbServer {
     // Xvfb writes the display number once it accepts connections.
     std::string number;
     pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 20000) > 0) {
+    while (poll(&p, 1, 60000) > 0) {
       char c;
       if (read(fds[0], &c, 1) != 1 || c == '\n') break;
       number += c;
@@ -87,7 +87,7 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
   window.SetText(Control::txtExServer, "exch01.example.com");
   window.SetText(Control::txtAlias, "jdoe");
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
   window.form().WriteLog("GetAgentFolders found the agent message");
   window.form().WriteLog(
       "a line longer than the results box is wide, so that its scroll bar "
@@ -132,13 +132,20 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
     EXPECT_LE(needed, w->width()) << row.name << " in " << w->font().family().toStdString();
   }
 
-  QTest::qWait(100);  // let the last paints reach the server
-  const QImage shot = window.screen()->grabWindow(window.winId()).toImage();
-  EXPECT_EQ(shot.size(), QSize(379, 292));
-  // Something was drawn: text, frames, buttons; not one flat colour.
+  // Something was drawn: text, frames, buttons; not one flat colour. The paints reach the
+  // server in their own time, so the window is grabbed until they show.
+  QImage shot;
   std::set<QRgb> colours;
-  for (int y = 0; y < shot.height(); y += 2)
-    for (int x = 0; x < shot.width(); x += 2) colours.insert(shot.pixel(x, y));
+  (void)QTest::qWaitFor(  // the checks below tell what a timeout left
+      [&] {
+        shot = window.screen()->grabWindow(window.winId()).toImage();
+        colours.clear();
+        for (int y = 0; y < shot.height(); y += 2)
+          for (int x = 0; x < shot.width(); x += 2) colours.insert(shot.pixel(x, y));
+        return shot.size() == QSize(379, 292) && colours.size() > 8u;
+      },
+      60000);
+  EXPECT_EQ(shot.size(), QSize(379, 292));
   EXPECT_GT(colours.size(), 8u);
   const std::string file = std::string(OA_SCREENSHOT_DIR) + "/frmCleanup-96dpi.png";
   EXPECT_TRUE(shot.save(QString::fromStdString(file))) << file;

@@ -76,20 +76,20 @@ class WindowBackOff : public ServedStore {
 
     NewWindow();
     window->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get(), 30000));
     window->SetText(Control::txtExServer, server->url());
     window->SetText(Control::txtAlias, "jdoe");
     static_cast<QAbstractButton*>(window->Widget(Control::chkHH))->setChecked(true);
 
-    // Fires only where the run lets events through; the answer to the fourth delete is being
-    // waited out once that request has been seen and a few more ticks have passed.
-    std::optional<SteadyClock::time_point> seen, stopped;
+    // Fires only where the run lets events through. Once the server has seen the fourth delete,
+    // the run blocks on its answer and lets events through again only in the back-off wait:
+    // the first tick after that is inside the wait.
+    std::optional<SteadyClock::time_point> stopped;
     QTimer poll;
     poll.setInterval(10);
     QObject::connect(&poll, &QTimer::timeout, [&] {
       if (stopped) return;
-      if (!seen && DeleteItemsSeen(*server) >= 4) seen = SteadyClock::now();
-      if (seen && SteadyClock::now() - *seen >= std::chrono::milliseconds(200)) {
+      if (DeleteItemsSeen(*server) >= 4) {
         runningWhenStopped = window->form().Running();
         stopped = SteadyClock::now();
         stop();

@@ -50,7 +50,7 @@ TEST_F(WindowCancel, CancelButtonDuringEmptyingKeepsTheRestOfTheRenamedFolder) {
 
   frmCleanup window{ActivityLog((dir / "OA-Cleanup.log").string())};
   window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window, 30000));
   window.SetText(Control::txtExServer, storePath);
   window.SetText(Control::txtAlias, kAlias);
   static_cast<QAbstractButton*>(window.Widget(Control::chkHH))->setChecked(true);
