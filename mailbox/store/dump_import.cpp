@@ -1,13 +1,6 @@
 // Import of a store dump: read and check the whole document first, then write a new file
 // beside the store file and rename it over the old one.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -15,8 +8,11 @@
 #include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
+#include "mailbox/store/dump_document.h"
+#include "mailbox/store/dump_fields.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/faults.h"
+#include "mailbox/store/file_replace.h"
 #include "mailbox/store/named_props.h"
 #include "mailbox/store/schema.h"
 #include "mailbox/store/values.h"
@@ -28,79 +24,21 @@ using json = nlohmann::json;
 
 namespace {
 
-struct Refusal {
-  std::string place, reason;
-};
-
-[[noreturn]] void Refuse(const std::string& place, const std::string& reason) {
-  throw Refusal{place, reason};
-}
-
-std::string PointerPart(const std::string& name) {
-  std::string out;
-  for (char c : name) {
-    if (c == '~') {
-      out += "~0";
-    } else if (c == '/') {
-      out += "~1";
-    } else {
-      out += c;
-    }
-  }
-  return "/" + out;
-}
-
-struct NamedValue {
-  std::string name, place;
-  bool isRef = false;
-  std::string text;  // the value, or the key a ref names
-};
-
-struct Message {
-  std::string place;
-  std::optional<std::string> key;
-  std::optional<EntryId> eid;
-  std::string cls = "IPM.Note", subject;
-  int64_t created = 0;
-  std::vector<NamedValue> named;
-  std::vector<std::pair<int32_t, SqlValue>> props;
-  int64_t id = 0;
-};
-
-struct Folder {
-  std::string place;
-  std::optional<std::string> key;
-  std::optional<EntryId> eid;
-  std::string name;
-  bool ipmRoot = false, allPublic = false;
-  std::vector<Folder> folders;
-  std::vector<Message> messages;
-  int64_t items = 0;
-  int64_t id = 0;
-};
-
-struct Store {
-  std::string place;
-  bool isPublic = false;
-  std::optional<std::string> key;
-  std::optional<EntryId> eid;
-  std::string displayName, alias, address;
-  Guid guid{};
-  Folder root;
-  int64_t subtreeId = 0;
-};
-
-struct Fault {
-  std::string place, op;
-  std::optional<std::string> target;
-  std::optional<FaultTarget> resolved;
-  std::optional<int64_t> error;
-  std::optional<std::string> description;
-  std::string effect = "none";
-  std::optional<bool> result;
-  int64_t after = 0;
-  std::optional<int64_t> times;
-};
+using dump::Fault;
+using dump::Folder;
+using dump::LineAndColumn;
+using dump::Member;
+using dump::Message;
+using dump::NamedValue;
+using dump::OptBool;
+using dump::OptCount;
+using dump::OptEntryId;
+using dump::OptKey;
+using dump::OptString;
+using dump::PointerPart;
+using dump::Refusal;
+using dump::Refuse;
+using dump::Store;
 
 // What a key names.
 struct Keyed {
@@ -144,57 +82,6 @@ class Reader {
   std::map<std::string, Keyed> keys_;
 
  private:
-  static const json* Member(const json& o, const char* name) {
-    auto it = o.find(name);
-    return it == o.end() ? nullptr : &*it;
-  }
-
-  static std::optional<std::string> OptString(const json& o, const char* name,
-                                              const std::string& place) {
-    const json* v = Member(o, name);
-    if (!v) return std::nullopt;
-    if (!v->is_string()) Refuse(place + "/" + name, "must be a string");
-    return v->get<std::string>();
-  }
-
-  static bool OptBool(const json& o, const char* name, const std::string& place) {
-    const json* v = Member(o, name);
-    if (!v) return false;
-    if (!v->is_boolean()) Refuse(place + "/" + name, "must be true or false");
-    return v->get<bool>();
-  }
-
-  static std::optional<int64_t> OptCount(const json& o, const char* name, const std::string& place,
-                                         int64_t max) {
-    const json* v = Member(o, name);
-    if (!v) return std::nullopt;
-    if (!v->is_number_integer() || v->get<int64_t>() < 0 || v->get<int64_t>() > max) {
-      Refuse(place + "/" + name, "must be a whole number from 0 to " + std::to_string(max));
-    }
-    return v->get<int64_t>();
-  }
-
-  static std::optional<std::string> OptKey(const json& o, const std::string& place) {
-    auto key = OptString(o, "key", place);
-    if (key && key->empty()) Refuse(place + "/key", "must not be empty");
-    return key;
-  }
-
-  static std::optional<EntryId> OptEntryId(const json& o, const std::string& place,
-                                           ObjectKind kind) {
-    auto text = OptString(o, "entryId", place);
-    if (!text) return std::nullopt;
-    auto id = ParseEntryIdText(*text);
-    if (!id) Refuse(place + "/entryId", "not an entry ID of this store format");
-    if (id->kind != kind) {
-      Refuse(place + "/entryId",
-             std::string("not the entry ID of a ") + (kind == ObjectKind::Store    ? "store"
-                                                      : kind == ObjectKind::Folder ? "folder"
-                                                                                   : "message"));
-    }
-    return id;
-  }
-
   Store ReadStore(const json& j, const std::string& place) {
     if (!j.is_object()) Refuse(place, "a store must be an object");
     Store s;
@@ -593,127 +480,12 @@ class Reader {
   int64_t nextFolder_ = 1, nextMessage_ = 1;
 };
 
-// --- writing ---
-
-class Writer {
- public:
-  Writer(Db& db, Reader& r) : db_(db), r_(r), nextMessage_(r.nextMessage_) {}
-
-  void Write() {
-    Txn txn(db_);
-    for (size_t i = 0; i < r_.stores_.size(); ++i) {
-      const Store& s = r_.stores_[i];
-      const auto row = static_cast<int64_t>(i) + 1;
-      CachedStmt st = db_.Cached(
-          "INSERT INTO stores(id, seq, guid, kind, key, display_name, alias, address, root_id, "
-          "subtree_id) VALUES (?1, ?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-      st->Bind(1, row)
-          .Bind(2, GuidBlob(s.guid))
-          .Bind(3, std::string(s.isPublic ? "public" : "mailbox"));
-      s.key ? st->Bind(4, *s.key) : st->BindNull(4);
-      st->Bind(5, s.displayName);
-      s.isPublic ? st->BindNull(6) : st->Bind(6, s.alias);
-      s.isPublic ? st->BindNull(7) : st->Bind(7, s.address);
-      st->Bind(8, s.root.id).Bind(9, s.subtreeId).Run();
-      WriteFolder(s.root, row, std::nullopt);
-    }
-    for (const Fault& f : r_.faults_) {
-      CachedStmt st = db_.Cached(
-          "INSERT INTO faults(op, target_kind, target_id, error, description, effect, result, "
-          "after, times) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
-      st->Bind(1, f.op);
-      if (f.resolved) {
-        st->Bind(2, static_cast<int64_t>(f.resolved->kind)).Bind(3, f.resolved->id);
-      }
-      st->Bind(4, f.error);
-      f.description ? st->Bind(5, *f.description) : st->BindNull(5);
-      st->Bind(6, f.effect);
-      if (f.result) st->Bind(7, int64_t{*f.result ? 1 : 0});
-      st->Bind(8, f.after).Bind(9, f.times).Run();
-    }
-    txn.Commit();
-  }
-
- private:
-  void WriteFolder(const Folder& f, int64_t storeRow, std::optional<int64_t> parent) {
-    CachedStmt st = db_.Cached(
-        "INSERT INTO folders(id, store_id, parent_id, name, name_fold, key, item_count) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
-    st->Bind(1, f.id).Bind(2, storeRow).Bind(3, parent).Bind(4, f.name).Bind(5, text::Fold(f.name));
-    f.key ? st->Bind(6, *f.key) : st->BindNull(6);
-    st->Bind(7, static_cast<int64_t>(f.messages.size()) + f.items).Run();
-    for (const Message& m : f.messages) WriteMessage(m, f.id, storeRow);
-    WriteFillers(f);
-    for (const Folder& c : f.folders) WriteFolder(c, storeRow, f.id);
-  }
-
-  void InsertMessage(int64_t id, int64_t folder, const std::optional<std::string>& key,
-                     const std::string& cls, const std::string& subject, int64_t created) {
-    CachedStmt st = db_.Cached(
-        "INSERT INTO messages(id, folder_id, key, class, subject, created) "
-        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    st->Bind(1, id).Bind(2, folder);
-    key ? st->Bind(3, *key) : st->BindNull(3);
-    st->Bind(4, cls).Bind(5, subject).Bind(6, created).Run();
-  }
-
-  void WriteMessage(const Message& m, int64_t folder, int64_t storeRow) {
-    InsertMessage(m.id, folder, m.key, m.cls, m.subject, m.created);
-    CachedStmt st =
-        db_.Cached("INSERT OR REPLACE INTO props(kind, owner, tag, value) VALUES (3, ?1, ?2, ?3)");
-    for (const auto& [tag, value] : m.props) {
-      st->Bind(1, m.id).Bind(2, static_cast<int64_t>(static_cast<uint32_t>(tag)));
-      BindSql(*st, 3, value);
-      st->Run();
-    }
-    for (const NamedValue& nv : m.named) {
-      const int32_t id = NamedPropId(db_, storeRow, PS_PUBLIC_STRINGS, nv.name, true);
-      const uint32_t tag = (static_cast<uint32_t>(id) << 16) | PT_STRING8;
-      st->Bind(1, m.id).Bind(2, static_cast<int64_t>(tag)).Bind(3, nv.text).Run();
-    }
-  }
-
-  void WriteFillers(const Folder& f) {
-    const std::optional<std::string> noKey;
-    const std::string cls = "IPM.Note";
-    for (int64_t i = 1; i <= f.items; ++i) {
-      InsertMessage(nextMessage_++, f.id, noKey, cls, "Item " + std::to_string(i),
-                    r_.now_ - (f.items - i) * 1000);
-    }
-  }
-
-  Db& db_;
-  Reader& r_;
-  int64_t nextMessage_;
-};
-
-std::string LineAndColumn(const std::string& text, size_t byte) {
-  size_t line = 1, col = 1;
-  for (size_t i = 0; i + 1 < byte && i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      col = 1;
-    } else {
-      ++col;
-    }
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(col);
-}
-
-std::string TempPathBeside(const std::string& path) {
-  static std::atomic<int> counter{0};
-  return path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-}
-
-void RemoveFiles(const std::string& path) {
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) ::unlink((path + suffix).c_str());
-}
-
 // The old file must be one of ours (or empty); its log is folded in so that no stale log
 // stays beside the new file.
 void PrepareReplace(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || st.st_size == 0) return;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec || size == 0) return;
   try {
     OpenStoreFile(path, true);
   } catch (const StoreError& e) {
@@ -721,8 +493,7 @@ void PrepareReplace(const std::string& path) {
       Fail(e.hr(), std::string(e.what()) + "; it is not replaced");
     }
   }
-  struct stat wal {};
-  if (::stat((path + "-wal").c_str(), &wal) == 0) {
+  if (std::filesystem::exists(path + "-wal", ec)) {
     try {
       Db old(path, SQLITE_OPEN_READWRITE);
       sqlite3_busy_timeout(old.handle(), BusyTimeoutMillis());
@@ -731,20 +502,6 @@ void PrepareReplace(const std::string& path) {
       // A file we cannot write still gets replaced; its stale log is removed below.
     }
   }
-}
-
-void SyncPath(const std::string& path, bool directory) {
-  const int fd = ::open(path.c_str(), (directory ? O_RDONLY | O_DIRECTORY : O_RDWR) | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 }  // namespace
@@ -768,17 +525,16 @@ bool ImportDump(const std::string& jsonText, const std::string& storePath, std::
     PrepareReplace(storePath);
     tmp = TempPathBeside(storePath);
     {
+      const dump::Document document{std::move(reader.stores_), std::move(reader.faults_),
+                                    reader.now_, reader.nextMessage_};
       std::unique_ptr<Db> db = CreateStoreFile(tmp);
-      Writer(*db, reader).Write();
+      dump::WriteDocument(*db, document);
       FinishBulkLoad(*db);
     }
-    SyncPath(tmp, false);
-    ::unlink((storePath + "-wal").c_str());
-    ::unlink((storePath + "-shm").c_str());
-    if (::rename(tmp.c_str(), storePath.c_str()) != 0) {
-      Fail(MAPI_E_NO_ACCESS, "cannot replace " + storePath + ": " + std::strerror(errno));
-    }
-    SyncPath(DirectoryOf(storePath), true);
+    SyncFile(tmp);
+    RemoveLogFiles(storePath);
+    const std::string failure = RenameOver(tmp, storePath);
+    if (!failure.empty()) Fail(MAPI_E_NO_ACCESS, "cannot replace " + storePath + ": " + failure);
     return true;
   } catch (const Refusal& r) {
     if (error) *error = (r.place.empty() ? std::string("the document") : r.place) + ": " + r.reason;
@@ -787,7 +543,7 @@ bool ImportDump(const std::string& jsonText, const std::string& storePath, std::
   } catch (const std::exception& e) {
     if (error) *error = e.what();
   }
-  if (!tmp.empty()) RemoveFiles(tmp);
+  if (!tmp.empty()) RemoveStoreFiles(tmp);
   return false;
 }
 
