@@ -148,7 +148,7 @@ Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
   const auto start = Clock::now();
   const double cpuStart = CpuSeconds();
   oa::FolderEmptying outcome;
-  const bool emptied = oa::DeleteFolderItems(form, folder, &outcome);
+  const bool emptied = oa::DeleteFolderItems(form.run(), folder, &outcome);
   const Timing seconds{Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
   if (!emptied || outcome.remaining != 0) std::fprintf(stderr, "folder not emptied\n");
   folder.reset();

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     const long before = session->RequestsSent();
     const auto start = std::chrono::steady_clock::now();
     oa::FolderEmptying outcome;
-    const bool emptied = oa::DeleteFolderItems(form, folder, &outcome);
+    const bool emptied = oa::DeleteFolderItems(form.run(), folder, &outcome);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long requests = session->RequestsSent() - before;

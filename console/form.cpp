@@ -43,20 +43,19 @@ void Form::cmdOK_Click() {
   }
 
   running_ = true;
-  try {
-    WriteLog("", true);
-    if (ConnectMailbox(*this)) {
-      if (console_.Value(Control::chkHH) == 1) CleanupHH(*this);
-    }
-  } catch (const RunEnded&) {
-    // The window was closed during the run; the session is ended below.
+  run_.outcome = RunOutcome{};
+  run_.outcome.started = true;
+  WriteLog("", true);
+  // A window closed during the run ends it at its next step; the session is ended below.
+  if (!unloaded_ && ConnectMailbox(run_) && !unloaded_) {
+    if (console_.Value(Control::chkHH) == 1) CleanupHH(run_);
   }
   running_ = false;
   if (unloaded_) EndSession();
 }
 
 void Form::cmdCancel_Click() {
-  bCancel = true;
+  run_.bCancel = true;
   for (int i = 0; i < 3; ++i) DoEvents();
   Form_Unload();
 }
@@ -87,11 +86,26 @@ void Form::WriteLog(const std::string& sMsg, bool bClear) {
     console_.RepaintResults();
     DoEvents();
   });
-  if (unloaded_ && running_) throw RunEnded{};
 }
 
 void Form::DoEvents() {
   console_.DoEvents();
+}
+
+void Form::MsgBox(const std::string& text) {
+  console_.MsgBox(text);
+}
+
+void Form::SetProgress(const std::string& caption) {
+  console_.SetProgress(caption);
+}
+
+std::string Form::ServerText() {
+  return console_.Text(Control::txtExServer);
+}
+
+std::string Form::MailboxText() {
+  return console_.Text(Control::txtAlias);
 }
 
 }  // namespace oa

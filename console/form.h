@@ -7,15 +7,12 @@
 
 #include "console/activity_log.h"
 #include "console/console.h"
-#include "mailbox/model/rdo.h"
+#include "mailbox/run_context.h"
 
 namespace oa {
 
-// Thrown by WriteLog when the window was unloaded while a run was in progress, so that the
-// run ends at its next step without touching the session again. Caught where the run starts.
-struct RunEnded {};
-
-class Form {
+// The window's side of a run: the procedures reach the window only as a RunHost.
+class Form : private RunHost {
  public:
   Form(Console& console, ActivityLog log);
   ~Form();
@@ -36,34 +33,32 @@ class Form {
   void Form_Unload();
 
   // One step of a run: a results box line and a time-stamped log file line.
-  void WriteLog(const std::string& sMsg, bool bClear = false);
+  void WriteLog(const std::string& sMsg, bool bClear = false) override;
 
   // Lets the window process pending events once.
-  void DoEvents();
+  void DoEvents() override;
 
   bool Running() const { return running_; }
   bool Unloaded() const { return unloaded_; }
-  // True once the run in progress has to stop: Cancel was pressed or the window was closed.
-  bool StopRequested() const { return bCancel || unloaded_; }
 
-  // The window's cancel flag.
-  bool bCancel = false;
-
-  // State the window keeps between the steps of a run and across runs.
-  std::shared_ptr<mailbox::RDOFolder> agentInfoFolder;
-  std::string hhEntryID;
-  std::string hhPath;
-  std::string agentMessageEntryID;
-  // Public store entry ID cache of GetMessage.
-  std::string messageStoreIDCache;
-  // Second store entry ID cache of GetFolder.
-  std::string folderStoreIDCache;
+  // The state the window keeps for its runs (the cancel flag, the agent's data, the caches)
+  // and the record of the last run.
+  RunContext& run() { return run_; }
+  const RunOutcome& outcome() const { return run_.outcome; }
 
  private:
   void EndSession();
 
+  // RunHost
+  void MsgBox(const std::string& text) override;
+  void SetProgress(const std::string& caption) override;
+  std::string ServerText() override;
+  std::string MailboxText() override;
+  bool Ended() override { return unloaded_; }
+
   Console& console_;
   ActivityLog log_;
+  RunContext run_{*this};
   bool running_ = false;
   bool unloaded_ = false;
 };

@@ -1,7 +1,6 @@
 #include "handhelds/cleanup_hh.h"
 
 #include "base/mapi_error.h"
-#include "console/form.h"
 #include "handhelds/folder_lookup.h"
 #include "handhelds/folder_ops.h"
 #include "handhelds/guarded.h"
@@ -32,9 +31,10 @@ int64_t ItemCount(const std::shared_ptr<RDOFolder>& folder) {
 }
 
 // Points the agent message's HHEntryID at the new folder. False when that could not be done.
-bool PointAgentTo(Form& form, const std::shared_ptr<RDOFolder>& newFolder) {
+bool PointAgentTo(RunContext& run, const std::shared_ptr<RDOFolder>& newFolder) {
   Err().Clear();
-  auto message = Quietly([&] { return GetMessage(form, form.agentMessageEntryID, ""); });
+  auto message = Quietly([&] { return GetMessage(run, run.agentMessageEntryID, ""); });
+  if (run.Ended()) return false;
   int32_t tag = ConstMAPI::PT_STRING8;
   if (message) {
     tag = Quietly([&] {
@@ -46,100 +46,120 @@ bool PointAgentTo(Form& form, const std::shared_ptr<RDOFolder>& newFolder) {
   On(message, [&](auto& m) { return m.SetFields(tag, mailbox::Variant::String(newID)); });
   On(message, [](auto& m) { return m.Save(); });
   if (Err().Pending()) {
-    form.WriteLog("error pointing agent to new Handhelds folder " + PendingErrorText());
+    run.WriteLog("error pointing agent to new Handhelds folder " + PendingErrorText());
     return false;
   }
-  form.WriteLog("pointed agent to new Handhelds folder");
+  run.outcome.agentPointed = true;
+  run.WriteLog("pointed agent to new Handhelds folder");
   return true;
 }
 
 // Empties the renamed folder and deletes it; a folder that cannot be emptied stays.
-void EmptyRenamedFolder(Form& form, const std::shared_ptr<RDOFolder>& folder,
+void EmptyRenamedFolder(RunContext& run, const std::shared_ptr<RDOFolder>& folder,
                         const std::string& name) {
+  RunOutcome& outcome = run.outcome;
+  outcome.emptyingStarted = true;
   FolderEmptying emptying;
-  bool emptied = false;
-  try {
-    emptied = DeleteFolderItems(form, folder, &emptying);
-  } catch (const RunEnded&) {
-    // The window went away during a progress line; the line below still reaches the log file
-    // and ends the run.
-    emptying.stopped = true;
-  }
+  const bool emptied = DeleteFolderItems(run, folder, &emptying);
+  outcome.itemsDeleted = emptying.deleted;
+  outcome.itemsNotDeletable = emptying.skipped;
+  outcome.emptyingStopped = emptying.stopped;
   if (emptied) {
-    form.WriteLog("Deleted all items, attempting to delete folder");
+    outcome.itemsLeft = 0;
+    run.WriteLog("Deleted all items, attempting to delete folder");
+    if (run.Ended()) return;
+    Err().Clear();
     On(folder, [](auto& f) { f.Delete(); });
+    outcome.renamedFolderDeleted = !Err().Pending();
     return;
   }
   if (emptying.stopped) {
-    // Once the window is gone the session is not asked again.
-    const int64_t count = form.Unloaded() ? emptying.remaining : ItemCount(folder);
-    form.WriteLog("Canceled delete of folder items before completion; count = " +
-                  std::to_string(count));
+    // Once the window is gone the session is not asked again; the line still reaches the log
+    // file and ends the run.
+    const int64_t count = run.Ended() ? emptying.remaining : ItemCount(folder);
+    outcome.itemsLeft = count;
+    run.WriteLog("Canceled delete of folder items before completion; count = " +
+                 std::to_string(count));
     return;
   }
-  form.WriteLog("Could not delete " + std::to_string(ItemCount(folder)) +
-                " items; kept renamed folder " + name);
+  const int64_t left = ItemCount(folder);
+  outcome.itemsLeft = left;
+  run.WriteLog("Could not delete " + std::to_string(left) + " items; kept renamed folder " + name);
 }
 
 }  // namespace
 
-void CleanupHH(Form& form) {
+void CleanupHH(RunContext& run) {
   ErrScope scope;
-  form.bCancel = false;
-  if (form.hhEntryID.empty() && form.hhPath.empty()) {
-    form.WriteLog(std::string(kPrefix) +
-                  "unable to retrieve folder - HHEntryID and HHPath properties are blank");
+  RunOutcome& outcome = run.outcome;
+  run.bCancel = false;
+  outcome.cleanupStarted = true;
+  if (run.hhEntryID.empty() && run.hhPath.empty()) {
+    run.WriteLog(std::string(kPrefix) +
+                 "unable to retrieve folder - HHEntryID and HHPath properties are blank");
     return;
   }
-  auto folder = GetHandheldsFolder(form);
-  if (!folder) return;
-  form.WriteLog(std::string(kPrefix) + "message count = " + std::to_string(ItemCount(folder)));
-  form.WriteLog(std::string(kPrefix) + "attempting to delete folder");
+  auto folder = GetHandheldsFolder(run);
+  if (!folder || run.Ended()) return;
+  outcome.oldFolderEntryID = run.hhEntryID;
+  outcome.oldItemCount = ItemCount(folder);
+  run.WriteLog(std::string(kPrefix) + "message count = " + std::to_string(outcome.oldItemCount));
+  if (run.Ended()) return;
+  run.WriteLog(std::string(kPrefix) + "attempting to delete folder");
+  if (run.Ended()) return;
 
   Err().Clear();
   folder->Delete();
-  if (Err().Pending()) form.WriteLog("error deleting folder " + PendingErrorText());
+  if (Err().Pending()) run.WriteLog("error deleting folder " + PendingErrorText());
+  if (run.Ended()) return;
 
   // The delete is judged by its effect: a deleted folder no longer opens.
   folder.reset();
-  folder = GetFolder(form, form.hhEntryID, "");
-  bool deleted = false;
-  bool renamed = false;
+  folder = GetFolder(run, run.hhEntryID, "");
   std::string newName;
   if (!folder) {
-    deleted = true;
-    form.WriteLog("successfully deleted existing folder");
+    outcome.oldDeleted = true;
+    run.WriteLog("successfully deleted existing folder");
   } else {
-    form.WriteLog("failed to delete existing Handhelds folder; attempting rename");
-    newName = GetUniqueFolderName(form, folder);
+    run.WriteLog("failed to delete existing Handhelds folder; attempting rename");
+    if (run.Ended()) return;
+    newName = GetUniqueFolderName(run, folder);
     // With every set-aside name taken there is nothing to rename to.
     if (!newName.empty()) {
       folder->SetName(newName);
       folder->Save();
     }
-    folder = GetFolder(form, form.hhEntryID, "");
+    folder = GetFolder(run, run.hhEntryID, "");
     Err().Clear();
     const std::string readBack = On(folder, [](auto& f) { return f.Name(); });
     if (folder && !Err().Pending() && !newName.empty() && readBack == newName) {
-      form.WriteLog("successfully renamed existing folder as " + newName);
-      renamed = true;
+      outcome.oldRenamed = true;
+      outcome.setAsideName = newName;
+      run.WriteLog("successfully renamed existing folder as " + newName);
     } else {
-      form.WriteLog("failed to rename existing folder");
+      run.WriteLog("failed to rename existing folder");
     }
   }
-  if (!deleted && !renamed) return;
+  if (run.Ended() || (!outcome.oldDeleted && !outcome.oldRenamed)) return;
 
   bool pointed = false;
-  if (auto newFolder = CreateHandheldsFolder(form)) pointed = PointAgentTo(form, newFolder);
-
-  if (!renamed) return;
+  if (auto newFolder = CreateHandheldsFolder(run)) {
+    outcome.newFolderReady = true;
+    Err().Clear();
+    const std::string newID = newFolder->EntryID();
+    if (!Err().Pending()) outcome.newFolderEntryID = newID;
+    if (run.Ended()) return;
+    pointed = PointAgentTo(run, newFolder);
+  }
+  if (run.Ended() || !outcome.oldRenamed) return;
   // The agent message still holds the renamed folder's entry ID: the agent keeps a working
   // folder until it points at a new one.
   if (!pointed) {
-    form.WriteLog("Kept renamed folder " + newName + " with its items: the agent still uses it");
+    outcome.renamedFolderKept = true;
+    run.WriteLog("Kept renamed folder " + newName + " with its items: the agent still uses it");
     return;
   }
-  EmptyRenamedFolder(form, folder, newName);
+  EmptyRenamedFolder(run, folder, newName);
 }
 
 }  // namespace oa

@@ -1,10 +1,11 @@
 // The Handhelds cleanup: replaces the mailbox's Handhelds folder and points the agent at it.
 #pragma once
 
+#include "mailbox/run_context.h"
+
 namespace oa {
 
-class Form;
-
-void CleanupHH(Form& form);
+// Fills run.outcome with what it did.
+void CleanupHH(RunContext& run);
 
 }  // namespace oa

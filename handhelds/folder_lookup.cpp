@@ -4,11 +4,11 @@
 
 #include "base/mapi_error.h"
 #include "base/text_fold.h"
-#include "console/form.h"
 #include "handhelds/guarded.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
+#include "mailbox/confirmed_open.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa {
@@ -25,18 +25,6 @@ namespace {
 constexpr const char* kPublicPath = "Public Folders\\All Public Folders";
 constexpr const char* kPublicPrefix = "Public Folders\\All Public Folders\\";
 constexpr const char* kPathError = "GetFolderFromPath error: ";
-
-enum class Check { Confirmed, Denied, Failed };
-
-// Whether the folder's store confirms that the opened folder is the one asked for.
-Check ConfirmFolder(RDOFolder& folder, const std::string& EntryID) {
-  Err().Clear();
-  const std::string openedID = folder.EntryID();
-  auto store = folder.Store();
-  const bool same = On(store, [&](auto& s) { return s.CompareEntryIDs(openedID, EntryID); });
-  if (Err().Pending()) return Check::Failed;
-  return same ? Check::Confirmed : Check::Denied;
-}
 
 std::vector<std::string> SplitPath(const std::string& path) {
   std::vector<std::string> elements;
@@ -67,64 +55,63 @@ std::shared_ptr<RDOFolder> FindChild(RDOFolder& parent, const std::string& eleme
 
 }  // namespace
 
-std::shared_ptr<RDOFolder> GetHandheldsFolder(Form& form) {
+std::shared_ptr<RDOFolder> GetHandheldsFolder(RunContext& run) {
   ErrScope scope;
+  RunOutcome& outcome = run.outcome;
   std::shared_ptr<RDOFolder> result;
-  if (!form.hhEntryID.empty()) {
-    result = GetFolder(form, form.hhEntryID, "");
+  if (!run.hhEntryID.empty()) {
+    result = GetFolder(run, run.hhEntryID, "");
     if (!result) {
-      form.WriteLog("Unable to get Handhelds folder using EntryID " + form.hhEntryID);
+      run.WriteLog("Unable to get Handhelds folder using EntryID " + run.hhEntryID);
     } else {
-      form.WriteLog("Retrieved Handhelds folder using EntryID " + form.hhEntryID);
+      run.WriteLog("Retrieved Handhelds folder using EntryID " + run.hhEntryID);
+      outcome.folderFound = RunOutcome::Found::byEntryID;
     }
+    if (run.Ended()) return nullptr;
   }
-  if (!result && !form.hhPath.empty()) {
-    auto found = GetFolderFromPath(form, form.hhPath);
+  if (!result && !run.hhPath.empty()) {
+    auto found = GetFolderFromPath(run, run.hhPath);
+    if (run.Ended()) return nullptr;
     if (!found) {
-      form.WriteLog("Unable to get Handhelds folder at " + form.hhPath);
+      run.WriteLog("Unable to get Handhelds folder at " + run.hhPath);
       return nullptr;
     }
-    form.WriteLog("Retrieved Handhelds folder using path " + form.hhPath);
+    run.WriteLog("Retrieved Handhelds folder using path " + run.hhPath);
+    if (run.Ended()) return nullptr;
+    outcome.folderFound = RunOutcome::Found::byPath;
     Err().Clear();
     const std::string foundID = found->EntryID();
-    if (!Err().Pending()) form.hhEntryID = foundID;
+    if (!Err().Pending()) run.hhEntryID = foundID;
     // Repairs the agent message so that the next lookup succeeds by entry ID; not checked.
-    auto message = Quietly([&] { return GetMessage(form, form.agentMessageEntryID, ""); });
+    auto message = Quietly([&] { return GetMessage(run, run.agentMessageEntryID, ""); });
+    if (run.Ended()) return nullptr;
     if (message) {
       const int32_t tag = Quietly([&] {
         return basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
                                        ConstMAPI::PT_STRING8, "");
       });
-      message->SetFields(tag, mailbox::Variant::String(form.hhEntryID));
+      Err().Clear();
+      message->SetFields(tag, mailbox::Variant::String(run.hhEntryID));
       message->Save();
+      outcome.entryIDRepaired = !Err().Pending();
     }
     result = found;
   }
   return result;
 }
 
-std::shared_ptr<RDOFolder> GetFolder(Form& form, const std::string& EntryID,
+std::shared_ptr<RDOFolder> GetFolder(RunContext& run, const std::string& EntryID,
                                      const std::string& StoreID) {
   ErrScope scope;
   auto session = RDO;
   if (!session) return nullptr;
-  auto folder = StoreID.empty() ? session->GetFolderFromID(EntryID)
-                                : session->GetFolderFromID(EntryID, StoreID);
-  if (!folder || ConfirmFolder(*folder, EntryID) != Check::Confirmed) {
-    if (form.folderStoreIDCache.empty()) {
-      auto stores = session->Stores();
-      auto publicStore = On(stores, [](auto& s) { return s.FindExchangePublicFoldersStore(); });
-      form.folderStoreIDCache = On(publicStore, [](auto& s) { return s.EntryID(); });
-    }
-    // A failed second open keeps what the first one gave.
-    if (auto retry = session->GetFolderFromID(EntryID, form.folderStoreIDCache)) folder = retry;
-  }
-  // A folder whose check cannot be carried out was opened by its own entry ID: accepted.
-  if (folder && ConfirmFolder(*folder, EntryID) == Check::Denied) return nullptr;
-  return folder;
+  return mailbox::OpenConfirmed<RDOFolder>(
+             *session, EntryID, StoreID, run.folderStoreIDCache,
+             [&](const std::string& storeID) { return session->GetFolderFromID(EntryID, storeID); })
+      .object;
 }
 
-std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPath) {
+std::shared_ptr<RDOFolder> GetFolderFromPath(RunContext& run, std::string strFolderPath) {
   ErrScope scope;
   std::string path = std::move(strFolderPath);
   const auto first = path.find_first_not_of('\\');
@@ -138,7 +125,7 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPa
       return s.GetDefaultFolder(ConstMAPI::olPublicFoldersAllPublicFolders);
     });
     if (!top) {
-      form.WriteLog(std::string(kPathError) + "Public Folder Infostore not available!");
+      run.WriteLog(std::string(kPathError) + "Public Folder Infostore not available!");
       return nullptr;
     }
     const std::string prefix = kPublicPrefix;
@@ -151,7 +138,7 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPa
     const auto nameEnd =
         storeName.empty() ? std::string::npos : text::FindEndIgnoringCase(path, storeName);
     if (nameEnd == std::string::npos) {
-      form.WriteLog(std::string(kPathError) + "unable to identify root folder!");
+      run.WriteLog(std::string(kPathError) + "unable to identify root folder!");
       return nullptr;
     }
     // The separator after the store's name goes with it.
@@ -166,7 +153,7 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPa
   for (std::size_t i = 0; i < elements.size(); ++i) {
     found = current ? FindChild(*current, elements[i]) : nullptr;
     if (!found) {
-      form.WriteLog(kPathError + elements[i] + " folder could not be found in specified location!");
+      run.WriteLog(kPathError + elements[i] + " folder could not be found in specified location!");
       return nullptr;
     }
     if (i + 1 < elements.size()) {
@@ -176,7 +163,7 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(Form& form, std::string strFolderPa
   }
   const bool lastMatches = found && !elements.empty() && SameName(found->Name(), elements.back());
   if (!found || Err().Pending() || !lastMatches) {
-    form.WriteLog(std::string(kPathError) + "unable to locate " + path + " in specified location.");
+    run.WriteLog(std::string(kPathError) + "unable to locate " + path + " in specified location.");
     return nullptr;
   }
   return found;

@@ -1,7 +1,6 @@
 #include "handhelds/folder_ops.h"
 
 #include "base/mapi_error.h"
-#include "console/form.h"
 #include "handhelds/guarded.h"
 #include "mailbox/basGlobals.h"
 
@@ -20,7 +19,7 @@ std::string CountCaption(int64_t count) {
 
 }  // namespace
 
-bool DeleteFolderItems(Form& form, const std::shared_ptr<RDOFolder>& folder,
+bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder,
                        FolderEmptying* outcome) {
   ErrScope scope;
   FolderEmptying local;
@@ -33,7 +32,7 @@ bool DeleteFolderItems(Form& form, const std::shared_ptr<RDOFolder>& folder,
   int64_t count = items->Count();
   if (Err().Pending()) return false;
   out.remaining = count;
-  form.console().SetProgress(CountCaption(count));
+  run.host().SetProgress(CountCaption(count));
 
   // Items before `position` could not be deleted; they stay where they are in the collection.
   int64_t position = 1;
@@ -60,23 +59,29 @@ bool DeleteFolderItems(Form& form, const std::shared_ptr<RDOFolder>& folder,
       ++out.deleted;
     } else {
       ++position;
+      ++out.skipped;
     }
     out.remaining = count;
 
-    form.DoEvents();
-    form.DoEvents();
-    if (form.StopRequested()) {
+    run.host().DoEvents();
+    run.host().DoEvents();
+    if (run.StopRequested()) {
       out.stopped = true;
       return false;
     }
-    if (gone && out.deleted % kProgressLineEvery == 0)
-      form.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
-    form.console().SetProgress(CountCaption(count));
+    if (gone && out.deleted % kProgressLineEvery == 0) {
+      run.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
+      if (run.Ended()) {
+        out.stopped = true;
+        return false;
+      }
+    }
+    run.host().SetProgress(CountCaption(count));
   }
   return countRead && count == 0;
 }
 
-std::string GetUniqueFolderName(Form&, const std::shared_ptr<RDOFolder>& folder) {
+std::string GetUniqueFolderName(RunContext&, const std::shared_ptr<RDOFolder>& folder) {
   ErrScope scope;
   auto parent = On(folder, [](auto& f) { return f.Parent(); });
   auto siblings = On(parent, [](auto& p) { return p.Folders(); });
@@ -87,7 +92,7 @@ std::string GetUniqueFolderName(Form&, const std::shared_ptr<RDOFolder>& folder)
   return "";
 }
 
-std::shared_ptr<RDOFolder> CreateHandheldsFolder(Form& form) {
+std::shared_ptr<RDOFolder> CreateHandheldsFolder(RunContext& run) {
   ErrScope scope;
   auto stores = On(RDO, [](auto& s) { return s.Stores(); });
   auto store = On(stores, [](auto& s) { return s.DefaultStore(); });
@@ -98,10 +103,10 @@ std::shared_ptr<RDOFolder> CreateHandheldsFolder(Form& form) {
   if (folder && folder->Name() != kHandheldsFolderName) folder.reset();
   if (!folder) folder = On(children, [](auto& c) { return c.Add(kHandheldsFolderName); });
   if (!folder) {
-    form.WriteLog("CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox");
+    run.WriteLog("CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox");
     return nullptr;
   }
-  form.WriteLog("Created new Handhelds folder in mailbox");
+  run.WriteLog("Created new Handhelds folder in mailbox");
   return folder;
 }
 

@@ -6,18 +6,16 @@
 #include <string>
 
 #include "mailbox/model/rdo.h"
+#include "mailbox/run_context.h"
 
 namespace oa {
-
-class Form;
 
 inline constexpr const char* kHandheldsFolderName = "Handhelds";
 inline constexpr const char* kSetAsideNamePrefix = "Handhelds -";
 inline constexpr int kSetAsideNameLimit = 100;
 inline constexpr int64_t kProgressLineEvery = 5000;
 
-// How an emptying ended. Kept current while the loop runs, so that it is still right when a
-// log line ends the run from inside the loop.
+// How an emptying ended.
 struct FolderEmptying {
   // Cancel was pressed or the window was closed.
   bool stopped = false;
@@ -25,18 +23,20 @@ struct FolderEmptying {
   int64_t deleted = 0;
   // The folder's item count as last read; -1 while it has not been read.
   int64_t remaining = -1;
+  // Items the store would not delete; they were skipped.
+  int64_t skipped = 0;
 };
 
 // Deletes the folder's items one at a time with progress in lblProgress; stops when Cancel is
 // pressed. An item that cannot be deleted is left and the next one is tried. True when the
 // folder is empty at the end, also when it was empty from the start.
-bool DeleteFolderItems(Form& form, const std::shared_ptr<mailbox::RDOFolder>& folder,
+bool DeleteFolderItems(RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder,
                        FolderEmptying* outcome = nullptr);
 
 // "Handhelds -" and the first number from 1 to 100 that no sibling bears; empty when all are.
-std::string GetUniqueFolderName(Form& form, const std::shared_ptr<mailbox::RDOFolder>& folder);
+std::string GetUniqueFolderName(RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder);
 
 // The top-level "Handhelds" folder of the mailbox, reused when its name matches exactly.
-std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(Form& form);
+std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(RunContext& run);
 
 }  // namespace oa

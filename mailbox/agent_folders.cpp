@@ -4,7 +4,6 @@
 #include <string>
 
 #include "base/mapi_error.h"
-#include "console/form.h"
 #include "mailbox/agent_message.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
@@ -31,27 +30,31 @@ std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder() {
 
 }  // namespace
 
-bool GetAgentFolders(Form& form) {
+bool GetAgentFolders(RunContext& run) {
   mailbox::ErrScope scope;
-  form.agentInfoFolder.reset();
+  run.agentInfoFolder.reset();
 
   if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder()) {
     std::shared_ptr<mailbox::RDOFolders> folders = root->Folders();
-    if (folders) form.agentInfoFolder = folders->Item(std::string(kAgentInfoFolderName));
-    if (!form.agentInfoFolder) {
-      form.WriteLog("GetAgentFolders creating AgentInfo folder");
-      if (folders) form.agentInfoFolder = folders->Add(kAgentInfoFolderName);
+    if (folders) run.agentInfoFolder = folders->Item(std::string(kAgentInfoFolderName));
+    if (!run.agentInfoFolder) {
+      run.WriteLog("GetAgentFolders creating AgentInfo folder");
+      if (run.Ended()) return false;
+      if (folders) run.agentInfoFolder = folders->Add(kAgentInfoFolderName);
+      run.outcome.agentFolderCreated = run.agentInfoFolder != nullptr;
     }
-    if (!form.agentInfoFolder) {
-      form.WriteLog("Unable to locate or create ondavelAgent folders!");
+    if (!run.agentInfoFolder) {
+      run.WriteLog("Unable to locate or create ondavelAgent folders!");
       return false;
     }
+    run.outcome.agentFolderFound = true;
   }
 
-  std::shared_ptr<mailbox::RDOMail> agentMessage = GetAgentMessage(form);
-  if (!agentMessage) return false;
-  form.hhEntryID = ReadNamedString(*agentMessage, "HHEntryID");
-  form.hhPath = ReadNamedString(*agentMessage, "HHPath");
+  std::shared_ptr<mailbox::RDOMail> agentMessage = GetAgentMessage(run);
+  if (!agentMessage || run.Ended()) return false;
+  run.outcome.agentMessageFound = true;
+  run.hhEntryID = ReadNamedString(*agentMessage, "HHEntryID");
+  run.hhPath = ReadNamedString(*agentMessage, "HHPath");
   return true;
 }
 

@@ -3,7 +3,6 @@
 #include <string>
 
 #include "base/mapi_error.h"
-#include "console/form.h"
 #include "mailbox/agent_folders.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
@@ -12,46 +11,59 @@ namespace oa {
 
 using mailbox::Err;
 
-bool ConnectMailbox(Form& form) {
+bool ConnectMailbox(RunContext& run) {
   mailbox::ErrScope scope;
-  Console& console = form.console();
+  RunHost& host = run.host();
+  RunOutcome& outcome = run.outcome;
 
   if (!RDO) {
-    form.WriteLog("instantiating RDO");
+    run.WriteLog("instantiating RDO");
+    if (run.Ended()) return false;
     Err().Clear();
     RDO = mailbox::CreateObject(mailbox::kSessionProgID);
     if (Err().Pending()) RDO.reset();
   }
   if (!RDO) {
-    form.WriteLog("no RDO");
-    console.MsgBox("Unable to create MAPI session!");
+    run.WriteLog("no RDO");
+    if (!run.Ended()) host.MsgBox("Unable to create MAPI session!");
     return false;
   }
+  outcome.sessionCreated = true;
 
-  form.WriteLog("Logging on with " + console.Text(Control::txtAlias) + " " +
-                console.Text(Control::txtExServer));
+  run.WriteLog("Logging on with " + host.MailboxText() + " " + host.ServerText());
+  if (run.Ended()) return false;
   // Held locally so that the session outlives this call even if the window lets it go.
   std::shared_ptr<mailbox::RDOSession> session = RDO;
   // Only the logon and LoggedOn count as the logon's error; a failing LoggedOn replaces the
   // logon's error, a succeeding one leaves it pending.
   Err().Clear();
-  session->LogonExchangeMailbox(console.Text(Control::txtAlias),
-                                console.Text(Control::txtExServer));
+  session->LogonExchangeMailbox(host.MailboxText(), host.ServerText());
   const bool loggedOn = session->LoggedOn();
   const mailbox::ErrObject logonError = Err();
 
   if (!loggedOn) {
-    form.WriteLog("RDO.LoggedOn = False " + std::to_string(logonError.Number()) + " " +
-                  logonError.Description());
-    console.MsgBox("Unable to logon using dynamic profile " + console.Text(Control::txtExServer) +
-                   " " + console.Text(Control::txtAlias) + "\r\n" + logonError.Description());
+    outcome.logonError = logonError.Number();
+    outcome.logonErrorText = logonError.Description();
+    run.WriteLog("RDO.LoggedOn = False " + std::to_string(logonError.Number()) + " " +
+                 logonError.Description());
+    if (!run.Ended()) {
+      host.MsgBox("Unable to logon using dynamic profile " + host.ServerText() + " " +
+                  host.MailboxText() + "\r\n" + logonError.Description());
+    }
     return false;
   }
+  outcome.loggedOn = true;
 
-  form.WriteLog("LoggedOn = True");
-  form.WriteLog("retrieving agent folders");
-  if (GetAgentFolders(form)) return true;
-  form.WriteLog("Failed to access agent folders");
+  run.WriteLog("LoggedOn = True");
+  if (run.Ended()) return false;
+  run.WriteLog("retrieving agent folders");
+  if (run.Ended()) return false;
+  if (GetAgentFolders(run)) {
+    outcome.connected = true;
+    return true;
+  }
+  if (run.Ended()) return false;
+  run.WriteLog("Failed to access agent folders");
   return false;
 }
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "console/nowindow/run_outcome.h"
+#include "console/nowindow/run_result.h"
 
 namespace oa::nowindow {
 

@@ -44,12 +44,12 @@ int NoWindowConsole::Value(Control control) {
 }
 
 void NoWindowConsole::ClearResults() {
-  trace_.Started();
+  lastLine_.clear();
   if (heading_) WriteOut("=== " + *heading_);
 }
 
 void NoWindowConsole::AppendResult(const std::string& line) {
-  trace_.Line(line);
+  lastLine_ = line;
   WriteOut(line);
 }
 

@@ -9,7 +9,6 @@
 #include <string>
 
 #include "console/console.h"
-#include "console/nowindow/run_outcome.h"
 
 namespace oa {
 class Form;
@@ -28,8 +27,9 @@ class NoWindowConsole : public Console {
   void SetHeading(std::optional<std::string> mailbox) { heading_ = std::move(mailbox); }
 
   // Forgets what the previous run showed.
-  void BeginRun() { trace_ = RunTrace{}; }
-  const RunTrace& trace() const { return trace_; }
+  void BeginRun() { lastLine_.clear(); }
+  // The last results box line of the run, for the report.
+  const std::string& lastLine() const { return lastLine_; }
   // True once a signal has been turned into a click on Cancel.
   bool CancelledBySignal() const { return cancelled_; }
   // Presses Cancel if a signal has arrived and Cancel has not been pressed yet.
@@ -58,7 +58,7 @@ class NoWindowConsole : public Console {
   Form* form_ = nullptr;
   std::map<Control, std::string> texts_;
   std::optional<std::string> heading_;
-  RunTrace trace_;
+  std::string lastLine_;
   bool cancelled_ = false;
   bool progressShown_ = false;
   std::chrono::steady_clock::time_point lastProgress_{};

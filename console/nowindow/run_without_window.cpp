@@ -13,6 +13,7 @@
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/mailbox_list.h"
 #include "console/nowindow/nowindow_console.h"
+#include "console/nowindow/run_result.h"
 
 namespace oa::nowindow {
 namespace {
@@ -25,7 +26,8 @@ RunResult RunOnce(Form& form, NoWindowConsole& console) {
   const auto start = std::chrono::steady_clock::now();
   form.cmdOK_Click();
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-  RunResult result = JudgeRun(console.trace(), form, console.CancelledBySignal());
+  RunResult result =
+      JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
   result.seconds = took.count();
   return result;
 }

@@ -10,7 +10,7 @@ namespace oa {
 WindowWaitHooks::WindowWaitHooks(frmCleanup& window) {
   ews::SetWhileWaiting([] { QCoreApplication::processEvents(); });
   // Asked right after the events: a Cancel click or close handled there ends this very wait.
-  ews::SetWaitCancelCheck([&window] { return window.form().StopRequested(); });
+  ews::SetWaitCancelCheck([&window] { return window.form().run().StopRequested(); });
 }
 
 WindowWaitHooks::~WindowWaitHooks() {

@@ -146,7 +146,7 @@ TEST_F(WindowTest, SecondOkDuringARunIsIgnored) {
 TEST_F(WindowTest, CancelBeforeAnyRunClosesTheWindow) {
   Show();
   QTest::mouseClick(W(Control::cmdCancel), Qt::LeftButton);
-  EXPECT_TRUE(window->form().bCancel);
+  EXPECT_TRUE(window->form().run().bCancel);
   EXPECT_TRUE(window->form().Unloaded());
   EXPECT_FALSE(window->isVisible());
   EXPECT_FALSE(RDO);
@@ -170,7 +170,7 @@ TEST_F(WindowTest, ProgramEndsWhenTheWindowUnloads) {
     qobject_cast<QPushButton*>(W(Control::cmdOK))->click();
   });
   EXPECT_EQ(QApplication::exec(), 0);
-  EXPECT_TRUE(window->form().bCancel);
+  EXPECT_TRUE(window->form().run().bCancel);
   EXPECT_FALSE(window->form().Running());
   EXPECT_FALSE(window->isVisible());
 }
@@ -182,7 +182,7 @@ TEST_F(WindowTest, UnloadLogsTheSessionOffAndReleasesIt) {
   window->close();  // by the frame: no cancel flag
   EXPECT_EQ(session->logoffs, 1);
   EXPECT_FALSE(RDO);
-  EXPECT_FALSE(window->form().bCancel);
+  EXPECT_FALSE(window->form().run().bCancel);
   EXPECT_FALSE(window->isVisible());
 }
 
@@ -222,14 +222,14 @@ TEST_F(WindowTest, CancelDuringARunEndsIt) {
   Show();
   ExpectRunEndsWhenUnloadedDuringIt(
       *this, *window, [&] { qobject_cast<QPushButton*>(W(Control::cmdCancel))->click(); });
-  EXPECT_TRUE(window->form().bCancel);
+  EXPECT_TRUE(window->form().run().bCancel);
   EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(WindowTest, ClosingByTheFrameDuringARunEndsIt) {
   Show();
   ExpectRunEndsWhenUnloadedDuringIt(*this, *window, [&] { window->close(); });
-  EXPECT_FALSE(window->form().bCancel);
+  EXPECT_FALSE(window->form().run().bCancel);
   EXPECT_TRUE(boxes.empty());
 }
 

@@ -141,7 +141,7 @@ TEST_F(WindowTest, AccessKeyOnCancelClicksIt) {
   Show();
   QTest::keyClick(window.get(), Qt::Key_C, Qt::AltModifier);
   EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, kWait));
-  EXPECT_TRUE(window->form().bCancel);
+  EXPECT_TRUE(window->form().run().bCancel);
 }
 
 TEST_F(WindowTest, EnterAndEscapeClickNoButton) {
@@ -156,7 +156,7 @@ TEST_F(WindowTest, EnterAndEscapeClickNoButton) {
   EXPECT_FALSE(qobject_cast<QPushButton*>(W(Control::cmdCancel))->isDown());
   EXPECT_TRUE(boxes.empty());
   EXPECT_TRUE(window->isVisible());
-  EXPECT_FALSE(window->form().bCancel);
+  EXPECT_FALSE(window->form().run().bCancel);
 }
 
 // Resizes the window and waits for the window system to report the new size.

@@ -200,11 +200,11 @@ TEST_F(PublicFolderItems, GetMessageFindsAPublicMessageByItsRetryOverEws) {
   Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
   RDO = session;
   const std::string hex = IdOf(exported, "pub3");
-  auto mail = GetMessage(form, hex, "");
+  auto mail = GetMessage(form.run(), hex, "");
   RDO.reset();
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), hex);
-  EXPECT_EQ(form.messageStoreIDCache, pubID);
+  EXPECT_EQ(form.run().messageStoreIDCache, pubID);
   EXPECT_TRUE(console.results.empty());
 }
 

@@ -167,7 +167,7 @@ TEST_F(WindowBackOff, CancelButtonEndsTheWaitAndTheRunWithinASecond) {
   const auto after = RunAndStopDuringTheWait(
       [&] { QTest::mouseClick(window->Widget(Control::cmdCancel), Qt::LeftButton); });
   EXPECT_LT(after, std::chrono::seconds(1));
-  EXPECT_TRUE(window->form().bCancel);
+  EXPECT_TRUE(window->form().run().bCancel);
   ExpectCancelledRun();
 }
 
@@ -175,7 +175,7 @@ TEST_F(WindowBackOff, FrameCloseEndsTheWaitAndTheRunWithinASecond) {
   const auto after = RunAndStopDuringTheWait([&] { window->close(); });
   EXPECT_LT(after, std::chrono::seconds(1));
   // A close is no Cancel press; the run stops all the same.
-  EXPECT_FALSE(window->form().bCancel);
+  EXPECT_FALSE(window->form().run().bCancel);
   ExpectCancelledRun();
 }
 

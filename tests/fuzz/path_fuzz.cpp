@@ -77,7 +77,7 @@ struct World {
     console.texts[oa::Control::txtExServer] = store;
     console.texts[oa::Control::txtAlias] = "jdoe";
     form = std::make_unique<oa::Form>(console, oa::ActivityLog((dir / "OA-Cleanup.log").string()));
-    if (!oa::ConnectMailbox(*form)) std::abort();
+    if (!oa::ConnectMailbox(form->run())) std::abort();
   }
 };
 
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static World world;
   world.console.results.clear();
   const std::string path(reinterpret_cast<const char*>(data), size);
-  const auto folder = oa::GetFolderFromPath(*world.form, path);
+  const auto folder = oa::GetFolderFromPath(world.form->run(), path);
   if (folder) {
     if (!world.folderIds.count(folder->EntryID())) std::abort();
   } else if (world.console.results.empty()) {

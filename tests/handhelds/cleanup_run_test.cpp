@@ -66,6 +66,17 @@ TEST_F(CleanupRun, DeleteWorks) {
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds"});
   ExpectAgentOnNewEmptyFolder(after, old);
 
+  // The run's record says the same as its lines, and names the folder the agent now holds.
+  const RunOutcome& record = form->outcome();
+  EXPECT_TRUE(record.started && record.loggedOn && record.connected && record.cleanupStarted);
+  EXPECT_EQ(record.folderFound, RunOutcome::Found::byEntryID);
+  EXPECT_EQ(record.oldFolderEntryID, old);
+  EXPECT_EQ(record.oldItemCount, 3);
+  EXPECT_TRUE(record.oldDeleted);
+  EXPECT_FALSE(record.oldRenamed || record.emptyingStarted || record.renamedFolderKept);
+  EXPECT_TRUE(record.newFolderReady && record.agentPointed);
+  EXPECT_EQ(record.newFolderEntryID, NamedOf(AgentOf(after), "HHEntryID"));
+
   // The log file holds the same lines, each after its time stamp, set off by an empty line.
   std::ifstream file(dir / "OA-Cleanup.log", std::ios::binary);
   std::stringstream text;
@@ -246,7 +257,7 @@ TEST_F(CleanupRun, OnlyHHPathSetFindsByPathAndThenWorksByTheEntryIDItWroteBack) 
               "successfully renamed existing folder as Handhelds -1",
               "Created new Handhelds folder in mailbox", "pointed agent to new Handhelds folder",
               "Deleted all items, attempting to delete folder"}));
-  EXPECT_EQ(form->hhEntryID, old);
+  EXPECT_EQ(form->run().hhEntryID, old);
   const json after = Export();
   EXPECT_EQ(ChildNames(*FindFolder(after, {kTopName})), std::vector<std::string>{"Handhelds"});
   ExpectAgentOnNewEmptyFolder(after, old);
@@ -319,6 +330,15 @@ TEST_F(CleanupRun, ItemsThatCannotBeDeletedAreLeftAndTheFolderIsKept) {
   for (const auto& m : kept->at("messages")) left.push_back(m.at("subject"));
   EXPECT_EQ(Sorted(left), Sorted({"ignored", "refused"}));
   ExpectAgentOnNewEmptyFolder(after, old);
+
+  const RunOutcome& record = form->outcome();
+  EXPECT_FALSE(record.oldDeleted);
+  EXPECT_TRUE(record.oldRenamed && record.agentPointed && record.emptyingStarted);
+  EXPECT_EQ(record.setAsideName, "Handhelds -1");
+  EXPECT_EQ(record.itemsDeleted, 3);
+  EXPECT_EQ(record.itemsNotDeletable, 2);
+  EXPECT_EQ(record.itemsLeft, 2);
+  EXPECT_FALSE(record.emptyingStopped || record.renamedFolderDeleted);
 }
 
 TEST_F(CleanupRun, AnAlreadyEmptyRenamedFolderIsDeleted) {
@@ -380,7 +400,7 @@ TEST_F(CleanupRun, WindowClosedDuringAProgressLineEndsTheRunWithTheCancelLine) {
             (std::vector<std::string>{"Deleted 5000 items",
                                       "Canceled delete of folder items before completion; "
                                       "count = 200"}));
-  EXPECT_FALSE(form->bCancel);
+  EXPECT_FALSE(form->run().bCancel);
   EXPECT_EQ(RDO, nullptr);
   EXPECT_EQ(CountOf(Export(), {kTopName, "Handhelds -1"}), 200);
 }

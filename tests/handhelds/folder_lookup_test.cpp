@@ -28,7 +28,7 @@ class FolderLookup : public StoreRun {
   // The key's entry ID when the path resolves, "" when it does not; the lines it logged.
   std::string Resolve(const std::string& path) {
     console.results.clear();
-    auto folder = GetFolderFromPath(*form, path);
+    auto folder = GetFolderFromPath(form->run(), path);
     return folder ? folder->EntryID() : "";
   }
 };
@@ -112,15 +112,15 @@ TEST_F(FolderLookup, PublicPathWithoutPublicFolders) {
 TEST_F(FolderLookup, FindByPathRepairsHHEntryIDSoTheNextLookupWorksByEntryID) {
   ImportTree();
   const std::string hh = IdOf("hh");
-  EXPECT_NE(GetHandheldsFolder(*form), nullptr);
+  EXPECT_NE(GetHandheldsFolder(form->run()), nullptr);
   EXPECT_EQ(console.results, std::vector<std::string>{
                                  std::string("Retrieved Handhelds folder using path ") + kHHPath});
-  EXPECT_EQ(form->hhEntryID, hh);
+  EXPECT_EQ(form->run().hhEntryID, hh);
   EXPECT_EQ(NamedOf(AgentOf(Export()), "HHEntryID"), hh);
 
   ASSERT_TRUE(Connect());
   console.results.clear();
-  auto again = GetHandheldsFolder(*form);
+  auto again = GetHandheldsFolder(form->run());
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->EntryID(), hh);
   EXPECT_EQ(console.results,
@@ -130,7 +130,7 @@ TEST_F(FolderLookup, FindByPathRepairsHHEntryIDSoTheNextLookupWorksByEntryID) {
 TEST_F(FolderLookup, EntryIDThatFailsFallsBackToThePath) {
   const std::string missing = "00000000000102030405060708090A0B0C0D0E0F02000000000000FFFF";
   ImportTree({}, {{"HHEntryID", missing}, {"HHPath", kHHPath}});
-  auto folder = GetHandheldsFolder(*form);
+  auto folder = GetHandheldsFolder(form->run());
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
   EXPECT_EQ(console.results, (std::vector<std::string>{
@@ -145,36 +145,36 @@ TEST_F(FolderLookup, PublicFolderByEntryIDComesFromTheSecondStoreLookedUpOnce) {
   ImportTree({onlyOnce});
   const std::string pub = IdOf("pub-hh");
   for (int i = 0; i < 2; ++i) {
-    auto folder = GetFolder(*form, pub, "");
+    auto folder = GetFolder(form->run(), pub, "");
     ASSERT_NE(folder, nullptr) << i;
     EXPECT_EQ(folder->EntryID(), pub);
-    EXPECT_EQ(form->folderStoreIDCache, IdOf("public"));
+    EXPECT_EQ(form->run().folderStoreIDCache, IdOf("public"));
   }
   // GetMessage keeps its own cache.
-  EXPECT_EQ(form->messageStoreIDCache, "");
+  EXPECT_EQ(form->run().messageStoreIDCache, "");
   EXPECT_TRUE(console.results.empty());
 }
 
 TEST_F(FolderLookup, AFolderTheStoreDoesNotConfirmIsRejected) {
   json deny = {{"op", "Store.CompareEntryIDs"}, {"target", "hh"}, {"result", false}};
   ImportTree({deny});
-  EXPECT_EQ(GetFolder(*form, IdOf("hh"), ""), nullptr);
+  EXPECT_EQ(GetFolder(form->run(), IdOf("hh"), ""), nullptr);
   // The second store was tried.
-  EXPECT_EQ(form->folderStoreIDCache, IdOf("public"));
+  EXPECT_EQ(form->run().folderStoreIDCache, IdOf("public"));
 }
 
 TEST_F(FolderLookup, AFolderDeniedOnceIsTakenWhenTheSecondCheckConfirmsIt) {
   json denyOnce = {
       {"op", "Store.CompareEntryIDs"}, {"target", "hh"}, {"result", false}, {"times", 1}};
   ImportTree({denyOnce});
-  auto folder = GetFolder(*form, IdOf("hh"), "");
+  auto folder = GetFolder(form->run(), IdOf("hh"), "");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
 }
 
 TEST_F(FolderLookup, AFolderWhoseCheckCannotBeMadeIsAccepted) {
   ImportTree({Fault("Store.CompareEntryIDs", "hh", "none")});
-  auto folder = GetFolder(*form, IdOf("hh"), "");
+  auto folder = GetFolder(form->run(), IdOf("hh"), "");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
   EXPECT_TRUE(console.results.empty());

@@ -22,7 +22,7 @@ class FolderOps : public StoreRun {
     Import(Dump({MailboxStore(top, AgentMessage({{"HHEntryID", {{"ref", "hh"}}}}))}, faults));
     EXPECT_TRUE(Connect());
     console.results.clear();
-    return GetFolder(*form, IdOf("hh"), "");
+    return GetFolder(form->run(), IdOf("hh"), "");
   }
   int64_t CountNow(const std::vector<std::string>& names) { return CountOf(Export(1), names); }
 };
@@ -31,7 +31,7 @@ TEST_F(FolderOps, EmptyingBeyondTheSixteenBitCounterLogsEveryFiveThousand) {
   auto folder = OpenHandhelds(35000);
   ASSERT_NE(folder, nullptr);
   FolderEmptying outcome;
-  EXPECT_TRUE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_TRUE(DeleteFolderItems(form->run(), folder, &outcome));
   std::vector<std::string> lines;
   for (int n = 5000; n <= 35000; n += 5000)
     lines.push_back("Deleted " + std::to_string(n) + " items");
@@ -51,10 +51,10 @@ TEST_F(FolderOps, CancelStopsAfterTheItemInHandBeforeItsLabelUpdate) {
   console.onEvents = [&] {
     if (console.progress.size() == 3 && eventsAtThird < 0) eventsAtThird = console.events;
     // Pending events run twice after every item; the flag is read after both.
-    if (eventsAtThird >= 0 && console.events == eventsAtThird + 1) form->bCancel = true;
+    if (eventsAtThird >= 0 && console.events == eventsAtThird + 1) form->run().bCancel = true;
   };
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 3);
   EXPECT_EQ(outcome.remaining, 17);
@@ -67,10 +67,10 @@ TEST_F(FolderOps, CancelStopsAfterTheItemInHandBeforeItsLabelUpdate) {
 TEST_F(FolderOps, CancelWorksWhileNoItemCanBeDeleted) {
   auto folder = OpenHandhelds(500, {Fault("Mail.Delete", "", "none")});
   console.onEvents = [&] {
-    if (console.progress.size() == 10) form->bCancel = true;
+    if (console.progress.size() == 10) form->run().bCancel = true;
   };
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 0);
   EXPECT_EQ(outcome.remaining, 500);
@@ -100,7 +100,7 @@ TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
         << sqlite3_errmsg(db);
   };
   FolderEmptying outcome;
-  EXPECT_TRUE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_TRUE(DeleteFolderItems(form->run(), folder, &outcome));
   sqlite3_close(db);
   EXPECT_EQ(added, 4);
   EXPECT_EQ(outcome.deleted, 10);
@@ -109,33 +109,33 @@ TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
 
 TEST_F(FolderOps, AnEmptyFolderCountsAsEmptied) {
   auto folder = OpenHandhelds(0);
-  EXPECT_TRUE(DeleteFolderItems(*form, folder));
+  EXPECT_TRUE(DeleteFolderItems(form->run(), folder));
   EXPECT_EQ(console.progress, std::vector<std::string>{"Count = 0"});
 }
 
 TEST_F(FolderOps, AFolderWhoseCountCannotBeReadIsNotTouched) {
   auto folder = OpenHandhelds(4, {Fault("Items.Count", "hh", "none")});
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(*form, folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
   EXPECT_FALSE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 0);
   EXPECT_TRUE(console.progress.empty());
-  EXPECT_FALSE(DeleteFolderItems(*form, nullptr));
+  EXPECT_FALSE(DeleteFolderItems(form->run(), nullptr));
   EXPECT_EQ(CountNow({kTopName, "Handhelds"}), 4);
 }
 
 TEST_F(FolderOps, SetAsideNameIsTheFirstNumberNoSiblingBears) {
   auto folder = OpenHandhelds(
       0, {}, {Folder("Handhelds -1"), Folder("HANDHELDS -2"), Folder("Handhelds -4")});
-  EXPECT_EQ(GetUniqueFolderName(*form, folder), "Handhelds -3");
+  EXPECT_EQ(GetUniqueFolderName(form->run(), folder), "Handhelds -3");
   // Without a folder to look beside, the first name is offered.
-  EXPECT_EQ(GetUniqueFolderName(*form, nullptr), "Handhelds -1");
+  EXPECT_EQ(GetUniqueFolderName(form->run(), nullptr), "Handhelds -1");
   EXPECT_TRUE(console.results.empty());
 }
 
 TEST_F(FolderOps, NewFolderIsReusedOnlyOnTheExactName) {
   auto folder = OpenHandhelds(0);
-  auto reused = CreateHandheldsFolder(*form);
+  auto reused = CreateHandheldsFolder(form->run());
   ASSERT_NE(reused, nullptr);
   EXPECT_EQ(reused->EntryID(), IdOf("hh"));
   EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
@@ -145,7 +145,7 @@ TEST_F(FolderOps, NewFolderIsAddedWhenNoneExists) {
   Import(Dump({MailboxStore({Folder("Other")}, AgentMessage(json::object()))}));
   ASSERT_TRUE(Connect());
   console.results.clear();
-  auto added = CreateHandheldsFolder(*form);
+  auto added = CreateHandheldsFolder(form->run());
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->Name(), "Handhelds");
   EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
@@ -160,7 +160,7 @@ TEST_F(FolderOps, NewFolderFailureIsLogged) {
               {Fault("Folders.Add", "top", "none")}));
   ASSERT_TRUE(Connect());
   console.results.clear();
-  EXPECT_EQ(CreateHandheldsFolder(*form), nullptr);
+  EXPECT_EQ(CreateHandheldsFolder(form->run()), nullptr);
   EXPECT_EQ(console.results,
             std::vector<std::string>{
                 "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox"});

@@ -132,7 +132,7 @@ std::vector<std::string> StoreRun::PressOK() {
 }
 
 bool StoreRun::Connect() {
-  return ConnectMailbox(NewForm());
+  return ConnectMailbox(NewForm().run());
 }
 
 std::vector<std::string> StoreRun::LogonLines() const {

@@ -74,7 +74,7 @@ TEST_F(WindowCancel, CancelButtonDuringEmptyingKeepsTheRestOfTheRenamedFolder) {
   EXPECT_EQ(window.ResultsText(), text);
   // The label was not updated for the item in hand when Cancel stopped the loop.
   EXPECT_EQ(label->text(), "Count = 45");
-  EXPECT_TRUE(window.form().bCancel);
+  EXPECT_TRUE(window.form().run().bCancel);
   EXPECT_TRUE(window.form().Unloaded());
   EXPECT_FALSE(window.isVisible());
   EXPECT_EQ(RDO, nullptr);

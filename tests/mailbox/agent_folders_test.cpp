@@ -39,18 +39,18 @@ TEST_F(AgentFolders, BothValuesLoaded) {
                 {"folders", Json::array({Json{{"name", "Handhelds"}, {"key", "hh"}}})}}}))})));
   EXPECT_TRUE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(), kFound));
-  EXPECT_EQ(form->hhEntryID, EntryIDOf("hh"));
-  EXPECT_FALSE(form->hhEntryID.empty());
-  EXPECT_EQ(form->hhPath, "\\Mailbox - jdoe\\Handhelds");
-  ASSERT_TRUE(form->agentInfoFolder);
-  EXPECT_EQ(form->agentInfoFolder->EntryID(), EntryIDOf("info"));
+  EXPECT_EQ(form->run().hhEntryID, EntryIDOf("hh"));
+  EXPECT_FALSE(form->run().hhEntryID.empty());
+  EXPECT_EQ(form->run().hhPath, "\\Mailbox - jdoe\\Handhelds");
+  ASSERT_TRUE(form->run().agentInfoFolder);
+  EXPECT_EQ(form->run().agentInfoFolder->EntryID(), EntryIDOf("info"));
 }
 
 TEST_F(AgentFolders, FolderCreatedWhenMissingAndOnlyOnce) {
   Import(Dump(Json::array({MailboxStore("jdoe", Json::array())})));
   EXPECT_FALSE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(), kCreatedEmpty));
-  EXPECT_TRUE(form->agentInfoFolder);
+  EXPECT_TRUE(form->run().agentInfoFolder);
   EXPECT_EQ(AgentInfoFolderCount(Export()), 1);
 
   EXPECT_FALSE(Connect("jdoe"));
@@ -69,7 +69,7 @@ TEST_F(AgentFolders, FolderThatCannotBeCreated) {
   EXPECT_EQ(console.results, Join(LogonLines(), {"GetAgentFolders creating AgentInfo folder",
                                                  "Unable to locate or create ondavelAgent folders!",
                                                  "Failed to access agent folders"}));
-  EXPECT_FALSE(form->agentInfoFolder);
+  EXPECT_FALSE(form->run().agentInfoFolder);
   EXPECT_EQ(AgentInfoFolderCount(Export()), 0);
 }
 
@@ -77,8 +77,8 @@ TEST_F(AgentFolders, MessageWithoutHHPath) {
   Import(AgentDump(Json::array({Agent({{"HHEntryID", "00112233"}})})));
   EXPECT_TRUE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(), kFound));
-  EXPECT_EQ(form->hhEntryID, "00112233");
-  EXPECT_EQ(form->hhPath, "");
+  EXPECT_EQ(form->run().hhEntryID, "00112233");
+  EXPECT_EQ(form->run().hhPath, "");
 }
 
 TEST_F(AgentFolders, FalseLeavesTheValuesAsTheyWere) {
@@ -87,19 +87,19 @@ TEST_F(AgentFolders, FalseLeavesTheValuesAsTheyWere) {
                                 {Agent({{"HHEntryID", "AABB"}, {"HHPath", "\\Handhelds"}})}))})),
        MailboxStore("asmith", Json::array({Json{{"name", "ondavelAgentInfo"}}}))})));
   ASSERT_TRUE(Connect("jdoe"));
-  const std::string jdoeEntryID = form->agentMessageEntryID;
+  const std::string jdoeEntryID = form->run().agentMessageEntryID;
   EXPECT_FALSE(Connect("asmith"));
   EXPECT_EQ(
       console.results,
       (Lines{"Logging on with asmith " + storePath, "LoggedOn = True", "retrieving agent folders",
              "GetAgentMessage no messages in AgentInfo folder",
              "GetAgentMessage found no existing agent message", "Failed to access agent folders"}));
-  EXPECT_EQ(form->hhEntryID, "AABB");
-  EXPECT_EQ(form->hhPath, "\\Handhelds");
-  EXPECT_EQ(form->agentMessageEntryID, jdoeEntryID);
+  EXPECT_EQ(form->run().hhEntryID, "AABB");
+  EXPECT_EQ(form->run().hhPath, "\\Handhelds");
+  EXPECT_EQ(form->run().agentMessageEntryID, jdoeEntryID);
   // The folder of the earlier mailbox is not kept.
-  ASSERT_TRUE(form->agentInfoFolder);
-  EXPECT_NE(form->agentInfoFolder->EntryID(), EntryIDOf("info"));
+  ASSERT_TRUE(form->run().agentInfoFolder);
+  EXPECT_NE(form->run().agentInfoFolder->EntryID(), EntryIDOf("info"));
 }
 
 }  // namespace

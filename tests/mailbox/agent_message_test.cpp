@@ -56,8 +56,8 @@ TEST_F(AgentMessage, OneFoundByTheFilter) {
   EXPECT_EQ(RunLookup(Json::array({Note("n1"), Message("agent", kMar1)})),
             (Lines{kFilterOne, kFound}));
   EXPECT_TRUE(found_);
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("agent"));
-  EXPECT_FALSE(form->agentMessageEntryID.empty());
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("agent"));
+  EXPECT_FALSE(form->run().agentMessageEntryID.empty());
 }
 
 TEST_F(AgentMessage, TwoDuplicatesNewerFirstKeepsTheOlder) {
@@ -65,7 +65,7 @@ TEST_F(AgentMessage, TwoDuplicatesNewerFirstKeepsTheOlder) {
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message",
                    kDeleting + kMar2Text, kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"old"}));
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("old"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("old"));
 }
 
 TEST_F(AgentMessage, TwoDuplicatesOlderFirstKeepsTheOlder) {
@@ -99,7 +99,7 @@ TEST_F(AgentMessage, FilterFindsNothingAndTheScanFindsOne) {
   EXPECT_EQ(RunLookup(Json::array({Note("n1"), Message("agent", kMar1, "Agent data"), Note("n2")})),
             (Lines{"GetAgentMessage nothing returned by filter; iterating through 3", kFound}));
   EXPECT_TRUE(found_);
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("agent"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("agent"));
 }
 
 TEST_F(AgentMessage, ScanWithThreeDuplicatesExaminesEveryItemOnce) {
@@ -109,7 +109,7 @@ TEST_F(AgentMessage, ScanWithThreeDuplicatesExaminesEveryItemOnce) {
             (Lines{"GetAgentMessage nothing returned by filter; iterating through 4",
                    kDeleting + kMar3Text, kDeleting + kMar2Text, kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"old", "n1"}));
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("old"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("old"));
 }
 
 TEST_F(AgentMessage, ScanTakesTheClassOnlyInItsExactCase) {
@@ -130,9 +130,9 @@ TEST_F(AgentMessage, FolderWithoutAgentMessage) {
 }
 
 TEST_F(AgentMessage, NotFoundLeavesThePreviousEntryID) {
-  form->agentMessageEntryID = "0011";
+  form->run().agentMessageEntryID = "0011";
   RunLookup(Json::array());
-  EXPECT_EQ(form->agentMessageEntryID, "0011");
+  EXPECT_EQ(form->run().agentMessageEntryID, "0011");
 }
 
 // Entries that cannot be opened or whose class or creation time cannot be read never cost the
@@ -142,7 +142,7 @@ TEST_F(AgentMessage, KeptMessageWithUnreadableCreationTimeIsNotDeleted) {
                       Json::array({Fault("Mail.CreationTime", "new")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, EntryWithUnreadableCreationTimeIsSkipped) {
@@ -150,7 +150,7 @@ TEST_F(AgentMessage, EntryWithUnreadableCreationTimeIsSkipped) {
                       Json::array({Fault("Mail.CreationTime", "old")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, EntryThatCannotBeOpenedIsSkipped) {
@@ -158,7 +158,7 @@ TEST_F(AgentMessage, EntryThatCannotBeOpenedIsSkipped) {
                       Json::array({Fault("Session.GetMessageFromID", "old")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, ScannedItemWithUnreadableClassIsLeftAlone) {
@@ -193,35 +193,35 @@ class GetMessageRetry : public StoreRun {
 };
 
 TEST_F(GetMessageRetry, MailboxMessageNeedsNoRetry) {
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(*form, EntryIDOf("agent"), "");
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), EntryIDOf("agent"), "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), EntryIDOf("agent"));
-  EXPECT_EQ(form->messageStoreIDCache, "");
+  EXPECT_EQ(form->run().messageStoreIDCache, "");
 }
 
 TEST_F(GetMessageRetry, PublicMessageFoundByTheRetryAndTheCacheFilled) {
   const size_t lines = console.results.size();
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(*form, pubID_, "");
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), pubID_, "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), pubID_);
-  EXPECT_EQ(form->messageStoreIDCache, publicStoreID_);
+  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
   EXPECT_EQ(console.results.size(), lines);
 }
 
 TEST_F(GetMessageRetry, WrongStoreIDIsNotUsedForTheRetry) {
   const std::string mailboxStoreID = EntryIDOf("jdoe");
   ASSERT_FALSE(mailboxStoreID.empty());
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(*form, pubID_, mailboxStoreID);
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), pubID_, mailboxStoreID);
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), pubID_);
-  EXPECT_TRUE(GetMessage(*form, pubID_, "00FF00"));
+  EXPECT_TRUE(GetMessage(form->run(), pubID_, "00FF00"));
 }
 
 TEST_F(GetMessageRetry, UnknownEntryIDGivesNothing) {
   std::string id = pubID_;
   id.back() = id.back() == '0' ? '1' : '0';
-  EXPECT_FALSE(GetMessage(*form, id, ""));
-  EXPECT_FALSE(GetMessage(*form, "", ""));
+  EXPECT_FALSE(GetMessage(form->run(), id, ""));
+  EXPECT_FALSE(GetMessage(form->run(), "", ""));
 }
 
 class GetMessageCache : public GetMessageRetry {
@@ -235,17 +235,17 @@ class GetMessageCache : public GetMessageRetry {
 };
 
 TEST_F(GetMessageCache, SecondRetryUsesTheCache) {
-  ASSERT_TRUE(GetMessage(*form, pubID_, ""));
-  EXPECT_TRUE(GetMessage(*form, pubID_, ""));
-  EXPECT_EQ(form->messageStoreIDCache, publicStoreID_);
+  ASSERT_TRUE(GetMessage(form->run(), pubID_, ""));
+  EXPECT_TRUE(GetMessage(form->run(), pubID_, ""));
+  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
   // A third look-up would have failed.
   EXPECT_FALSE(RDO->Stores()->FindExchangePublicFoldersStore());
 }
 
 TEST_F(GetMessageCache, CacheOutlivesALogonToAnotherRun) {
-  ASSERT_TRUE(GetMessage(*form, pubID_, ""));
+  ASSERT_TRUE(GetMessage(form->run(), pubID_, ""));
   ASSERT_TRUE(Connect("jdoe"));
-  EXPECT_TRUE(GetMessage(*form, pubID_, ""));
+  EXPECT_TRUE(GetMessage(form->run(), pubID_, ""));
 }
 
 // Compare faults on a message outside the agent-info folder, so the logon's lookup spends none.
@@ -266,22 +266,22 @@ TEST_F(GetMessageCheck, FailingFinalCheckIsLoggedAndTheMessageReturned) {
   WithCompareFault(
       {{"error", "0x80040115"}, {"description", "The server is gone"}, {"after", 1}, {"times", 1}});
   const Lines before = console.results;
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(*form, probeID_, "");
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), probeID_, "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), probeID_);
   EXPECT_EQ(console.results,
             Join(before, {"GetMessage CompareEntryIDs error:-2147221227 The server is gone"}));
   // The first check passed: no retry was needed.
-  EXPECT_EQ(form->messageStoreIDCache, "");
+  EXPECT_EQ(form->run().messageStoreIDCache, "");
 }
 
 TEST_F(GetMessageCheck, StoreThatDeniesTheIDGivesNothing) {
   WithCompareFault({{"result", false}});
   const Lines before = console.results;
-  EXPECT_FALSE(GetMessage(*form, probeID_, ""));
+  EXPECT_FALSE(GetMessage(form->run(), probeID_, ""));
   EXPECT_EQ(console.results, before);
   // The denial made it retry against the public store.
-  EXPECT_EQ(form->messageStoreIDCache, publicStoreID_);
+  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
 }
 
 }  // namespace

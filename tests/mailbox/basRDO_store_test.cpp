@@ -31,8 +31,8 @@ class Properties : public StoreRun {
         Json::array({AgentInfoFolder(Json::array({Message("info-agent", "2026-03-01T09:00:00Z")})),
                      search}))})));
     ASSERT_TRUE(Connect("jdoe"));
-    ASSERT_TRUE(form->agentInfoFolder);
-    folder = form->agentInfoFolder->Parent()->Folders()->Item(std::string("Search"));
+    ASSERT_TRUE(form->run().agentInfoFolder);
+    folder = form->run().agentInfoFolder->Parent()->Folders()->Item(std::string("Search"));
     ASSERT_TRUE(folder);
   }
   std::shared_ptr<mailbox::RDOFolder> folder;

@@ -25,7 +25,7 @@ TEST_F(Logon, FirstRunCreatesTheSessionAndFindsTheAgentMessage) {
   EXPECT_TRUE(console.msgBoxes.empty());
   ASSERT_TRUE(RDO);
   EXPECT_TRUE(RDO->LoggedOn());
-  EXPECT_EQ(form->hhPath, "\\Handhelds");
+  EXPECT_EQ(form->run().hhPath, "\\Handhelds");
 }
 
 TEST_F(Logon, SecondRunReusesTheSession) {
@@ -132,7 +132,7 @@ TEST_F(Logon, CancelDuringTheLogonEndsTheRunAndReleasesTheSession) {
   form->cmdOK_Click();
   EXPECT_EQ(console.results, (Lines{"instantiating RDO", "Logging on with jdoe " + storePath}));
   EXPECT_FALSE(RDO);
-  EXPECT_TRUE(form->bCancel);
+  EXPECT_TRUE(form->run().bCancel);
 }
 
 }  // namespace

@@ -115,7 +115,7 @@ class StoreRun : public ::testing::Test {
     console.texts[Control::txtExServer] = server.empty() ? storePath : server;
     console.texts[Control::txtAlias] = alias;
     form->WriteLog("", true);
-    return ConnectMailbox(*form);
+    return ConnectMailbox(form->run());
   }
 
   // The log lines of a run that logs on to jdoe and reaches the agent lookup.

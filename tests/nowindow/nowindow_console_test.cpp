@@ -11,7 +11,7 @@
 #include "base/mapi_error.h"
 #include "console/form.h"
 #include "console/nowindow/cancel_signals.h"
-#include "console/nowindow/run_outcome.h"
+#include "console/nowindow/run_result.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/nowindow/temp_files.h"
@@ -126,7 +126,7 @@ TEST_F(NoWindowConsoleTest, SignalPressesCancelOnceAtTheNextEventPoint) {
     EXPECT_TRUE(CancelSignalPending());
     EXPECT_FALSE(form.Unloaded()) << "the handler itself does nothing but raise the flag";
     console.DoEvents();
-    EXPECT_TRUE(form.bCancel);
+    EXPECT_TRUE(form.run().bCancel);
     EXPECT_TRUE(form.Unloaded());
     EXPECT_TRUE(console.CancelledBySignal());
   }
@@ -198,59 +198,44 @@ TEST_F(NoWindowConsoleTest, SignalDuringARunEndsItAtTheNextStepAndLogsTheSession
   EXPECT_TRUE(form.Unloaded());
   EXPECT_EQ(logoffs, 1);
   EXPECT_EQ(RDO, nullptr);
-  const RunResult result = JudgeRun(console.trace(), form, console.CancelledBySignal());
+  const RunResult result =
+      JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
   EXPECT_EQ(result.outcome, Outcome::cancelled);
   EXPECT_EQ(result.lastLine, "LoggedOn = True");
 }
 
-TEST(RunTrace, JudgesThePathFromTheRunsOwnLines) {
+// The judgement reads the record only: the same last line under different records gives
+// different outcomes, and a run whose record says the agent was pointed is still checked in
+// the mailbox (here there is no session, so it cannot be completed).
+TEST(JudgeRun, JudgesFromTheRunsRecordNotItsLines) {
   TempDir dir;
   Capture out;
   NoWindowConsole console(out.file(), stderr, false);
   Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
+  const std::string line = "pointed agent to new Handhelds folder";
 
-  RunTrace none;
-  EXPECT_EQ(JudgeRun(none, form, false).outcome, Outcome::input);
-  EXPECT_EQ(JudgeRun(none, form, true).outcome, Outcome::cancelled);
+  RunOutcome record;
+  EXPECT_EQ(JudgeRun(record, line, form, false).outcome, Outcome::input);
+  EXPECT_EQ(JudgeRun(record, line, form, true).outcome, Outcome::cancelled);
 
-  for (const char* last : {"no RDO", "RDO.LoggedOn = False -2147221231 Logon failed",
-                           "RDO.LoggedOn = False 0 ", "Failed to access agent folders"}) {
-    RunTrace trace;
-    trace.Started();
-    trace.Line("Logging on with jdoe srv");
-    trace.Line(last);
-    EXPECT_TRUE(trace.logonFailed()) << last;
-    const RunResult result = JudgeRun(trace, form, false);
-    EXPECT_EQ(result.outcome, Outcome::logon) << last;
-    EXPECT_EQ(result.lastLine, last);
-  }
+  record.started = true;
+  record.sessionCreated = true;
+  record.logonError = -2147221231;
+  const RunResult logon = JudgeRun(record, line, form, false);
+  EXPECT_EQ(logon.outcome, Outcome::logon);
+  EXPECT_EQ(logon.lastLine, line);
+  EXPECT_FALSE(logon.itemCount);
 
-  RunTrace notFound;
-  notFound.Started();
-  notFound.Line("LoggedOn = True");
-  notFound.Line("Unable to get Handhelds folder using EntryID 00AB");
-  EXPECT_FALSE(notFound.logonFailed());
-  EXPECT_EQ(JudgeRun(notFound, form, false).outcome, Outcome::incomplete);
+  record.loggedOn = record.connected = record.cleanupStarted = true;
+  record.oldItemCount = 50000;
+  const RunResult notPointed = JudgeRun(record, line, form, false);
+  EXPECT_EQ(notPointed.outcome, Outcome::incomplete);
+  EXPECT_EQ(notPointed.itemCount, 50000);
 
-  RunTrace counted;
-  counted.Started();
-  counted.Line("CleanupHH: message count = 50000");
-  counted.Line("error pointing agent to new Handhelds folder &H80004005 Unspecified error");
-  EXPECT_EQ(counted.itemCount(), 50000);
-  EXPECT_FALSE(counted.pointed());
-  EXPECT_EQ(JudgeRun(counted, form, false).itemCount, 50000);
-
-  RunTrace odd;
-  odd.Started();
-  odd.Line("CleanupHH: message count = 12x");
-  odd.Line("RDO.LoggedOn = False");  // not the logon line: that one ends with a blank
-  EXPECT_FALSE(odd.itemCount());
-  EXPECT_FALSE(odd.logonFailed());
-
-  // Started() forgets an earlier run.
-  counted.Started();
-  EXPECT_FALSE(counted.itemCount());
-  EXPECT_EQ(counted.lastLine(), "");
+  record.agentPointed = true;
+  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(JudgeRun(record, "", form, false).outcome, Outcome::incomplete);
+  EXPECT_EQ(JudgeRun(record, "", form, true).outcome, Outcome::cancelled);
 }
 
 }  // namespace

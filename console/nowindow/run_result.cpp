@@ -1,7 +1,6 @@
-#include "console/nowindow/run_outcome.h"
+#include "console/nowindow/run_result.h"
 
 #include <cctype>
-#include <charconv>
 #include <memory>
 
 #include "base/mapi_error.h"
@@ -14,12 +13,6 @@
 namespace oa::nowindow {
 namespace {
 
-constexpr std::string_view kItemCountPrefix = "CleanupHH: message count = ";
-
-bool StartsWith(const std::string& text, std::string_view prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool SameEntryID(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -31,9 +24,9 @@ bool SameEntryID(const std::string& a, const std::string& b) {
 }
 
 // The HHEntryID the agent message holds now, read back from the store.
-std::string AgentHHEntryID(Form& form) {
-  if (!RDO || form.agentMessageEntryID.empty()) return "";
-  std::shared_ptr<mailbox::RDOMail> message = RDO->GetMessageFromID(form.agentMessageEntryID);
+std::string AgentHHEntryID(RunContext& run) {
+  if (!RDO || run.agentMessageEntryID.empty()) return "";
+  std::shared_ptr<mailbox::RDOMail> message = RDO->GetMessageFromID(run.agentMessageEntryID);
   if (!message) return "";
   const int32_t tag = basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
                                               mailbox::ConstMAPI::PT_STRING8, "");
@@ -74,48 +67,29 @@ const char* OutcomeWord(Outcome outcome) {
   return "incomplete";
 }
 
-void RunTrace::Started() {
-  *this = RunTrace{};
-  started_ = true;
-}
-
-void RunTrace::Line(const std::string& line) {
-  lastLine_ = line;
-  if (line == "no RDO" || StartsWith(line, "RDO.LoggedOn = False ") ||
-      line == "Failed to access agent folders") {
-    logonFailed_ = true;
-  } else if (line == "pointed agent to new Handhelds folder") {
-    pointed_ = true;
-  } else if (StartsWith(line, kItemCountPrefix)) {
-    int64_t n = 0;
-    const char* first = line.data() + kItemCountPrefix.size();
-    const char* last = line.data() + line.size();
-    auto [end, ec] = std::from_chars(first, last, n);
-    if (ec == std::errc() && end == last) itemCount_ = n;
-  }
-}
-
-RunResult JudgeRun(const RunTrace& trace, Form& form, bool signalled) {
+RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& form,
+                   bool signalled) {
   RunResult result;
-  result.itemCount = trace.itemCount();
-  result.lastLine = trace.lastLine();
+  if (record.oldItemCount >= 0) result.itemCount = record.oldItemCount;
+  result.lastLine = lastLine;
   if (signalled) {
     result.outcome = Outcome::cancelled;
-  } else if (!trace.started()) {
+  } else if (!record.started) {
     result.outcome = Outcome::input;
-  } else if (trace.logonFailed()) {
+  } else if (!record.connected) {
     result.outcome = Outcome::logon;
-  } else if (!trace.pointed() || form.Unloaded() || !RDO) {
+  } else if (!record.agentPointed || form.Unloaded() || !RDO) {
     result.outcome = Outcome::incomplete;
   } else {
     mailbox::ErrScope scope;
-    const std::string newID = AgentHHEntryID(form);
+    RunContext& run = form.run();
+    const std::string newID = AgentHHEntryID(run);
     const bool newFolderOpens = !newID.empty() && RDO->GetFolderFromID(newID) != nullptr;
     // Opened the way the cleanup itself decides that the old folder is gone.
     const bool oldFolderGone =
-        form.hhEntryID.empty() || GetFolder(form, form.hhEntryID, "") == nullptr;
+        run.hhEntryID.empty() || GetFolder(run, run.hhEntryID, "") == nullptr;
     if (newFolderOpens) result.newFolderEntryID = newID;
-    result.outcome = newFolderOpens && !SameEntryID(newID, form.hhEntryID) && oldFolderGone
+    result.outcome = newFolderOpens && !SameEntryID(newID, run.hhEntryID) && oldFolderGone
                          ? Outcome::completed
                          : Outcome::incomplete;
   }

@@ -1,0 +1,40 @@
+// How one window-less run ended, for the exit status and the batch report. The path a run took
+// is read from the run's own record; whether the agent really points at a new folder and the
+// old one is gone is then checked in the mailbox itself.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "mailbox/run_outcome.h"
+
+namespace oa {
+class Form;
+}
+
+namespace oa::nowindow {
+
+enum class Outcome { completed, incomplete, input, logon, cancelled };
+
+// 0, 1, 2, 3 and 130.
+int ExitStatus(Outcome outcome);
+// "completed", "incomplete", "input", "logon", "cancelled".
+const char* OutcomeWord(Outcome outcome);
+
+struct RunResult {
+  Outcome outcome = Outcome::incomplete;
+  std::optional<int64_t> itemCount;
+  std::string newFolderEntryID;
+  double seconds = 0.0;
+  std::string lastLine;
+};
+
+// Judges a finished run from its record. `signalled`: Cancel was pressed by a signal during it.
+// `lastLine`: the run's last results line, for the report only. For a run whose record has the
+// agent pointed, the session (still logged on) is asked what the agent message now names and
+// whether the old folder still opens.
+RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& form,
+                   bool signalled);
+
+}  // namespace oa::nowindow

@@ -1,0 +1,56 @@
+// The record of one run: what happened at each step, filled in by the procedures as they go.
+// Exit status, the batch report and any later decision read this, never the log text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace oa {
+
+struct RunOutcome {
+  enum class Found { none, byEntryID, byPath };
+
+  // The input checks passed and the run began (the results box was cleared).
+  bool started = false;
+  // A session object existed or could be created.
+  bool sessionCreated = false;
+  bool loggedOn = false;
+  // The logon's error when it failed.
+  int32_t logonError = 0;
+  std::string logonErrorText;
+  bool agentFolderCreated = false;
+  bool agentFolderFound = false;
+  bool agentMessageFound = false;
+  int32_t extraAgentMessagesDeleted = 0;
+  // ConnectMailbox returned True: logged on, agent folder and message found.
+  bool connected = false;
+
+  // The cleanup ran (the check box was ticked and the agent data was found).
+  bool cleanupStarted = false;
+  Found folderFound = Found::none;
+  // HHEntryID written back after a find by path.
+  bool entryIDRepaired = false;
+  std::string oldFolderEntryID;
+  // The old folder's item count when it was found; -1 when not read.
+  int64_t oldItemCount = -1;
+  bool oldDeleted = false;
+  bool oldRenamed = false;
+  std::string setAsideName;
+  bool newFolderReady = false;
+  std::string newFolderEntryID;
+  bool agentPointed = false;
+
+  // The item-by-item emptying of a renamed folder.
+  bool emptyingStarted = false;
+  int64_t itemsDeleted = 0;
+  // Items left when the emptying ended; -1 when not known.
+  int64_t itemsLeft = -1;
+  // Items the store would not delete (skipped and left in place).
+  int64_t itemsNotDeletable = 0;
+  bool emptyingStopped = false;
+  bool renamedFolderDeleted = false;
+  // The renamed folder was kept with its items because the agent still points at it.
+  bool renamedFolderKept = false;
+};
+
+}  // namespace oa
