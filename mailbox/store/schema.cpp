@@ -12,7 +12,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
+#include "base/text_fold.h"
 #include "mailbox/store/sqlite_db.h"
 
 namespace oa::store {
@@ -152,6 +155,26 @@ void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
   }
 }
 
+// Earlier versions stored folder names lower-cased by the C library, which differs from case
+// folding for a few letters (final sigma, micro sign, long s, ...): a lookup by name would miss
+// such a folder. Stored folds that differ are written again; a file already right is only read.
+void RefoldNames(Db& db) {
+  std::vector<std::pair<int64_t, std::string>> stale;
+  {
+    Stmt s(db, "SELECT id, name, name_fold FROM folders");
+    while (s.Step()) {
+      std::string fold = text::Fold(s.Text(1));
+      if (fold != s.Text(2)) stale.emplace_back(s.Int(0), std::move(fold));
+    }
+  }
+  if (stale.empty()) return;
+  Txn txn(db);
+  for (const auto& [id, fold] : stale) {
+    db.Cached("UPDATE folders SET name_fold = ?2 WHERE id = ?1")->Bind(1, id).Bind(2, fold).Run();
+  }
+  txn.Commit();
+}
+
 }  // namespace
 
 void SetBusyTimeoutMillis(int millis) {
@@ -196,6 +219,7 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
     db->Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
     // Checkpoints (each with an fsync) every 16 MB of log rather than every 4 MB.
     db->Exec("PRAGMA wal_autocheckpoint=4000");
+    RefoldNames(*db);
   }
   return db;
 }

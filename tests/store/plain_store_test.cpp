@@ -163,5 +163,36 @@ TEST_F(PlainStoreTest, StaleSideFilesOfAnEarlierVersionAreIgnored) {
   EXPECT_EQ(Items(*Logon())->Count(), 9);
 }
 
+// A store written by an earlier version holds names lower-cased by the C library ("ς", "µ" and
+// "ſ" kept as they are); after an open for writing they are found by any case of the name.
+TEST_F(PlainStoreTest, NamesFoldedByAnEarlierVersionAreFoundAfterTheOpen) {
+  const std::string name = "Σοφίας µ ſ";
+  Json top = {{"name", "Top of Information Store"},
+              {"ipmRoot", true},
+              {"folders", Json::array({{{"name", name}}})}};
+  Import(Dump(Json::array({Mailbox("jdoe", Json::array({top}))})));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(
+      sqlite3_prepare_v2(db, "UPDATE folders SET name_fold = ?1 WHERE name = ?2", -1, &st, nullptr),
+      SQLITE_OK);
+  const std::string oldFold = "σοφίας µ ſ";
+  sqlite3_bind_text(st, 1, oldFold.c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_text(st, 2, name.c_str(), -1, SQLITE_TRANSIENT);
+  EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+  sqlite3_finalize(st);
+  EXPECT_EQ(sqlite3_changes(db), 1);
+  sqlite3_close(db);
+
+  auto s = Logon();
+  auto folders = s->Stores()->DefaultStore()->IPMRootFolder()->Folders();
+  for (const std::string& asked : {name, std::string("ΣΟΦΊΑΣ Μ S"), std::string("σοφίασ μ s")}) {
+    auto folder = folders->Item(asked);
+    ASSERT_NE(folder, nullptr) << asked;
+    EXPECT_EQ(folder->Name(), name);
+  }
+}
+
 }  // namespace
 }  // namespace oa::store::testing
