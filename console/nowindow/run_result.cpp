@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "base/mapi_error.h"
+#include "base/text_fold.h"
 #include "console/form.h"
 #include "handhelds/folder_lookup.h"
 #include "mailbox/basGlobals.h"
@@ -12,16 +13,6 @@
 
 namespace oa::nowindow {
 namespace {
-
-bool SameEntryID(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 // The HHEntryID the agent message holds now, read back from the store.
 std::string AgentHHEntryID(RunContext& run) {
@@ -89,9 +80,10 @@ RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& 
     const bool oldFolderGone =
         run.hhEntryID.empty() || GetFolder(run, run.hhEntryID, "") == nullptr;
     if (newFolderOpens) result.newFolderEntryID = newID;
-    result.outcome = newFolderOpens && !SameEntryID(newID, run.hhEntryID) && oldFolderGone
-                         ? Outcome::completed
-                         : Outcome::incomplete;
+    result.outcome =
+        newFolderOpens && !text::EqualIgnoringCase(newID, run.hhEntryID) && oldFolderGone
+            ? Outcome::completed
+            : Outcome::incomplete;
   }
   return result;
 }

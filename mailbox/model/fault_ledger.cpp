@@ -3,6 +3,8 @@
 #include <array>
 #include <cctype>
 
+#include "base/text_fold.h"
+
 namespace oa::mailbox {
 namespace {
 
@@ -40,17 +42,6 @@ constexpr std::array<std::string_view, kFaultOpCount> kNames = {
     "Mail.MessageClass",
     "Mail.Subject",
 };
-
-// Entry IDs are hexadecimal in either case.
-bool SameEntryID(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i])))
-      return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -93,7 +84,7 @@ FaultOutcome MemoryFaultLedger::Check(FaultOp op, const std::vector<std::string>
     if (r.op != op) continue;
     if (!r.target.empty()) {
       bool match = false;
-      for (const std::string& id : entryIDs) match |= SameEntryID(id, r.target);
+      for (const std::string& id : entryIDs) match |= oa::text::EqualIgnoringCase(id, r.target);
       if (!match) continue;
     }
     if (FaultSpent(seen_[i], r.after, r.times)) continue;
