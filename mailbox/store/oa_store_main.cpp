@@ -1,12 +1,11 @@
 // oa-store: creates, shows and dumps the store files of the embedded message store.
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "base/platform.h"
 #include "mailbox/store/demo.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/store_location.h"
@@ -26,7 +25,7 @@ std::string StorePath(const std::string& arg, bool creating) {
     std::string dir = StoreDirectory();
     for (size_t pos = 1; pos != std::string::npos;) {
       pos = dir.find('/', pos + 1);
-      ::mkdir(dir.substr(0, pos).c_str(), 0700);
+      oa::MakePrivateDirectory(dir.substr(0, pos));
     }
   }
   return loc.path;
@@ -42,7 +41,7 @@ int Import(const std::string& dumpFile, const std::string& store) {
   if (dumpFile == "-") {
     text << std::cin.rdbuf();
   } else {
-    std::ifstream in(dumpFile, std::ios::binary);
+    std::ifstream in(oa::PathFromUtf8(dumpFile), std::ios::binary);
     if (!in) return Failed(dumpFile + ": cannot be read");
     text << in.rdbuf();
   }
