@@ -10,6 +10,10 @@
 
 namespace oa {
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   return std::fopen(utf8Path.c_str(), mode);
 }

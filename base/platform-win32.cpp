@@ -14,6 +14,16 @@
 
 namespace oa {
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(Utf8FromPath(std::filesystem::path(wide[i])));
+  ::LocalFree(wide);
+  return args;
+}
+
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   std::wstring wideMode;
   bool exclusive = false;

@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace oa {
 
@@ -14,6 +15,10 @@ namespace oa {
 // would read the ANSI code page instead, so every path built from text goes through here.
 std::filesystem::path PathFromUtf8(const std::string& utf8);
 std::string Utf8FromPath(const std::filesystem::path& path);
+
+// The program's arguments in UTF-8 (on Windows argv holds them in the ANSI code page), the
+// program name first.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // std::fopen with a UTF-8 file name; "x" in the mode (never over an existing file) works on
 // every system.

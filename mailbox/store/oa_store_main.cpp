@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "base/platform.h"
 #include "mailbox/store/demo.h"
@@ -56,6 +58,8 @@ int Import(const std::string& dumpFile, const std::string& store) {
 int main(int argc, char** argv) {
   CLI::App app{"oa-store: store files of the embedded message store"};
   app.require_subcommand(1);
+  // "/tmp/x.oastore" is a path, never a Windows-style option.
+  app.allow_windows_style_options(false);
 
   std::string dumpFile, store, mailbox;
   int maxMessages = kDefaultMaxMessages;
@@ -81,7 +85,10 @@ int main(int argc, char** argv) {
   tree->add_option("STORE", store, "Store file path or NAME")->required();
   tree->add_option("MAILBOX", mailbox, "Only this mailbox (alias or address)");
 
-  CLI11_PARSE(app, argc, argv);
+  const std::vector<std::string> args = oa::CommandLineArguments(argc, argv);
+  std::vector<const char*> arg;
+  for (const std::string& a : args) arg.push_back(a.c_str());
+  CLI11_PARSE(app, static_cast<int>(arg.size()), arg.data());
 
   // The store directory as oa-cleanup sees it: [store] directory, OA_STORE_DIR, the default.
   const auto config = oa::settings::LoadConfig({}, oa::settings::ProcessEnvironment());
