@@ -14,6 +14,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
+std::string JoinPath(const std::string& dir, const std::string& rest) {
+  return dir + "/" + rest;
+}
+
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   return std::fopen(utf8Path.c_str(), mode);
 }

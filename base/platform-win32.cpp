@@ -24,6 +24,10 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   return args;
 }
 
+std::string JoinPath(const std::string& dir, const std::string& rest) {
+  return Utf8FromPath(PathFromUtf8(dir) / PathFromUtf8(rest));
+}
+
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   std::wstring wideMode;
   bool exclusive = false;

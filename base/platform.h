@@ -20,6 +20,10 @@ std::string Utf8FromPath(const std::filesystem::path& path);
 // program name first.
 std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
+// `rest` (a relative path with "/") below the directory `dir`, with the system's separator
+// between the two.
+std::string JoinPath(const std::string& dir, const std::string& rest);
+
 // std::fopen with a UTF-8 file name; "x" in the mode (never over an existing file) works on
 // every system.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);

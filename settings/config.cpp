@@ -57,7 +57,7 @@ std::string HomeDirectory(const Environment& env) {
 // An absolute XDG directory variable, else nullopt (a relative one is to be ignored).
 std::optional<std::string> XdgDirectory(const Environment& env, const char* name) {
   auto v = env(name);
-  if (v && v->front() == '/') return v;
+  if (v && PathFromUtf8(*v).is_absolute()) return v;
   return std::nullopt;
 }
 
@@ -139,7 +139,7 @@ class Loader {
 
   void Fill() {
     EwsConfig& ews = config_.ews;
-    ews.netrcFile = HomeDirectory(env_) + "/.netrc";
+    ews.netrcFile = JoinPath(HomeDirectory(env_), ".netrc");
     if (options_.impersonate) {
       ews.impersonate = {*options_.impersonate,
                          {Source::Option, *options_.impersonate ? "--impersonate" : "--delegate"}};
@@ -174,14 +174,14 @@ class Loader {
     const std::string home = HomeDirectory(env_);
     auto data = XdgDirectory(env_, "XDG_DATA_HOME");
     config_.storeDirectory = {
-        data ? *data + "/ondavel/stores" : home + "/.local/share/ondavel/stores",
+        data ? JoinPath(*data, "ondavel/stores") : JoinPath(home, ".local/share/ondavel/stores"),
         {Source::Default, data ? "XDG_DATA_HOME" : ""}};
     String(config_.storeDirectory, options_.storeDirectory, "--store-dir", "store.directory",
            "OA_STORE_DIR");
     auto conf = XdgDirectory(env_, "XDG_CONFIG_HOME");
-    config_.registryUser = {
-        conf ? *conf + "/ondavel/registry.reg" : home + "/.config/ondavel/registry.reg",
-        {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
+    config_.registryUser = {conf ? JoinPath(*conf, "ondavel/registry.reg")
+                                 : JoinPath(home, ".config/ondavel/registry.reg"),
+                            {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
     String(config_.registryUser, std::nullopt, "", "registry.user", "OA_REGISTRY_USER");
     config_.registryMachine = {"/etc/ondavel/registry.reg", {}};
     String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
@@ -291,8 +291,9 @@ std::string Origin::Describe() const {
 }
 
 std::string UserConfigFile(const Environment& env) {
-  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME")) return *conf + "/ondavel/oa-cleanup.conf";
-  return HomeDirectory(env) + "/.config/ondavel/oa-cleanup.conf";
+  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME"))
+    return JoinPath(*conf, "ondavel/oa-cleanup.conf");
+  return JoinPath(HomeDirectory(env), ".config/ondavel/oa-cleanup.conf");
 }
 
 ConfigResult LoadConfig(const ConfigOptions& options, const Environment& env, bool readFile) {
