@@ -103,8 +103,8 @@ fi
 # The header-only libraries as they are, with package files that point at the prefix only.
 header_only() {
   local name=$1 target=$2 dir=$3
-  rm -rf "${prefix:?}/include/$dir"
-  cp -r "/usr/include/$dir" "$prefix/include/$dir"
+  # Copied once, with their times, so that a second run recompiles nothing.
+  [ -d "$prefix/include/$dir" ] || cp -a "/usr/include/$dir" "$prefix/include/$dir"
   mkdir -p "$prefix/lib/cmake/$name"
   cat >"$prefix/lib/cmake/$name/${name}Config.cmake" <<EOF
 if(NOT TARGET $target)
