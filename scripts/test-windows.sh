@@ -8,10 +8,12 @@ build=$(realpath -m "${OA_WINDOWS_BUILD:-build-windows}")
 bash scripts/build-windows.sh "$build"
 
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-# Wine's services keep standard output open on a cold start: start them (and one server for the
-# whole run, which makes each test start in a fraction of a second) before any output is piped.
+# One server for the whole run makes each test start in a fraction of a second; it runs before
+# anything else (an earlier one of this private prefix may still be there). Wine's services keep
+# standard output open on a cold start: start them before any output is piped.
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1 </dev/null || true
 wineboot --init >/dev/null 2>&1 </dev/null
-wineserver -p >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 # Known differences of the Windows build, left out here until they are dealt with (set
