@@ -3,6 +3,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "base/platform.h"
+
 namespace oa::mailbox {
 namespace {
 
@@ -24,7 +26,7 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 Date DateFromUnixMillis(int64_t unixMillis) {
   const std::time_t secs = static_cast<std::time_t>(std::floor(unixMillis / 1000.0));
   std::tm local{};
-  localtime_r(&secs, &local);
+  oa::LocalTime(secs, &local);
   const int64_t days = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) +
                        static_cast<int64_t>(kEpochOffsetDays);
   const int64_t millisOfDay = (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1000LL +
@@ -65,7 +67,7 @@ std::string GeneralDateText(Date date) {
   const int64_t secondsOfDay = std::llround((date.value - dayPart) * 86400.0);
   const std::time_t secs = static_cast<std::time_t>(UnixMillisFromDate(date) / 1000);
   std::tm local{};
-  localtime_r(&secs, &local);
+  oa::LocalTime(secs, &local);
   char buf[128];
   const char* format = (secondsOfDay % 86400 == 0) ? "%x" : "%x %X";
   const size_t n = std::strftime(buf, sizeof buf, format, &local);

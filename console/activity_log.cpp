@@ -1,12 +1,11 @@
 #include "console/activity_log.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 
 #include "base/date.h"
+#include "base/platform.h"
 
 namespace oa {
 
@@ -14,10 +13,12 @@ ActivityLog::ActivityLog(std::string path, Clock clock)
     : path_(std::move(path)), clock_(clock ? std::move(clock) : Clock(&ActivityLog::Now)) {}
 
 std::string ActivityLog::DefaultPath() {
-  std::error_code ec;
-  std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  std::string dir = ec ? std::filesystem::current_path(ec).string() : exe.parent_path().string();
-  return dir + "/OA-Cleanup.log";
+  std::string dir = ProgramDirectory();
+  if (dir.empty()) {
+    std::error_code ec;
+    dir = Utf8FromPath(std::filesystem::current_path(ec));
+  }
+  return Utf8FromPath(PathFromUtf8(dir) / "OA-Cleanup.log");
 }
 
 mailbox::Date ActivityLog::Now() {
@@ -33,7 +34,7 @@ void ActivityLog::Append(const std::string& sMsg, bool bClear,
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path_.c_str(), "ab"));
+  std::unique_ptr<std::FILE, Closer> file(OpenFile(path_, "ab"));
   if (file) {
     std::string line = bClear ? sMsg : StampText(clock_()) + ":" + sMsg;
     line += "\r\n";

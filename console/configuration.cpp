@@ -1,7 +1,6 @@
 #include "console/configuration.h"
 
-#include <unistd.h>
-
+#include "base/platform.h"
 #include "console/nowindow/cancel_signals.h"
 #include "settings/password.h"
 
@@ -58,7 +57,7 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
 
   settings::InstallConfig(result.config);
   std::function<std::optional<std::string>(const std::string&)> ask;
-  if (askOnTerminal && ::isatty(STDIN_FILENO)) {
+  if (askOnTerminal && IsTerminal(0)) {
     ask = [](const std::string& user) {
       return settings::PromptPassword("Password for " + user + ": ",
                                       &nowindow::CancelSignalPending);

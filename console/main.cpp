@@ -2,7 +2,10 @@
 // A build without the window (OA_WINDOW=OFF) runs only with --no-window.
 #include <clocale>
 #include <iostream>
+#include <string>
+#include <vector>
 
+#include "base/platform.h"
 #include "console/configuration.h"
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_without_window.h"
@@ -21,7 +24,12 @@
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
   oa::Options options;
-  if (std::optional<int> status = oa::ParseOptions(argc, argv, options, std::cout, std::cerr))
+  // UTF-8 on every system: file names and mailbox names may be in any script.
+  const std::vector<std::string> args = oa::CommandLineArguments(argc, argv);
+  std::vector<const char*> arg;
+  for (const std::string& a : args) arg.push_back(a.c_str());
+  if (std::optional<int> status =
+          oa::ParseOptions(static_cast<int>(arg.size()), arg.data(), options, std::cout, std::cerr))
     return *status;
   // Every setting is read here, once; an invalid one stops the program before anything runs.
   if (std::optional<int> status = oa::Configure(options.config, options.checkConfig,

@@ -59,6 +59,8 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
   CLI::App app{"ondavel Agent Cleanup: replaces the Handhelds folder of one mailbox.",
                "oa-cleanup"};
   app.set_version_flag("--version", OA_VERSION);
+  // "/tmp/x.oastore" is a path, never a Windows-style option.
+  app.allow_windows_style_options(false);
   std::string logPath;
   app.add_option("--log", logPath,
                  "Activity log file (default: OA-Cleanup.log in the program's directory)")

@@ -32,8 +32,15 @@ class RoutingSession : public RDOSession {
       inner_ = store ? (embedded_ ? embedded_() : nullptr) : oa::ews::NewEwsSession();
       innerIsStore_ = store;
     }
-    if (!inner_) {
+    if (!inner_ && store) {
       Err().Raise(ConstMAPI::REGDB_E_CLASSNOTREG, "The embedded store is not available.");
+      return;
+    }
+    if (!inner_) {
+      Err().Raise(ConstMAPI::MAPI_E_LOGON_FAILED,
+                  "Exchange server " + server +
+                      " cannot be reached: this build has no Exchange Web Services support "
+                      "and opens only store files.");
       return;
     }
     inner_->LogonExchangeMailbox(mailbox, server);

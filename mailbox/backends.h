@@ -1,6 +1,7 @@
 // The session class the program creates as "OAHelper.RDOSession": at each logon it picks the
 // backend by the server text. A text that names a store file opens the embedded store; any
-// other text is an Exchange server reached through Exchange Web Services.
+// other text is an Exchange server reached through Exchange Web Services, in a build that has
+// them.
 #pragma once
 
 #include <memory>

@@ -1,9 +1,5 @@
 #include "settings/config.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -15,6 +11,7 @@
 #include <map>
 #include <mutex>
 
+#include "base/platform.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
 
@@ -54,14 +51,13 @@ const KnownKey* FindKey(const std::string& section, const std::string& key) {
 
 std::string HomeDirectory(const Environment& env) {
   if (auto home = env("HOME")) return *home;
-  const passwd* pw = ::getpwuid(::geteuid());
-  return pw && pw->pw_dir ? pw->pw_dir : "";
+  return AccountHomeDirectory();
 }
 
 // An absolute XDG directory variable, else nullopt (a relative one is to be ignored).
 std::optional<std::string> XdgDirectory(const Environment& env, const char* name) {
   auto v = env(name);
-  if (v && v->front() == '/') return v;
+  if (v && PathFromUtf8(*v).is_absolute()) return v;
   return std::nullopt;
 }
 
@@ -78,20 +74,20 @@ class Loader {
 
   void ReadFile(bool readFile) {
     config_.file = options_.configFile ? *options_.configFile : UserConfigFile(env_);
-    if (!config_.file.empty() && config_.file.front() != '/') {
+    if (!config_.file.empty() && !PathFromUtf8(config_.file).is_absolute()) {
       std::error_code ec;
-      const auto absolute = std::filesystem::absolute(config_.file, ec);
-      if (!ec) config_.file = absolute.lexically_normal();
+      const auto absolute = std::filesystem::absolute(PathFromUtf8(config_.file), ec);
+      if (!ec) config_.file = Utf8FromPath(absolute.lexically_normal());
     }
     if (!readFile) return;
     std::error_code ec;
-    const auto status = std::filesystem::status(config_.file, ec);
+    const auto status = std::filesystem::status(PathFromUtf8(config_.file), ec);
     if (!std::filesystem::exists(status)) {
       if (options_.configFile) Error("--config: " + config_.file + ": no such file");
       return;
     }
     config_.fileFound = true;
-    std::ifstream in(config_.file, std::ios::binary);
+    std::ifstream in(PathFromUtf8(config_.file), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (std::filesystem::is_directory(status) || !in.is_open() || in.bad()) {
       Error(config_.file + ": cannot be read");
@@ -143,7 +139,7 @@ class Loader {
 
   void Fill() {
     EwsConfig& ews = config_.ews;
-    ews.netrcFile = HomeDirectory(env_) + "/.netrc";
+    ews.netrcFile = JoinPath(HomeDirectory(env_), ".netrc");
     if (options_.impersonate) {
       ews.impersonate = {*options_.impersonate,
                          {Source::Option, *options_.impersonate ? "--impersonate" : "--delegate"}};
@@ -170,7 +166,7 @@ class Loader {
     } else if (auto password = env_("OA_EWS_PASSWORD")) {
       ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
     }
-    if (!ews.caFile.value.empty() && ::access(ews.caFile.value.c_str(), R_OK) != 0) {
+    if (!ews.caFile.value.empty() && !CanOpenForReading(ews.caFile.value)) {
       Error(Where(ews.caFile.origin) + ": " + ews.caFile.value +
             ": cannot be read: " + std::strerror(errno));
     }
@@ -178,14 +174,14 @@ class Loader {
     const std::string home = HomeDirectory(env_);
     auto data = XdgDirectory(env_, "XDG_DATA_HOME");
     config_.storeDirectory = {
-        data ? *data + "/ondavel/stores" : home + "/.local/share/ondavel/stores",
+        data ? JoinPath(*data, "ondavel/stores") : JoinPath(home, ".local/share/ondavel/stores"),
         {Source::Default, data ? "XDG_DATA_HOME" : ""}};
     String(config_.storeDirectory, options_.storeDirectory, "--store-dir", "store.directory",
            "OA_STORE_DIR");
     auto conf = XdgDirectory(env_, "XDG_CONFIG_HOME");
-    config_.registryUser = {
-        conf ? *conf + "/ondavel/registry.reg" : home + "/.config/ondavel/registry.reg",
-        {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
+    config_.registryUser = {conf ? JoinPath(*conf, "ondavel/registry.reg")
+                                 : JoinPath(home, ".config/ondavel/registry.reg"),
+                            {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
     String(config_.registryUser, std::nullopt, "", "registry.user", "OA_REGISTRY_USER");
     config_.registryMachine = {"/etc/ondavel/registry.reg", {}};
     String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
@@ -205,8 +201,9 @@ class Loader {
 
   std::string FilePath(const std::string& value) const {
     if (value == "~" || value.rfind("~/", 0) == 0) return HomeDirectory(env_) + value.substr(1);
-    if (value.front() == '/') return value;
-    return (std::filesystem::path(config_.file).parent_path() / value).lexically_normal();
+    if (PathFromUtf8(value).is_absolute()) return value;
+    return Utf8FromPath(
+        (PathFromUtf8(config_.file).parent_path() / PathFromUtf8(value)).lexically_normal());
   }
 
   // The option, else the file's key, else the variable; nullopt for the default.
@@ -294,8 +291,9 @@ std::string Origin::Describe() const {
 }
 
 std::string UserConfigFile(const Environment& env) {
-  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME")) return *conf + "/ondavel/oa-cleanup.conf";
-  return HomeDirectory(env) + "/.config/ondavel/oa-cleanup.conf";
+  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME"))
+    return JoinPath(*conf, "ondavel/oa-cleanup.conf");
+  return JoinPath(HomeDirectory(env), ".config/ondavel/oa-cleanup.conf");
 }
 
 ConfigResult LoadConfig(const ConfigOptions& options, const Environment& env, bool readFile) {
@@ -328,8 +326,9 @@ void PrintConfig(const Config& c, std::ostream& out) {
       e.caFile.origin.Describe());
   Row(out, "timeout", FormatDurationMs(e.timeoutMs.value), e.timeoutMs.origin.Describe());
   Row(out, "max-wait", FormatDurationMs(e.maxWaitMs.value), e.maxWaitMs.origin.Describe());
-  struct stat st {};
-  Row(out, "netrc", e.netrcFile + (::stat(e.netrcFile.c_str(), &st) == 0 ? "" : " (not found)"),
+  std::error_code ec;
+  Row(out, "netrc",
+      e.netrcFile + (std::filesystem::exists(PathFromUtf8(e.netrcFile), ec) ? "" : " (not found)"),
       "default");
   out << "[store]\n";
   Row(out, "directory", c.storeDirectory.value, c.storeDirectory.origin.Describe());

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/platform.h"
 #include "settings/config.h"
 
 namespace oa::settings {
@@ -19,9 +20,9 @@ HiveFile LoadHiveFile(regfile::Hive hive) {
   file.path = RegistryFilePath(hive);
   file.root = std::make_shared<regfile::Key>();
   std::error_code ec;
-  const auto status = std::filesystem::status(file.path, ec);
+  const auto status = std::filesystem::status(PathFromUtf8(file.path), ec);
   if (!std::filesystem::exists(status)) return file;
-  std::ifstream in(file.path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(file.path), std::ios::binary);
   const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in.is_open() || in.bad() || std::filesystem::is_directory(status)) {
     file.status = FileStatus::Unreadable;

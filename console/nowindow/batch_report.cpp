@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+#include "base/platform.h"
+
 namespace oa::nowindow {
 namespace {
 
@@ -33,7 +35,7 @@ std::string CsvField(const std::string& text) {
 }
 
 bool BatchReport::Open(const std::string& path) {
-  file_.reset(std::fopen(path.c_str(), "wb"));
+  file_.reset(OpenFile(path, "wb"));
   if (!file_) return false;
   const std::string header = CsvRecord(
       {"mailbox", "outcome", "old_item_count", "new_folder_entry_id", "seconds", "last_log_line"});

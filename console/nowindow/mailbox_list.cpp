@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "base/platform.h"
+
 namespace oa::nowindow {
 
 std::vector<std::string> ParseMailboxList(std::istream& in) {
@@ -20,8 +22,8 @@ std::vector<std::string> ParseMailboxList(std::istream& in) {
 
 std::optional<std::vector<std::string>> ReadMailboxList(const std::string& path) {
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
+  if (std::filesystem::is_directory(PathFromUtf8(path), ec)) return std::nullopt;
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) return std::nullopt;
   std::vector<std::string> mailboxes = ParseMailboxList(in);
   if (in.bad()) return std::nullopt;

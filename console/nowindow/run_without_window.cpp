@@ -1,13 +1,12 @@
 #include "console/nowindow/run_without_window.h"
 
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
+#include "base/platform.h"
 #include "console/form.h"
 #include "console/nowindow/batch_report.h"
 #include "console/nowindow/cancel_signals.h"
@@ -99,7 +98,7 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   }
 
   CancelSignals signals;
-  NoWindowConsole console(stdout, stderr, isatty(STDERR_FILENO) == 1);
+  NoWindowConsole console(stdout, stderr, IsTerminal(2));
   Form form(console,
             ActivityLog(options.logFile.empty() ? ActivityLog::DefaultPath() : options.logFile));
   console.Attach(form);

@@ -8,6 +8,7 @@
 
 #include "base/date.h"
 #include "base/mapi_error.h"
+#include "base/platform.h"
 #include "mailbox/ews/soap.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -373,7 +374,7 @@ std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   tm.tm_min = mi;
   const int64_t whole = static_cast<int64_t>(s);
   tm.tm_sec = static_cast<int>(whole);
-  int64_t millis = static_cast<int64_t>(timegm(&tm)) * 1000 +
+  int64_t millis = static_cast<int64_t>(oa::TimeFromUtc(&tm)) * 1000 +
                    static_cast<int64_t>((s - static_cast<double>(whole)) * 1000.0 + 0.5) -
                    static_cast<int64_t>(offsetMinutes) * 60000;
   return oa::mailbox::DateFromUnixMillis(millis);
@@ -385,7 +386,7 @@ std::string DateTimeText(oa::mailbox::Date date) {
   int ms = static_cast<int>(millis - secs * 1000);
   std::time_t t = static_cast<std::time_t>(secs);
   std::tm tm{};
-  gmtime_r(&t, &tm);
+  oa::UtcTime(t, &tm);
   char buf[96];
   if (ms) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
+#include "base/platform.h"
 #include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
@@ -484,7 +485,7 @@ class Reader {
 // stays beside the new file.
 void PrepareReplace(const std::string& path) {
   std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
+  const auto size = std::filesystem::file_size(PathFromUtf8(path), ec);
   if (ec || size == 0) return;
   try {
     OpenStoreFile(path, true);
@@ -493,7 +494,7 @@ void PrepareReplace(const std::string& path) {
       Fail(e.hr(), std::string(e.what()) + "; it is not replaced");
     }
   }
-  if (std::filesystem::exists(path + "-wal", ec)) {
+  if (std::filesystem::exists(PathFromUtf8(path + "-wal"), ec)) {
     try {
       Db old(path, SQLITE_OPEN_READWRITE);
       sqlite3_busy_timeout(old.handle(), BusyTimeoutMillis());

@@ -1,12 +1,13 @@
 // oa-store: creates, shows and dumps the store files of the embedded message store.
-#include <sys/stat.h>
-
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
+#include "base/platform.h"
 #include "mailbox/store/demo.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/store_location.h"
@@ -26,7 +27,7 @@ std::string StorePath(const std::string& arg, bool creating) {
     std::string dir = StoreDirectory();
     for (size_t pos = 1; pos != std::string::npos;) {
       pos = dir.find('/', pos + 1);
-      ::mkdir(dir.substr(0, pos).c_str(), 0700);
+      oa::MakePrivateDirectory(dir.substr(0, pos));
     }
   }
   return loc.path;
@@ -42,7 +43,7 @@ int Import(const std::string& dumpFile, const std::string& store) {
   if (dumpFile == "-") {
     text << std::cin.rdbuf();
   } else {
-    std::ifstream in(dumpFile, std::ios::binary);
+    std::ifstream in(oa::PathFromUtf8(dumpFile), std::ios::binary);
     if (!in) return Failed(dumpFile + ": cannot be read");
     text << in.rdbuf();
   }
@@ -57,6 +58,8 @@ int Import(const std::string& dumpFile, const std::string& store) {
 int main(int argc, char** argv) {
   CLI::App app{"oa-store: store files of the embedded message store"};
   app.require_subcommand(1);
+  // "/tmp/x.oastore" is a path, never a Windows-style option.
+  app.allow_windows_style_options(false);
 
   std::string dumpFile, store, mailbox;
   int maxMessages = kDefaultMaxMessages;
@@ -82,7 +85,10 @@ int main(int argc, char** argv) {
   tree->add_option("STORE", store, "Store file path or NAME")->required();
   tree->add_option("MAILBOX", mailbox, "Only this mailbox (alias or address)");
 
-  CLI11_PARSE(app, argc, argv);
+  const std::vector<std::string> args = oa::CommandLineArguments(argc, argv);
+  std::vector<const char*> arg;
+  for (const std::string& a : args) arg.push_back(a.c_str());
+  CLI11_PARSE(app, static_cast<int>(arg.size()), arg.data());
 
   // The store directory as oa-cleanup sees it: [store] directory, OA_STORE_DIR, the default.
   const auto config = oa::settings::LoadConfig({}, oa::settings::ProcessEnvironment());

@@ -1,11 +1,5 @@
 #include "mailbox/store/schema.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -15,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/platform.h"
 #include "base/text_fold.h"
 #include "mailbox/store/sqlite_db.h"
 
@@ -93,23 +88,6 @@ CREATE INDEX faults_by_op ON faults(op);
 
 namespace fs = std::filesystem;
 
-// Whether this process may read (write) the file. Root passes every access check; the
-// permission bits still say what the owner meant, so they decide for root.
-bool MayAccess(const std::string& path, bool write) {
-  std::error_code ec;
-  const fs::perms p = fs::status(path, ec).permissions();
-  if (ec) return false;
-  const fs::perms any =
-      write ? (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)
-            : (fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-#ifdef _WIN32
-  return (p & any) != fs::perms::none && ::_access(path.c_str(), write ? 2 : 4) == 0;
-#else
-  if (::geteuid() == 0) return (p & any) != fs::perms::none;
-  return ::access(path.c_str(), write ? W_OK : R_OK) == 0;
-#endif
-}
-
 uint32_t Be(const unsigned char* p, int n) {
   uint32_t v = 0;
   for (int i = 0; i < n; ++i) v = (v << 8) | p[i];
@@ -119,7 +97,7 @@ uint32_t Be(const unsigned char* p, int n) {
 // What the file itself tells before SQLite touches it.
 void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
   std::error_code ec;
-  const fs::file_status st = fs::status(path, ec);
+  const fs::file_status st = fs::status(PathFromUtf8(path), ec);
   if (!fs::exists(st)) {
     if (ec == std::errc::permission_denied) {
       Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
@@ -127,17 +105,17 @@ void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
     Fail(MAPI_E_NETWORK_ERROR, "There is no store file " + path);
   }
   if (!fs::is_regular_file(st)) Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
-  if (!MayAccess(path, false)) {
+  if (!MayAccessFile(path, false)) {
     Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read: permission denied");
   }
-  if (!readOnly && !MayAccess(path, true)) {
+  if (!readOnly && !MayAccessFile(path, true)) {
     Fail(MAPI_E_NO_ACCESS, "The store file " + path + " is read-only");
   }
-  const uintmax_t size = fs::file_size(path, ec);
+  const uintmax_t size = fs::file_size(PathFromUtf8(path), ec);
   if (ec) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
   if (size == 0) Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is empty");
   unsigned char header[100];
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathFromUtf8(path), std::ios::binary);
   if (!in) Fail(MAPI_E_NO_ACCESS, "The store file " + path + " cannot be read");
   in.read(reinterpret_cast<char*>(header), sizeof header);
   if (in.gcount() != static_cast<std::streamsize>(sizeof header) ||
@@ -148,7 +126,7 @@ void CheckFileBeforeOpen(const std::string& path, bool readOnly) {
   if (pageSize == 1) pageSize = 65536;
   const uint32_t pages = Be(header + 28, 4);
   // With a non-empty write-ahead log the main file may lag behind its header.
-  const uintmax_t wal = fs::file_size(path + "-wal", ec);
+  const uintmax_t wal = fs::file_size(PathFromUtf8(path + "-wal"), ec);
   const bool walInUse = !ec && wal > 0;
   if (!walInUse && pages > 0 && size < static_cast<uintmax_t>(pages) * pageSize) {
     Fail(MAPI_E_CORRUPT_DATA, "The store file " + path + " is truncated");
@@ -190,7 +168,7 @@ int BusyTimeoutMillis() {
 std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
   CheckFileBeforeOpen(path, readOnly);
   // A reader that may write tidies the log away when it closes; a read-only one cannot.
-  const bool writable = MayAccess(path, true);
+  const bool writable = MayAccessFile(path, true);
   auto db = std::make_unique<Db>(
       path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX);
   db->SetBusyTimeout(busyTimeout);
@@ -226,15 +204,15 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
 
 std::unique_ptr<Db> CreateStoreFile(const std::string& path) {
   // "x": never over an existing file. Only its owner may read it, before anything is in it.
-  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  std::FILE* f = OpenFile(path, "wbx");
   if (!f) {
     Fail(MAPI_E_NO_ACCESS,
          "The store file " + path + " cannot be created: " + std::strerror(errno));
   }
   std::fclose(f);
   std::error_code ec;
-  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
-                  ec);
+  fs::permissions(PathFromUtf8(path), fs::perms::owner_read | fs::perms::owner_write,
+                  fs::perm_options::replace, ec);
   auto db = std::make_unique<Db>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
   sqlite3_busy_timeout(db->handle(), busyTimeout);
   db->Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");

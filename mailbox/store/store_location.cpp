@@ -1,8 +1,9 @@
 #include "mailbox/store/store_location.h"
 
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <mutex>
+
+#include "base/platform.h"
 
 namespace oa::store {
 namespace {
@@ -21,8 +22,8 @@ std::mutex gDirectoryMutex;
 std::string gDirectory;
 
 bool IsFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  std::error_code ec;
+  return std::filesystem::is_regular_file(PathFromUtf8(path), ec);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "base/date.h"
+#include "base/platform.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::store {
@@ -169,7 +170,7 @@ std::string IsoUtc(int64_t unixMillis) {
   }
   const std::time_t tt = static_cast<std::time_t>(secs);
   std::tm tm{};
-  gmtime_r(&tt, &tm);
+  oa::UtcTime(tt, &tm);
   char buf[96];
   if (ms) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,

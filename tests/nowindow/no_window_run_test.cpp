@@ -226,7 +226,7 @@ TEST_F(NoWindowRun, StdoutHoldsTheLinesTheWindowShows) {
   ChildResult r = Cleanup({"--server", "demo", "--mailbox", "jdoe"});
   EXPECT_EQ(r.status, 0) << r.err;
 
-  ::setenv("OA_STORE_DIR", windowStores.path().c_str(), 1);
+  ::setenv("OA_STORE_DIR", windowStores.path().string().c_str(), 1);
   oa::testing::ConfigureFromEnvironment();
   store::RegisterEmbeddedSessionClass();
   RecordingConsole window;

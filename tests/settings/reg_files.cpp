@@ -83,8 +83,8 @@ void RegistryFilesTest::SetUp() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "oa-registry-XXXXXX").string();
   ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
   dir_ = tmpl;
-  user_.emplace("OA_REGISTRY_USER", userPath().c_str());
-  machine_.emplace("OA_REGISTRY_MACHINE", machinePath().c_str());
+  user_.emplace("OA_REGISTRY_USER", userPath().string().c_str());
+  machine_.emplace("OA_REGISTRY_MACHINE", machinePath().string().c_str());
 }
 
 void RegistryFilesTest::TearDown() {

@@ -25,6 +25,12 @@ class PropsTest : public StoreTest {
     return s->Stores()->DefaultStore()->RootFolder()->Folders()->Item("ondavelAgentInfo");
   }
 
+  // Windows removes no file that is still open: the session goes before the directory does.
+  void TearDown() override {
+    session.reset();
+    StoreTest::TearDown();
+  }
+
   // Subjects of the rows a restriction finds, in table order.
   std::shared_ptr<mb::RDOSession> session;
 

@@ -1,5 +1,3 @@
-#include "settings/password.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -9,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "settings/password.h"
 
 namespace oa::settings {
 namespace {

@@ -1,5 +1,3 @@
-#include "tests/nowindow/child_process.h"
-
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
+
+#include "tests/nowindow/child_process.h"
 
 extern char** environ;
 

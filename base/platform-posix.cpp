@@ -1,0 +1,76 @@
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+#include "base/platform.h"
+
+namespace oa {
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+std::string JoinPath(const std::string& dir, const std::string& rest) {
+  return dir + "/" + rest;
+}
+
+std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
+  return std::fopen(utf8Path.c_str(), mode);
+}
+
+bool MayAccessFile(const std::string& utf8Path, bool write) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::perms p = fs::status(utf8Path, ec).permissions();
+  if (ec) return false;
+  const fs::perms any =
+      write ? (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)
+            : (fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  if (::geteuid() == 0) return (p & any) != fs::perms::none;
+  return ::access(utf8Path.c_str(), write ? W_OK : R_OK) == 0;
+}
+
+bool MakePrivateDirectory(const std::string& utf8Path) {
+  return ::mkdir(utf8Path.c_str(), 0700) == 0;
+}
+
+bool CanOpenForReading(const std::string& utf8Path) {
+  return ::access(utf8Path.c_str(), R_OK) == 0;
+}
+
+std::string LastSystemErrorText() {
+  return std::strerror(errno);
+}
+
+bool LocalTime(std::time_t t, std::tm* out) {
+  return localtime_r(&t, out) != nullptr;
+}
+
+bool UtcTime(std::time_t t, std::tm* out) {
+  return gmtime_r(&t, out) != nullptr;
+}
+
+std::time_t TimeFromUtc(std::tm* utc) {
+  return timegm(utc);
+}
+
+std::string ProgramDirectory() {
+  std::error_code ec;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.parent_path().string();
+}
+
+std::string AccountHomeDirectory() {
+  const passwd* pw = ::getpwuid(::geteuid());
+  return pw && pw->pw_dir ? pw->pw_dir : "";
+}
+
+bool IsTerminal(int standardStream) {
+  return ::isatty(standardStream) == 1;
+}
+
+}  // namespace oa
