@@ -62,33 +62,23 @@ ClientOptions ClientOptionsFor(const std::string& url, const EwsOptions& setting
 }
 
 CallError ErrorForTransport(const HttpResult& r) {
-  switch (r.curl) {
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-      return {MAPI_E_NETWORK_ERROR,
-              "The server's TLS certificate could not be verified: " + r.curlError};
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_USE_SSL_FAILED:
-      return {MAPI_E_NETWORK_ERROR, "The TLS connection to the server failed: " + r.curlError};
-    case CURLE_OPERATION_TIMEDOUT:
-      return {MAPI_E_NETWORK_ERROR, "The server did not answer in time: " + r.curlError};
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-      return {MAPI_E_NETWORK_ERROR, "The server cannot be reached: " + r.curlError};
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-      return {MAPI_E_NETWORK_ERROR, "The connection to the server was lost: " + r.curlError};
-    case CURLE_LOGIN_DENIED:
-      return {MAPI_E_LOGON_FAILED, "The server refused the logon: " + r.curlError};
+  using http::Failure;
+  const std::string& text = r.failureText;
+  switch (r.failure) {
+    case Failure::TlsVerify:
+      return {MAPI_E_NETWORK_ERROR, "The server's TLS certificate could not be verified: " + text};
+    case Failure::Tls:
+      return {MAPI_E_NETWORK_ERROR, "The TLS connection to the server failed: " + text};
+    case Failure::Timeout:
+      return {MAPI_E_NETWORK_ERROR, "The server did not answer in time: " + text};
+    case Failure::Unreachable:
+      return {MAPI_E_NETWORK_ERROR, "The server cannot be reached: " + text};
+    case Failure::Dropped:
+      return {MAPI_E_NETWORK_ERROR, "The connection to the server was lost: " + text};
+    case Failure::LoginDenied:
+      return {MAPI_E_LOGON_FAILED, "The server refused the logon: " + text};
     default:
-      return {MAPI_E_NETWORK_ERROR, "The request to the server failed: " + r.curlError};
+      return {MAPI_E_NETWORK_ERROR, "The request to the server failed: " + text};
   }
 }
 
@@ -115,13 +105,12 @@ std::optional<Response> Client::Call(const Request& request) {
     HttpResult r = transport_.Post(body);
     // A connection that broke off before the answer is tried once more on a new one: the
     // operations this backend sends may be repeated (a repeated delete finds nothing to delete).
-    const bool dropped = r.curl == CURLE_GOT_NOTHING || r.curl == CURLE_RECV_ERROR ||
-                         r.curl == CURLE_SEND_ERROR || r.curl == CURLE_PARTIAL_FILE;
+    const bool dropped = r.failure == http::Failure::Dropped;
     if (dropped && !retriedDrop) {
       retriedDrop = true;
       continue;
     }
-    if (r.curl != CURLE_OK) {
+    if (!r.answered()) {
       CallError e = ErrorForTransport(r);
       Err().Raise(e.number, e.description);
       return std::nullopt;

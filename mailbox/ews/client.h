@@ -11,9 +11,13 @@
 
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/ews/transport.h"
+#include "mailbox/http/transport.h"
 
 namespace oa::ews {
+
+using http::HttpResult;
+using http::Transport;
+using http::TransportOptions;
 
 struct ClientOptions {
   std::string url;

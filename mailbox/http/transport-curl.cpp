@@ -1,0 +1,280 @@
+#include <curl/curl.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <string_view>
+
+#include "mailbox/http/transport.h"
+
+namespace oa::http {
+namespace {
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+size_t OnBody(char* data, size_t size, size_t n, void* user) {
+  static_cast<std::string*>(user)->append(data, size * n);
+  return size * n;
+}
+
+size_t OnHeader(char* data, size_t size, size_t n, void* user) {
+  std::string_view line(data, size * n);
+  constexpr std::string_view kName = "retry-after:";
+  if (line.size() > kName.size()) {
+    bool match = true;
+    for (size_t i = 0; i < kName.size() && match; ++i) {
+      match = std::tolower(static_cast<unsigned char>(line[i])) == kName[i];
+    }
+    if (match) {
+      std::string value(line.substr(kName.size()));
+      auto b = value.find_first_not_of(" \t");
+      auto e = value.find_last_not_of(" \t\r\n");
+      *static_cast<std::string*>(user) = b == std::string::npos ? "" : value.substr(b, e - b + 1);
+    }
+  }
+  return size * n;
+}
+
+// Whether libcurl has a netrc file to look the server up in.
+bool HaveNetrc(const std::string& file) {
+  if (!file.empty()) return access(file.c_str(), R_OK) == 0;
+  const passwd* pw = getpwuid(geteuid());
+  return pw && pw->pw_dir && access((std::string(pw->pw_dir) + "/.netrc").c_str(), R_OK) == 0;
+}
+
+Failure FailureOf(CURLcode code) {
+  switch (code) {
+    case CURLE_OK:
+      return Failure::None;
+    case CURLE_FAILED_INIT:
+      return Failure::Init;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+      return Failure::TlsVerify;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_USE_SSL_FAILED:
+      return Failure::Tls;
+    case CURLE_OPERATION_TIMEDOUT:
+      return Failure::Timeout;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+      return Failure::Unreachable;
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+      return Failure::Dropped;
+    case CURLE_LOGIN_DENIED:
+      return Failure::LoginDenied;
+    default:
+      return Failure::Other;
+  }
+}
+
+struct CurlDeleter {
+  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
+
+}  // namespace
+
+struct Transport::Impl {
+  // Bits, for the set of schemes tried on one request.
+  enum class Scheme { None = 0, Negotiate = 1, Ntlm = 2, Basic = 4 };
+
+  explicit Impl(TransportOptions o) : options(std::move(o)) {}
+  HttpResult PerformOnce(const HttpRequest& request);
+  // The scheme to try after a 401 that offered `offered` (CURLAUTH_* bits), none of `tried`.
+  Scheme NextScheme(long offered, unsigned tried) const;
+  void Use(Scheme scheme);
+  Slist HeaderList(const std::vector<std::string>& extra) const;
+
+  TransportOptions options;
+  std::unique_ptr<CURL, CurlDeleter> curl;
+  Slist headers;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  long connects = 0;
+  // The scheme the requests go out with; kept while the server takes it.
+  Scheme scheme = Scheme::None;
+};
+
+Transport::Transport(TransportOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
+  GlobalInit();
+  impl_->curl.reset(curl_easy_init());
+  CURL* c = impl_->curl.get();
+  if (!c) return;
+  const TransportOptions& o = impl_->options;
+  SetHeaders(o.headers);
+  curl_easy_setopt(c, CURLOPT_USERAGENT, "ondavel Agent Cleanup");
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, impl_->errorBuffer);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, o.connectTimeoutMs);
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, o.timeoutMs);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "https,http");
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!o.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, o.caFile.c_str());
+  if (!o.netrcFile.empty()) curl_easy_setopt(c, CURLOPT_NETRC_FILE, o.netrcFile.c_str());
+  impl_->Use(Impl::Scheme::None);
+
+  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
+  curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+}
+
+Transport::~Transport() = default;
+
+long Transport::connectsMade() const {
+  return impl_->connects;
+}
+
+void Transport::Close() {
+  impl_->curl.reset();
+  impl_->headers.reset();
+}
+
+Slist Transport::Impl::HeaderList(const std::vector<std::string>& extra) const {
+  curl_slist* list = nullptr;
+  list = curl_slist_append(list, ("Content-Type: " + options.contentType).c_str());
+  list = curl_slist_append(list, ("Accept: " + options.accept).c_str());
+  // No "Expect: 100-continue" pause before each body.
+  list = curl_slist_append(list, "Expect:");
+  for (const auto& h : options.headers) list = curl_slist_append(list, h.c_str());
+  for (const auto& h : extra) list = curl_slist_append(list, h.c_str());
+  return Slist(list);
+}
+
+void Transport::SetHeaders(const std::vector<std::string>& headers) {
+  impl_->options.headers = headers;
+  if (!impl_->curl) return;
+  impl_->headers = impl_->HeaderList({});
+  curl_easy_setopt(impl_->curl.get(), CURLOPT_HTTPHEADER, impl_->headers.get());
+}
+
+HttpResult Transport::Send(const HttpRequest& request) {
+  Impl& d = *impl_;
+  HttpResult r = d.PerformOnce(request);
+  // libcurl neither moves on when the scheme it picked was refused nor uses a Kerberos ticket
+  // without a user name: each scheme the server offers gets one turn here, strongest first.
+  auto tried = static_cast<unsigned>(d.scheme);
+  while (r.answered() && r.status == 401) {
+    long offered = 0;
+    curl_easy_getinfo(d.curl.get(), CURLINFO_HTTPAUTH_AVAIL, &offered);
+    const Impl::Scheme next = d.NextScheme(offered, tried);
+    if (next == Impl::Scheme::None) break;
+    tried |= static_cast<unsigned>(next);
+    d.Use(next);
+    r = d.PerformOnce(request);
+  }
+  return r;
+}
+
+Transport::Impl::Scheme Transport::Impl::NextScheme(long offered, unsigned tried) const {
+  auto untried = [tried](Scheme s) { return (tried & static_cast<unsigned>(s)) == 0; };
+  if ((offered & CURLAUTH_NEGOTIATE) && untried(Scheme::Negotiate)) return Scheme::Negotiate;
+  // The credentials get one turn: NTLM keeps the password off the wire, so Basic only goes out
+  // to a server that takes nothing else.
+  const bool credentials =
+      (!options.user.empty() && !options.password.empty()) || HaveNetrc(options.netrcFile);
+  if (!credentials || !untried(Scheme::Ntlm) || !untried(Scheme::Basic)) return Scheme::None;
+  if (offered & CURLAUTH_NTLM) return Scheme::Ntlm;
+  if (offered & CURLAUTH_BASIC) return Scheme::Basic;
+  return Scheme::None;
+}
+
+void Transport::Impl::Use(Scheme next) {
+  CURL* c = curl.get();
+  if (!c) return;
+  scheme = next;
+  // One scheme at a time, so that libcurl sends it at once instead of probing again.
+  switch (next) {
+    case Scheme::None:
+      // Without a user libcurl sends no Authorization: the first request asks what the server
+      // takes.
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM | CURLAUTH_BASIC);
+      curl_easy_setopt(c, CURLOPT_USERNAME, nullptr);
+      curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+      curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      return;
+    case Scheme::Negotiate:
+      // The ticket alone; libcurl wants a user name for it, and an empty one keeps the
+      // password out of this scheme.
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH, CURLAUTH_NEGOTIATE);
+      curl_easy_setopt(c, CURLOPT_USERPWD, ":");
+      curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      return;
+    case Scheme::Ntlm:
+    case Scheme::Basic:
+      curl_easy_setopt(c, CURLOPT_HTTPAUTH, next == Scheme::Ntlm ? CURLAUTH_NTLM : CURLAUTH_BASIC);
+      if (!options.user.empty() && !options.password.empty()) {
+        curl_easy_setopt(c, CURLOPT_USERNAME, options.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, options.password.c_str());
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_IGNORED));
+      } else if (!options.user.empty()) {
+        // The user's password from the netrc entry with that login.
+        curl_easy_setopt(c, CURLOPT_USERNAME, options.user.c_str());
+        curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+      } else {
+        curl_easy_setopt(c, CURLOPT_USERNAME, nullptr);
+        curl_easy_setopt(c, CURLOPT_PASSWORD, nullptr);
+        curl_easy_setopt(c, CURLOPT_NETRC, static_cast<long>(CURL_NETRC_OPTIONAL));
+      }
+      return;
+  }
+}
+
+HttpResult Transport::Impl::PerformOnce(const HttpRequest& request) {
+  HttpResult r;
+  CURL* c = curl.get();
+  if (!c) {
+    r.failure = Failure::Init;
+    r.failureText = "The HTTP client could not be initialised.";
+    return r;
+  }
+  errorBuffer[0] = '\0';
+  const std::string& url = request.url.empty() ? options.url : request.url;
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  if (request.method == "GET") {
+    curl_easy_setopt(c, CURLOPT_HTTPGET, 1L);
+    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, nullptr);
+  } else {
+    curl_easy_setopt(c, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+    curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST,
+                     request.method == "POST" ? nullptr : request.method.c_str());
+  }
+  // This request's own header lines, for this request only.
+  Slist own;
+  if (!request.headers.empty()) {
+    own = HeaderList(request.headers);
+    curl_easy_setopt(c, CURLOPT_HTTPHEADER, own.get());
+  }
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &r.retryAfter);
+  const CURLcode code = curl_easy_perform(c);
+  if (own) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
+  long made = 0;
+  curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &made);
+  connects += made;
+  r.failure = FailureOf(code);
+  if (code != CURLE_OK) {
+    r.failureText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+    return r;
+  }
+  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status);
+  return r;
+}
+
+}  // namespace oa::http

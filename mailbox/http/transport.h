@@ -1,0 +1,85 @@
+// HTTPS requests to one service over one kept-alive connection, so that the connection (and the
+// authentication on it) lasts the whole session. libcurl on POSIX systems, WinHTTP on Windows;
+// this header names neither.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oa::http {
+
+struct TransportOptions {
+  // The URL a request without one of its own goes to.
+  std::string url;
+  // Extra header lines ("X-AnchorMailbox: ..."), sent with every request.
+  std::vector<std::string> headers;
+  // The body's type; Accept asks for the same.
+  std::string contentType = "text/xml; charset=utf-8";
+  std::string accept = "text/xml";
+  long connectTimeoutMs = 30000;
+  long timeoutMs = 120000;
+  // NTLM and Basic credentials; a user without a password takes it from the netrc file (POSIX).
+  // Without them the Windows transport logs on as the signed-in user.
+  std::string user, password;
+  // Certificates to trust; empty: the system's.
+  std::string caFile;
+  // The netrc file for credentials; empty: ~/.netrc (POSIX).
+  std::string netrcFile;
+};
+
+// Why a request got no HTTP answer.
+enum class Failure {
+  None,
+  Init,         // the HTTP client could not be set up
+  TlsVerify,    // the server's certificate was not trusted
+  Tls,          // the TLS handshake failed otherwise
+  Timeout,      // no answer in time
+  Unreachable,  // name not resolved, connection refused
+  Dropped,      // the connection broke off before the whole answer came
+  LoginDenied,  // the client library gave up on the authentication
+  Other,
+};
+
+struct HttpResult {
+  Failure failure = Failure::None;
+  std::string failureText;  // the client library's own text for a failure
+  long status = 0;
+  std::string body;
+  std::string retryAfter;  // the Retry-After header, if any
+  bool answered() const { return failure == Failure::None; }
+};
+
+struct HttpRequest {
+  std::string method = "POST";
+  std::string url;  // empty: the transport's URL
+  std::string body;
+  // Header lines for this request only, after the transport's.
+  std::vector<std::string> headers;
+};
+
+class Transport {
+ public:
+  // Authentication, when the server asks for it: Negotiate first, then NTLM, else Basic, with
+  // the options' user and password when set. Basic is never sent before the server asked for
+  // it, nor to a server that takes NTLM.
+  explicit Transport(TransportOptions options);
+  ~Transport();
+  Transport(const Transport&) = delete;
+  Transport& operator=(const Transport&) = delete;
+
+  HttpResult Send(const HttpRequest& request);
+  HttpResult Post(const std::string& body) { return Send({"POST", "", body, {}}); }
+  // Replaces the extra header lines for the requests that follow.
+  void SetHeaders(const std::vector<std::string>& headers);
+  // Connections opened so far (1 while the first one is kept alive).
+  long connectsMade() const;
+  // Drops the kept-alive connection; a request after it fails.
+  void Close();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace oa::http
