@@ -65,10 +65,15 @@ bool BatchReport::Open(const std::string& path, const std::vector<std::string>& 
   }
   std::error_code ec;
   std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), ec);
-  if (ec) {
-    std::filesystem::remove(PathFromUtf8(partial), ec);
-    return false;
+  std::error_code ignored;
+  if (ec && std::filesystem::is_regular_file(PathFromUtf8(path), ignored)) {
+    // Some systems' rename does not replace a file; the rows are safe in `partial` meanwhile.
+    std::filesystem::remove(PathFromUtf8(path), ignored);
+    ec.clear();
+    std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), ec);
   }
+  // Left as it is: it holds the earlier report's completed rows.
+  if (ec) return false;
   file_.reset(OpenFile(path, "ab"));
   return file_ != nullptr;
 }
