@@ -1,5 +1,7 @@
 #include "console/form.h"
 
+#include <vector>
+
 #include "base/mapi_error.h"
 #include "handhelds/cleanup_hh.h"
 #include "mailbox/basGlobals.h"
@@ -45,13 +47,28 @@ void Form::cmdOK_Click() {
   running_ = true;
   run_.outcome = RunOutcome{};
   run_.outcome.started = true;
+  run_.outcome.dryRun = run_.dryRun;
+  const size_t refusedBefore = run_.refusedCalls ? run_.refusedCalls->Count() : 0;
   WriteLog("", true);
   // A window closed during the run ends it at its next step; the session is ended below.
   if (!unloaded_ && ConnectMailbox(run_) && !unloaded_) {
     if (console_.Value(Control::chkHH) == 1) CleanupHH(run_);
   }
+  if (run_.dryRun) EndDryRun(refusedBefore);
   running_ = false;
   if (unloaded_) EndSession();
+}
+
+void Form::EndDryRun(size_t refusedBefore) {
+  // A write the guard refused means a step forgot the dry run; it is shown, never hidden.
+  if (run_.refusedCalls) {
+    const std::vector<mailbox::RefusedCall> refused = run_.refusedCalls->All();
+    for (size_t i = refusedBefore; i < refused.size(); ++i) {
+      WriteLog("Dry run: refused " + refused[i].operation + " on " +
+               (refused[i].target.empty() ? std::string("an unknown object") : refused[i].target));
+    }
+  }
+  WriteLog("Dry run: nothing was changed");
 }
 
 void Form::cmdCancel_Click() {

@@ -2,6 +2,7 @@
 // control behind OK and Cancel, and WriteLog. The Qt window and the window-less mode drive it.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -48,6 +49,9 @@ class Form : private RunHost {
 
  private:
   void EndSession();
+  // The closing lines of a dry run: any write its guard refused since `refusedBefore`, then
+  // "Dry run: nothing was changed".
+  void EndDryRun(size_t refusedBefore);
 
   // RunHost
   void MsgBox(const std::string& text) override;

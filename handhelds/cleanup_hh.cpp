@@ -87,6 +87,24 @@ void EmptyRenamedFolder(RunContext& run, const std::shared_ptr<RDOFolder>& folde
   run.WriteLog("Could not delete " + std::to_string(left) + " items; kept renamed folder " + name);
 }
 
+// What the steps below would change, each noted where it would be decided; nothing is tried.
+void PlanCleanup(RunContext& run, const std::shared_ptr<RDOFolder>& folder) {
+  using Kind = PlannedChange::Kind;
+  const int64_t items = run.outcome.oldItemCount;
+  run.Plan({.kind = Kind::deleteFolder,
+            .name = On(folder, [](auto& f) { return f.Name(); }),
+            .entryID = run.hhEntryID,
+            .items = items});
+  if (run.Ended()) return;
+  // The name a refused delete would set the folder aside under.
+  run.Plan(
+      {.kind = Kind::setAsideFolder, .name = GetUniqueFolderName(run, folder), .items = items});
+  if (run.Ended()) return;
+  auto reused = CreateHandheldsFolder(run);
+  if (run.Ended()) return;
+  run.Plan({.kind = Kind::pointAgent, .entryID = reused ? reused->EntryID() : ""});
+}
+
 }  // namespace
 
 void CleanupHH(RunContext& run) {
@@ -105,6 +123,10 @@ void CleanupHH(RunContext& run) {
   outcome.oldItemCount = ItemCount(folder);
   run.WriteLog(std::string(kPrefix) + "message count = " + std::to_string(outcome.oldItemCount));
   if (run.Ended()) return;
+  if (run.dryRun) {
+    PlanCleanup(run, folder);
+    return;
+  }
   run.WriteLog(std::string(kPrefix) + "attempting to delete folder");
   if (run.Ended()) return;
 

@@ -82,6 +82,10 @@ std::shared_ptr<RDOFolder> GetHandheldsFolder(RunContext& run) {
     Err().Clear();
     const std::string foundID = found->EntryID();
     if (!Err().Pending()) run.hhEntryID = foundID;
+    if (run.dryRun) {
+      run.Plan({.kind = PlannedChange::Kind::writeHHEntryID, .entryID = run.hhEntryID});
+      return run.Ended() ? nullptr : found;
+    }
     // Repairs the agent message so that the next lookup succeeds by entry ID; not checked.
     auto message = Quietly([&] { return GetMessage(run, run.agentMessageEntryID, ""); });
     if (run.Ended()) return nullptr;

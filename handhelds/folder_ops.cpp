@@ -1,6 +1,7 @@
 #include "handhelds/folder_ops.h"
 
 #include "base/mapi_error.h"
+#include "base/text_fold.h"
 #include "handhelds/guarded.h"
 #include "mailbox/basGlobals.h"
 
@@ -101,6 +102,18 @@ std::shared_ptr<RDOFolder> CreateHandheldsFolder(RunContext& run) {
   auto folder = On(children, [](auto& c) { return c.Item(kHandheldsFolderName); });
   // The lookup ignores letter case; only the exact name is reused.
   if (folder && folder->Name() != kHandheldsFolderName) folder.reset();
+  if (run.dryRun) {
+    // By now the real run has deleted or renamed the old folder, which may be this one.
+    if (folder && text::EqualIgnoringCase(folder->EntryID(), run.hhEntryID)) folder.reset();
+    if (!folder) {
+      run.Plan({.kind = PlannedChange::Kind::createHandhelds, .name = kHandheldsFolderName});
+      return nullptr;
+    }
+    run.Plan({.kind = PlannedChange::Kind::reuseHandhelds,
+              .name = kHandheldsFolderName,
+              .entryID = folder->EntryID()});
+    return folder;
+  }
   if (!folder) folder = On(children, [](auto& c) { return c.Add(kHandheldsFolderName); });
   if (!folder) {
     run.WriteLog("CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox");

@@ -36,7 +36,8 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<mailbox::RDOFolder
 // "Handhelds -" and the first number from 1 to 100 that no sibling bears; empty when all are.
 std::string GetUniqueFolderName(RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder);
 
-// The top-level "Handhelds" folder of the mailbox, reused when its name matches exactly.
+// The top-level "Handhelds" folder of the mailbox, reused when its name matches exactly. A dry
+// run only notes whether it would create or reuse one, and returns the one it would reuse.
 std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(RunContext& run);
 
 }  // namespace oa

@@ -37,17 +37,22 @@ bool GetAgentFolders(RunContext& run) {
   if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder()) {
     std::shared_ptr<mailbox::RDOFolders> folders = root->Folders();
     if (folders) run.agentInfoFolder = folders->Item(std::string(kAgentInfoFolderName));
-    if (!run.agentInfoFolder) {
+    // A dry run goes on without the folder: a new one would hold no agent message.
+    const bool planned = !run.agentInfoFolder && folders && run.dryRun;
+    if (planned) {
+      run.Plan({.kind = PlannedChange::Kind::createAgentFolder, .name = kAgentInfoFolderName});
+      if (run.Ended()) return false;
+    } else if (!run.agentInfoFolder) {
       run.WriteLog("GetAgentFolders creating AgentInfo folder");
       if (run.Ended()) return false;
       if (folders) run.agentInfoFolder = folders->Add(kAgentInfoFolderName);
       run.outcome.agentFolderCreated = run.agentInfoFolder != nullptr;
     }
-    if (!run.agentInfoFolder) {
+    if (!run.agentInfoFolder && !planned) {
       run.WriteLog("Unable to locate or create ondavelAgent folders!");
       return false;
     }
-    run.outcome.agentFolderFound = true;
+    run.outcome.agentFolderFound = run.agentInfoFolder != nullptr;
   }
 
   std::shared_ptr<mailbox::RDOMail> agentMessage = GetAgentMessage(run);

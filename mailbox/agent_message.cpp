@@ -46,24 +46,36 @@ class DuplicateResolver {
     const std::optional<mailbox::Date> created = ReadCreationTime(*mail);
     if (!created) return;
     if (*created < *keptTime_) {
-      run_.WriteLog(kPrefix + "deleting extra agent message created " +
-                    mailbox::GeneralDateText(*keptTime_));
+      Remove(kept_, *keptTime_);
       if (run_.Ended()) return;
-      kept_->Delete(mailbox::ConstMAPI::dfHardDelete);
       kept_ = mail;
       keptTime_ = created;
     } else {
-      run_.WriteLog(kPrefix + "deleting extra agent message created " +
-                    mailbox::GeneralDateText(*created));
-      if (run_.Ended()) return;
-      mail->Delete(mailbox::ConstMAPI::dfHardDelete);
+      Remove(mail, *created);
     }
-    ++run_.outcome.extraAgentMessagesDeleted;
   }
 
   const std::shared_ptr<RDOMail>& kept() const { return kept_; }
 
  private:
+  // Hard-deletes an extra agent message; a dry run notes it instead.
+  void Remove(const std::shared_ptr<RDOMail>& extra, mailbox::Date created) {
+    if (run_.dryRun) {
+      Err().Clear();
+      std::string id = extra->EntryID();
+      if (Err().Pending()) id.clear();
+      run_.Plan({.kind = PlannedChange::Kind::deleteExtraAgentMessage,
+                 .entryID = id,
+                 .created = mailbox::GeneralDateText(created)});
+      return;
+    }
+    run_.WriteLog(kPrefix + "deleting extra agent message created " +
+                  mailbox::GeneralDateText(created));
+    if (run_.Ended()) return;
+    extra->Delete(mailbox::ConstMAPI::dfHardDelete);
+    ++run_.outcome.extraAgentMessagesDeleted;
+  }
+
   RunContext& run_;
   std::shared_ptr<RDOMail> kept_;
   std::optional<mailbox::Date> keptTime_;

@@ -22,6 +22,11 @@ bool ConnectMailbox(RunContext& run) {
     Err().Clear();
     RDO = mailbox::CreateObject(mailbox::kSessionProgID);
     if (Err().Pending()) RDO.reset();
+    // A dry run's session cannot write, whatever a procedure asks of it.
+    if (RDO && run.dryRun) {
+      if (!run.refusedCalls) run.refusedCalls = std::make_shared<mailbox::RefusedCalls>();
+      RDO = mailbox::NewReadOnlySession(RDO, run.refusedCalls);
+    }
   }
   if (!RDO) {
     run.WriteLog("no RDO");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mailbox/model/rdo.h"
+#include "mailbox/model/read_only_session.h"
 #include "mailbox/run_outcome.h"
 
 namespace oa {
@@ -48,6 +49,13 @@ class RunContext {
   // The window's cancel flag.
   bool bCancel = false;
 
+  // Runs look everything up and change nothing: each change is noted (Plan) instead, and the
+  // session is wrapped in a guard that refuses, and records here, any write that slips through.
+  bool dryRun = false;
+  std::shared_ptr<mailbox::RefusedCalls> refusedCalls;
+  // Notes a change the run would make, on the record and as a "Dry run: would " line.
+  void Plan(PlannedChange change);
+
   // Kept between the steps of a run and across runs.
   std::shared_ptr<mailbox::RDOFolder> agentInfoFolder;
   std::string hhEntryID;
@@ -64,5 +72,13 @@ class RunContext {
  private:
   RunHost& host_;
 };
+
+// The results line of a planned change; it begins "Dry run: would ".
+std::string DryRunLine(const PlannedChange& change);
+
+inline void RunContext::Plan(PlannedChange change) {
+  outcome.planned.push_back(std::move(change));
+  WriteLog(DryRunLine(outcome.planned.back()));
+}
 
 }  // namespace oa

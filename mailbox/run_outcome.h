@@ -4,8 +4,29 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace oa {
+
+// A change a dry run found it would make, noted where the run would have made it.
+struct PlannedChange {
+  enum class Kind {
+    createAgentFolder,        // name
+    deleteExtraAgentMessage,  // entryID, created
+    writeHHEntryID,           // entryID: the value written to the agent message
+    deleteFolder,             // name, entryID, items
+    setAsideFolder,           // name: the set-aside name (empty: none free), items
+    createHandhelds,          // name
+    reuseHandhelds,           // name, entryID
+    pointAgent,               // entryID: the reused folder's, empty for a folder to be created
+  };
+  Kind kind = Kind::createAgentFolder;
+  std::string name{};
+  std::string entryID{};
+  int64_t items = -1;
+  // A creation time as the log writes it.
+  std::string created{};
+};
 
 struct RunOutcome {
   enum class Found { none, byEntryID, byPath };
@@ -51,6 +72,10 @@ struct RunOutcome {
   bool renamedFolderDeleted = false;
   // The renamed folder was kept with its items because the agent still points at it.
   bool renamedFolderKept = false;
+
+  // A dry run: what it would have changed, in order.
+  bool dryRun = false;
+  std::vector<PlannedChange> planned;
 };
 
 }  // namespace oa

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package that building and running need; with --test also what only
-# the tests use (a display server, clang for the fuzzers, valgrind, a Kerberos KDC). Run as root
-# (or with sudo at hand). Does nothing when everything is there already.
+# the tests use (a display server, clang for the fuzzers, valgrind, a Kerberos KDC, and what the
+# package test builds and checks the .deb with). Run as root (or with sudo at hand). Does
+# nothing when everything is there already.
 set -euo pipefail
 
 PACKAGES=(
@@ -15,6 +16,7 @@ if [ "${1:-}" = "--test" ]; then
     xvfb xauth
     clang libclang-rt-14-dev valgrind
     krb5-kdc krb5-admin-server krb5-user
+    dpkg-dev file lintian man-db groff
   )
 fi
 

@@ -31,6 +31,11 @@ run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
 echo "=== optimised build and tests (build-ci) ==="
 run_suite build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+# The Debian package from the build-ci tree just built: dpkg -i, a cleanup as an ordinary user,
+# the manual pages, lintian, removal (well under a minute).
+echo "=== Debian package (from build-ci) ==="
+bash tests/package/package_test.sh build-ci || failed+=(package)
+
 echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build and tests (build-asan) ==="
 export ASAN_OPTIONS=detect_leaks=1:check_initialization_order=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

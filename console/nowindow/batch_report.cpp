@@ -1,5 +1,6 @@
 #include "console/nowindow/batch_report.h"
 
+#include <filesystem>
 #include <initializer_list>
 
 #include "base/platform.h"
@@ -34,13 +35,47 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-bool BatchReport::Open(const std::string& path) {
-  file_.reset(OpenFile(path, "wb"));
-  if (!file_) return false;
-  const std::string header = CsvRecord(
-      {"mailbox", "outcome", "old_item_count", "new_folder_entry_id", "seconds", "last_log_line"});
-  return std::fwrite(header.data(), 1, header.size(), file_.get()) == header.size() &&
-         std::fflush(file_.get()) == 0;
+const std::vector<std::string>& BatchReport::HeaderFields() {
+  static const std::vector<std::string> fields{
+      "mailbox", "outcome", "old_item_count", "new_folder_entry_id", "seconds", "last_log_line"};
+  return fields;
+}
+
+bool BatchReport::Open(const std::string& path, const std::vector<std::string>& copiedRows) {
+  file_.reset();
+  std::string text;
+  for (const std::string& field : HeaderFields()) {
+    text += text.empty() ? "" : ",";
+    text += CsvField(field);
+  }
+  text += "\r\n";
+  for (const std::string& row : copiedRows) text += row;
+
+  const std::string partial = path + ".partial";
+  {
+    std::unique_ptr<std::FILE, Closer> out(OpenFile(partial, "wb"));
+    if (!out) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), out.get()) == text.size() &&
+                         std::fflush(out.get()) == 0;
+    if (std::fclose(out.release()) != 0 || !written) {
+      std::error_code ec;
+      std::filesystem::remove(PathFromUtf8(partial), ec);
+      return false;
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), ec);
+  std::error_code ignored;
+  if (ec && std::filesystem::is_regular_file(PathFromUtf8(path), ignored)) {
+    // Some systems' rename does not replace a file; the rows are safe in `partial` meanwhile.
+    std::filesystem::remove(PathFromUtf8(path), ignored);
+    ec.clear();
+    std::filesystem::rename(PathFromUtf8(partial), PathFromUtf8(path), ec);
+  }
+  // Left as it is: it holds the earlier report's completed rows.
+  if (ec) return false;
+  file_.reset(OpenFile(path, "ab"));
+  return file_ != nullptr;
 }
 
 void BatchReport::Row(const std::string& mailbox, const RunResult& result, bool ran) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/nowindow/run_result.h"
 
@@ -14,8 +15,13 @@ std::string CsvField(const std::string& text);
 
 class BatchReport {
  public:
-  // Creates or truncates the file and writes the header row; false when it cannot be written.
-  bool Open(const std::string& path);
+  // The header row's fields.
+  static const std::vector<std::string>& HeaderFields();
+
+  // Writes the header row and `copiedRows` (rows of an earlier report, each with its CR LF) to
+  // a file beside `path` that then replaces it, so that an earlier report read for a resume is
+  // never lost half-way. False when it cannot be written.
+  bool Open(const std::string& path, const std::vector<std::string>& copiedRows = {});
   // A mailbox's row, flushed at once so that a report of a stopped batch is complete so far.
   // `ran` false: the mailbox was never run (the batch was cancelled before it).
   void Row(const std::string& mailbox, const RunResult& result, bool ran);

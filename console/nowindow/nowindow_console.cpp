@@ -29,6 +29,13 @@ void NoWindowConsole::EraseProgress() {
   progressShown_ = false;
 }
 
+void NoWindowConsole::ProgressLine(const std::string& line) {
+  if (!errIsTerminal_) return;
+  EraseProgress();
+  std::fprintf(err_, "%s\n", line.c_str());
+  std::fflush(err_);
+}
+
 std::string NoWindowConsole::Text(Control control) {
   auto it = texts_.find(control);
   return it == texts_.end() ? std::string() : it->second;

@@ -36,6 +36,8 @@ class NoWindowConsole : public Console {
   void HandlePendingSignal();
   // Takes the progress line off the terminal.
   void EraseProgress();
+  // A batch's line for a finished mailbox, kept on the terminal (nothing elsewhere).
+  void ProgressLine(const std::string& line);
 
   std::string Text(Control control) override;
   void SetText(Control control, const std::string& text) override;

@@ -29,6 +29,7 @@ std::string AgentHHEntryID(RunContext& run) {
 int ExitStatus(Outcome outcome) {
   switch (outcome) {
     case Outcome::completed:
+    case Outcome::planned:
       return 0;
     case Outcome::incomplete:
       return 1;
@@ -54,6 +55,8 @@ const char* OutcomeWord(Outcome outcome) {
       return "logon";
     case Outcome::cancelled:
       return "cancelled";
+    case Outcome::planned:
+      return "planned";
   }
   return "incomplete";
 }
@@ -69,6 +72,9 @@ RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& 
     result.outcome = Outcome::input;
   } else if (!record.connected) {
     result.outcome = Outcome::logon;
+  } else if (record.dryRun) {
+    result.outcome =
+        record.folderFound != RunOutcome::Found::none ? Outcome::planned : Outcome::incomplete;
   } else if (!record.agentPointed || form.Unloaded() || !RDO) {
     result.outcome = Outcome::incomplete;
   } else {

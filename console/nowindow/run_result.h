@@ -15,11 +15,12 @@ class Form;
 
 namespace oa::nowindow {
 
-enum class Outcome { completed, incomplete, input, logon, cancelled };
+// planned: a dry run that found the Handhelds folder (the cleanup would start).
+enum class Outcome { completed, incomplete, input, logon, cancelled, planned };
 
-// 0, 1, 2, 3 and 130.
+// 0, 1, 2, 3, 130 and 0.
 int ExitStatus(Outcome outcome);
-// "completed", "incomplete", "input", "logon", "cancelled".
+// "completed", "incomplete", "input", "logon", "cancelled", "planned".
 const char* OutcomeWord(Outcome outcome);
 
 struct RunResult {
@@ -33,7 +34,7 @@ struct RunResult {
 // Judges a finished run from its record. `signalled`: Cancel was pressed by a signal during it.
 // `lastLine`: the run's last results line, for the report only. For a run whose record has the
 // agent pointed, the session (still logged on) is asked what the agent message now names and
-// whether the old folder still opens.
+// whether the old folder still opens. A dry run is judged by how far its lookups got.
 RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& form,
                    bool signalled);
 

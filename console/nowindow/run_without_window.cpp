@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <vector>
 
 #include "base/platform.h"
 #include "console/form.h"
+#include "console/nowindow/batch_progress.h"
 #include "console/nowindow/batch_report.h"
+#include "console/nowindow/batch_resume.h"
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/mailbox_list.h"
 #include "console/nowindow/nowindow_console.h"
@@ -18,6 +21,11 @@ namespace oa::nowindow {
 namespace {
 
 constexpr int kUsageError = 2;
+
+int UsageError(const std::string& text) {
+  std::fprintf(stderr, "oa-cleanup: %s\n", text.c_str());
+  return kUsageError;
+}
 
 // One press of OK, judged.
 RunResult RunOnce(Form& form, NoWindowConsole& console) {
@@ -31,10 +39,18 @@ RunResult RunOnce(Form& form, NoWindowConsole& console) {
   return result;
 }
 
+// The mailboxes to run, with the report's rows written as each one ends. `copied`: for each
+// mailbox a row of an earlier report, which is then not run (empty: run it).
 int RunBatch(Form& form, NoWindowConsole& console, const std::vector<std::string>& mailboxes,
-             BatchReport& report) {
+             const std::vector<std::string>& copied, BatchReport& report) {
   int status = 0;
-  for (const std::string& mailbox : mailboxes) {
+  const size_t total = static_cast<size_t>(
+      std::count_if(copied.begin(), copied.end(), [](const std::string& r) { return r.empty(); }));
+  size_t done = 0;
+  double elapsed = 0;
+  for (size_t i = 0; i < mailboxes.size(); ++i) {
+    if (!copied[i].empty()) continue;
+    const std::string& mailbox = mailboxes[i];
     // A signal between two runs stops the batch as one during a run does.
     console.HandlePendingSignal();
     if (form.Unloaded()) {
@@ -49,6 +65,9 @@ int RunBatch(Form& form, NoWindowConsole& console, const std::vector<std::string
     const RunResult result = RunOnce(form, console);
     report.Row(mailbox, result, true);
     status = std::max(status, ExitStatus(result.outcome));
+    elapsed += result.seconds;
+    console.ProgressLine(BatchProgressLine(++done, total, mailbox, OutcomeWord(result.outcome),
+                                           result.seconds, elapsed));
   }
   return status;
 }
@@ -70,30 +89,60 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options) {
           ->needs(noWindow);
   CLI::Option* mailboxes =
       app.add_option("--mailboxes", options.mailboxesFile,
-                     "Clean up every mailbox of FILE, one a line, on one session")
+                     "Clean up every mailbox of FILE (- for standard input), one a line, on one "
+                     "session")
           ->type_name("FILE")
           ->needs(noWindow)
           ->excludes(mailbox);
   app.add_option("--report", options.reportFile, "Write a CSV row per mailbox of the batch")
       ->type_name("CSV")
       ->needs(mailboxes);
+  app.add_option("--resume", options.resumeFile,
+                 "Run only the mailboxes without a \"completed\" row in REPORT, an earlier "
+                 "report of the batch; the new report (--report, else REPORT) has every row")
+      ->type_name("REPORT")
+      ->needs(mailboxes);
+  app.add_flag("--dry-run", options.dryRun,
+               "Look everything up and change nothing: show each change the cleanup would make")
+      ->needs(noWindow);
 }
 
 int RunWithoutWindow(const NoWindowOptions& options) {
   const bool batch = !options.mailboxesFile.empty();
   std::vector<std::string> mailboxes;
+  std::vector<std::string> copied;
   BatchReport report;
   if (batch) {
-    std::optional<std::vector<std::string>> list = ReadMailboxList(options.mailboxesFile);
-    if (!list) {
-      std::fprintf(stderr, "oa-cleanup: cannot read the mailbox list %s\n",
-                   options.mailboxesFile.c_str());
-      return kUsageError;
+    if (options.mailboxesFile == "-") {
+      mailboxes = ParseMailboxList(std::cin);
+      if (std::cin.bad()) return UsageError("cannot read the mailbox list from standard input");
+    } else {
+      std::optional<std::vector<std::string>> list = ReadMailboxList(options.mailboxesFile);
+      if (!list) return UsageError("cannot read the mailbox list " + options.mailboxesFile);
+      mailboxes = std::move(*list);
     }
-    mailboxes = std::move(*list);
-    if (!options.reportFile.empty() && !report.Open(options.reportFile)) {
-      std::fprintf(stderr, "oa-cleanup: cannot write the report %s\n", options.reportFile.c_str());
-      return kUsageError;
+    copied.assign(mailboxes.size(), std::string());
+    std::string reportFile = options.reportFile;
+    if (!options.resumeFile.empty()) {
+      std::string error;
+      std::optional<ResumePlan> plan = PlanResume(options.resumeFile, mailboxes, &error);
+      if (!plan) return UsageError("cannot resume from " + error);
+      copied = std::move(plan->copiedRows);
+      if (plan->rowsNotInList > 0) {
+        std::fprintf(stderr,
+                     "oa-cleanup: %zu row(s) of %s name mailboxes that are not in the list; the "
+                     "new report leaves them out\n",
+                     plan->rowsNotInList, options.resumeFile.c_str());
+      }
+      // A dry run only reads the earlier report; its own goes where --report says.
+      if (reportFile.empty() && !options.dryRun) reportFile = options.resumeFile;
+    }
+    std::vector<std::string> rows;
+    for (const std::string& row : copied) {
+      if (!row.empty()) rows.push_back(row);
+    }
+    if (!reportFile.empty() && !report.Open(reportFile, rows)) {
+      return UsageError("cannot write the report " + reportFile);
     }
   }
 
@@ -101,13 +150,14 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   NoWindowConsole console(stdout, stderr, IsTerminal(2));
   Form form(console,
             ActivityLog(options.logFile.empty() ? ActivityLog::DefaultPath() : options.logFile));
+  form.run().dryRun = options.dryRun;
   console.Attach(form);
   form.Form_Load();
   if (options.server) console.SetText(Control::txtExServer, *options.server);
 
   int status = 0;
   if (batch) {
-    status = RunBatch(form, console, mailboxes, report);
+    status = RunBatch(form, console, mailboxes, copied, report);
   } else {
     if (options.mailbox) console.SetText(Control::txtAlias, *options.mailbox);
     status = ExitStatus(RunOnce(form, console).outcome);

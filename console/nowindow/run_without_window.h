@@ -16,21 +16,29 @@ struct NoWindowOptions {
   // Replace what the registry put into the boxes.
   std::optional<std::string> server;
   std::optional<std::string> mailbox;
-  // A batch: the file of mailboxes, and the CSV report (none when empty).
+  // A batch: the file of mailboxes ("-": standard input), and the CSV report (none when
+  // empty).
   std::string mailboxesFile;
   std::string reportFile;
+  // An earlier report of the batch: only the mailboxes without a "completed" row in it run. The
+  // new report goes to reportFile, else replaces this one.
+  std::string resumeFile;
+  // Look everything up and change nothing; each change is shown as "Dry run: would ...".
+  bool dryRun = false;
   // The log file; empty: the one beside the program.
   std::string logFile;
 };
 
-// --no-window, --server, --mailbox, --mailboxes and --report on the program's command line.
-// The others need --no-window; --report needs --mailboxes, which excludes --mailbox.
+// --no-window, --server, --mailbox, --mailboxes, --report, --resume and --dry-run on the
+// program's command line. The others need --no-window; --report and --resume need --mailboxes,
+// which excludes --mailbox.
 void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options);
 
-// Runs the cleanup (or the batch) and returns the exit status: 0 completed, 1 the cleanup did
-// not finish, 2 a failed input check or an unreadable list or report, 3 no session, logon or
-// agent data, 130 cancelled by a signal. A batch gives 0 when every mailbox completed, else the
-// highest status met. The session class must be registered before.
+// Runs the cleanup (or the batch) and returns the exit status: 0 completed (a dry run: the
+// cleanup would start), 1 the cleanup did not finish (would find no Handhelds folder), 2 a failed
+// input check or an unreadable list or report, 3 no session, logon or agent data, 130 cancelled by
+// a signal. A batch gives 0 when every mailbox completed (or was planned), else the highest
+// status met. The session class must be registered before.
 int RunWithoutWindow(const NoWindowOptions& options);
 
 }  // namespace oa::nowindow

@@ -43,6 +43,11 @@ int32_t EwsFolder::GetIDsFromNames(const std::string& guid, const std::string& n
   return IdOfName(core_->named(), guid, name);
 }
 
+// The IDs are the session's own: giving one out writes nothing to the server.
+int32_t EwsFolder::LookupIDsFromNames(const std::string& guid, const std::string& name) {
+  return GetIDsFromNames(guid, name);
+}
+
 Variant EwsFolder::Fields(int32_t propTag) {
   if (!core_->Alive()) return {};
   if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;

@@ -42,6 +42,11 @@ int32_t EwsMail::GetIDsFromNames(const std::string& guid, const std::string& nam
   return static_cast<int32_t>(static_cast<uint32_t>(id) << 16);
 }
 
+// The IDs are the session's own: giving one out writes nothing to the server.
+int32_t EwsMail::LookupIDsFromNames(const std::string& guid, const std::string& name) {
+  return GetIDsFromNames(guid, name);
+}
+
 Variant EwsMail::Fields(int32_t propTag) {
   if (!core_->Alive()) return {};
   if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;

@@ -49,6 +49,7 @@ class EwsFolder : public oa::mailbox::RDOFolder {
       : core_(std::move(core)), data_(std::move(data)) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;
@@ -125,6 +126,7 @@ class EwsMail : public oa::mailbox::RDOMail {
       : core_(std::move(core)), data_(std::move(data)) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;

@@ -152,6 +152,10 @@ class FaultFolder : public RDOFolder, public std::enable_shared_from_this<FaultF
     return Guard<int32_t>(*ledger_, FaultOp::FolderGetIDsFromNames, Self(), 0,
                           [&] { return inner_->GetIDsFromNames(guid, name); });
   }
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
+    return Guard<int32_t>(*ledger_, FaultOp::FolderGetIDsFromNames, Self(), 0,
+                          [&] { return inner_->LookupIDsFromNames(guid, name); });
+  }
   Variant Fields(int32_t propTag) override { return inner_->Fields(propTag); }
   bool SetFields(int32_t propTag, const Variant& value) override {
     // The display name is the folder's name, with that operation's faults.
@@ -288,6 +292,10 @@ class FaultMail : public RDOMail {
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override {
     return Guard<int32_t>(*ledger_, FaultOp::MailGetIDsFromNames, Self(), 0,
                           [&] { return inner_->GetIDsFromNames(guid, name); });
+  }
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
+    return Guard<int32_t>(*ledger_, FaultOp::MailGetIDsFromNames, Self(), 0,
+                          [&] { return inner_->LookupIDsFromNames(guid, name); });
   }
   Variant Fields(int32_t propTag) override { return inner_->Fields(propTag); }
   bool SetFields(int32_t propTag, const Variant& value) override {

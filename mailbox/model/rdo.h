@@ -35,6 +35,9 @@ class MAPIProp {
   // The property ID (type bits 0) of a named property; 0 when it cannot be had. An ID that the
   // store has not given out yet is given out now (a named-property map is never shrunk).
   virtual int32_t GetIDsFromNames(const std::string& guid, const std::string& name) = 0;
+  // As GetIDsFromNames, but never gives out an ID (MAPI's call without MAPI_CREATE): 0, with no
+  // error, for a name the store has no ID for yet.
+  virtual int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) = 0;
   // A property by tag; Empty when missing or unreadable.
   virtual Variant Fields(int32_t propTag) = 0;
   // Sets a property; written to the store by Save(). False on failure.

@@ -88,6 +88,13 @@ int32_t EmbeddedFolder::GetIDsFromNames(const std::string& guid, const std::stri
   });
 }
 
+int32_t EmbeddedFolder::LookupIDsFromNames(const std::string& guid, const std::string& name) {
+  return Guarded(0, [&] {
+    RequireFolder(conn_->db(), id_);
+    return GetIDsFromNamesOf(*conn_, storeRow_, guid, name, false);
+  });
+}
+
 Variant EmbeddedFolder::Fields(int32_t propTag) {
   return Guarded(Variant(), [&] {
     if (PropId(propTag) == kDisplayNameId && IsString(propTag) && pendingName_) {

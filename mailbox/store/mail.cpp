@@ -73,13 +73,13 @@ const SqlValue* FindPending(const PendingProps& pending, int32_t tag) {
 }
 
 int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& guid,
-                          const std::string& name) {
+                          const std::string& name, bool create) {
   Db& db = conn.db();
   const auto set = NormalizeGuidText(guid);
   if (!set) Fail(MAPI_E_INVALID_PARAMETER, "Invalid property set " + guid);
   if (name.empty()) Fail(MAPI_E_INVALID_PARAMETER, "A named property needs a name");
   int32_t id = NamedPropId(db, storeRow, *set, name, false);
-  if (!id) {
+  if (!id && create) {
     Txn txn(db);
     id = NamedPropId(db, storeRow, *set, name, true);
     txn.Commit();
@@ -197,6 +197,13 @@ int32_t EmbeddedMail::GetIDsFromNames(const std::string& guid, const std::string
   return Guarded(0, [&] {
     RequireMessage(conn_->db(), id_);
     return GetIDsFromNamesOf(*conn_, storeRow_, guid, name);
+  });
+}
+
+int32_t EmbeddedMail::LookupIDsFromNames(const std::string& guid, const std::string& name) {
+  return Guarded(0, [&] {
+    RequireMessage(conn_->db(), id_);
+    return GetIDsFromNamesOf(*conn_, storeRow_, guid, name, false);
   });
 }
 

@@ -88,7 +88,12 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args = oa::CommandLineArguments(argc, argv);
   std::vector<const char*> arg;
   for (const std::string& a : args) arg.push_back(a.c_str());
-  CLI11_PARSE(app, static_cast<int>(arg.size()), arg.data());
+  try {
+    app.parse(static_cast<int>(arg.size()), arg.data());
+  } catch (const CLI::ParseError& e) {
+    // Usage errors end with status 2, as oa-cleanup's do; --help with 0.
+    return app.exit(e) == 0 ? 0 : 2;
+  }
 
   // The store directory as oa-cleanup sees it: [store] directory, OA_STORE_DIR, the default.
   const auto config = oa::settings::LoadConfig({}, oa::settings::ProcessEnvironment());

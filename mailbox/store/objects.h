@@ -52,6 +52,7 @@ class EmbeddedFolder : public mailbox::RDOFolder {
       : conn_(std::move(conn)), id_(id), storeRow_(storeRow) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;
@@ -108,6 +109,7 @@ class EmbeddedMail : public mailbox::RDOMail {
       : conn_(std::move(conn)), id_(id), storeRow_(storeRow), folderId_(folderId) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;
@@ -168,7 +170,8 @@ std::optional<SqlValue> ReadStoredProp(Db& db, int kind, int64_t owner, int32_t 
 void WriteStoredProps(Db& db, int kind, int64_t owner, const PendingProps& props);
 // The pending value of a tag (either string type), if any.
 const SqlValue* FindPending(const PendingProps& pending, int32_t tag);
+// With `create` false a name without an ID gives 0 and nothing is written.
 int32_t GetIDsFromNamesOf(Connection& conn, int64_t storeRow, const std::string& guid,
-                          const std::string& name);
+                          const std::string& name, bool create = true);
 
 }  // namespace oa::store

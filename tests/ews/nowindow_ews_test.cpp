@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 
 #include "mailbox/ews/soap.h"
 #include "tests/ews/ews_test_server.h"
@@ -161,6 +162,55 @@ TEST_F(NoWindowOverEws, AliasWithMarkupCharactersReachesTheServerIntact) {
     seen = true;
   }
   EXPECT_TRUE(seen);
+}
+
+// The server records every operation: a dry run sends only reading ones, shows the same lines
+// as on the store file, and leaves the served store as it was.
+TEST_F(NoWindowOverEws, DryRunSendsNoChangingOperation) {
+  json store = MailboxStore({.alias = "jdoe", .items = 3});
+  json& messages = store["root"]["folders"][0]["messages"];
+  messages[0]["named"].erase("HHEntryID");
+  json extra = messages[0];
+  extra.erase("key");
+  extra["created"] = "2026-05-01T09:00:00Z";
+  messages.push_back(extra);
+  const json dump = Dump({store}, {Fault("Folder.Delete", "jdoe-hh", 1)});
+  Import(dump, "demo");
+  CopyStore(StoreFile("demo"), "viaews");
+  const std::string before = Export("viaews").dump();
+  ChildResult direct = Cleanup({"--server", "demo", "--mailbox", "jdoe", "--dry-run"});
+  EXPECT_EQ(direct.status, 0) << direct.out;
+
+  ServerOptions o;
+  o.storeFile = StoreFile("viaews");
+  o.mailboxes = MailboxesOf(dump);
+  o.certDir = dir.path().string();
+  EwsTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  env["OA_EWS_CAFILE"] = server.caFile();
+  env["OA_EWS_USER"] = o.user;
+  env["OA_EWS_PASSWORD"] = o.password;
+  ChildResult overEws = Cleanup({"--server", server.url(), "--mailbox", "jdoe", "--dry-run"});
+  const std::vector<SeenRequest> requests = server.Requests();
+  server.Stop();
+
+  EXPECT_EQ(overEws.status, 0) << overEws.out << overEws.err;
+  EXPECT_EQ(Normalized(overEws.out, server.url()), Normalized(direct.out, ""));
+  int wouldLines = 0;
+  for (const std::string& line : Lines(overEws.out))
+    wouldLines += line.rfind("Dry run: would ", 0) == 0;
+  EXPECT_EQ(wouldLines, 6) << overEws.out;
+  EXPECT_EQ(Lines(overEws.out).back(), "Dry run: nothing was changed");
+  const std::set<std::string> reading = {"ResolveNames", "ConvertId", "GetFolder",
+                                         "FindFolder",   "FindItem",  "GetItem"};
+  std::set<std::string> seen;
+  for (const SeenRequest& r : requests) {
+    if (r.operation.empty()) continue;
+    seen.insert(r.operation);
+    EXPECT_TRUE(reading.count(r.operation)) << "a dry run sent " << r.operation;
+  }
+  EXPECT_TRUE(seen.count("FindItem") && seen.count("GetFolder")) << seen.size();
+  EXPECT_EQ(Export("viaews").dump(), before);
 }
 
 }  // namespace

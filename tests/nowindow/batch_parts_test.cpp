@@ -1,9 +1,12 @@
 // The batch's mailbox list and its CSV report.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
+#include "console/nowindow/batch_progress.h"
 #include "console/nowindow/batch_report.h"
+#include "console/nowindow/batch_resume.h"
 #include "console/nowindow/mailbox_list.h"
 #include "tests/nowindow/temp_files.h"
 
@@ -91,15 +94,79 @@ TEST(BatchReport, UnwritablePathFailsToOpen) {
 
 TEST(Outcome, ExitStatusesAndWords) {
   const std::pair<Outcome, std::pair<int, std::string>> table[] = {
-      {Outcome::completed, {0, "completed"}},
-      {Outcome::incomplete, {1, "incomplete"}},
-      {Outcome::input, {2, "input"}},
-      {Outcome::logon, {3, "logon"}},
-      {Outcome::cancelled, {130, "cancelled"}}};
+      {Outcome::completed, {0, "completed"}},   {Outcome::incomplete, {1, "incomplete"}},
+      {Outcome::input, {2, "input"}},           {Outcome::logon, {3, "logon"}},
+      {Outcome::cancelled, {130, "cancelled"}}, {Outcome::planned, {0, "planned"}}};
   for (const auto& [outcome, expected] : table) {
     EXPECT_EQ(ExitStatus(outcome), expected.first);
     EXPECT_EQ(OutcomeWord(outcome), expected.second);
   }
+}
+
+TEST(BatchReport, CopiedRowsFollowTheHeaderAndReplaceTheFileWhole) {
+  TempDir dir;
+  const std::string path = dir / "report.csv";
+  WriteFile(path, "old contents\r\n");
+  BatchReport report;
+  ASSERT_TRUE(report.Open(path, {"m1,completed,1,X,0.1,\"a,\r\nb\"\r\n"}));
+  RunResult done;
+  done.outcome = Outcome::planned;
+  report.Row("m2", done, true);
+  EXPECT_EQ(ReadFile(path),
+            "mailbox,outcome,old_item_count,new_folder_entry_id,seconds,last_log_line\r\n"
+            "m1,completed,1,X,0.1,\"a,\r\nb\"\r\n"
+            "m2,planned,,,0.000,\r\n");
+  EXPECT_FALSE(std::filesystem::exists(path + ".partial"));
+}
+
+TEST(EarlierReport, CsvRecordsKeepTheirTextAndAnUnfinishedLastRecordIsDropped) {
+  std::string error;
+  const std::string text = "a,\"b,\"\"c\"\"\r\nd\"\r\ne,f\nlast,without-end";
+  auto records = ParseCsv(text, &error);
+  ASSERT_TRUE(records);
+  ASSERT_EQ(records->size(), 2u);
+  EXPECT_EQ((*records)[0].fields, (std::vector<std::string>{"a", "b,\"c\"\r\nd"}));
+  EXPECT_EQ((*records)[0].text, "a,\"b,\"\"c\"\"\r\nd\"\r\n");
+  EXPECT_EQ((*records)[1].fields, (std::vector<std::string>{"e", "f"}));
+  EXPECT_FALSE(ParseCsv("x\r\n\"open,\r\nstill\r\n", &error));
+  EXPECT_EQ(error, "a quoted field opened on line 2 never ends");
+}
+
+TEST(EarlierReport, CompletedRowsAreCopiedPerListedMailboxAndOccurrence) {
+  TempDir dir;
+  WriteFile(dir / "r.csv",
+            "mailbox,outcome,old_item_count,new_folder_entry_id,seconds,last_log_line\r\n"
+            "JDoe,completed,1,A,0.1,x\r\n"
+            "asmith,incomplete,,,0.2,y\r\n"
+            "dup,completed,1,B,0.1,first\r\n"
+            "gone,completed,1,C,0.1,z\r\n"
+            "bbig,planned,3,,0.1,Dry run: nothing was changed\r\n");
+  std::string error;
+  auto plan = PlanResume(dir / "r.csv", {"jdoe", "asmith", "dup", "dup", "bbig", "new"}, &error);
+  ASSERT_TRUE(plan) << error;
+  EXPECT_EQ(plan->copiedRows,
+            (std::vector<std::string>{"JDoe,completed,1,A,0.1,x\r\n", "",
+                                      "dup,completed,1,B,0.1,first\r\n", "", "", ""}));
+  EXPECT_EQ(plan->rowsNotInList, 1u);
+
+  WriteFile(dir / "other.csv", "name,value\r\n");
+  EXPECT_FALSE(PlanResume(dir / "other.csv", {"jdoe"}, &error));
+  EXPECT_EQ(error, dir / "other.csv" +
+                       ": is not a batch report (its first line is not the "
+                       "report's header)");
+  EXPECT_FALSE(PlanResume(dir / "missing.csv", {"jdoe"}, &error));
+  EXPECT_EQ(error, dir / "missing.csv" + ": cannot be read");
+}
+
+TEST(BatchProgress, LineWithTheTimeLeftFromTheMeanSoFar) {
+  EXPECT_EQ(BatchProgressLine(1, 4, "jdoe", "completed", 2.0, 2.0),
+            "[1/4] jdoe: completed (2.0 s), about 6.0 s left");
+  EXPECT_EQ(BatchProgressLine(2, 4, "asmith", "logon", 0.25, 30.0),
+            "[2/4] asmith: logon (0.2 s), about 30 s left");
+  EXPECT_EQ(BatchProgressLine(4, 4, "bbig", "completed", 95.0, 200.0),
+            "[4/4] bbig: completed (1 min 35 s)");
+  EXPECT_EQ(DurationText(7325), "2 h 2 min");
+  EXPECT_EQ(DurationText(59.6), "1 min 0 s");
 }
 
 }  // namespace
