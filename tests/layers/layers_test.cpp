@@ -23,7 +23,8 @@ std::string LayerOf(const std::string& path) {
   static const std::vector<std::pair<std::string, std::string>> kPrefixes = {
       {"base/", "base"},         {"mailbox/model/", "model"}, {"mailbox/store/", "store"},
       {"mailbox/ews/", "ews"},   {"mailbox/", "mailbox"},     {"handhelds/", "handhelds"},
-      {"settings/", "settings"}, {"console/qt/", "window"},   {"console/", "console"},
+      {"settings/", "settings"}, {"console/qt/", "window"},   {"console/win32/", "window"},
+      {"console/", "console"},
   };
   for (const auto& [prefix, layer] : kPrefixes) {
     if (path.rfind(prefix, 0) == 0) return layer;
