@@ -122,7 +122,7 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DOA_WINDOWS_DEPS="$prefix" "${launcher[@]}"
+  -DOA_WINDOWS_DEPS="$prefix" -DOA_WINDOW=ON "${launcher[@]}"
 cmake --build "$build" -j"$jobs" ${OA_TARGETS:+--target $OA_TARGETS}
 # A build of chosen targets is for iterating; the packages need the whole build.
 [ -n "${OA_TARGETS:-}" ] || bash "$top/scripts/package-windows.sh" "$build"

@@ -2,7 +2,7 @@
 # The Windows window under Wine and Xvfb, driven as a person would: from an empty Wine prefix,
 # type the store and the mailbox through the access keys, untick and press OK (the message box),
 # tick again, press OK, and wait for the cleanup to finish; then check the store, the log file and
-# the window's size in pixels, save a screenshot, and press Cancel. Every wait is for a state (a
+# the window's size in pixels, save a screenshot, and press Cancel; then once more at 144 DPI. Every wait is for a state (a
 # window, a log line, a process), bounded.
 # Usage: test-windows-window.sh BUILD_DIR (a build of scripts/build-windows.sh).
 set -euo pipefail
@@ -59,7 +59,8 @@ keys() { xdotool key --delay 50 "$@"; }
 log_has() { tr -d '\r' <"$out/OA-Cleanup.log" | grep -qF -- "$1"; }
 
 start=$SECONDS
-wineserver -p >/dev/null 2>&1 </dev/null
+mkdir -p "$WINEPREFIX"
+wineserver -p >/dev/null 2>&1 </dev/null || true
 wineboot --init >/dev/null 2>&1 </dev/null
 echo "Empty Wine prefix made in $((SECONDS - start)) s"
 
@@ -137,7 +138,27 @@ wait "$app_pid" || status=$?
 app_pid=
 [ "$status" -eq 0 ] || fail "oa-cleanup.exe ended with status $status"
 
-echo "Screenshots: $out/frmCleanup-wine.png, $out/message-box.png"
+# At 144 DPI (the prefix's setting, read when a program starts) the window is per-monitor aware:
+# 5685 x 4380 twips are 569 x 438 pixels.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1
+wine "$cleanup_exe" --log "$out/OA-Cleanup-144dpi.log" </dev/null >>"$out/stdout.txt" 2>&1 &
+app_pid=$!
+main=$(window_of "^$caption\$") || true
+if [ -n "$main" ]; then
+  wait_for "the window to be mapped at 144 DPI" sh -c "xwininfo -id $main | grep -q 'Map State: IsViewable'"
+  geometry=$(xwininfo -id "$main" | awk '/Width:/ {w = $2} /Height:/ {h = $2} END {print w "x" h}')
+  [ "$geometry" = 569x438 ] || fail "client area $geometry at 144 DPI, expected 569x438"
+  import -window root "$out/frmCleanup-wine-144dpi.png"
+  xdotool windowfocus --sync "$main"
+  keys alt+c
+  wait_for "the program to end at 144 DPI" sh -c "! kill -0 $app_pid"
+else
+  fail "no window at 144 DPI"
+fi
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
+echo "Screenshots: $out/frmCleanup-wine.png, $out/message-box.png, $out/frmCleanup-wine-144dpi.png"
 if [ "$failures" -gt 0 ]; then
   echo "Window test under Wine: $failures failure(s)" >&2
   exit 1

@@ -53,13 +53,17 @@ TEST(Twips, GridEdgesRoundedOnTheirOwnSoNeighboursMeet) {
   EXPECT_EQ(PixelsFromGeometry({4680, 60, 855, 375}, 120), (PixelRect{390, 5, 71, 31}));
   // 4680 * 0.1 = 468, 5535 * 0.1 = 553.5 -> 554; 60 -> 6, 435 -> 43.5 -> 44.
   EXPECT_EQ(PixelsFromGeometry({4680, 60, 855, 375}, 144), (PixelRect{468, 6, 86, 38}));
-  // cmdCancel starts where cmdOK ends, whatever the rounding (420 + 375 = 795 > 435: a gap of
-  // 15 twips in the grid stays a gap, never an overlap).
+  // The buttons, the progress label and the results box end at one right edge (5535) in the
+  // grid, and so in pixels at every DPI.
   for (int dpi : {96, 120, 144}) {
-    const PixelRect ok = PixelsFromGeometry({4680, 60, 855, 375}, dpi);
-    const PixelRect cancel = PixelsFromGeometry({4680, 420, 855, 375}, dpi);
-    EXPECT_LE(ok.y + ok.height, cancel.y) << dpi;
-    EXPECT_EQ(ok.width, cancel.width) << dpi;
+    const auto right = [dpi](const Geometry& g) {
+      const PixelRect p = PixelsFromGeometry(g, dpi);
+      return p.x + p.width;
+    };
+    const int edge = right({4680, 60, 855, 375});
+    EXPECT_EQ(right({4680, 420, 855, 375}), edge) << dpi;
+    EXPECT_EQ(right({2400, 840, 3135, 255}), edge) << dpi;
+    EXPECT_EQ(right({120, 1200, 5415, 3015}), edge) << dpi;
   }
 }
 

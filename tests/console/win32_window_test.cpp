@@ -266,10 +266,14 @@ TEST_F(Win32WindowTest, ResultsBoxGetsLinesWithoutMovingTheCaretAndIsLocked) {
   EXPECT_EQ(window->Text(Control::lblProgress), "Count = 12 & more");
 }
 
+bool Shown(HWND h) {
+  return h != nullptr && ::IsWindowVisible(h);
+}
+
 TEST_F(Win32WindowTest, MessageBoxIsApplicationModalCriticalWithItsTitle) {
   window->showMessageBox = nullptr;
   std::atomic<bool> ownerDisabled{false};
-  std::atomic<bool> critical{false};
+  std::atomic<bool> critical{false};  // an icon and one OK button
   std::atomic<bool> answered{false};
   std::thread answer([&] {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -277,9 +281,12 @@ TEST_F(Win32WindowTest, MessageBoxIsApplicationModalCriticalWithItsTitle) {
       HWND box = ::FindWindowW(L"#32770", L"ondavelAgent Administrator");
       if (box != nullptr && ::IsWindowVisible(box)) {
         ownerDisabled = !::IsWindowEnabled(window->Handle());
+        // The stop icon (the icon control's ID differs between systems) and OK alone.
         HWND icon = ::GetDlgItem(box, 0x14);
-        critical = icon != nullptr && ::SendMessageW(icon, STM_GETICON, 0, 0) ==
-                                          reinterpret_cast<LRESULT>(::LoadIconW(nullptr, IDI_HAND));
+        if (icon == nullptr) icon = ::GetDlgItem(box, 0x440);
+        critical = icon != nullptr && ::IsWindowVisible(icon) &&
+                   ::SendMessageW(icon, STM_GETICON, 0, 0) != 0 &&
+                   !Shown(::GetDlgItem(box, IDCANCEL)) && Shown(::GetDlgItem(box, IDOK));
         ::PostMessageW(box, WM_COMMAND, IDOK, 0);
         answered = true;
         return;
