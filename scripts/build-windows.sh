@@ -21,7 +21,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 fonts-wine winbind
   nlohmann-json3-dev libcli11-dev googletest
-  imagemagick xxd xvfb xdotool x11-utils wixl msitools zip unzip
+  imagemagick xxd xvfb xdotool x11-utils jq wixl msitools zip unzip
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
