@@ -1,5 +1,6 @@
 // oa-cleanup: loads and shows the cleanup window; the program ends when the window unloads.
-// A build without the window (OA_WINDOW=OFF) runs only with --no-window.
+// The window is Win32 on Windows and Qt elsewhere; a build without it (OA_WINDOW=OFF) runs
+// only with --no-window.
 #include <clocale>
 #include <iostream>
 #include <string>
@@ -14,7 +15,9 @@
 #include "mailbox/ews/wait_hook.h"
 #include "settings/check_registry.h"
 
-#ifdef OA_WITH_WINDOW
+#if defined(OA_WITH_WIN32_WINDOW)
+#include "console/win32/run_window.h"
+#elif defined(OA_WITH_WINDOW)
 #include <QApplication>
 
 #include "console/qt/ews_wait_hooks.h"
@@ -46,7 +49,9 @@ int main(int argc, char** argv) {
     return oa::nowindow::RunWithoutWindow(options.noWindow);
   }
 
-#ifndef OA_WITH_WINDOW
+#if defined(OA_WITH_WIN32_WINDOW)
+  return oa::win32::RunWindow(options.logPath);
+#elif !defined(OA_WITH_WINDOW)
   std::cerr << "oa-cleanup: this build has no window; run it with --no-window\n";
   return 2;
 #else

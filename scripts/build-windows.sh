@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the window-less program for 64-bit Windows on Debian 12: oa-cleanup.exe,
-# oa-store.exe and the toolkit-free tests, statically linked, in build-windows/ (or $1).
+# Cross-builds for 64-bit Windows on Debian 12: oa-cleanup.exe (the Win32 window, and the
+# window-less mode), oa-store.exe and the tests, statically linked, in build-windows/ (or $1),
+# then packs both programs into a zip and an MSI in build-windows/package/.
 # SQLite and pugixml are built from Debian's own source packages (a deb-src list of the build's
 # own, never the machine's), GoogleTest from /usr/src/googletest; everything lands in
 # BUILD/deps/prefix, which the toolchain file searches instead of the machine's /usr.
@@ -20,6 +21,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 fonts-wine winbind
   nlohmann-json3-dev libcli11-dev googletest
+  imagemagick xxd xvfb xdotool x11-utils jq wixl msitools zip unzip
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
@@ -120,5 +122,7 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$top}
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-  -DOA_WINDOWS_DEPS="$prefix" -DOA_WINDOW=OFF "${launcher[@]}"
+  -DOA_WINDOWS_DEPS="$prefix" -DOA_WINDOW=ON "${launcher[@]}"
 cmake --build "$build" -j"$jobs" ${OA_TARGETS:+--target $OA_TARGETS}
+# A build of chosen targets is for iterating; the packages need the whole build.
+[ -n "${OA_TARGETS:-}" ] || bash "$top/scripts/package-windows.sh" "$build"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Cross-builds for Windows (scripts/build-windows.sh) and runs the toolkit-free tests under Wine
-# through ctest, in a Wine prefix inside the build folder. Extra arguments go to ctest.
+# Cross-builds for Windows (scripts/build-windows.sh) and runs the tests under Wine through ctest,
+# in a Wine prefix inside the build folder, on an Xvfb display for the window's tests; then checks
+# the packages and drives the window from an empty prefix (scripts/test-windows-window.sh).
+# Extra arguments go to ctest.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -12,9 +14,17 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,msh
 # anything else (an earlier one of this private prefix may still be there). Wine's services keep
 # standard output open on a cold start: start them before any output is piped.
 mkdir -p "$WINEPREFIX"
+# The window's tests need an X display: an Xvfb of their own at 96 DPI.
+rm -f "$build/xvfb-display"
+mkfifo "$build/xvfb-display"
+Xvfb -displayfd 3 -dpi 96 -screen 0 1024x768x24 -nolisten tcp 3>"$build/xvfb-display" \
+  >"$build/xvfb.log" 2>&1 &
+xvfb_pid=$!
+read -r -t 60 display_number <"$build/xvfb-display"
+export DISPLAY=:$display_number
 wineserver -p >/dev/null 2>&1 </dev/null || true
 wineboot --init >/dev/null 2>&1 </dev/null
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb_pid 2>/dev/null || true' EXIT
 
 # Known differences of the Windows build, left out here until they are dealt with (set
 # OA_WINDOWS_ALL_TESTS=1 to run them anyway):
@@ -36,5 +46,28 @@ exclude=(-E "$known")
 [ "${OA_WINDOWS_ALL_TESTS:-}" = 1 ] && exclude=()
 
 start=$(date +%s)
-ctest --test-dir "$build" --output-on-failure -j2 "${exclude[@]}" "$@"
+status=0
+ctest --test-dir "$build" --output-on-failure -j2 "${exclude[@]}" "$@" || status=1
 echo "Windows tests under Wine: $(($(date +%s) - start)) s"
+
+# The packages hold both programs, the read-me and the licence texts; the MSI puts them under
+# Program Files with a Start-menu entry.
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+package=$build/package/oa-cleanup-$version-win64
+files=(oa-cleanup.exe oa-store.exe README.txt LICENSES.txt)
+listed=$(unzip -Z1 "$package.zip")
+msi_files=$(msiextract -l "$package.msi")
+for f in "${files[@]}"; do
+  grep -qx "oa-cleanup-$version-win64/$f" <<<"$listed" || { echo "FAIL: $f not in the zip"; status=1; }
+  grep -qx "ondavel Agent Cleanup/$f" <<<"$msi_files" || { echo "FAIL: $f not in the MSI"; status=1; }
+done
+msiinfo export "$package.msi" Directory | grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' ||
+  { echo "FAIL: the MSI does not install under Program Files"; status=1; }
+msiinfo export "$package.msi" Shortcut | grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' ||
+  { echo "FAIL: the MSI has no Start-menu entry for oa-cleanup.exe"; status=1; }
+[ $status -ne 0 ] || echo "Packages: zip and MSI hold ${files[*]}"
+
+start=$(date +%s)
+bash scripts/test-windows-window.sh "$build" || status=1
+echo "Window test under Wine: $(($(date +%s) - start)) s"
+exit $status
