@@ -48,6 +48,8 @@ class Form : private RunHost {
 
  private:
   void EndSession();
+  // Work the session holds back goes out when the run pauses for the user.
+  void SendHeldBack();
 
   // RunHost
   void MsgBox(const std::string& text) override;

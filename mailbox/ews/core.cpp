@@ -65,6 +65,7 @@ std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
 
 std::optional<Response> Core::Send(const Request& request) {
   if (!Alive()) return std::nullopt;
+  SendQueuedDeletes();
   return CallServer(*client_, request);
 }
 
@@ -433,13 +434,17 @@ std::shared_ptr<EwsStore> Core::Store(bool isPublic) {
   return std::make_shared<EwsStore>(shared_from_this(), isPublic);
 }
 
-void Core::ItemDeleted(const std::string& ewsId) {
+std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
   std::vector<std::shared_ptr<DeletionListener>> live;
   for (auto& w : listeners_) {
     if (auto l = w.lock()) live.push_back(std::move(l));
   }
   listeners_.assign(live.begin(), live.end());
-  for (auto& l : live) l->ItemDeleted(ewsId);
+  return live;
+}
+
+void Core::ItemDeleted(const std::string& ewsId) {
+  for (auto& l : LiveListeners()) l->ItemDeleted(ewsId);
 }
 
 }  // namespace oa::ews

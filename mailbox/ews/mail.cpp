@@ -126,11 +126,14 @@ std::shared_ptr<oa::mailbox::RDOStore> EwsMail::Store() {
 
 void EwsMail::Delete(int32_t flags) {
   if (!core_->Alive()) return;
-  auto req = core_->NewRequest("DeleteItem");
   const char* type = flags == dfHardDelete           ? "HardDelete"
                      : flags == dfMoveToDeletedItems ? "MoveToDeletedItems"
                                                      : "SoftDelete";
-  req->op().append_attribute("DeleteType") = type;
+  if (queueDelete_) {
+    core_->QueueDelete(data_.id, type);
+    return;
+  }
+  auto req = core_->NewDeleteRequest(type);
   req->op().append_child("m:ItemIds").append_child("t:ItemId").append_attribute("Id") =
       data_.id.c_str();
   auto r = core_->Send(*req);
