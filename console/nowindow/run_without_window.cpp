@@ -12,6 +12,7 @@
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/mailbox_list.h"
 #include "console/nowindow/nowindow_console.h"
+#include "console/nowindow/parallel_batch.h"
 #include "console/nowindow/run_result.h"
 
 namespace oa::nowindow {
@@ -77,6 +78,7 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options) {
   app.add_option("--report", options.reportFile, "Write a CSV row per mailbox of the batch")
       ->type_name("CSV")
       ->needs(mailboxes);
+  AddJobsOption(app, options.jobs, mailboxes);
 }
 
 int RunWithoutWindow(const NoWindowOptions& options) {
@@ -106,7 +108,10 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   if (options.server) console.SetText(Control::txtExServer, *options.server);
 
   int status = 0;
-  if (batch) {
+  if (batch && options.jobs > 1) {
+    status = RunParallelBatch(
+        {console.Text(Control::txtExServer), mailboxes, form.log().path(), options.jobs}, report);
+  } else if (batch) {
     status = RunBatch(form, console, mailboxes, report);
   } else {
     if (options.mailbox) console.SetText(Control::txtAlias, *options.mailbox);

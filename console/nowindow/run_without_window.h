@@ -19,6 +19,8 @@ struct NoWindowOptions {
   // A batch: the file of mailboxes, and the CSV report (none when empty).
   std::string mailboxesFile;
   std::string reportFile;
+  // Mailboxes of the batch cleaned up at once, each job on a session of its own.
+  int jobs = 1;
   // The log file; empty: the one beside the program.
   std::string logFile;
 };

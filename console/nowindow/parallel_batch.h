@@ -1,0 +1,36 @@
+// A batch run by several jobs at once (--jobs N): each job is a window-less window of its own
+// on a thread, with its own session, taking the next mailbox of the list when it is free. A
+// mailbox's stdout lines and log lines are written in one piece when it is done; the report's
+// rows follow the list's order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "console/nowindow/batch_report.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
+namespace oa::nowindow {
+
+inline constexpr int kMaxJobs = 64;
+
+// --jobs N (1 to kMaxJobs), which needs --mailboxes.
+void AddJobsOption(CLI::App& app, int& jobs, CLI::Option* mailboxes);
+
+struct ParallelBatch {
+  std::string server;
+  std::vector<std::string> mailboxes;
+  // The activity log every job's lines end up in.
+  std::string logFile;
+  int jobs = 1;
+};
+
+// Runs the batch and returns its exit status, as the batch on one session does. Ctrl+C cancels
+// the mailboxes being cleaned up and marks the ones not started as cancelled.
+int RunParallelBatch(const ParallelBatch& batch, BatchReport& report);
+
+}  // namespace oa::nowindow
