@@ -1,6 +1,7 @@
 // The EWS backend against the loopback server: round trips per deleted item when a folder is
-// emptied item by item, items per second, and the requests of one whole cleanup of a 10-item
-// Handhelds folder by the delete path.
+// emptied item by item, and items per second, with the server answering at once and after a
+// delay of 5 and 20 ms a request (a LAN, a VPN); then the requests of one whole cleanup of a
+// 10-item Handhelds folder by the delete path.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -59,8 +60,10 @@ struct Served {
   bool ok = false;
 };
 
-Served Serve(const std::string& dir, const std::string& store) {
+Served Serve(const std::string& dir, const std::string& store,
+             std::chrono::milliseconds latency = std::chrono::milliseconds(0)) {
   ServerOptions o;
+  o.latency = latency;
   o.storeFile = store;
   o.mailboxes = {{"jdoe", "jdoe@example.com"}};
   o.certDir = dir;
@@ -87,9 +90,9 @@ int main(int argc, char** argv) {
   int status = 0;
 
   // Item by item, through the program's own emptying loop.
-  if (!Import(Mailbox(items), store)) return 1;
-  {
-    Served s = Serve(dir.string(), store);
+  for (const int latency : {0, 5, 20}) {
+    if (!Import(Mailbox(items), store)) return 1;
+    Served s = Serve(dir.string(), store, std::chrono::milliseconds(latency));
     if (!s.ok) return 1;
     auto session = std::make_shared<oa::ews::EwsSession>();
     session->LogonExchangeMailbox("jdoe", s.server->url());
@@ -108,16 +111,16 @@ int main(int argc, char** argv) {
     const long deleted = static_cast<long>(outcome.deleted);
     const double perItem = deleted ? static_cast<double>(requests) / deleted : 0;
     std::printf(
-        "item-by-item emptying of %ld items (%s): %ld requests (%lld DeleteItem, %lld FindItem, "
-        "%lld ConvertId)\n",
-        deleted, emptied ? "emptied" : "not emptied", requests,
+        "%2d ms a request: emptying of %ld items (%s): %ld requests (%lld DeleteItem, %lld "
+        "FindItem, %lld ConvertId)\n",
+        latency, deleted, emptied ? "emptied" : "not emptied", requests,
         static_cast<long long>(s.server->OperationCount("DeleteItem")),
         static_cast<long long>(s.server->OperationCount("FindItem")),
         static_cast<long long>(s.server->OperationCount("ConvertId")));
-    std::printf("round trips per deleted item: %.3f (target <= 1.2)\n", perItem);
-    std::printf("items per second: %.0f\n", deleted / seconds);
-    std::printf("connections opened: %ld\n", session->ConnectsMade());
-    if (!emptied || perItem > 1.2) status = 1;
+    std::printf("   round trips per deleted item: %.3f (target <= 0.02)\n", perItem);
+    std::printf("   items per second: %.0f\n", deleted / seconds);
+    std::printf("   connections opened: %ld\n", session->ConnectsMade());
+    if (!emptied || perItem > 0.02) status = 1;
   }
 
   // A whole cleanup through the program's run: the folder is deleted in one call.
