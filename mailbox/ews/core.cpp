@@ -89,6 +89,12 @@ void Core::AppendFolderId(pugi::xml_node parent, const FolderRef& ref) {
     AddText(d.append_child("t:Mailbox"), "t:EmailAddress", smtp_);
 }
 
+std::optional<std::string> Core::KnownHex(const std::string& ewsId, bool isPublic) const {
+  auto it = hexByEws_.find(Key(ewsId, isPublic));
+  if (it == hexByEws_.end()) return std::nullopt;
+  return it->second;
+}
+
 std::optional<std::string> Core::HexFromEws(const std::string& ewsId, bool isPublic) {
   auto all = HexFromEws(std::vector<std::string>{ewsId}, isPublic);
   return all.front();

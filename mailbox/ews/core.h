@@ -100,6 +100,8 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry-ID text <-> EWS ID through ConvertId, remembered both ways.
   std::optional<std::string> HexFromEws(const std::string& ewsId, bool isPublic);
   std::optional<std::string> EwsFromHex(const std::string& hex, bool isPublic);
+  // The entry-ID text already learnt for an EWS ID, without asking the server.
+  std::optional<std::string> KnownHex(const std::string& ewsId, bool isPublic) const;
   // Many at once: one ConvertId for those not known yet; nullopt for those that failed. Public
   // folder items whose folder is known convert as items of that folder.
   std::vector<std::optional<std::string>> HexFromEws(const std::vector<std::string>& ewsIds,
@@ -136,6 +138,8 @@ class Core : public std::enable_shared_from_this<Core> {
   // request, when the program pauses and at logoff. An item already queued is not queued again.
   static constexpr size_t kDeleteGroup = 100;
   void QueueDelete(const std::string& ewsId, const std::string& deleteType);
+  // 1 sends every delete at once, as one DeleteItem each (for measurements).
+  void SetDeleteGroup(size_t items) { deleteGroup_ = items < 1 ? 1 : items; }
   // Sends the queued deletes; an item the server refuses, or every item of a request that
   // failed, is told to the listeners as refused. The pending error is left as it was.
   void SendQueuedDeletes();
@@ -167,6 +171,7 @@ class Core : public std::enable_shared_from_this<Core> {
   std::set<std::string> queuedIds_;
   std::string queuedType_;
   bool sendingQueue_ = false;
+  size_t deleteGroup_ = kDeleteGroup;
 
   std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
 };

@@ -20,7 +20,7 @@ void Core::QueueDelete(const std::string& ewsId, const std::string& deleteType) 
   queued_.push_back(ewsId);
   queuedIds_.insert(ewsId);
   ItemDeleted(ewsId);
-  if (queued_.size() >= kDeleteGroup) SendQueuedDeletes();
+  if (queued_.size() >= deleteGroup_) SendQueuedDeletes();
 }
 
 void Core::SendQueuedDeletes() {

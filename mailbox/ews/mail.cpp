@@ -21,6 +21,8 @@ bool EwsMail::LoadBasics() {
 
 std::string EwsMail::EntryID() {
   if (!core_->Alive()) return "";
+  // Known once its page has been converted: one lookup, not the page's.
+  if (auto known = core_->KnownHex(data_.id, data_.isPublic)) return *known;
   if (data_.pageIds) {
     // One ConvertId for the whole page: emptying a folder asks every item for its entry ID.
     const auto& ids = *data_.pageIds;

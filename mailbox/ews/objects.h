@@ -207,6 +207,10 @@ class EwsSession : public oa::mailbox::RDOSession {
 
   // Requests sent by this session so far, retries included (for measurements).
   long RequestsSent() const;
+  // Item deletes a DeleteItem carries at most (for measurements; 100 unless set).
+  void SetDeleteGroup(size_t items) {
+    if (core_) core_->SetDeleteGroup(items);
+  }
   // Connections opened by the current logon (1 while it is kept alive).
   long ConnectsMade() const { return core_ ? core_->client().connectsMade() : 0; }
 
