@@ -42,6 +42,9 @@ class Console {
 
   // Lets the window system process pending events once.
   virtual void DoEvents() = 0;
+  // Whether the last DoEvents handled the user's input (a click, a key, a close): the run
+  // paused for it.
+  virtual bool HandledInput() { return false; }
 
   // Application-modal, critical icon, one OK button, title "ondavelAgent Administrator".
   virtual void MsgBox(const std::string& text) = 0;

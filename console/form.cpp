@@ -73,6 +73,8 @@ void Form::EndDryRun(size_t refusedBefore) {
 
 void Form::cmdCancel_Click() {
   run_.bCancel = true;
+  // Held-back deletes go out now, while the session is still the run's.
+  SendHeldBack();
   for (int i = 0; i < 3; ++i) DoEvents();
   Form_Unload();
 }
@@ -107,10 +109,18 @@ void Form::WriteLog(const std::string& sMsg, bool bClear) {
 
 void Form::DoEvents() {
   console_.DoEvents();
+  if (console_.HandledInput()) SendHeldBack();
 }
 
 void Form::MsgBox(const std::string& text) {
+  SendHeldBack();
   console_.MsgBox(text);
+}
+
+void Form::SendHeldBack() {
+  // While the run waits for the user the mailbox already shows what the window does.
+  mailbox::ErrScope keep;
+  if (RDO && !unloaded_) RDO->SendHeldBack();
 }
 
 void Form::SetProgress(const std::string& caption) {

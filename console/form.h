@@ -52,6 +52,8 @@ class Form : private RunHost {
   // The closing lines of a dry run: any write its guard refused since `refusedBefore`, then
   // "Dry run: nothing was changed".
   void EndDryRun(size_t refusedBefore);
+  // Work the session holds back goes out when the run pauses for the user.
+  void SendHeldBack();
 
   // RunHost
   void MsgBox(const std::string& text) override;

@@ -40,44 +40,85 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
   auto fetch = [&] {
     return position == 1 ? items->GetFirst() : items->Item(static_cast<int32_t>(position));
   };
+  // Deletes the backend held back and the server refused later: those items are back, ahead of
+  // the rest, and are skipped instead of deleted.
+  auto refusedLater = [&](int32_t refused) {
+    out.deleted -= refused;
+    out.skipped += refused;
+    position += refused;
+  };
   bool countRead = true;
-  while (countRead && count >= position) {
-    auto item = fetch();
-    const std::string itemID = item ? item->EntryID() : "";
-    if (item) item->Delete();
-    // Judged by the count, whatever the delete reported: a delete may fail silently.
+  int64_t logged = 0;
+  auto readCount = [&] {
     Err().Clear();
-    const int64_t after = items->Count();
+    const int64_t n = items->Count();
     countRead = !Err().Pending();
-    bool gone = countRead && after < count;
-    if (countRead && !gone && item) {
-      // Items added meanwhile keep the count up; whether this one is still there decides.
-      auto again = fetch();
-      gone = !again || again->EntryID() != itemID;
-    }
-    if (countRead) count = after;
-    if (gone) {
-      ++out.deleted;
-    } else {
-      ++position;
-      ++out.skipped;
-    }
+    if (countRead) count = n;
     out.remaining = count;
+  };
+  while (countRead) {
+    while (countRead && count >= position) {
+      auto item = fetch();
+      if (const int32_t refused = items->TakeRefusedDeletes(false); refused > 0) {
+        // Fetching sent the held-back deletes: the position now names another item.
+        refusedLater(refused);
+        readCount();
+        continue;
+      }
+      const std::string itemID = item ? item->EntryID() : "";
+      if (item) item->Delete();
+      // Judged by the count, whatever the delete reported: a delete may fail silently.
+      Err().Clear();
+      const int64_t after = items->Count();
+      countRead = !Err().Pending();
+      const int32_t refused = countRead ? items->TakeRefusedDeletes(false) : 0;
+      // When deletes came back refused, this one went out with them or waits in the next group.
+      bool gone = countRead && (after < count || (refused > 0 && item));
+      if (countRead && !gone && item) {
+        // Items added meanwhile keep the count up; whether this one is still there decides.
+        auto again = fetch();
+        gone = !again || again->EntryID() != itemID;
+      }
+      if (countRead) count = after;
+      if (gone) {
+        ++out.deleted;
+      } else {
+        ++position;
+        ++out.skipped;
+      }
+      if (refused > 0) refusedLater(refused);
+      out.remaining = count;
 
-    run.host().DoEvents();
-    run.host().DoEvents();
-    if (run.StopRequested()) {
-      out.stopped = true;
-      return false;
-    }
-    if (gone && out.deleted % kProgressLineEvery == 0) {
-      run.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
-      if (run.Ended()) {
+      run.host().DoEvents();
+      run.host().DoEvents();
+      if (run.StopRequested()) {
+        // Whatever is held back goes out now, so the count told is the folder's.
+        if (!run.Ended()) {
+          if (const int32_t late = items->TakeRefusedDeletes(true); late > 0) refusedLater(late);
+          readCount();
+        } else if (const int32_t late = items->TakeRefusedDeletes(false); late > 0) {
+          refusedLater(late);
+        }
         out.stopped = true;
         return false;
       }
+      // A delete refused later takes its count back: each line is written once all the same.
+      if (gone && out.deleted % kProgressLineEvery == 0 && out.deleted > logged) {
+        logged = out.deleted;
+        run.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
+        if (run.Ended()) {
+          out.stopped = true;
+          return false;
+        }
+      }
+      run.host().SetProgress(CountCaption(count));
     }
-    run.host().SetProgress(CountCaption(count));
+    // The folder looks empty: the held-back deletes go out before that is believed.
+    const int32_t late = countRead ? items->TakeRefusedDeletes(true) : 0;
+    if (late <= 0) break;
+    refusedLater(late);
+    readCount();
+    if (countRead) run.host().SetProgress(CountCaption(count));
   }
   return countRead && count == 0;
 }

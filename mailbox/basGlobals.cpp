@@ -2,6 +2,6 @@
 
 namespace oa {
 
-std::shared_ptr<mailbox::RDOSession> RDO;
+thread_local std::shared_ptr<mailbox::RDOSession> RDO;
 
 }  // namespace oa

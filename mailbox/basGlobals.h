@@ -8,6 +8,7 @@
 namespace oa {
 
 // Empty until the first run creates it; logged off and released when the window unloads.
-extern std::shared_ptr<mailbox::RDOSession> RDO;
+// One per thread: each job of a parallel batch is a window of its own.
+extern thread_local std::shared_ptr<mailbox::RDOSession> RDO;
 
 }  // namespace oa

@@ -15,6 +15,7 @@
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/mailbox_list.h"
 #include "console/nowindow/nowindow_console.h"
+#include "console/nowindow/parallel_batch.h"
 #include "console/nowindow/run_result.h"
 
 namespace oa::nowindow {
@@ -105,6 +106,7 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options) {
   app.add_flag("--dry-run", options.dryRun,
                "Look everything up and change nothing: show each change the cleanup would make")
       ->needs(noWindow);
+  AddJobsOption(app, options.jobs, mailboxes);
 }
 
 int RunWithoutWindow(const NoWindowOptions& options) {
@@ -156,7 +158,11 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   if (options.server) console.SetText(Control::txtExServer, *options.server);
 
   int status = 0;
-  if (batch) {
+  if (batch && options.jobs > 1) {
+    status = RunParallelBatch({console.Text(Control::txtExServer), mailboxes, copied,
+                               form.log().path(), options.jobs, options.dryRun, IsTerminal(2)},
+                              report);
+  } else if (batch) {
     status = RunBatch(form, console, mailboxes, copied, report);
   } else {
     if (options.mailbox) console.SetText(Control::txtAlias, *options.mailbox);

@@ -25,6 +25,8 @@ struct NoWindowOptions {
   std::string resumeFile;
   // Look everything up and change nothing; each change is shown as "Dry run: would ...".
   bool dryRun = false;
+  // Mailboxes of the batch cleaned up at once, each job on a session of its own.
+  int jobs = 1;
   // The log file; empty: the one beside the program.
   std::string logFile;
 };

@@ -14,6 +14,8 @@
 #include <QTextCursor>
 #include <cmath>
 
+#include "console/qt/progress_label.h"
+
 namespace oa {
 namespace {
 
@@ -42,6 +44,8 @@ frmCleanup::frmCleanup(ActivityLog log, QWidget* parent)
   dialogFont.setPointSizeF(7.5);
   setFont(dialogFont);
   CreateControls();
+  // Tells DoEvents whether it handled the user's input (a Cancel click comes to a button).
+  QCoreApplication::instance()->installEventFilter(this);
   resize(ToPixelsX(kStartClientWidth), ToPixelsY(kStartClientHeight));
 }
 
@@ -89,16 +93,13 @@ void frmCleanup::CreateControls() {
         break;
       }
       case Control::lblProgress:
+        w = lblProgress_ = new ProgressLabel(caption, this);
+        break;
       case Control::Label2:
       case Control::Label1: {
         auto* label = new QLabel(caption, this);
         label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        if (row.control == Control::lblProgress) {
-          label->setTextFormat(Qt::PlainText);
-          lblProgress_ = label;
-        } else {
-          (row.control == Control::Label2 ? Label2_ : Label1_) = label;
-        }
+        (row.control == Control::Label2 ? Label2_ : Label1_) = label;
         w = label;
         break;
       }
@@ -122,9 +123,9 @@ void frmCleanup::CreateControls() {
 
   for (const ControlSpec& row : kControls) {
     const Geometry& g = twips_[Index(row.control)];
-    widgets_[Index(row.control)]->setGeometry(ToPixelsX(g.Left), ToPixelsY(g.Top),
+    Place(widgets_[Index(row.control)], QRect(ToPixelsX(g.Left), ToPixelsY(g.Top),
                                               ToPixelsX(g.Left + g.Width) - ToPixelsX(g.Left),
-                                              ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top));
+                                              ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top)));
   }
 }
 
@@ -134,6 +135,14 @@ int frmCleanup::ToPixelsX(float twips) const {
 
 int frmCleanup::ToPixelsY(float twips) const {
   return static_cast<int>(std::lround(twips * static_cast<float>(logicalDpiY()) / 1440.0f));
+}
+
+void frmCleanup::Place(QWidget* w, const QRect& r) {
+  if (w == lblProgress_) {
+    lblProgress_->Place(r);
+  } else {
+    w->setGeometry(r);
+  }
 }
 
 void frmCleanup::Form_Resize() {
@@ -149,7 +158,7 @@ void frmCleanup::Form_Resize() {
     const QRect r(ToPixelsX(g.Left), ToPixelsY(g.Top),
                   ToPixelsX(g.Left + g.Width) - ToPixelsX(g.Left),
                   ToPixelsY(g.Top + g.Height) - ToPixelsY(g.Top));
-    if (widgets_[i]->geometry() != r) widgets_[i]->setGeometry(r);
+    if (widgets_[i]->geometry() != r) Place(widgets_[i], r);
   }
 }
 
@@ -237,12 +246,27 @@ void frmCleanup::RepaintResults() {
 }
 
 void frmCleanup::SetProgress(const std::string& caption) {
-  lblProgress_->setText(FromStd(caption));
-  lblProgress_->repaint();
+  lblProgress_->SetCaption(FromStd(caption));
 }
 
 void frmCleanup::DoEvents() {
+  inputHandled_ = false;
   QCoreApplication::processEvents();
+}
+
+bool frmCleanup::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Close:
+      inputHandled_ = true;
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void frmCleanup::MsgBox(const std::string& text) {

@@ -20,6 +20,8 @@ class QPushButton;
 
 namespace oa {
 
+class ProgressLabel;
+
 class frmCleanup : public QWidget, public Console {
  public:
   explicit frmCleanup(ActivityLog log, QWidget* parent = nullptr);
@@ -49,10 +51,12 @@ class frmCleanup : public QWidget, public Console {
   void RepaintResults() override;
   void SetProgress(const std::string& caption) override;
   void DoEvents() override;
+  bool HandledInput() override { return inputHandled_; }
   void MsgBox(const std::string& text) override;
   void CloseWindow() override;
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
@@ -64,6 +68,7 @@ class frmCleanup : public QWidget, public Console {
   int ToPixelsY(float twips) const;
   // Runs the resize handler for the present client size and moves the controls.
   void Form_Resize();
+  void Place(QWidget* w, const QRect& r);
   void ShowCriticalBox(const std::string& text);
 
   std::unique_ptr<Form> form_;
@@ -75,12 +80,13 @@ class frmCleanup : public QWidget, public Console {
   QCheckBox* chkHH_ = nullptr;
   QPushButton* cmdCancel_ = nullptr;
   QPushButton* cmdOK_ = nullptr;
-  QLabel* lblProgress_ = nullptr;
+  ProgressLabel* lblProgress_ = nullptr;
   QLabel* Label2_ = nullptr;
   QLabel* Label1_ = nullptr;
   bool shownOnce_ = false;
   bool closed_ = false;
   bool inCloseEvent_ = false;
+  bool inputHandled_ = false;
 };
 
 }  // namespace oa

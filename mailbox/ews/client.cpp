@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <mutex>
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/wait_hook.h"
@@ -14,6 +15,33 @@ using oa::mailbox::Err;
 using std::chrono::milliseconds;
 
 namespace {
+
+// One back-off for every client of the process: when the server tells one job of a parallel
+// batch to wait, all of them wait, instead of the others pressing on and being throttled too.
+struct SharedBackOff {
+  std::mutex mu;
+  std::chrono::steady_clock::time_point until{};
+};
+
+SharedBackOff& BackOff() {
+  static SharedBackOff b;
+  return b;
+}
+
+std::chrono::steady_clock::time_point BusyUntil() {
+  std::lock_guard lock(BackOff().mu);
+  return BackOff().until;
+}
+
+void NoteBusyUntil(std::chrono::steady_clock::time_point until) {
+  std::lock_guard lock(BackOff().mu);
+  BackOff().until = std::max(BackOff().until, until);
+}
+
+void EndSharedBackOff() {
+  std::lock_guard lock(BackOff().mu);
+  BackOff().until = {};
+}
 
 TransportOptions TransportFor(const ClientOptions& o) {
   TransportOptions t;
@@ -101,6 +129,17 @@ std::optional<Response> Client::Call(const Request& request) {
   milliseconds nextWait(500);
   bool retriedDrop = false;
   while (true) {
+    if (const auto busy = BusyUntil() - clock::now(); busy > clock::duration::zero()) {
+      const auto wait = std::chrono::ceil<milliseconds>(busy);
+      if (clock::now() + wait > deadline) {
+        Err().Raise(MAPI_E_CALL_FAILED, "The server stayed busy.");
+        return std::nullopt;
+      }
+      if (!WaitWithEvents(wait, stop_)) {
+        Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
+        return std::nullopt;
+      }
+    }
     ++requests_;
     HttpResult r = transport_.Post(body);
     // A connection that broke off before the answer is tried once more on a new one: the
@@ -158,7 +197,10 @@ std::optional<Response> Client::Call(const Request& request) {
                   busyText.empty() ? std::string("The server stayed busy.") : busyText);
       return std::nullopt;
     }
+    NoteBusyUntil(clock::now() + *wait);
     if (!WaitWithEvents(*wait, stop_)) {
+      // A wait given up (Cancel, logoff) holds back no one else.
+      EndSharedBackOff();
       Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
       return std::nullopt;
     }

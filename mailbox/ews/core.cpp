@@ -65,6 +65,7 @@ std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
 
 std::optional<Response> Core::Send(const Request& request) {
   if (!Alive()) return std::nullopt;
+  SendQueuedDeletes();
   return CallServer(*client_, request);
 }
 
@@ -86,6 +87,12 @@ void Core::AppendFolderId(pugi::xml_node parent, const FolderRef& ref) {
   // Delegate access names the mailbox; impersonation acts as it already.
   if (!ref.isPublic && client_->options().impersonate.empty())
     AddText(d.append_child("t:Mailbox"), "t:EmailAddress", smtp_);
+}
+
+std::optional<std::string> Core::KnownHex(const std::string& ewsId, bool isPublic) const {
+  auto it = hexByEws_.find(Key(ewsId, isPublic));
+  if (it == hexByEws_.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<std::string> Core::HexFromEws(const std::string& ewsId, bool isPublic) {
@@ -433,13 +440,17 @@ std::shared_ptr<EwsStore> Core::Store(bool isPublic) {
   return std::make_shared<EwsStore>(shared_from_this(), isPublic);
 }
 
-void Core::ItemDeleted(const std::string& ewsId) {
+std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
   std::vector<std::shared_ptr<DeletionListener>> live;
   for (auto& w : listeners_) {
     if (auto l = w.lock()) live.push_back(std::move(l));
   }
   listeners_.assign(live.begin(), live.end());
-  for (auto& l : live) l->ItemDeleted(ewsId);
+  return live;
+}
+
+void Core::ItemDeleted(const std::string& ewsId) {
+  for (auto& l : LiveListeners()) l->ItemDeleted(ewsId);
 }
 
 }  // namespace oa::ews

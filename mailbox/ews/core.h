@@ -55,6 +55,10 @@ class DeletionListener {
  public:
   virtual ~DeletionListener() = default;
   virtual void ItemDeleted(const std::string& ewsId) = 0;
+  // A delete told as done earlier that the server refused when its group went out.
+  virtual void DeleteRefused(const std::string& ewsId) { (void)ewsId; }
+  // A group of deletes went out; every delete told so far is settled.
+  virtual void DeletesSettled() {}
 };
 
 // A public folder item as EWS names it: its own ID and its folder's.
@@ -77,7 +81,9 @@ class Core : public std::enable_shared_from_this<Core> {
 
   // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
   bool Alive();
+  // Logoff: the queued deletes go out first.
   void End() {
+    if (alive_) SendQueuedDeletes();
     alive_ = false;
     client_->Disconnect();
   }
@@ -94,6 +100,8 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry-ID text <-> EWS ID through ConvertId, remembered both ways.
   std::optional<std::string> HexFromEws(const std::string& ewsId, bool isPublic);
   std::optional<std::string> EwsFromHex(const std::string& hex, bool isPublic);
+  // The entry-ID text already learnt for an EWS ID, without asking the server.
+  std::optional<std::string> KnownHex(const std::string& ewsId, bool isPublic) const;
   // Many at once: one ConvertId for those not known yet; nullopt for those that failed. Public
   // folder items whose folder is known convert as items of that folder.
   std::vector<std::optional<std::string>> HexFromEws(const std::vector<std::string>& ewsIds,
@@ -125,6 +133,19 @@ class Core : public std::enable_shared_from_this<Core> {
   void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
   void ItemDeleted(const std::string& ewsId);
 
+  // Item deletes go out together, up to kDeleteGroup in one DeleteItem. A queued delete is told
+  // to the listeners as done at once; it is sent when the group is full, before any other
+  // request, when the program pauses and at logoff. An item already queued is not queued again.
+  static constexpr size_t kDeleteGroup = 100;
+  void QueueDelete(const std::string& ewsId, const std::string& deleteType);
+  // 1 sends every delete at once, as one DeleteItem each (for measurements).
+  void SetDeleteGroup(size_t items) { deleteGroup_ = items < 1 ? 1 : items; }
+  // Sends the queued deletes; an item the server refuses, or every item of a request that
+  // failed, is told to the listeners as refused. The pending error is left as it was.
+  void SendQueuedDeletes();
+  // DeleteItem for one type; calendar items and tasks need the two attributes to be deleted.
+  std::unique_ptr<Request> NewDeleteRequest(const std::string& deleteType);
+
  private:
   // Converts the message's entry ID together with each candidate folder's (entry IDs) and asks
   // for the items: the first one the server has. Raises the server's error when none;
@@ -146,6 +167,13 @@ class Core : public std::enable_shared_from_this<Core> {
   std::map<std::string, PublicItemRef> publicItemsByHex_;
   std::string storeEntryIDs_[2];
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
+  std::vector<std::string> queued_;
+  std::set<std::string> queuedIds_;
+  std::string queuedType_;
+  bool sendingQueue_ = false;
+  size_t deleteGroup_ = kDeleteGroup;
+
+  std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
 };
 
 // A call given up because its wait for a busy server was cancelled.

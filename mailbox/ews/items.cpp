@@ -1,5 +1,7 @@
 // A folder's items: FindItem pages of IDs, the count from the folder's TotalCount, kept in step
 // with the deletions this session makes.
+#include <utility>
+
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/model/const_mapi.h"
@@ -61,7 +63,7 @@ std::shared_ptr<oa::mailbox::RDOMail> EwsItems::Item(int32_t index) {
     Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
     return nullptr;
   }
-  return std::make_shared<EwsMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)]);
+  return std::make_shared<EwsMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)], true);
 }
 
 std::shared_ptr<oa::mailbox::RDOMail> EwsItems::GetFirst() {
@@ -73,20 +75,37 @@ std::shared_ptr<oa::mailbox::MAPITable> EwsItems::MAPITable() {
   return std::make_shared<EwsTable>(core_, folder_);
 }
 
+int32_t EwsItems::TakeRefusedDeletes(bool settle) {
+  if (settle && !core_->ended()) core_->SendQueuedDeletes();
+  return std::exchange(refused_, 0);
+}
+
+void EwsItems::Forget() {
+  pageValid_ = false;
+  page_.clear();
+  total_.reset();
+}
+
 void EwsItems::ItemDeleted(const std::string& ewsId) {
   if (pageValid_) {
     for (auto it = page_.begin(); it != page_.end(); ++it) {
       if (it->id != ewsId) continue;
       page_.erase(it);
       if (total_ && *total_ > 0) --*total_;
+      deletedHere_.insert(ewsId);
       return;
     }
     // Not among the items known: ours only if the page does not cover the whole folder.
     if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
   }
-  pageValid_ = false;
-  page_.clear();
-  total_.reset();
+  Forget();
+}
+
+void EwsItems::DeleteRefused(const std::string& ewsId) {
+  if (!deletedHere_.erase(ewsId)) return;
+  ++refused_;
+  // Back in the folder where the server lists it: the page and the count are read again.
+  Forget();
 }
 
 }  // namespace oa::ews

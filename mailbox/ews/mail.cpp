@@ -21,6 +21,8 @@ bool EwsMail::LoadBasics() {
 
 std::string EwsMail::EntryID() {
   if (!core_->Alive()) return "";
+  // Known once its page has been converted: one lookup, not the page's.
+  if (auto known = core_->KnownHex(data_.id, data_.isPublic)) return *known;
   if (data_.pageIds) {
     // One ConvertId for the whole page: emptying a folder asks every item for its entry ID.
     const auto& ids = *data_.pageIds;
@@ -131,11 +133,14 @@ std::shared_ptr<oa::mailbox::RDOStore> EwsMail::Store() {
 
 void EwsMail::Delete(int32_t flags) {
   if (!core_->Alive()) return;
-  auto req = core_->NewRequest("DeleteItem");
   const char* type = flags == dfHardDelete           ? "HardDelete"
                      : flags == dfMoveToDeletedItems ? "MoveToDeletedItems"
                                                      : "SoftDelete";
-  req->op().append_attribute("DeleteType") = type;
+  if (queueDelete_) {
+    core_->QueueDelete(data_.id, type);
+    return;
+  }
+  auto req = core_->NewDeleteRequest(type);
   req->op().append_child("m:ItemIds").append_child("t:ItemId").append_attribute("Id") =
       data_.id.c_str();
   auto r = core_->Send(*req);

@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -93,23 +94,29 @@ class EwsFolders : public oa::mailbox::RDOFolders {
   std::optional<std::vector<FolderData>> all_;
 };
 
-// Item IDs of a folder are read a page (100) at a time and kept, so that walking the items, or
-// deleting them one by one from the front, costs one FindItem per page.
+// Item IDs of a folder are read a page (1000, as many as Exchange gives by default) at a time
+// and kept, so that walking the items, or deleting them one by one from the front, costs one
+// FindItem per page. Deletes of its items are queued (Core::QueueDelete); the count leaves them
+// out, and one the server refuses later is counted again.
 class EwsItems : public oa::mailbox::RDOItems,
                  public DeletionListener,
                  public std::enable_shared_from_this<EwsItems> {
  public:
-  static constexpr int kPageSize = 100;
+  static constexpr int kPageSize = 1000;
   EwsItems(std::shared_ptr<Core> core, FolderRef folder)
       : core_(std::move(core)), folder_(std::move(folder)) {}
   int32_t Count() override;
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override;
   std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
+  int32_t TakeRefusedDeletes(bool settle) override;
   void ItemDeleted(const std::string& ewsId) override;
+  void DeleteRefused(const std::string& ewsId) override;
+  void DeletesSettled() override { deletedHere_.clear(); }
 
  private:
   bool LoadPage(int32_t offset);
+  void Forget();
 
   std::shared_ptr<Core> core_;
   FolderRef folder_;
@@ -118,12 +125,17 @@ class EwsItems : public oa::mailbox::RDOItems,
   int32_t pageStart_ = 0;
   std::deque<ItemData> page_;
   bool pageValid_ = false;
+  // Items of this collection told deleted and not settled yet, and those refused since asked.
+  std::set<std::string> deletedHere_;
+  int32_t refused_ = 0;
 };
 
 class EwsMail : public oa::mailbox::RDOMail {
  public:
-  EwsMail(std::shared_ptr<Core> core, ItemData data)
-      : core_(std::move(core)), data_(std::move(data)) {}
+  // queueDelete: Delete() joins the session's group of deletes (items handed out by a
+  // collection, which keeps its count in step) instead of going out at once.
+  EwsMail(std::shared_ptr<Core> core, ItemData data, bool queueDelete = false)
+      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
@@ -141,6 +153,7 @@ class EwsMail : public oa::mailbox::RDOMail {
 
   std::shared_ptr<Core> core_;
   ItemData data_;
+  bool queueDelete_;
   std::map<int32_t, Variant> pendingFields_;
 };
 
@@ -192,9 +205,14 @@ class EwsSession : public oa::mailbox::RDOSession {
                                                          const std::string& storeID) override;
   std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                           const std::string& storeID) override;
+  void SendHeldBack() override;
 
   // Requests sent by this session so far, retries included (for measurements).
   long RequestsSent() const;
+  // Item deletes a DeleteItem carries at most (for measurements; 100 unless set).
+  void SetDeleteGroup(size_t items) {
+    if (core_) core_->SetDeleteGroup(items);
+  }
   // Connections opened by the current logon (1 while it is kept alive).
   long ConnectsMade() const { return core_ ? core_->client().connectsMade() : 0; }
 

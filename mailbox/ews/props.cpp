@@ -78,6 +78,7 @@ NamedPropMap& SharedNamedProps() {
 int32_t NamedPropMap::IdFor(const std::string& guid, const std::string& name) {
   std::string g = NormalizeGuid(guid);
   if (g.empty() || name.empty()) return 0;
+  std::lock_guard lock(mu_);
   auto key = std::make_pair(g, name);
   if (auto it = byName_.find(key); it != byName_.end()) return it->second;
   int32_t id = kFirstNamedId + static_cast<int32_t>(byId_.size());
@@ -88,12 +89,14 @@ int32_t NamedPropMap::IdFor(const std::string& guid, const std::string& name) {
 }
 
 std::optional<NamedProp> NamedPropMap::Find(int32_t id) const {
+  std::lock_guard lock(mu_);
   auto it = byId_.find(id);
   if (it == byId_.end()) return std::nullopt;
   return it->second;
 }
 
 std::vector<int32_t> NamedPropMap::AllStringTags() const {
+  std::lock_guard lock(mu_);
   std::vector<int32_t> tags;
   for (const auto& [id, prop] : byId_)
     tags.push_back(static_cast<int32_t>((id << 16) | PT_STRING8));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <pugixml.hpp>
 #include <string>
@@ -19,6 +20,7 @@ struct NamedProp {
   std::string name;
 };
 
+// Shared by the sessions of parallel jobs: every call takes the map's lock.
 class NamedPropMap {
  public:
   // The ID for a set and name, given out now if need be; 0 for an empty name or a bad GUID.
@@ -28,6 +30,7 @@ class NamedPropMap {
   std::vector<int32_t> AllStringTags() const;
 
  private:
+  mutable std::mutex mu_;
   std::map<int32_t, NamedProp> byId_;
   std::map<std::pair<std::string, std::string>, int32_t> byName_;
 };

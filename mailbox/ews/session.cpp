@@ -1,6 +1,8 @@
 // The session: logon through ResolveNames, the default folders, objects opened by entry ID.
 #include <unistd.h>
 
+#include <mutex>
+
 #include "base/mapi_error.h"
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/ews_session.h"
@@ -20,6 +22,9 @@ constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
 // The settings for one logon. A user set without a password and without a netrc file to find
 // it in is asked for it once; the answer is kept for the logons that follow.
 EwsOptions SettingsForLogon() {
+  // Parallel jobs log on at once; the password is asked for once.
+  static std::mutex mu;
+  std::lock_guard lock(mu);
   EwsOptions o = CurrentEwsOptions();
   if (o.user.empty() || !o.password.empty() || !o.askPassword) return o;
   if (!o.netrcFile.empty() && access(o.netrcFile.c_str(), R_OK) == 0) return o;
@@ -117,6 +122,10 @@ bool EwsSession::LoggedOn() {
 
 void EwsSession::Logoff() {
   if (core_) core_->End();
+}
+
+void EwsSession::SendHeldBack() {
+  if (core_ && !core_->ended()) core_->SendQueuedDeletes();
 }
 
 bool EwsSession::Ready() {

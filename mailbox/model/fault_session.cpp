@@ -226,6 +226,7 @@ class FaultItems : public RDOItems {
     return Guard<std::shared_ptr<oa::mailbox::MAPITable>>(
         *ledger_, FaultOp::ItemsMAPITable, Folder(), nullptr, [&] { return inner_->MAPITable(); });
   }
+  int32_t TakeRefusedDeletes(bool settle) override { return inner_->TakeRefusedDeletes(settle); }
 
  private:
   IdsOf<FaultFolder> Folder() { return {folder_.get()}; }
@@ -381,6 +382,7 @@ class FaultSession : public RDOSession {
     }
   }
   bool LoggedOn() override { return inner_->LoggedOn(); }
+  void SendHeldBack() override { inner_->SendHeldBack(); }
   void Logoff() override {
     inner_->Logoff();
     ledger_.reset();

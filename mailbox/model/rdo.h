@@ -131,6 +131,14 @@ class RDOItems {
   virtual std::shared_ptr<RDOMail> Item(int32_t index) = 0;
   virtual std::shared_ptr<RDOMail> GetFirst() = 0;
   virtual std::shared_ptr<oa::mailbox::MAPITable> MAPITable() = 0;
+  // A backend may hold deletes back and send them together; Count() already leaves them out.
+  // Returns how many of them the server refused since the last call: those items are back in
+  // the collection, ahead of every item not deleted yet. With settle, whatever is still held
+  // back is sent first. Always 0 where a delete takes effect at once.
+  virtual int32_t TakeRefusedDeletes(bool settle) {
+    (void)settle;
+    return 0;
+  }
 };
 
 class RDOMail : public MAPIProp {
@@ -158,6 +166,9 @@ class RDOSession {
                                                     const std::string& storeID = "") = 0;
   virtual std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
                                                      const std::string& storeID = "") = 0;
+  // Sends what the session holds back (deletes waiting for their group) now: called when the
+  // program pauses for the user, so that the mailbox shows what the window does.
+  virtual void SendHeldBack() {}
 };
 
 }  // namespace oa::mailbox

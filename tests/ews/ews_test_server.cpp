@@ -50,6 +50,7 @@ struct EwsTestServer::Impl {
   }
 
   void Answer(const httplib::Request& req, httplib::Response& res) {
+    if (options.latency.count() > 0) std::this_thread::sleep_for(options.latency);
     std::unique_lock lock(mu);
     SeenRequest s;
     s.body = req.body;
@@ -138,6 +139,8 @@ bool EwsTestServer::Start() {
   i.http = std::make_unique<httplib::SSLServer>((i.options.certDir + "/cert.pem").c_str(),
                                                 (i.options.certDir + "/key.pem").c_str());
   if (!i.http->is_valid()) return false;
+  // A kept-alive connection holds a thread: room for many sessions at once.
+  i.http->new_task_queue = [] { return new httplib::ThreadPool(32); };
   i.http->set_keep_alive_max_count(100000);
   i.http->set_tcp_nodelay(true);
   i.http->set_keep_alive_timeout(30);

@@ -43,6 +43,8 @@ struct ServerOptions {
   // Directory for the certificate and key (made with the openssl program).
   std::string certDir;
   std::chrono::seconds lifetime{600};
+  // Added to every request before it is answered, as a distant server's round trip would.
+  std::chrono::milliseconds latency{0};
 };
 
 // One request as the server received it.

@@ -136,15 +136,43 @@ TEST_F(NoWindowOverEws, OldFolderEmptiedItemByItemThatSurvivesItsLastDeletion) {
 
 TEST_F(NoWindowOverEws, ItemByItemEmptyingThroughThrottlingAndDroppedConnections) {
   Runs r = RunBoth(
-      Dump({MailboxStore({.alias = "jdoe", .items = 230})}, {Fault("Folder.Delete", "jdoe-hh", 1)}),
+      Dump({MailboxStore({.alias = "jdoe", .items = 430})}, {Fault("Folder.Delete", "jdoe-hh", 1)}),
       "jdoe",
-      {{Trouble::Kind::ServerBusy, "DeleteItem", 10, 2, 100},
+      // Deletes go out a hundred at a time: each trouble meets one of the five groups.
+      {{Trouble::Kind::ServerBusy, "DeleteItem", 0, 2, 100},
        {Trouble::Kind::Http503, "FindItem", 1, 1, 0},
-       {Trouble::Kind::ExceededConnectionCount, "DeleteItem", 100, 1, 0},
-       {Trouble::Kind::Drop, "DeleteItem", 120, 1, 0},
-       {Trouble::Kind::Slow, "DeleteItem", 150, 1, 300}});
+       {Trouble::Kind::ExceededConnectionCount, "DeleteItem", 1, 1, 0},
+       {Trouble::Kind::Drop, "DeleteItem", 2, 1, 0},
+       {Trouble::Kind::Slow, "DeleteItem", 3, 1, 300}});
   EXPECT_EQ(r.direct.status, 0);
   EXPECT_EQ(Lines(r.direct.out).back(), "Deleted all items, attempting to delete folder");
+}
+
+// Exchange deletes a calendar item or a task only when the request says what to do about
+// meeting cancellations and task occurrences; the renamed folder holds both kinds.
+TEST_F(NoWindowOverEws, CalendarItemsAndTasksAreEmptiedFromTheRenamedFolder) {
+  json store = MailboxStore({.alias = "jdoe", .items = 150});
+  json messages = json::array();
+  for (const char* cls :
+       {"IPM.Appointment", "IPM.Task", "IPM.Note", "IPM.Appointment.Occurrence", "IPM.Task"})
+    messages.push_back({{"class", cls}, {"subject", cls}});
+  for (json& f : store["root"]["folders"][1]["folders"]) {
+    if (f["name"] == "Handhelds") f["messages"] = messages;
+  }
+  Runs r = RunBoth(Dump({store}, {Fault("Folder.Delete", "jdoe-hh", 1)}), "jdoe");
+  EXPECT_EQ(r.overEws.status, 0) << r.overEws.out;
+  EXPECT_EQ(Lines(r.overEws.out).back(), "Deleted all items, attempting to delete folder");
+  int deletes = 0;
+  for (const auto& req : r.requests) {
+    if (req.operation != "DeleteItem") continue;
+    ++deletes;
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_buffer(req.body.data(), req.body.size()));
+    auto op = Child(Child(Child(doc, "Envelope"), "Body"), "DeleteItem");
+    EXPECT_EQ(Attr(op, "SendMeetingCancellations"), "SendToNone");
+    EXPECT_EQ(Attr(op, "AffectedTaskOccurrences"), "AllOccurrences");
+  }
+  EXPECT_EQ(deletes, 2);
 }
 
 TEST_F(NoWindowOverEws, AliasWithMarkupCharactersReachesTheServerIntact) {

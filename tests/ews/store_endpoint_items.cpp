@@ -108,6 +108,18 @@ void StoreEndpoint::DeleteItem(Call& c) {
       c.FailFromErr();
       continue;
     }
+    // Exchange's answers when a calendar item or a task comes without what its delete needs.
+    const std::string cls = Lower(mail->MessageClass());
+    if (cls.rfind("ipm.appointment", 0) == 0 && !c.op.attribute("SendMeetingCancellations")) {
+      c.Fail("ErrorSendMeetingCancellationsRequired",
+             "SendMeetingCancellations attribute is required for Calendar items.");
+      continue;
+    }
+    if (cls.rfind("ipm.task", 0) == 0 && !c.op.attribute("AffectedTaskOccurrences")) {
+      c.Fail("ErrorAffectedTaskOccurrencesRequired",
+             "AffectedTaskOccurrences attribute is required for Task items.");
+      continue;
+    }
     Err().Clear();
     mail->Delete(flags);
     if (Err().Pending()) {

@@ -269,7 +269,11 @@ void WriteItem(pugi::xml_node parent, RDOMail& mail, int mailbox, pugi::xml_node
                const std::string& folderHex) {
   ErrScope keep;
   const std::string cls = mail.MessageClass();
-  auto e = parent.append_child(Lower(cls).rfind("ipm.note", 0) == 0 ? "t:Message" : "t:Item");
+  const std::string lower = Lower(cls);
+  auto e = parent.append_child(lower.rfind("ipm.note", 0) == 0          ? "t:Message"
+                               : lower.rfind("ipm.appointment", 0) == 0 ? "t:CalendarItem"
+                               : lower.rfind("ipm.task", 0) == 0        ? "t:Task"
+                                                                        : "t:Item");
   auto id = e.append_child("t:ItemId");
   id.append_attribute("Id") = ItemEwsId(mail.EntryID(), mailbox, folderHex).c_str();
   id.append_attribute("ChangeKey") = "CQAAAA==";

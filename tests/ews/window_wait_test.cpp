@@ -65,12 +65,13 @@ class WindowBackOff : public ServedStore {
 
   std::string LogPath() const { return dir / "OA-Cleanup.log"; }
 
-  // Ten items to empty from the renamed folder; the fourth delete is answered ServerBusy with
-  // a minute's back-off. Presses OK on a fresh window and, once the program has been waiting
-  // for a while, `stop`s it. Returns how long the run went on after `stop`.
+  // 400 items to empty from the renamed folder, deleted a hundred to a request; the fourth
+  // delete request is answered ServerBusy with a minute's back-off. Presses OK on a fresh window
+  // and, once the program has been waiting for a while, `stop`s it. Returns how long the run went
+  // on after `stop`.
   SteadyClock::duration RunAndStopDuringTheWait(const std::function<void()>& stop) {
     Serve(
-        Dump({MailboxStore({.alias = "jdoe", .items = 10})}, {Fault("Folder.Delete", "jdoe-hh")}));
+        Dump({MailboxStore({.alias = "jdoe", .items = 400})}, {Fault("Folder.Delete", "jdoe-hh")}));
     oldFolder = oa::testing::HandheldsID(ExportStore(storeFile), "jdoe");
     server->AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, 60000});
 
@@ -105,21 +106,21 @@ class WindowBackOff : public ServedStore {
   }
 
   // The run stopped in the wait: its lines whole in the log file and the results box, the
-  // window gone, the session released, the store as the three deletes left it.
+  // window gone, the session released, the store as the three delete requests left it.
   void ExpectCancelledRun() {
     EXPECT_TRUE(runningWhenStopped);
     EXPECT_EQ(DeleteItemsSeen(*server), 4);
     std::vector<std::string> lines = oa::testing::LogonLines("jdoe", server->url());
     for (const std::string& line :
          {"Retrieved Handhelds folder using EntryID " + oldFolder,
-          std::string("CleanupHH: message count = 10"),
+          std::string("CleanupHH: message count = 400"),
           std::string("CleanupHH: attempting to delete folder"),
           std::string("error deleting folder &H80004005 Unspecified error"),
           std::string("failed to delete existing Handhelds folder; attempting rename"),
           std::string("successfully renamed existing folder as Handhelds -1"),
           std::string("Created new Handhelds folder in mailbox"),
           std::string("pointed agent to new Handhelds folder"),
-          std::string("Canceled delete of folder items before completion; count = 7")})
+          std::string("Canceled delete of folder items before completion; count = 100")})
       lines.push_back(line);
     std::string log = "\r\n", box;
     for (const std::string& line : lines) {
@@ -139,12 +140,13 @@ class WindowBackOff : public ServedStore {
     hooks.reset();
     window.reset();
     server->Stop();
-    // Three items went; the rest stay in the renamed folder, and the agent points at the new one.
+    // Three groups went; the rest stay in the renamed folder, and the agent points at the new
+    // one.
     const json after = ExportStore(storeFile);
     const json* renamed = FindTopFolder(*FindStore(after, "jdoe"), "Handhelds -1");
     ASSERT_NE(renamed, nullptr);
     EXPECT_EQ(renamed->value("entryId", ""), oldFolder);
-    EXPECT_EQ(renamed->value("count", -1), 7);
+    EXPECT_EQ(renamed->value("count", -1), 100);
     EXPECT_EQ(oa::testing::AgentHHEntryID(*FindStore(after, "jdoe")),
               oa::testing::HandheldsID(after, "jdoe"));
   }

@@ -26,6 +26,7 @@ class RecordingConsole : public Console {
     ++events;
     if (onEvents) onEvents();
   }
+  bool HandledInput() override { return inputHandled; }
   void MsgBox(const std::string& text) override { msgBoxes.push_back(text); }
   void CloseWindow() override { ++closes; }
 
@@ -38,6 +39,8 @@ class RecordingConsole : public Console {
   int repaints = 0;
   int events = 0;
   int closes = 0;
+  // What HandledInput answers: the run paused for the user's input.
+  bool inputHandled = false;
   // Runs at every event-processing point.
   std::function<void()> onEvents;
 };

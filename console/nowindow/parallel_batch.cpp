@@ -1,0 +1,175 @@
+#include "console/nowindow/parallel_batch.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "console/form.h"
+#include "console/nowindow/batch_progress.h"
+#include "console/nowindow/cancel_signals.h"
+#include "console/nowindow/nowindow_console.h"
+#include "console/nowindow/run_result.h"
+
+namespace oa::nowindow {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+// What a job's console wrote since the last call.
+class Captured {
+ public:
+  Captured() : file_(std::tmpfile()) {}
+  std::FILE* file() const { return file_.get(); }
+  bool ok() const { return file_ != nullptr; }
+  std::string Take() {
+    std::fflush(file_.get());
+    std::string text;
+    std::fseek(file_.get(), static_cast<long>(taken_), SEEK_SET);
+    char buffer[8192];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file_.get())) > 0) text.append(buffer, n);
+    taken_ += text.size();
+    std::fseek(file_.get(), 0, SEEK_END);
+    return text;
+  }
+
+ private:
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  size_t taken_ = 0;
+};
+
+std::string ReadAndEmpty(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  in.close();
+  std::ofstream(path, std::ios::binary | std::ios::trunc).close();
+  return text.str();
+}
+
+struct Shared {
+  const ParallelBatch& batch;
+  BatchReport& report;
+  std::atomic<size_t> next{0};
+  std::mutex outputMu;
+  // One per mailbox of the list; unset: never run. Guarded by outputMu, as the rest.
+  std::vector<std::optional<RunResult>> results;
+  // The mailboxes before this one have their rows in the report.
+  size_t reported = 0;
+  size_t finished = 0;
+  size_t toRun = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+  bool Skipped(size_t i) const { return i < batch.copied.size() && !batch.copied[i].empty(); }
+
+  // Writes the rows that now follow on from those written.
+  void WriteReadyRows() {
+    while (reported < results.size() && (Skipped(reported) || results[reported])) {
+      if (!Skipped(reported)) report.Row(batch.mailboxes[reported], *results[reported], true);
+      ++reported;
+    }
+  }
+};
+
+void Job(Shared& shared, int index) {
+  const ParallelBatch& batch = shared.batch;
+  Captured out;
+  const std::string jobLog = batch.logFile + ".job" + std::to_string(index);
+  std::ofstream(jobLog, std::ios::binary | std::ios::trunc).close();
+  {
+    NoWindowConsole console(out.ok() ? out.file() : stdout, stderr, false);
+    Form form(console, ActivityLog(jobLog));
+    form.run().dryRun = batch.dryRun;
+    console.Attach(form);
+    console.SetText(Control::txtExServer, batch.server);
+    while (true) {
+      const size_t i = shared.next++;
+      if (i >= batch.mailboxes.size()) break;
+      if (shared.Skipped(i)) continue;
+      // Once Ctrl+C has been pressed no mailbox is started.
+      console.HandlePendingSignal();
+      if (form.Unloaded() || CancelSignalPending()) continue;
+      console.SetHeading(batch.mailboxes[i]);
+      console.SetText(Control::txtAlias, batch.mailboxes[i]);
+      console.BeginRun();
+      const auto start = std::chrono::steady_clock::now();
+      form.cmdOK_Click();
+      const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+      RunResult result =
+          JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
+      result.seconds = took.count();
+      const std::string lines = out.Take();
+      const std::string logLines = ReadAndEmpty(jobLog);
+      {
+        std::lock_guard lock(shared.outputMu);
+        std::fwrite(lines.data(), 1, lines.size(), stdout);
+        std::fflush(stdout);
+        std::ofstream(batch.logFile, std::ios::binary | std::ios::app) << logLines;
+        const double seconds = result.seconds;
+        const Outcome outcome = result.outcome;
+        shared.results[i] = std::move(result);
+        shared.WriteReadyRows();
+        if (batch.progress) {
+          // The estimate from the batch's own clock: the jobs' runs overlap.
+          const std::chrono::duration<double> wall =
+              std::chrono::steady_clock::now() - shared.start;
+          const std::string line =
+              BatchProgressLine(++shared.finished, shared.toRun, batch.mailboxes[i],
+                                OutcomeWord(outcome), seconds, wall.count());
+          std::fprintf(stderr, "%s\n", line.c_str());
+          std::fflush(stderr);
+        }
+      }
+    }
+    if (!form.Unloaded()) form.Form_Unload();
+  }
+  std::remove(jobLog.c_str());
+}
+
+}  // namespace
+
+void AddJobsOption(CLI::App& app, int& jobs, CLI::Option* mailboxes) {
+  app.add_option("--jobs", jobs,
+                 "Clean up N mailboxes of the list at once, each on its own session")
+      ->type_name("N")
+      ->check(CLI::Range(1, kMaxJobs))
+      ->needs(mailboxes);
+}
+
+int RunParallelBatch(const ParallelBatch& batch, BatchReport& report) {
+  Shared shared{batch, report};
+  shared.results.resize(batch.mailboxes.size());
+  for (size_t i = 0; i < batch.mailboxes.size(); ++i) shared.toRun += shared.Skipped(i) ? 0 : 1;
+  const int jobs = std::max(
+      1, std::min(batch.jobs, static_cast<int>(std::max<size_t>(batch.mailboxes.size(), 1))));
+  std::vector<std::thread> threads;
+  for (int j = 1; j <= jobs; ++j) threads.emplace_back(Job, std::ref(shared), j);
+  for (auto& t : threads) t.join();
+
+  int status = 0;
+  for (size_t i = 0; i < batch.mailboxes.size(); ++i) {
+    if (shared.Skipped(i)) continue;
+    const bool ran = shared.results[i].has_value();
+    RunResult result;
+    if (ran) {
+      result = *shared.results[i];
+    } else {
+      result.outcome = Outcome::cancelled;
+    }
+    if (i >= shared.reported) report.Row(batch.mailboxes[i], result, ran);
+    status = std::max(status, ExitStatus(result.outcome));
+  }
+  return status;
+}
+
+}  // namespace oa::nowindow

@@ -1,0 +1,23 @@
+// lblProgress: a label whose caption changes after every item emptied. It is a fixed size (so
+// a new caption asks no layout of the window), paints every pixel of its own (so nothing below
+// it is painted first) and repaints on the spot when its caption is set.
+#pragma once
+
+#include <QLabel>
+
+namespace oa {
+
+class ProgressLabel : public QLabel {
+ public:
+  ProgressLabel(const QString& caption, QWidget* parent);
+
+  // Where the window's layout puts it.
+  void Place(const QRect& r);
+  // Sets the caption and repaints the label at once.
+  void SetCaption(const QString& caption);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+};
+
+}  // namespace oa
