@@ -58,6 +58,7 @@ std::string ReadAndEmpty(const std::string& path) {
 }
 
 struct Shared {
+  Shared(const ParallelBatch& b, BatchReport& r) : batch(b), report(r) {}
   const ParallelBatch& batch;
   BatchReport& report;
   std::atomic<size_t> next{0};
@@ -147,7 +148,7 @@ void AddJobsOption(CLI::App& app, int& jobs, CLI::Option* mailboxes) {
 }
 
 int RunParallelBatch(const ParallelBatch& batch, BatchReport& report) {
-  Shared shared{batch, report};
+  Shared shared(batch, report);
   shared.results.resize(batch.mailboxes.size());
   for (size_t i = 0; i < batch.mailboxes.size(); ++i) shared.toRun += shared.Skipped(i) ? 0 : 1;
   const int jobs = std::max(
