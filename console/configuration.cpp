@@ -42,6 +42,17 @@ mailbox::BackendOptions BackendOptionsFor(
   o.ews.maxWaitMs = e.maxWaitMs.value;
   o.ews.credentialsFrom = CredentialsFrom(e, static_cast<bool>(askPassword));
   o.ews.askPassword = std::move(askPassword);
+  const settings::GraphConfig& g = config.graph;
+  o.graph.tenant = g.tenant.value;
+  o.graph.clientId = g.clientId.value;
+  o.graph.certFile = g.certificate.value;
+  o.graph.keyFile = g.key.value;
+  o.graph.clientSecret = g.secret.value;
+  o.graph.loginUrl = g.loginUrl.value;
+  o.graph.graphUrl = g.graphUrl.value;
+  o.graph.caFile = e.caFile.value;
+  o.graph.timeoutMs = e.timeoutMs.value;
+  o.graph.maxWaitMs = e.maxWaitMs.value;
   o.storeDirectory = config.storeDirectory.value;
   return o;
 }

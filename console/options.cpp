@@ -34,6 +34,16 @@ void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
        "Longest wait in all for a busy (throttling) server on one call");
   text("--store-dir", config.storeDirectory, "DIR",
        "Directory in which a server NAME is the store file NAME.oastore");
+  text("--graph-tenant", config.graphTenant, "TENANT",
+       "Exchange Online (server graph): the directory (tenant) ID or domain");
+  text("--graph-client-id", config.graphClientId, "ID",
+       "Exchange Online: the registered application's (client) ID");
+  text("--graph-certificate", config.graphCertificate, "FILE",
+       "Exchange Online: sign in with the certificate in FILE (PEM), the preferred way");
+  text("--graph-key", config.graphKey, "FILE",
+       "Exchange Online: the certificate's private key (PEM), when not in its file");
+  text("--graph-secret-file", config.graphSecretFile, "FILE",
+       "Exchange Online: sign in with the client secret in FILE (readable by its owner only)");
 }
 
 // A password never goes on the command line, where every user of the machine can read it.

@@ -4,6 +4,10 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/ews_session.h"
+#include "mailbox/ews/wait_hook.h"
+#ifdef OA_HAVE_GRAPH
+#include "mailbox/graph/graph_session.h"
+#endif
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/model/session_registry.h"
 #include "mailbox/store/embedded_store.h"
@@ -26,11 +30,24 @@ class RoutingSession : public RDOSession {
   explicit RoutingSession(SessionFactory embedded) : embedded_(std::move(embedded)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
-    const bool store = !IsServiceUrl(server) && oa::store::LocateStore(server).isStore;
-    if (!inner_ || store != innerIsStore_) {
+    const bool graph = oa::graph::GraphServerTenant(server).has_value();
+    const Kind kind = graph ? Kind::Graph
+                      : !IsServiceUrl(server) && oa::store::LocateStore(server).isStore
+                          ? Kind::Store
+                          : Kind::Ews;
+    const bool store = kind == Kind::Store;
+    if (!inner_ || kind != innerKind_) {
       if (inner_ && inner_->LoggedOn()) inner_->Logoff();
-      inner_ = store ? (embedded_ ? embedded_() : nullptr) : oa::ews::NewEwsSession();
-      innerIsStore_ = store;
+      inner_ = store   ? (embedded_ ? embedded_() : nullptr)
+               : graph ? NewGraph()
+                       : oa::ews::NewEwsSession();
+      innerKind_ = kind;
+    }
+    if (!inner_ && graph) {
+      Err().Raise(ConstMAPI::MAPI_E_LOGON_FAILED, "Exchange Online (" + server +
+                                                      ") cannot be reached: this build has no "
+                                                      "Microsoft Graph support.");
+      return;
     }
     if (!inner_ && store) {
       Err().Raise(ConstMAPI::REGDB_E_CLASSNOTREG, "The embedded store is not available.");
@@ -69,9 +86,18 @@ class RoutingSession : public RDOSession {
     return false;
   }
 
+  enum class Kind { Store, Ews, Graph };
+  static std::shared_ptr<RDOSession> NewGraph() {
+#ifdef OA_HAVE_GRAPH
+    return oa::graph::NewGraphSession();
+#else
+    return nullptr;
+#endif
+  }
+
   SessionFactory embedded_;
   std::shared_ptr<RDOSession> inner_;
-  bool innerIsStore_ = false;
+  Kind innerKind_ = Kind::Store;
 };
 
 }  // namespace
@@ -85,6 +111,13 @@ void RegisterSessionClasses() {
 
 void ConfigureBackends(const BackendOptions& options) {
   oa::ews::SetEwsOptions(options.ews);
+#ifdef OA_HAVE_GRAPH
+  oa::graph::GraphOptions graph = options.graph;
+  // Graph's waits for a busy service keep the window alive and obey Cancel as EWS's do.
+  if (!graph.wait) graph.wait = &oa::ews::WaitWithEvents;
+  if (!graph.takeWaitCancelled) graph.takeWaitCancelled = &oa::ews::TakeWaitCancelled;
+  oa::graph::SetGraphOptions(std::move(graph));
+#endif
   oa::store::SetStoreDirectory(options.storeDirectory);
 }
 

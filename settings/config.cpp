@@ -29,9 +29,12 @@ struct KnownKey {
   bool path;
 };
 constexpr KnownKey kKeys[] = {
-    {"ews", "access", false},     {"ews", "user", false},     {"ews", "password-file", true},
-    {"ews", "ca-file", true},     {"ews", "timeout", false},  {"ews", "max-wait", false},
-    {"store", "directory", true}, {"registry", "user", true}, {"registry", "machine", true},
+    {"ews", "access", false},      {"ews", "user", false},         {"ews", "password-file", true},
+    {"ews", "ca-file", true},      {"ews", "timeout", false},      {"ews", "max-wait", false},
+    {"store", "directory", true},  {"registry", "user", true},     {"registry", "machine", true},
+    {"graph", "tenant", false},    {"graph", "client-id", false},  {"graph", "certificate", true},
+    {"graph", "key", true},        {"graph", "secret-file", true}, {"graph", "login-url", false},
+    {"graph", "graph-url", false},
 };
 
 std::string KeysOf(const std::string& section) {
@@ -100,15 +103,18 @@ class Loader {
     for (const ConfigSection& s : parsed.sections) {
       if (KeysOf(s.name).empty())
         Error(s.line, At(s.line) + ": unknown section [" + s.name +
-                          "]; the sections are [ews], [store] and [registry]");
+                          "]; the sections are [ews], [graph], [store] and [registry]");
     }
     for (ConfigLine& l : parsed.entries) {
       if (KeysOf(l.section).empty()) continue;  // reported with its section
-      if (l.section == "ews" && l.key == "password") {
-        Error(l.line,
-              At(l.line) +
-                  ": a password is not kept in the configuration file; name a file that only you "
-                  "can read with password-file");
+      if ((l.section == "ews" && l.key == "password") ||
+          (l.section == "graph" && (l.key == "secret" || l.key == "client-secret"))) {
+        Error(l.line, At(l.line) + (l.section == "ews"
+                                        ? ": a password is not kept in the configuration file; "
+                                          "name a file that only you can read with password-file"
+                                        : ": a client secret is not kept in the configuration "
+                                          "file; name a file that only you can read with "
+                                          "secret-file"));
         continue;
       }
       const KnownKey* known = FindKey(l.section, l.key);
@@ -171,6 +177,8 @@ class Loader {
             ": cannot be read: " + std::strerror(errno));
     }
 
+    FillGraph();
+
     const std::string home = HomeDirectory(env_);
     auto data = XdgDirectory(env_, "XDG_DATA_HOME");
     config_.storeDirectory = {
@@ -185,6 +193,31 @@ class Loader {
     String(config_.registryUser, std::nullopt, "", "registry.user", "OA_REGISTRY_USER");
     config_.registryMachine = {"/etc/ondavel/registry.reg", {}};
     String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
+  }
+
+  void FillGraph() {
+    GraphConfig& g = config_.graph;
+    String(g.tenant, options_.graphTenant, "--graph-tenant", "graph.tenant", "OA_GRAPH_TENANT");
+    String(g.clientId, options_.graphClientId, "--graph-client-id", "graph.client-id",
+           "OA_GRAPH_CLIENT_ID");
+    String(g.certificate, options_.graphCertificate, "--graph-certificate", "graph.certificate",
+           "OA_GRAPH_CERTIFICATE");
+    String(g.key, options_.graphKey, "--graph-key", "graph.key", "OA_GRAPH_KEY");
+    String(g.secretFile, options_.graphSecretFile, "--graph-secret-file", "graph.secret-file",
+           "OA_GRAPH_SECRET_FILE");
+    String(g.loginUrl, std::nullopt, "", "graph.login-url", "OA_GRAPH_LOGIN_URL");
+    String(g.graphUrl, std::nullopt, "", "graph.graph-url", "OA_GRAPH_URL");
+    for (const Setting<std::string>* f : {&g.certificate, &g.key}) {
+      if (!f->value.empty() && !CanOpenForReading(f->value))
+        Error(Where(f->origin) + ": " + f->value + ": cannot be read: " + std::strerror(errno));
+    }
+    if (!g.secretFile.value.empty()) {
+      std::string error;
+      if (auto secret = ReadPasswordFile(g.secretFile.value, &error))
+        g.secret = {std::move(*secret), g.secretFile.origin};
+      else
+        Error(Where(g.secretFile.origin) + ": " + error);
+    }
   }
 
  private:
@@ -330,6 +363,20 @@ void PrintConfig(const Config& c, std::ostream& out) {
   Row(out, "netrc",
       e.netrcFile + (std::filesystem::exists(PathFromUtf8(e.netrcFile), ec) ? "" : " (not found)"),
       "default");
+  const GraphConfig& g = c.graph;
+  out << "[graph]\n";
+  Row(out, "tenant", g.tenant.value, g.tenant.origin.Describe());
+  Row(out, "client-id", g.clientId.value, g.clientId.origin.Describe());
+  Row(out, "certificate", g.certificate.value, g.certificate.origin.Describe());
+  Row(out, "key",
+      g.key.value.empty() && !g.certificate.value.empty() ? "(in the certificate file)"
+                                                          : g.key.value,
+      g.key.origin.Describe());
+  Row(out, "secret-file", g.secretFile.value, g.secretFile.origin.Describe());
+  Row(out, "secret", g.secret.value.empty() ? "not set" : "set",
+      g.secret.value.empty() ? "default" : "the secret file");
+  Row(out, "login-url", g.loginUrl.value, g.loginUrl.origin.Describe());
+  Row(out, "graph-url", g.graphUrl.value, g.graphUrl.origin.Describe());
   out << "[store]\n";
   Row(out, "directory", c.storeDirectory.value, c.storeDirectory.origin.Describe());
   out << "[registry]\n";

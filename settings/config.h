@@ -47,11 +47,27 @@ struct EwsConfig {
   std::string netrcFile;
 };
 
+// Exchange Online through Microsoft Graph: app-only sign-in of a registered application. The TLS
+// trust, timeout and longest wait are [ews]'s.
+struct GraphConfig {
+  Setting<std::string> tenant;
+  Setting<std::string> clientId;
+  // The certificate (PEM) and its private key (PEM; the certificate's file when unset).
+  Setting<std::string> certificate;
+  Setting<std::string> key;
+  Setting<std::string> secretFile;
+  // The client secret itself, read from the secret file. Never printed.
+  Setting<std::string> secret;
+  Setting<std::string> loginUrl{"https://login.microsoftonline.com", {}};
+  Setting<std::string> graphUrl{"https://graph.microsoft.com", {}};
+};
+
 struct Config {
   // The configuration file looked at, and whether it exists.
   std::string file;
   bool fileFound = false;
   EwsConfig ews;
+  GraphConfig graph;
   Setting<std::string> storeDirectory;
   Setting<std::string> registryUser;
   Setting<std::string> registryMachine;
@@ -67,6 +83,11 @@ struct ConfigOptions {
   std::optional<std::string> timeout;
   std::optional<std::string> maxWait;
   std::optional<std::string> storeDirectory;
+  std::optional<std::string> graphTenant;
+  std::optional<std::string> graphClientId;
+  std::optional<std::string> graphCertificate;
+  std::optional<std::string> graphKey;
+  std::optional<std::string> graphSecretFile;
 };
 
 struct ConfigResult {

@@ -20,7 +20,9 @@ class CheckConfig : public ::testing::Test {
     for (const char* v :
          {"OA_EWS_USER", "OA_EWS_PASSWORD", "OA_EWS_PASSWORD_FILE", "OA_EWS_CAFILE",
           "OA_EWS_ACCESS", "OA_EWS_TIMEOUT_MS", "OA_EWS_MAX_WAIT_MS", "OA_STORE_DIR",
-          "OA_REGISTRY_USER", "OA_REGISTRY_MACHINE", "XDG_DATA_HOME"})
+          "OA_REGISTRY_USER", "OA_REGISTRY_MACHINE", "XDG_DATA_HOME", "OA_GRAPH_TENANT",
+          "OA_GRAPH_CLIENT_ID", "OA_GRAPH_SECRET_FILE", "OA_GRAPH_CERTIFICATE", "OA_GRAPH_KEY",
+          "OA_GRAPH_URL", "OA_GRAPH_LOGIN_URL"})
       env[v] = "";
   }
   std::string Conf() const { return dir / "config/ondavel/oa-cleanup.conf"; }
@@ -112,6 +114,29 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   EXPECT_EQ(Words(Row(r.out, "store", "directory")),
             dir / ".local/share/ondavel/stores" + " default");
   EXPECT_EQ(r.out.find("env-Pa55"), std::string::npos);
+}
+
+TEST_F(CheckConfig, GraphSettingsShownWithTheClientSecretOnlyAsSet) {
+  const std::string secret = Secret("Qx8~graph.s3cret\n", 0600);
+  WriteFile(Conf(), "[graph]\ntenant = contoso.onmicrosoft.com\nsecret-file = " + secret + "\n");
+  env["OA_GRAPH_CLIENT_ID"] = "6731de76-14a6-49ae-97bc-6eba6914391e";
+  ChildResult r = Run({"--check-config"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string at = "file " + Conf() + ":";
+  EXPECT_EQ(Words(Row(r.out, "graph", "tenant")), "contoso.onmicrosoft.com " + at + "2");
+  EXPECT_EQ(Words(Row(r.out, "graph", "client-id")),
+            "6731de76-14a6-49ae-97bc-6eba6914391e variable OA_GRAPH_CLIENT_ID");
+  EXPECT_EQ(Words(Row(r.out, "graph", "secret")), "set the secret file");
+  EXPECT_EQ(Words(Row(r.out, "graph", "graph-url")), "https://graph.microsoft.com default");
+  EXPECT_EQ(r.out.find("s3cret"), std::string::npos);
+  // A secret is never kept in the file itself.
+  WriteFile(Conf(), "[graph]\nsecret = Qx8~graph.s3cret\n");
+  r = Run({"--check-config"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find(":2: a client secret is not kept in the configuration file"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("s3cret"), std::string::npos);
 }
 
 TEST_F(CheckConfig, InvalidConfigurationStopsTheProgramWithStatus2) {

@@ -175,7 +175,7 @@ TEST_F(ConfigTest, FileErrorsNameFileLineAndReason) {
       {"user = svc\n", f + ":1: \"user\" comes before any [section]"},
       {"[ews\n", f + ":1: expected a section name in brackets, as [ews], but found \"[ews\""},
       {"[mail]\nserver = x\n",
-       f + ":1: unknown section [mail]; the sections are [ews], [store] and [registry]"},
+       f + ":1: unknown section [mail]; the sections are [ews], [graph], [store] and [registry]"},
       {"[ews]\npassword = hunter2\n",
        f + ":2: a password is not kept in the configuration file; name a file that only you can "
            "read with password-file"},

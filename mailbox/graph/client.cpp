@@ -1,0 +1,246 @@
+#include "mailbox/graph/client.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include "base/mapi_error.h"
+#include "mailbox/graph/jwt.h"
+#include "mailbox/model/const_mapi.h"
+
+namespace oa::graph {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+using std::chrono::milliseconds;
+using clock = std::chrono::steady_clock;
+
+namespace {
+
+http::TransportOptions TransportFor(const GraphOptions& o, const std::string& url,
+                                    const std::string& contentType) {
+  http::TransportOptions t;
+  t.url = url;
+  t.contentType = contentType;
+  t.accept = "application/json";
+  t.timeoutMs = o.timeoutMs;
+  t.connectTimeoutMs = std::min(30000L, o.timeoutMs);
+  t.caFile = o.caFile;
+  return t;
+}
+
+std::string TrimSlash(std::string s) {
+  while (!s.empty() && s.back() == '/') s.pop_back();
+  return s;
+}
+
+json ParseOrNull(const std::string& body) {
+  json j = json::parse(body, nullptr, false);
+  return j.is_discarded() ? json() : j;
+}
+
+// Graph's {"error":{"code","message"}} and the token endpoint's {"error","error_description"}.
+std::string ServiceText(const json& j, std::string* code) {
+  if (!j.is_object() || !j.contains("error")) return "";
+  const json& e = j["error"];
+  if (e.is_object()) {
+    *code = e.value("code", "");
+    return e.value("message", "");
+  }
+  if (e.is_string()) *code = e.get<std::string>();
+  return j.value("error_description", "");
+}
+
+bool Throttled(long status) {
+  return status == 429 || status == 503 || status == 504;
+}
+
+}  // namespace
+
+std::string UrlEncode(const std::string& text) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+CallError ErrorFor(const http::HttpResult& r, const std::string& service) {
+  using http::Failure;
+  const std::string& text = r.failureText;
+  switch (r.failure) {
+    case Failure::None:
+      break;
+    case Failure::TlsVerify:
+      return {MAPI_E_NETWORK_ERROR, service + "'s TLS certificate could not be verified: " + text};
+    case Failure::Tls:
+      return {MAPI_E_NETWORK_ERROR, "The TLS connection to " + service + " failed: " + text};
+    case Failure::Timeout:
+      return {MAPI_E_NETWORK_ERROR, service + " did not answer in time: " + text};
+    case Failure::Unreachable:
+      return {MAPI_E_NETWORK_ERROR, service + " cannot be reached: " + text};
+    case Failure::Dropped:
+      return {MAPI_E_NETWORK_ERROR, "The connection to " + service + " was lost: " + text};
+    default:
+      return {MAPI_E_NETWORK_ERROR, "The request to " + service + " failed: " + text};
+  }
+  std::string code;
+  std::string message = ServiceText(ParseOrNull(r.body), &code);
+  const std::string status = "HTTP " + std::to_string(r.status) + " from " + service;
+  if (message.empty()) message = code.empty() ? status + "." : code;
+  if (r.status == 404 || code == "ErrorItemNotFound" || code == "ErrorFolderNotFound" ||
+      code == "Request_ResourceNotFound")
+    return {MAPI_E_NOT_FOUND, message};
+  if (r.status == 403) return {MAPI_E_NO_ACCESS, message};
+  if (r.status == 401 || code == "invalid_client" || code == "unauthorized_client" ||
+      code == "invalid_request" || code == "InvalidAuthenticationToken")
+    return {MAPI_E_LOGON_FAILED, "The sign-in was refused: " + message};
+  if (r.status == 409 || code == "ErrorFolderExists") return {MAPI_E_COLLISION, message};
+  return {MAPI_E_CALL_FAILED, message};
+}
+
+Client::Client(GraphOptions options, std::string tenant)
+    : options_(std::move(options)),
+      tenant_(std::move(tenant)),
+      login_(TransportFor(options_, "", "application/x-www-form-urlencoded")),
+      graph_(TransportFor(options_, "", "application/json")) {}
+
+std::string Client::Url(const std::string& path) const {
+  return TrimSlash(options_.graphUrl) + "/v1.0" + path;
+}
+
+bool Client::SignIn() {
+  return EnsureToken();
+}
+
+bool Client::EnsureToken() {
+  // Renewed well before it runs out, so that no request goes with a token about to expire.
+  if (!token_.empty() && clock::now() + std::chrono::minutes(5) < tokenEnds_) return true;
+  return FetchToken();
+}
+
+bool Client::FetchToken() {
+  token_.clear();
+  const std::string tokenUrl =
+      TrimSlash(options_.loginUrl) + "/" + UrlEncode(tenant_) + "/oauth2/v2.0/token";
+  std::string form = "grant_type=client_credentials&client_id=" + UrlEncode(options_.clientId) +
+                     "&scope=" + UrlEncode(TrimSlash(options_.graphUrl) + "/.default");
+  if (!options_.certFile.empty()) {
+    std::string error;
+    auto assertion =
+        ClientAssertion(options_.certFile, options_.keyFile, options_.clientId, tokenUrl, &error);
+    if (!assertion) {
+      Err().Raise(MAPI_E_LOGON_FAILED, error);
+      return false;
+    }
+    form += "&client_assertion_type=" +
+            UrlEncode("urn:ietf:params:oauth:client-assertion-type:jwt-bearer") +
+            "&client_assertion=" + *assertion;
+  } else {
+    form += "&client_secret=" + UrlEncode(options_.clientSecret);
+  }
+  http::HttpRequest req;
+  req.method = "POST";
+  req.url = tokenUrl;
+  req.body = form;
+  ++requests_;
+  http::HttpResult r = login_.Send(req);
+  if (r.failure == http::Failure::Dropped) {
+    ++requests_;
+    r = login_.Send(req);
+  }
+  if (!r.answered() || r.status != 200) {
+    CallError e = ErrorFor(r, "the token endpoint");
+    if (r.answered() && e.number != MAPI_E_LOGON_FAILED) {
+      e.number = MAPI_E_LOGON_FAILED;
+      e.description = "The sign-in was refused: " + e.description;
+    }
+    Err().Raise(e.number, e.description);
+    return false;
+  }
+  json j = ParseOrNull(r.body);
+  if (!j.is_object() || !j["access_token"].is_string()) {
+    Err().Raise(MAPI_E_LOGON_FAILED, "The token endpoint gave no access token.");
+    return false;
+  }
+  token_ = j["access_token"].get<std::string>();
+  long seconds = 3599;
+  if (j["expires_in"].is_number()) seconds = j["expires_in"].get<long>();
+  if (j["expires_in"].is_string()) seconds = std::atol(j["expires_in"].get<std::string>().c_str());
+  tokenEnds_ = clock::now() + std::chrono::seconds(seconds);
+  ++tokens_;
+  return true;
+}
+
+bool Client::Wait(milliseconds d) {
+  if (options_.wait) return options_.wait(d, stop_);
+  const auto end = clock::now() + d;
+  while (clock::now() < end) {
+    if (stop_ && stop_()) return false;
+    std::this_thread::sleep_for(std::min<clock::duration>(milliseconds(50), end - clock::now()));
+  }
+  return true;
+}
+
+std::optional<json> Client::Call(const std::string& method, const std::string& pathOrUrl,
+                                 const json* body) {
+  if (options_.takeWaitCancelled) options_.takeWaitCancelled();
+  const auto deadline = clock::now() + milliseconds(options_.maxWaitMs);
+  http::HttpRequest req;
+  req.method = method;
+  req.url = pathOrUrl.rfind("https://", 0) == 0 || pathOrUrl.rfind("http://", 0) == 0
+                ? pathOrUrl
+                : Url(pathOrUrl);
+  if (body) req.body = body->dump();
+  milliseconds nextWait(500);
+  bool retriedDrop = false, renewed = false;
+  while (true) {
+    if (!EnsureToken()) return std::nullopt;
+    req.headers = {"Authorization: Bearer " + token_};
+    ++requests_;
+    http::HttpResult r = graph_.Send(req);
+    // The operations sent here may be repeated: a repeated delete finds nothing to delete.
+    if (r.failure == http::Failure::Dropped && !retriedDrop) {
+      retriedDrop = true;
+      continue;
+    }
+    if (r.answered() && r.status == 401 && !renewed) {
+      // A token the service no longer takes (revoked, clock skew): one fresh one.
+      renewed = true;
+      token_.clear();
+      continue;
+    }
+    if (r.answered() && r.status >= 200 && r.status < 300)
+      return r.body.empty() ? json() : ParseOrNull(r.body);
+    if (!r.answered() || !Throttled(r.status)) {
+      CallError e = ErrorFor(r, "Microsoft Graph");
+      Err().Raise(e.number, e.description);
+      return std::nullopt;
+    }
+    const long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
+    const bool hinted = seconds >= 0;
+    const milliseconds wait = hinted ? milliseconds(seconds * 1000) : nextWait;
+    if (clock::now() + wait > deadline) {
+      CallError e = ErrorFor(r, "Microsoft Graph");
+      Err().Raise(MAPI_E_CALL_FAILED, "The service stayed busy: " + e.description);
+      return std::nullopt;
+    }
+    if (!Wait(wait)) {
+      if (options_.takeWaitCancelled && options_.takeWaitCancelled())
+        Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
+      else
+        Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
+      return std::nullopt;
+    }
+    if (!hinted) nextWait = std::min(nextWait * 2, milliseconds(30000));
+  }
+}
+
+}  // namespace oa::graph

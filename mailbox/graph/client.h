@@ -1,0 +1,73 @@
+// One Graph conversation: an app-only token from the tenant's token endpoint (kept and renewed
+// before it runs out), JSON requests over one kept-alive connection, throttling waited out, and
+// every failure turned into a MAPI-style error on Err() in one place.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "mailbox/graph/graph_options.h"
+#include "mailbox/http/transport.h"
+
+namespace oa::graph {
+
+using nlohmann::json;
+
+// A call given up because its wait for a busy service was cancelled.
+inline constexpr int32_t MAPI_E_USER_CANCEL = static_cast<int32_t>(0x80040501);
+
+struct CallError {
+  int32_t number;
+  std::string description;
+};
+
+// An answer that is no success, or no answer at all, as the error a mailbox call raises. The
+// service's own description is kept (Graph's error.message, the token endpoint's
+// error_description); `service` names who answered, for a failure without one.
+CallError ErrorFor(const http::HttpResult& r, const std::string& service);
+
+class Client {
+ public:
+  Client(GraphOptions options, std::string tenant);
+
+  // Gets a token now, so that a refused sign-in fails the logon. False with the error raised.
+  bool SignIn();
+
+  // Sends a request to a path below the service's version ("/users/x/mailFolders/root") or to a
+  // full URL the service gave (@odata.nextLink). The answer's JSON (null for 204) or nullopt
+  // with the error raised on Err().
+  std::optional<json> Call(const std::string& method, const std::string& pathOrUrl,
+                           const json* body = nullptr);
+
+  // Asked while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
+  void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
+
+  std::string Url(const std::string& path) const;
+  long requestsSent() const { return requests_; }
+  long tokensFetched() const { return tokens_; }
+  void Disconnect() { graph_.Close(); }
+
+ private:
+  bool EnsureToken();
+  bool FetchToken();
+  bool Wait(std::chrono::milliseconds d);
+
+  GraphOptions options_;
+  std::string tenant_;
+  http::Transport login_;
+  http::Transport graph_;
+  std::function<bool()> stop_;
+  std::string token_;
+  std::chrono::steady_clock::time_point tokenEnds_{};
+  long requests_ = 0;
+  long tokens_ = 0;
+};
+
+// Percent-encoding for a URL's query or a form field.
+std::string UrlEncode(const std::string& text);
+
+}  // namespace oa::graph

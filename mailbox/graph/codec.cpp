@@ -1,0 +1,266 @@
+#include "mailbox/graph/codec.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <mutex>
+
+#include "base/date.h"
+#include "base/platform.h"
+#include "mailbox/model/const_mapi.h"
+
+namespace oa::graph {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Variant;
+
+namespace {
+
+constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int B64Value(char c) {
+  if (c >= 'A' && c <= 'Z') return c - 'A';
+  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+  if (c >= '0' && c <= '9') return c - '0' + 52;
+  if (c == '+' || c == '-') return 62;
+  if (c == '/' || c == '_') return 63;
+  return -1;
+}
+
+struct Named {
+  std::mutex mu;
+  std::map<std::pair<std::string, std::string>, int32_t> byName;
+  std::map<int32_t, std::pair<std::string, std::string>> byId;
+};
+
+Named& NamedMap() {
+  static Named n;
+  return n;
+}
+
+std::string NormalizeGuid(const std::string& guid) {
+  std::string g = guid;
+  if (g.size() == 38 && g.front() == '{' && g.back() == '}') g = g.substr(1, 36);
+  if (g.size() != 36) return "";
+  for (size_t i = 0; i < g.size(); ++i) {
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? g[i] != '-' : !std::isxdigit(static_cast<unsigned char>(g[i]))) return "";
+    g[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(g[i])));
+  }
+  return g;
+}
+
+const char* TypeName(int32_t type) {
+  switch (type) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      return "String";
+    case PT_LONG:
+      return "Integer";
+    case PT_I2:
+      return "Short";
+    case PT_BOOLEAN:
+      return "Boolean";
+    case PT_SYSTIME:
+      return "SystemTime";
+    case PT_BINARY:
+      return "Binary";
+    default:
+      return nullptr;
+  }
+}
+
+}  // namespace
+
+std::string Base64Encode(const std::vector<uint8_t>& bytes) {
+  std::string out;
+  for (size_t i = 0; i < bytes.size(); i += 3) {
+    uint32_t n = static_cast<uint32_t>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<uint32_t>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) n |= bytes[i + 2];
+    out += kB64[(n >> 18) & 63];
+    out += kB64[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? kB64[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? kB64[n & 63] : '=';
+  }
+  return out;
+}
+
+std::string UrlTokenEncode(const std::vector<uint8_t>& bytes) {
+  std::string b = Base64Encode(bytes);
+  const size_t pad = static_cast<size_t>(std::count(b.begin(), b.end(), '='));
+  b.resize(b.size() - pad);
+  for (char& c : b) c = c == '+' ? '-' : c == '/' ? '_' : c;
+  return b + std::to_string(pad);
+}
+
+std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text, bool urlToken) {
+  std::string t = text;
+  if (urlToken) {
+    if (t.empty() || t.back() < '0' || t.back() > '2') return std::nullopt;
+    t.pop_back();
+  }
+  while (!t.empty() && t.back() == '=') t.pop_back();
+  if (t.size() % 4 == 1) return std::nullopt;
+  std::vector<uint8_t> out;
+  uint32_t acc = 0;
+  int bits = 0;
+  for (char c : t) {
+    const int v = B64Value(c);
+    if (v < 0) return std::nullopt;
+    acc = (acc << 6) | static_cast<uint32_t>(v);
+    bits += 6;
+    if (bits >= 8) {
+      bits -= 8;
+      out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
+    }
+  }
+  return out;
+}
+
+std::string HexEncode(const std::vector<uint8_t>& bytes) {
+  static const char* kHex = "0123456789ABCDEF";
+  std::string out;
+  for (uint8_t b : bytes) {
+    out += kHex[b >> 4];
+    out += kHex[b & 15];
+  }
+  return out;
+}
+
+std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
+  if (hex.size() % 2) return std::nullopt;
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    unsigned v = 0;
+    for (size_t k = i; k < i + 2; ++k) {
+      const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(hex[k])));
+      if (c >= '0' && c <= '9') {
+        v = v * 16 + static_cast<unsigned>(c - '0');
+      } else if (c >= 'A' && c <= 'F') {
+        v = v * 16 + static_cast<unsigned>(c - 'A' + 10);
+      } else {
+        return std::nullopt;
+      }
+    }
+    out.push_back(static_cast<uint8_t>(v));
+  }
+  return out;
+}
+
+std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
+  int y, mo, d, h, mi;
+  double s;
+  int consumed = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%lf%n", &y, &mo, &d, &h, &mi, &s, &consumed) <
+      6)
+    return std::nullopt;
+  const std::string zone = text.substr(static_cast<size_t>(consumed));
+  int offsetMinutes = 0;
+  if (!zone.empty() && zone != "Z") {
+    int oh, om;
+    if ((zone[0] != '+' && zone[0] != '-') ||
+        std::sscanf(zone.c_str() + 1, "%2d:%2d", &oh, &om) != 2)
+      return std::nullopt;
+    offsetMinutes = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
+  }
+  const int64_t days =
+      oa::mailbox::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  const int64_t millis =
+      ((days * 24 + h) * 60 + mi - offsetMinutes) * 60000 + static_cast<int64_t>(s * 1000 + 0.5);
+  return oa::mailbox::DateFromUnixMillis(millis);
+}
+
+int32_t NamedPropId(const std::string& guid, const std::string& name) {
+  const std::string g = NormalizeGuid(guid);
+  if (g.empty() || name.empty()) return 0;
+  Named& n = NamedMap();
+  std::lock_guard lock(n.mu);
+  auto [it, added] = n.byName.try_emplace({g, name}, 0);
+  if (added) {
+    it->second = 0x8000 + static_cast<int32_t>(n.byId.size());
+    n.byId[it->second] = {g, name};
+  }
+  return it->second;
+}
+
+std::string ExtendedPropertyId(int32_t tag) {
+  const uint32_t u = static_cast<uint32_t>(tag);
+  const char* type = TypeName(static_cast<int32_t>(u & 0xFFFF));
+  if (!type) return "";
+  const int32_t id = static_cast<int32_t>(u >> 16);
+  if (id < 0x8000) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(id));
+    return std::string(type) + " " + buf;
+  }
+  Named& n = NamedMap();
+  std::lock_guard lock(n.mu);
+  auto it = n.byId.find(id);
+  if (it == n.byId.end()) return "";
+  return std::string(type) + " {" + it->second.first + "} Name " + it->second.second;
+}
+
+std::vector<int32_t> NamedStringTags() {
+  Named& n = NamedMap();
+  std::lock_guard lock(n.mu);
+  std::vector<int32_t> out;
+  for (const auto& [id, name] : n.byId)
+    out.push_back(static_cast<int32_t>((static_cast<uint32_t>(id) << 16) | PT_STRING8));
+  return out;
+}
+
+std::optional<std::string> ValueText(const Variant& value, int32_t tag) {
+  switch (tag & 0xFFFF) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      if (value.type() != Variant::Type::String) return std::nullopt;
+      return value.AsString();
+    case PT_LONG:
+      if (value.type() == Variant::Type::Long) return std::to_string(value.AsLong());
+      if (value.type() == Variant::Type::Integer) return std::to_string(value.AsInteger());
+      return std::nullopt;
+    case PT_BOOLEAN:
+      if (value.type() != Variant::Type::Boolean) return std::nullopt;
+      return value.AsBoolean() ? "true" : "false";
+    case PT_BINARY: {
+      if (!value.IsArray()) return std::nullopt;
+      std::vector<uint8_t> bytes;
+      for (const Variant& b : value.AsArray()) {
+        if (b.type() != Variant::Type::Byte) return std::nullopt;
+        bytes.push_back(b.AsByte());
+      }
+      return Base64Encode(bytes);
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+Variant ValueFromText(const std::string& text, int32_t tag) {
+  switch (tag & 0xFFFF) {
+    case PT_STRING8:
+    case PT_UNICODE:
+      return Variant::String(text);
+    case PT_LONG:
+      return Variant::Long(static_cast<int32_t>(std::strtol(text.c_str(), nullptr, 10)));
+    case PT_I2:
+      return Variant::Integer(static_cast<int16_t>(std::strtol(text.c_str(), nullptr, 10)));
+    case PT_BOOLEAN:
+      return Variant::Boolean(text == "true" || text == "True");
+    case PT_SYSTIME: {
+      auto d = ParseDateTime(text);
+      return d ? Variant::FromDate(*d) : Variant();
+    }
+    case PT_BINARY: {
+      auto bytes = Base64Decode(text);
+      return bytes ? Variant::Binary(*bytes) : Variant();
+    }
+    default:
+      return {};
+  }
+}
+
+}  // namespace oa::graph

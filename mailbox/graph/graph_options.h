@@ -1,0 +1,49 @@
+// The Graph backend's settings, given by the program at start-up; sessions take them at logon.
+#pragma once
+
+#include <cctype>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace oa::graph {
+
+struct GraphOptions {
+  // The directory (tenant) ID or a verified domain; "graph:TENANT" overrides it per logon.
+  std::string tenant;
+  // The application (client) ID of the app registration.
+  std::string clientId;
+  // Sign-in with a certificate (preferred): its PEM file and the private key's PEM file (the
+  // same file when both are in one). Otherwise the client secret itself.
+  std::string certFile;
+  std::string keyFile;
+  std::string clientSecret;
+  // Where tokens and Graph are asked; tests point both at a loopback server.
+  std::string loginUrl = "https://login.microsoftonline.com";
+  std::string graphUrl = "https://graph.microsoft.com";
+  std::string caFile;
+  long timeoutMs = 120000;
+  long maxWaitMs = 300000;
+  // Waits out a busy service; false when the wait was cut short (stop() or Cancel). Installed by
+  // the program so that waits keep the window alive and obey Cancel as the other backend's do.
+  std::function<bool(std::chrono::milliseconds, const std::function<bool()>& stop)> wait;
+  // Whether the last wait on this thread ended by Cancel (clears it).
+  std::function<bool()> takeWaitCancelled;
+};
+
+void SetGraphOptions(GraphOptions options);
+GraphOptions CurrentGraphOptions();
+
+// "graph" or "graph:TENANT", in any letter case: the tenant given ("" for the configured one).
+// Inline: the backend choice asks it in builds without this backend too.
+inline std::optional<std::string> GraphServerTenant(const std::string& server) {
+  std::string head = server.substr(0, 5);
+  for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (head != "graph") return std::nullopt;
+  if (server.size() == 5) return std::string();
+  if (server[5] != ':' || server.size() == 6) return std::nullopt;
+  return server.substr(6);
+}
+
+}  // namespace oa::graph

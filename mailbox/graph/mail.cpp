@@ -1,0 +1,180 @@
+// A folder's messages: pages of IDs, the count from totalItemCount kept in step with this
+// session's deletions; messages read, patched and permanently deleted.
+#include "base/mapi_error.h"
+#include "mailbox/graph/codec.h"
+#include "mailbox/graph/objects.h"
+#include "mailbox/model/const_mapi.h"
+
+namespace oa::graph {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+
+int32_t GraphItems::Count() {
+  if (!core_->Alive()) return 0;
+  if (total_) return *total_;
+  auto folder = core_->GetFolder(folderId_);
+  if (!folder) return 0;
+  if (!folder->total) {
+    Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the folder's item count.");
+    return 0;
+  }
+  total_ = folder->total;
+  return *total_;
+}
+
+bool GraphItems::LoadPage(int32_t offset) {
+  auto r = core_->Call("GET",
+                       core_->User("/mailFolders/" + UrlEncode(folderId_) +
+                                   "/messages?$top=" + std::to_string(kPageSize) +
+                                   "&$skip=" + std::to_string(offset) + "&" + Core::MailQuery({})));
+  if (!r) return false;
+  page_.clear();
+  pageStart_ = offset;
+  auto ids = std::make_shared<std::vector<std::string>>();
+  for (const json& m : r->value("value", json::array())) {
+    if (!m.is_object()) continue;
+    page_.push_back(Core::ReadMail(m));
+    page_.back().pageIds = ids;
+    ids->push_back(page_.back().id);
+  }
+  pageValid_ = true;
+  return true;
+}
+
+std::shared_ptr<oa::mailbox::RDOMail> GraphItems::Item(int32_t index) {
+  if (!core_->Alive()) return nullptr;
+  auto inPage = [&] {
+    return pageValid_ && index - 1 >= pageStart_ &&
+           index - 1 < pageStart_ + static_cast<int32_t>(page_.size());
+  };
+  if (index >= 1 && !inPage() && !(total_ && index > *total_)) {
+    if (!LoadPage(index - 1)) return nullptr;
+  }
+  if (index < 1 || !inPage()) {
+    Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
+    return nullptr;
+  }
+  return std::make_shared<GraphMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)]);
+}
+
+void GraphItems::ItemDeleted(const std::string& graphId) {
+  if (pageValid_) {
+    for (auto it = page_.begin(); it != page_.end(); ++it) {
+      if (it->id != graphId) continue;
+      page_.erase(it);
+      if (total_ && *total_ > 0) --*total_;
+      return;
+    }
+    // Not among the messages known: ours only if the page covers the whole folder.
+    if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
+  }
+  pageValid_ = false;
+  page_.clear();
+  total_.reset();
+}
+
+bool GraphMail::LoadBasics() {
+  if (data_.itemClass && data_.subject && data_.created) return true;
+  auto fresh = core_->GetMail(data_.id);
+  if (!fresh) return false;
+  fresh->props.insert(data_.props.begin(), data_.props.end());
+  fresh->pageIds = data_.pageIds;
+  data_ = std::move(*fresh);
+  return true;
+}
+
+std::string GraphMail::EntryID() {
+  if (!core_->Alive()) return "";
+  if (data_.pageIds) {
+    // One translateExchangeIds for the whole page: emptying a folder asks every item for it.
+    const auto& ids = *data_.pageIds;
+    auto all = core_->HexFromGraph(ids);
+    for (size_t i = 0; i < ids.size(); ++i)
+      if (ids[i] == data_.id && all[i]) return *all[i];
+  }
+  return core_->HexFromGraph(data_.id).value_or("");
+}
+
+int32_t GraphMail::GetIDsFromNames(const std::string& guid, const std::string& name) {
+  return core_->Alive() ? IdsFromNames(guid, name) : 0;
+}
+
+Variant GraphMail::Fields(int32_t propTag) {
+  if (!core_->Alive()) return {};
+  if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
+  switch (propTag) {
+    case PR_SUBJECT:
+      return LoadBasics() ? Variant::String(data_.subject.value_or("")) : Variant();
+    case PR_MESSAGE_CLASS:
+      return LoadBasics() ? Variant::String(data_.itemClass.value_or("")) : Variant();
+    case PR_CREATION_TIME:
+      return CreationTime();
+    default:
+      break;
+  }
+  if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
+  // One read brings every named property this session knows: reading HHEntryID and then HHPath
+  // costs one round trip.
+  std::vector<int32_t> tags{propTag};
+  for (int32_t t : NamedStringTags())
+    if (t != propTag && !data_.props.count(t)) tags.push_back(t);
+  auto fresh = core_->GetMail(data_.id, tags);
+  if (!fresh) return {};
+  for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
+  return data_.props[propTag];
+}
+
+bool GraphMail::SetFields(int32_t propTag, const Variant& value) {
+  return core_->Alive() && StageField(pendingFields_, propTag, value);
+}
+
+bool GraphMail::Save() {
+  if (!core_->Alive()) return false;
+  if (pendingFields_.empty()) return true;
+  json list = json::array();
+  for (const auto& [tag, value] : pendingFields_)
+    list.push_back(
+        {{"id", ExtendedPropertyId(tag)}, {"value", ValueText(value, tag).value_or("")}});
+  json body = {{"singleValueExtendedProperties", list}};
+  if (!core_->Call("PATCH", core_->User("/messages/" + UrlEncode(data_.id)), &body)) return false;
+  for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
+  pendingFields_.clear();
+  return true;
+}
+
+std::string GraphMail::MessageClass() {
+  if (!core_->Alive() || !LoadBasics()) return "";
+  return data_.itemClass.value_or("");
+}
+
+std::string GraphMail::Subject() {
+  if (!core_->Alive() || !LoadBasics()) return "";
+  return data_.subject.value_or("");
+}
+
+Variant GraphMail::CreationTime() {
+  if (!core_->Alive() || !LoadBasics()) return {};
+  if (!data_.created) {
+    Err().Raise(MAPI_E_NOT_FOUND, "The service did not give the message's creation time.");
+    return {};
+  }
+  return Variant::FromDate(*data_.created);
+}
+
+std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {
+  if (!core_->Alive()) return nullptr;
+  return std::make_shared<GraphStore>(core_);
+}
+
+// Every delete is permanent: a plain DELETE would only move the message into Deleted Items,
+// which for a soft delete is not what MAPI does either (it stays recoverable, not visible).
+void GraphMail::Delete(int32_t) {
+  if (!core_->Alive()) return;
+  auto r =
+      core_->Call("POST", core_->User("/messages/" + UrlEncode(data_.id) + "/permanentDelete"));
+  // Gone either way: the collections that list it drop it.
+  if (r || Err().Number() == MAPI_E_NOT_FOUND) core_->ItemDeleted(data_.id);
+}
+
+}  // namespace oa::graph

@@ -1,0 +1,244 @@
+// The object model over Microsoft Graph. The session's state (client, user, ID conversions) is
+// in Core, which every object holds; objects keep what the service last told them.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mailbox/graph/client.h"
+#include "mailbox/model/rdo.h"
+
+namespace oa::graph {
+
+using oa::mailbox::Variant;
+using oa::mailbox::VariantArray;
+
+struct FolderData {
+  std::string id;  // Graph ID or a well-known name ("root", "msgfolderroot")
+  std::optional<std::string> name;
+  std::optional<std::string> parentId;
+  std::optional<int32_t> total;
+  std::map<int32_t, Variant> props;
+};
+
+struct MailData {
+  std::string id;
+  std::optional<std::string> subject;
+  std::optional<std::string> itemClass;
+  std::optional<oa::mailbox::Date> created;
+  std::map<int32_t, Variant> props;
+  // The IDs of the page the message was listed in, converted together when one is needed.
+  std::shared_ptr<const std::vector<std::string>> pageIds;
+};
+
+class DeletionListener {
+ public:
+  virtual ~DeletionListener() = default;
+  virtual void ItemDeleted(const std::string& graphId) = 0;
+};
+
+class Core : public std::enable_shared_from_this<Core> {
+ public:
+  Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
+      : client_(std::move(client)), userId_(std::move(userId)), name_(std::move(displayName)) {}
+
+  Client& client() { return *client_; }
+  const std::string& displayName() const { return name_; }
+  // "/users/{id}" and below.
+  std::string User(const std::string& rest = "") const;
+
+  bool Alive();
+  void End() {
+    alive_ = false;
+    client_->Disconnect();
+  }
+  bool ended() const { return !alive_; }
+
+  std::optional<json> Call(const std::string& method, const std::string& path,
+                           const json* body = nullptr) {
+    return client_->Call(method, path, body);
+  }
+
+  // Entry-ID text <-> Graph ID through translateExchangeIds, remembered both ways.
+  std::optional<std::string> HexFromGraph(const std::string& id);
+  std::vector<std::optional<std::string>> HexFromGraph(const std::vector<std::string>& ids);
+  std::optional<std::string> GraphFromHex(const std::string& entryID);
+
+  // A folder with its name, parent, item count and the extended tags given.
+  std::optional<FolderData> GetFolder(const std::string& idOrWellKnown,
+                                      const std::vector<int32_t>& tags = {});
+  std::optional<MailData> GetMail(const std::string& id, const std::vector<int32_t>& tags = {});
+  // "$select=...&$expand=..." for messages with the message class and the tags given.
+  static std::string MailQuery(const std::vector<int32_t>& tags);
+  static std::string ExpandOf(const std::vector<int32_t>& tags);
+  static FolderData ReadFolder(const json& j);
+  static MailData ReadMail(const json& j);
+
+  std::string& storeEntryID() { return storeEntryID_; }
+  void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
+  void ItemDeleted(const std::string& id);
+
+ private:
+  std::unique_ptr<Client> client_;
+  std::string userId_;
+  std::string name_;
+  bool alive_ = true;
+  std::map<std::string, std::string> hexById_;
+  std::map<std::string, std::string> idByHex_;
+  std::string storeEntryID_;
+  std::vector<std::weak_ptr<DeletionListener>> listeners_;
+};
+
+class GraphStore : public oa::mailbox::RDOStore {
+ public:
+  explicit GraphStore(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+  std::string EntryID() override;
+  std::string Name() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> RootFolder() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> IPMRootFolder() override;
+  bool CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) override;
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+class GraphStores : public oa::mailbox::RDOStores {
+ public:
+  explicit GraphStores(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+  std::shared_ptr<oa::mailbox::RDOStore> DefaultStore() override;
+  std::shared_ptr<oa::mailbox::RDOStore> FindExchangePublicFoldersStore() override;
+
+ private:
+  std::shared_ptr<Core> core_;
+};
+
+class GraphFolder : public oa::mailbox::RDOFolder {
+ public:
+  GraphFolder(std::shared_ptr<Core> core, FolderData data)
+      : core_(std::move(core)), data_(std::move(data)) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string Name() override;
+  bool SetName(const std::string& name) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Parent() override;
+  std::shared_ptr<oa::mailbox::RDOStore> Store() override;
+  std::shared_ptr<oa::mailbox::RDOItems> Items() override;
+  std::shared_ptr<oa::mailbox::RDOFolders> Folders() override;
+  void Delete() override;
+
+ private:
+  // Makes sure the folder's Graph ID, name and parent are known.
+  bool Load();
+
+  std::shared_ptr<Core> core_;
+  FolderData data_;
+  bool loaded_ = false;
+  std::optional<std::string> pendingName_;
+  std::map<int32_t, Variant> pendingFields_;
+};
+
+class GraphFolders : public oa::mailbox::RDOFolders {
+ public:
+  GraphFolders(std::shared_ptr<Core> core, std::string parentId)
+      : core_(std::move(core)), parentId_(std::move(parentId)) {}
+  int32_t Count() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Item(int32_t index) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Item(const std::string& name) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> Add(const std::string& name) override;
+
+ private:
+  std::optional<std::vector<FolderData>> List(const std::string* name);
+
+  std::shared_ptr<Core> core_;
+  std::string parentId_;
+  std::optional<std::vector<FolderData>> all_;
+};
+
+// Message IDs are read a page at a time and kept, so that deleting the items one by one from the
+// front costs one listing per page.
+class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
+ public:
+  static constexpr int kPageSize = 100;
+  GraphItems(std::shared_ptr<Core> core, std::string folderId)
+      : core_(std::move(core)), folderId_(std::move(folderId)) {}
+  int32_t Count() override;
+  std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
+  std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }
+  std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
+  void ItemDeleted(const std::string& graphId) override;
+
+ private:
+  bool LoadPage(int32_t offset);
+
+  std::shared_ptr<Core> core_;
+  std::string folderId_;
+  std::optional<int32_t> total_;
+  int32_t pageStart_ = 0;
+  std::deque<MailData> page_;
+  bool pageValid_ = false;
+};
+
+class GraphMail : public oa::mailbox::RDOMail {
+ public:
+  GraphMail(std::shared_ptr<Core> core, MailData data)
+      : core_(std::move(core)), data_(std::move(data)) {}
+  std::string EntryID() override;
+  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  Variant Fields(int32_t propTag) override;
+  bool SetFields(int32_t propTag, const Variant& value) override;
+  bool Save() override;
+  std::string MessageClass() override;
+  std::string Subject() override;
+  Variant CreationTime() override;
+  std::shared_ptr<oa::mailbox::RDOStore> Store() override;
+  void Delete(int32_t flags) override;
+
+ private:
+  bool LoadBasics();
+
+  std::shared_ptr<Core> core_;
+  MailData data_;
+  std::map<int32_t, Variant> pendingFields_;
+};
+
+class GraphSession : public oa::mailbox::RDOSession {
+ public:
+  ~GraphSession() override;
+  void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  bool LoggedOn() override { return core_ && !core_->ended(); }
+  void Logoff() override {
+    if (core_) core_->End();
+  }
+  std::shared_ptr<oa::mailbox::RDOStores> Stores() override;
+  std::shared_ptr<oa::mailbox::RDOFolder> GetDefaultFolder(int32_t folderType) override;
+  std::shared_ptr<oa::mailbox::RDOMail> GetMessageFromID(const std::string& entryID,
+                                                         const std::string& storeID) override;
+  std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
+                                                          const std::string& storeID) override;
+  // Requests sent so far, retries and token requests included (for measurements).
+  long RequestsSent() const { return earlier_ + (core_ ? core_->client().requestsSent() : 0); }
+
+ private:
+  bool Ready();
+  // False (MAPI_E_NOT_FOUND) when the store ID names another store than the mailbox.
+  bool MailboxStoreID(const std::string& storeID);
+
+  std::shared_ptr<Core> core_;
+  long earlier_ = 0;
+};
+
+// Named property IDs, as GetIDsFromNames gives them (type bits 0); 0 with the error raised.
+int32_t IdsFromNames(const std::string& guid, const std::string& name);
+// Stages a value for Save(); false (error raised) when it does not fit the tag's type.
+bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
+// Upper-case entry-ID text; nullopt (MAPI_E_INVALID_ENTRYID raised) when it is no hex text.
+std::optional<std::string> CheckedHex(const std::string& entryID);
+
+}  // namespace oa::graph

@@ -1,0 +1,209 @@
+// The session: sign-in, the mailbox text resolved to its user, objects opened by entry ID.
+#include "base/mapi_error.h"
+#include "mailbox/graph/codec.h"
+#include "mailbox/graph/graph_options.h"
+#include "mailbox/graph/graph_session.h"
+#include "mailbox/graph/objects.h"
+#include "mailbox/model/const_mapi.h"
+
+namespace oa::graph {
+
+using namespace oa::mailbox::ConstMAPI;
+using oa::mailbox::Err;
+
+namespace {
+
+constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
+
+std::string HostOf(const std::string& url) {
+  size_t start = url.find("://");
+  start = start == std::string::npos ? 0 : start + 3;
+  std::string host = url.substr(start, url.find_first_of(":/", start) - start);
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return host;
+}
+
+// The national clouds' Graph hosts: they lack permanentDelete, without which a delete would move
+// every item into Deleted Items instead of removing it.
+bool NationalCloud(const std::string& host) {
+  return host == "graph.microsoft.us" || host == "dod-graph.microsoft.us" ||
+         host == "microsoftgraph.chinacloudapi.cn" || host == "graph.microsoft.de";
+}
+
+// An OData string literal: quotes doubled.
+std::string Literal(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
+  return out + "'";
+}
+
+bool Refuse(const std::string& why) {
+  Err().Raise(MAPI_E_LOGON_FAILED, why);
+  return false;
+}
+
+bool CheckSettings(const GraphOptions& o, const std::string& tenant) {
+  if (tenant.empty())
+    return Refuse(
+        "Microsoft Graph needs the tenant: give the server as graph:TENANT, or set it with "
+        "--graph-tenant, tenant in [graph] or OA_GRAPH_TENANT.");
+  if (o.clientId.empty())
+    return Refuse(
+        "Microsoft Graph needs the application (client) ID: set it with --graph-client-id, "
+        "client-id in [graph] or OA_GRAPH_CLIENT_ID.");
+  if (o.certFile.empty() && o.clientSecret.empty())
+    return Refuse(
+        "Microsoft Graph needs a credential: a certificate (--graph-certificate, certificate in "
+        "[graph] or OA_GRAPH_CERTIFICATE) or a client secret file (--graph-secret-file, "
+        "secret-file in [graph] or OA_GRAPH_SECRET_FILE).");
+  const std::string host = HostOf(o.graphUrl);
+  if (NationalCloud(host))
+    return Refuse("Microsoft Graph at " + host +
+                  " is a national cloud, which has no permanentDelete for messages and folders; "
+                  "this program deletes only through permanentDelete, so it works only with the "
+                  "global service (graph.microsoft.com).");
+  return true;
+}
+
+}  // namespace
+
+GraphSession::~GraphSession() {
+  if (core_) core_->End();
+}
+
+void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::string& server) {
+  if (core_) {
+    earlier_ += core_->client().requestsSent();
+    core_->End();
+    core_.reset();
+  }
+  const GraphOptions o = CurrentGraphOptions();
+  std::string tenant = GraphServerTenant(server).value_or("");
+  if (tenant.empty()) tenant = o.tenant;
+  if (!CheckSettings(o, tenant)) return;
+  if (mailbox.empty()) {
+    Err().Raise(MAPI_E_NOT_FOUND, "No mailbox was given.");
+    return;
+  }
+  auto client = std::make_unique<Client>(o, tenant);
+  auto count = [&] { earlier_ += client->requestsSent(); };
+  if (!client->SignIn()) return count();
+
+  // The mailbox text as the tenant knows it: a user principal name, an SMTP address or an alias.
+  const std::string select = "$select=id,displayName,mail,userPrincipalName";
+  std::optional<json> user;
+  if (mailbox.find('@') != std::string::npos) {
+    user = client->Call("GET", "/users/" + UrlEncode(mailbox) + "?" + select);
+    if (!user && Err().Number() == MAPI_E_NOT_FOUND) {
+      auto list = client->Call(
+          "GET", "/users?$filter=" + UrlEncode("mail eq " + Literal(mailbox)) + "&" + select);
+      if (list && (*list)["value"].is_array() && !(*list)["value"].empty())
+        user = (*list)["value"][0];
+      else if (list)
+        Err().Raise(MAPI_E_NOT_FOUND, "No user has the address " + mailbox + ".");
+    }
+  } else {
+    auto list = client->Call(
+        "GET", "/users?$filter=" + UrlEncode("mailNickname eq " + Literal(mailbox)) + "&" + select);
+    if (list && (*list)["value"].is_array() && !(*list)["value"].empty())
+      user = (*list)["value"][0];
+    else if (list)
+      Err().Raise(MAPI_E_NOT_FOUND, "No user has the alias " + mailbox + ".");
+  }
+  if (!user || !user->is_object() || !(*user)["id"].is_string()) {
+    if (user) Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the user's ID.");
+    return count();
+  }
+  std::string name = user->value("displayName", "");
+  if (name.empty()) name = user->value("mail", mailbox);
+  const std::string id = (*user)["id"].get<std::string>();
+  auto core = std::make_shared<Core>(std::move(client), id, name);
+  // Proves access to the mailbox and learns the store's entry ID on the way.
+  auto top = core->GetFolder("msgfolderroot", {PR_STORE_ENTRYID});
+  if (!top) {
+    earlier_ += core->client().requestsSent();
+    return;
+  }
+  const Variant& sid = top->props[PR_STORE_ENTRYID];
+  if (sid.IsArray()) {
+    std::vector<uint8_t> bytes;
+    for (const Variant& b : sid.AsArray()) bytes.push_back(b.AsByte());
+    core->storeEntryID() = HexEncode(bytes);
+  }
+  core->client().SetStopCheck([weak = std::weak_ptr<Core>(core)] {
+    auto c = weak.lock();
+    return !c || c->ended();
+  });
+  core_ = std::move(core);
+}
+
+bool GraphSession::Ready() {
+  if (core_) return core_->Alive();
+  Err().Raise(MAPI_E_NOT_INITIALIZED, "The session is not logged on.");
+  return false;
+}
+
+std::shared_ptr<oa::mailbox::RDOStores> GraphSession::Stores() {
+  if (!Ready()) return nullptr;
+  return std::make_shared<GraphStores>(core_);
+}
+
+std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetDefaultFolder(int32_t folderType) {
+  if (!Ready()) return nullptr;
+  const char* name = folderType == olFolderInbox          ? "inbox"
+                     : folderType == olFolderDeletedItems ? "deleteditems"
+                                                          : nullptr;
+  if (folderType == olPublicFoldersAllPublicFolders) {
+    Err().Raise(MAPI_E_NOT_FOUND, "Exchange Online has no public folders through Microsoft Graph.");
+    return nullptr;
+  }
+  if (!name) {
+    Err().Raise(MAPI_E_INVALID_PARAMETER, "That default folder is not known.");
+    return nullptr;
+  }
+  auto data = core_->GetFolder(name);
+  if (!data) return nullptr;
+  return std::make_shared<GraphFolder>(core_, std::move(*data));
+}
+
+bool GraphSession::MailboxStoreID(const std::string& storeID) {
+  if (storeID.empty()) return true;
+  auto hex = CheckedHex(storeID);
+  if (!hex) return false;
+  std::string mine;
+  {
+    oa::mailbox::ErrScope keep;
+    mine = GraphStore(core_).EntryID();
+  }
+  if (mine == *hex) return true;
+  Err().Raise(MAPI_E_NOT_FOUND, "The store ID names no store of this mailbox.");
+  return false;
+}
+
+std::shared_ptr<oa::mailbox::RDOMail> GraphSession::GetMessageFromID(const std::string& entryID,
+                                                                     const std::string& storeID) {
+  if (!Ready()) return nullptr;
+  if (!MailboxStoreID(storeID)) return nullptr;
+  auto id = core_->GraphFromHex(entryID);
+  if (!id) return nullptr;
+  auto data = core_->GetMail(*id);
+  if (!data) return nullptr;
+  return std::make_shared<GraphMail>(core_, std::move(*data));
+}
+
+std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetFolderFromID(const std::string& entryID,
+                                                                      const std::string& storeID) {
+  if (!Ready()) return nullptr;
+  if (!MailboxStoreID(storeID)) return nullptr;
+  auto id = core_->GraphFromHex(entryID);
+  if (!id) return nullptr;
+  auto data = core_->GetFolder(*id);
+  if (!data) return nullptr;
+  return std::make_shared<GraphFolder>(core_, std::move(*data));
+}
+
+std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession() {
+  return std::make_shared<GraphSession>();
+}
+
+}  // namespace oa::graph

@@ -1,0 +1,347 @@
+#include "tests/graph/graph_test_server.h"
+
+#include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/x509.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <optional>
+#include <thread>
+
+#include "mailbox/graph/codec.h"
+#include "mailbox/graph/jwt.h"
+#include "tests/graph/graph_endpoint.h"
+
+namespace oa::graph::testing {
+
+using nlohmann::json;
+
+bool MakeAppCertificate(const std::string& dir, const std::string& name) {
+  const std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=" + name +
+                          " -keyout '" + dir + "/" + name + "-key.pem' -out '" + dir + "/" + name +
+                          "-cert.pem' >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+namespace {
+
+bool MakeServerCertificate(const std::string& dir) {
+  const std::string cmd =
+      "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
+      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+      dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
+  return std::system(cmd.c_str()) == 0;
+}
+
+std::string Text(const std::optional<std::vector<uint8_t>>& bytes) {
+  return bytes ? std::string(bytes->begin(), bytes->end()) : "";
+}
+
+// Checks a client assertion as the token endpoint does: signature by the certificate's key,
+// the certificate named by its SHA-256 thumbprint, audience, issuer, subject and lifetime.
+std::string AssertionRefusal(const std::string& jwt, const std::string& certFile,
+                             const std::string& clientId, const std::string& audience) {
+  const size_t a = jwt.find('.'), b = jwt.rfind('.');
+  if (a == std::string::npos || a == b) return "not a JWT";
+  json header = json::parse(Text(Base64Decode(jwt.substr(0, a))), nullptr, false);
+  json claims = json::parse(Text(Base64Decode(jwt.substr(a + 1, b - a - 1))), nullptr, false);
+  auto sig = Base64Decode(jwt.substr(b + 1));
+  if (header.is_discarded() || claims.is_discarded() || !sig) return "not a JWT";
+  std::FILE* f = std::fopen(certFile.c_str(), "rb");
+  if (!f) return "no certificate";
+  X509* cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
+  std::fclose(f);
+  if (!cert) return "no certificate";
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  X509_digest(cert, EVP_sha256(), digest, &len);
+  const std::string thumb = Base64Url(std::string(reinterpret_cast<char*>(digest), len));
+  EVP_PKEY* key = X509_get_pubkey(cert);
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  const std::string input = jwt.substr(0, b);
+  const bool ok =
+      EVP_DigestVerifyInit(ctx, nullptr, EVP_sha256(), nullptr, key) == 1 &&
+      EVP_DigestVerify(ctx, sig->data(), sig->size(),
+                       reinterpret_cast<const unsigned char*>(input.data()), input.size()) == 1;
+  EVP_MD_CTX_free(ctx);
+  EVP_PKEY_free(key);
+  X509_free(cert);
+  if (header.value("alg", "") != "RS256") return "alg is not RS256";
+  if (header.value("x5t#S256", "") != thumb) return "x5t#S256 names another certificate";
+  if (!ok) return "signature does not verify";
+  const long now = static_cast<long>(std::time(nullptr));
+  if (claims.value("aud", "") != audience) return "wrong audience";
+  if (claims.value("iss", "") != clientId || claims.value("sub", "") != clientId)
+    return "wrong issuer or subject";
+  if (claims.value("exp", 0L) <= now || claims.value("nbf", now + 1) > now + 300)
+    return "outside its lifetime";
+  return "";
+}
+
+}  // namespace
+
+struct GraphTestServer::Impl {
+  GraphServerOptions options;
+  std::string base;
+  std::unique_ptr<httplib::SSLServer> http;
+  std::thread listener, watchdog;
+  std::mutex mu;
+  std::condition_variable stopped;
+  bool stopping = false;
+  std::vector<Trouble> troubles;
+  std::vector<int> troubleSeen;
+  std::vector<SeenRequest> seen;
+  std::map<std::string, int64_t> answered;
+  std::map<std::string, std::chrono::steady_clock::time_point> tokens;
+  std::unique_ptr<GraphEndpoint> endpoint;
+  std::string refusal;
+  int inFlight = 0, maxInFlight = 0;
+  int tokenCount = 0;
+
+  std::optional<Trouble> TroubleFor(const std::string& operation) {
+    for (size_t i = 0; i < troubles.size(); ++i) {
+      Trouble& t = troubles[i];
+      if (!t.operation.empty() && t.operation != operation) continue;
+      const int n = troubleSeen[i]++;
+      if (n < t.after || (t.times >= 0 && n >= t.after + t.times)) continue;
+      return t;
+    }
+    return std::nullopt;
+  }
+
+  json Token(const httplib::Request& req, int* status) {
+    const std::string tokenUrl = base + "/" + options.tenant + "/oauth2/v2.0/token";
+    auto p = [&](const char* k) { return req.get_param_value(k); };
+    std::string why;
+    if (p("grant_type") != "client_credentials")
+      why = "grant_type";
+    else if (p("client_id") != options.clientId)
+      why = "client_id";
+    else if (p("scope") != base + "/.default")
+      why = "scope";
+    else if (!p("client_assertion").empty()) {
+      if (options.appCertificate.empty() ||
+          p("client_assertion_type") != "urn:ietf:params:oauth:client-assertion-type:jwt-bearer")
+        why = "assertion not taken";
+      else
+        why = AssertionRefusal(p("client_assertion"), options.appCertificate, options.clientId,
+                               tokenUrl);
+    } else if (options.clientSecret.empty() || p("client_secret") != options.clientSecret) {
+      why = "secret";
+    }
+    if (!why.empty()) {
+      refusal = why;
+      *status = 401;
+      return {{"error", "invalid_client"},
+              {"error_description",
+               "AADSTS7000215: Invalid client secret provided. Ensure the secret being sent in "
+               "the request is the client secret value, not the client secret ID."},
+              {"error_codes", {7000215}}};
+    }
+    const std::string token = "tok-" + std::to_string(++tokenCount);
+    tokens[token] =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.tokenLifetimeSeconds);
+    return {{"token_type", "Bearer"},
+            {"expires_in", options.tokenLifetimeSeconds},
+            {"ext_expires_in", options.tokenLifetimeSeconds},
+            {"access_token", token}};
+  }
+
+  void Answer(const httplib::Request& req, httplib::Response& res) {
+    std::unique_lock lock(mu);
+    ++inFlight;
+    maxInFlight = std::max(maxInFlight, inFlight);
+    struct Leave {
+      Impl* i;
+      std::unique_lock<std::mutex>& l;
+      ~Leave() {
+        if (!l.owns_lock()) l.lock();
+        --i->inFlight;
+      }
+    } leave{this, lock};
+    SeenRequest s;
+    s.method = req.method;
+    s.target = req.target;
+    s.body = req.body;
+    s.authorization = req.get_header_value("Authorization");
+    if (options.latency.count() > 0) {
+      lock.unlock();
+      std::this_thread::sleep_for(options.latency);
+      lock.lock();
+    }
+    const bool isToken = req.path == "/" + options.tenant + "/oauth2/v2.0/token";
+    GraphCall call;
+    call.method = req.method;
+    call.path = req.path;
+    call.body = req.body;
+    call.base = base;
+    for (const auto& [k, v] : req.params) call.params.emplace(k, v);
+    if (isToken) {
+      s.operation = "token";
+    } else {
+      // The operation's name, for schedules and counts, before it runs.
+      const std::string& p = req.path;
+      auto ends = [&](const char* e) {
+        const std::string t(e);
+        return p.size() >= t.size() && p.compare(p.size() - t.size(), t.size(), t) == 0;
+      };
+      const bool msg = p.find("/messages/") != std::string::npos;
+      s.operation = ends("/translateExchangeIds") ? "translateExchangeIds"
+                    : ends("/permanentDelete")    ? (msg ? "deleteMessage" : "deleteFolder")
+                    : ends("/childFolders")
+                        ? (req.method == "POST" ? "createFolder" : "childFolders")
+                    : ends("/messages") ? "messages"
+                    : msg               ? (req.method == "PATCH" ? "patchMessage" : "message")
+                    : p.find("/mailFolders/") != std::string::npos
+                        ? (req.method == "PATCH" ? "patchFolder" : "folder")
+                        : "users";
+    }
+    auto finish = [&](int status, const std::string& body) {
+      res.status = status;
+      if (!body.empty()) res.set_content(body, "application/json");
+      s.status = status;
+      seen.push_back(s);
+    };
+    if (auto t = TroubleFor(s.operation)) {
+      switch (t->kind) {
+        case Trouble::Kind::Http429:
+        case Trouble::Kind::Http503:
+        case Trouble::Kind::Http504: {
+          if (t->millis > 0)
+            res.set_header("Retry-After", std::to_string((t->millis + 999) / 1000));
+          const int status = t->kind == Trouble::Kind::Http429   ? 429
+                             : t->kind == Trouble::Kind::Http503 ? 503
+                                                                 : 504;
+          finish(status, json{{"error",
+                               {{"code", status == 429 ? "TooManyRequests" : "ServiceUnavailable"},
+                                {"message", "The service is busy; retry later."}}}}
+                             .dump());
+          return;
+        }
+        case Trouble::Kind::Drop:
+          s.status = -1;
+          seen.push_back(s);
+          res.set_content_provider(4096, "application/json",
+                                   [](size_t, size_t, httplib::DataSink&) { return false; });
+          return;
+        case Trouble::Kind::Slow:
+          lock.unlock();
+          std::this_thread::sleep_for(std::chrono::milliseconds(t->millis));
+          lock.lock();
+          break;
+      }
+    }
+    if (isToken) {
+      int status = 200;
+      json body = req.method == "POST" ? Token(req, &status) : json{{"error", "invalid_request"}};
+      finish(status, body.dump());
+      ++answered["token"];
+      return;
+    }
+    const std::string auth = s.authorization;
+    auto token = tokens.find(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "");
+    if (token == tokens.end() || token->second < std::chrono::steady_clock::now()) {
+      finish(401, json{{"error",
+                        {{"code", "InvalidAuthenticationToken"},
+                         {"message", token == tokens.end() ? "Access token is empty."
+                                                           : "Lifetime validation failed, the "
+                                                             "token is expired."}}}}
+                      .dump());
+      return;
+    }
+    std::string body = endpoint->Handle(call);
+    finish(call.status, body);
+    ++answered[s.operation];
+  }
+};
+
+GraphTestServer::GraphTestServer(GraphServerOptions options) : impl_(std::make_unique<Impl>()) {
+  impl_->options = std::move(options);
+}
+
+GraphTestServer::~GraphTestServer() {
+  Stop();
+}
+
+std::string GraphTestServer::url() const {
+  return "https://127.0.0.1:" + std::to_string(port_);
+}
+
+std::string GraphTestServer::caFile() const {
+  return impl_->options.certDir + "/cert.pem";
+}
+
+const GraphServerOptions& GraphTestServer::options() const {
+  return impl_->options;
+}
+
+bool GraphTestServer::Start() {
+  Impl& i = *impl_;
+  if (!MakeServerCertificate(i.options.certDir)) return false;
+  i.endpoint = std::make_unique<GraphEndpoint>(i.options.storeFile, i.options.mailboxes);
+  i.http = std::make_unique<httplib::SSLServer>((i.options.certDir + "/cert.pem").c_str(),
+                                                (i.options.certDir + "/key.pem").c_str());
+  if (!i.http->is_valid()) return false;
+  i.http->set_keep_alive_max_count(100000);
+  i.http->set_tcp_nodelay(true);
+  i.http->set_keep_alive_timeout(30);
+  i.http->set_read_timeout(30);
+  auto handler = [&i](const httplib::Request& req, httplib::Response& res) { i.Answer(req, res); };
+  i.http->Get(".*", handler);
+  i.http->Post(".*", handler);
+  i.http->Patch(".*", handler);
+  i.http->Delete(".*", handler);
+  port_ = i.http->bind_to_any_port("127.0.0.1");
+  if (port_ <= 0) return false;
+  i.base = url();
+  i.listener = std::thread([&i] { i.http->listen_after_bind(); });
+  i.watchdog = std::thread([&i] {
+    std::unique_lock lock(i.mu);
+    i.stopped.wait_for(lock, i.options.lifetime, [&i] { return i.stopping; });
+    i.http->stop();
+  });
+  return true;
+}
+
+void GraphTestServer::Stop() {
+  Impl& i = *impl_;
+  {
+    std::lock_guard lock(i.mu);
+    i.stopping = true;
+  }
+  i.stopped.notify_all();
+  if (i.watchdog.joinable()) i.watchdog.join();
+  if (i.http) i.http->stop();
+  if (i.listener.joinable()) i.listener.join();
+}
+
+void GraphTestServer::AddTrouble(const Trouble& t) {
+  std::lock_guard lock(impl_->mu);
+  impl_->troubles.push_back(t);
+  impl_->troubleSeen.push_back(0);
+}
+
+std::vector<SeenRequest> GraphTestServer::Requests() {
+  std::lock_guard lock(impl_->mu);
+  return impl_->seen;
+}
+
+int64_t GraphTestServer::Count(const std::string& operation) {
+  std::lock_guard lock(impl_->mu);
+  auto it = impl_->answered.find(operation);
+  return it == impl_->answered.end() ? 0 : it->second;
+}
+
+int GraphTestServer::maxInFlight() {
+  std::lock_guard lock(impl_->mu);
+  return impl_->maxInFlight;
+}
+
+std::string GraphTestServer::lastRefusal() {
+  std::lock_guard lock(impl_->mu);
+  return impl_->refusal;
+}
+
+}  // namespace oa::graph::testing

@@ -1,0 +1,89 @@
+// A loopback Microsoft Graph for tests: HTTPS with a certificate made for the test, a token
+// endpoint that checks the client secret or verifies the client assertion (RS256) with the
+// application certificate's public key, and the mail operations the backend uses, answered from
+// a store file. It misbehaves on a schedule (429, 503, 504, slow answers, dropped connections),
+// can add latency to every answer, listens on 127.0.0.1 only and stops after its lifetime.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace oa::graph::testing {
+
+struct GraphMailbox {
+  std::string alias;
+  std::string address;
+};
+
+struct Trouble {
+  enum class Kind { Http429, Http503, Http504, Slow, Drop };
+  Kind kind = Kind::Http429;
+  std::string operation;  // as SeenRequest::operation; empty: any Graph request
+  int after = 0;          // matching requests that pass first
+  int times = 1;          // then this many are affected; -1 for all
+  int millis = 0;         // Retry-After (rounded up to seconds; 0: none), or the slow wait
+};
+
+struct GraphServerOptions {
+  std::string storeFile;
+  std::vector<GraphMailbox> mailboxes;
+  std::string tenant = "contoso.onmicrosoft.com";
+  std::string clientId = "6731de76-14a6-49ae-97bc-6eba6914391e";
+  // The client secret the token endpoint takes; empty: none is taken.
+  std::string clientSecret = "Qx8~graph.s3cret_value";
+  // The application certificate (PEM) whose key signs client assertions; empty: none taken.
+  std::string appCertificate;
+  long tokenLifetimeSeconds = 3599;
+  // Added before every answer (the bench's network latency).
+  std::chrono::milliseconds latency{0};
+  std::string certDir;
+  std::chrono::seconds lifetime{600};
+};
+
+struct SeenRequest {
+  std::string method;
+  std::string target;  // path and query as sent
+  std::string body;
+  std::string authorization;
+  // "token", "users", "folder", "childFolders", "createFolder", "patchFolder", "deleteFolder",
+  // "messages", "message", "patchMessage", "deleteMessage", "translateExchangeIds", or "".
+  std::string operation;
+  int status = 0;
+};
+
+class GraphTestServer {
+ public:
+  explicit GraphTestServer(GraphServerOptions options);
+  ~GraphTestServer();
+  GraphTestServer(const GraphTestServer&) = delete;
+  GraphTestServer& operator=(const GraphTestServer&) = delete;
+
+  bool Start();
+  void Stop();
+  // https://127.0.0.1:PORT, the base of both the token endpoint and Graph.
+  std::string url() const;
+  std::string caFile() const;
+  const GraphServerOptions& options() const;
+
+  void AddTrouble(const Trouble& t);
+  std::vector<SeenRequest> Requests();
+  int64_t Count(const std::string& operation);
+  // The most requests that were being answered at one time.
+  int maxInFlight();
+  // Why the last refused sign-in was refused.
+  std::string lastRefusal();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+  int port_ = 0;
+};
+
+// A self-signed RSA certificate and its key for the application (cert.pem, key.pem in dir).
+bool MakeAppCertificate(const std::string& dir, const std::string& name);
+
+}  // namespace oa::graph::testing

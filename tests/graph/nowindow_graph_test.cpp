@@ -1,0 +1,223 @@
+// The window-less cleanups run twice on copies of one store: once on the store file, once as
+// Exchange Online over the loopback Graph server serving the copy. Both give the same stdout line
+// for line, the same exit status and the same mailbox afterwards; no secret reaches a request URL,
+// a log line, stdout or stderr.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <regex>
+
+#include "tests/graph/graph_test_server.h"
+#include "tests/nowindow/run_fixture.h"
+
+namespace oa::graph::testing {
+namespace {
+
+using nlohmann::json;
+using oa::testing::ChildResult;
+using oa::testing::Dump;
+using oa::testing::Fault;
+using oa::testing::Lines;
+using oa::testing::MailboxStore;
+
+std::string Outcome(json dump) {
+  dump.erase("faults");
+  return dump.dump(1);
+}
+
+std::vector<GraphMailbox> MailboxesOf(const json& dump) {
+  std::vector<GraphMailbox> out;
+  for (const auto& s : dump["stores"])
+    if (s.value("kind", "") == "mailbox")
+      out.push_back({s.value("alias", ""), s.value("address", "")});
+  return out;
+}
+
+class NoWindowOverGraph : public oa::testing::RunFixture {
+ protected:
+  struct Runs {
+    ChildResult direct, overGraph;
+    std::vector<SeenRequest> requests;
+    std::string log;
+  };
+
+  GraphServerOptions ServerFor(const std::string& storeFile, const json& dump) {
+    GraphServerOptions o;
+    o.storeFile = storeFile;
+    o.mailboxes = MailboxesOf(dump);
+    o.certDir = dir.path().string();
+    o.lifetime = std::chrono::seconds(300);
+    return o;
+  }
+
+  // The program's environment for a sign-in with the client secret, read from a file.
+  void UseServer(const GraphTestServer& server) {
+    const std::string secretFile = dir / "graph-secret";
+    oa::testing::WriteFile(secretFile, server.options().clientSecret + "\n");
+    chmod(secretFile.c_str(), 0600);
+    env["OA_EWS_CAFILE"] = server.caFile();
+    env["OA_GRAPH_TENANT"] = server.options().tenant;
+    env["OA_GRAPH_CLIENT_ID"] = server.options().clientId;
+    env["OA_GRAPH_SECRET_FILE"] = secretFile;
+    env["OA_GRAPH_LOGIN_URL"] = server.url();
+    env["OA_GRAPH_URL"] = server.url();
+  }
+
+  Runs RunBoth(const json& dump, const std::string& mailbox,
+               const std::vector<Trouble>& troubles = {}) {
+    Import(dump, "demo");
+    CopyStore(StoreFile("demo"), "viagraph");
+    Runs runs;
+    runs.direct = Cleanup({"--server", "demo", "--mailbox", mailbox});
+    GraphTestServer server(ServerFor(StoreFile("viagraph"), dump));
+    EXPECT_TRUE(server.Start());
+    for (const Trouble& t : troubles) server.AddTrouble(t);
+    UseServer(server);
+    runs.overGraph = Cleanup({"--server", "graph", "--mailbox", mailbox});
+    runs.requests = server.Requests();
+    server.Stop();
+    std::ifstream in(logFile);
+    runs.log.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+
+    EXPECT_EQ(runs.overGraph.status, runs.direct.status) << runs.overGraph.err;
+    std::vector<std::string> graphLines;
+    for (std::string line : Lines(runs.overGraph.out)) {
+      for (size_t p; (p = line.find("graph")) != std::string::npos;) line.replace(p, 5, "demo");
+      graphLines.push_back(line);
+    }
+    EXPECT_EQ(graphLines, Lines(runs.direct.out));
+    EXPECT_EQ(Outcome(Export("viagraph")), Outcome(Export("demo")));
+    const std::string secret = server.options().clientSecret;
+    for (const auto& r : runs.requests) {
+      EXPECT_EQ(r.target.find(secret), std::string::npos) << r.target;
+      if (r.operation != "token") {
+        EXPECT_EQ(r.body.find(secret), std::string::npos);
+      }
+      // Never a plain DELETE, which moves what it deletes into Deleted Items.
+      EXPECT_NE(r.method, "DELETE") << r.target;
+    }
+    for (const std::string* text : {&runs.overGraph.out, &runs.overGraph.err, &runs.log}) {
+      EXPECT_EQ(text->find(secret), std::string::npos);
+    }
+    return runs;
+  }
+};
+
+TEST_F(NoWindowOverGraph, CompletedRun) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 3})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(Lines(r.direct.out).back(), "pointed agent to new Handhelds folder");
+  int tokens = 0;
+  for (const auto& req : r.requests) tokens += req.operation == "token";
+  // One sign-in for the whole run: the token is kept.
+  EXPECT_EQ(tokens, 1);
+}
+
+TEST_F(NoWindowOverGraph, MailboxByAddress) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 2})}), "jdoe@example.com");
+  EXPECT_EQ(r.direct.status, 0);
+}
+
+TEST_F(NoWindowOverGraph, FolderNotFound) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .handheldsExists = false})}), "jdoe");
+  EXPECT_NE(r.direct.status, 0);
+}
+
+TEST_F(NoWindowOverGraph, NoAgentMessage) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .agentMessage = false})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 3);
+}
+
+TEST_F(NoWindowOverGraph, RenameFailed) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 4})},
+               {Fault("Folder.Delete", "jdoe-hh"), Fault("Folder.Save", "jdoe-hh")}),
+          "jdoe");
+}
+
+TEST_F(NoWindowOverGraph, PointingFailed) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe"})}, {Fault("Mail.Save", "jdoe-agent")}), "jdoe");
+}
+
+TEST_F(NoWindowOverGraph, NewFolderNotCreated) {
+  RunBoth(Dump({MailboxStore({.alias = "jdoe"})}, {Fault("Folders.Add", "jdoe-top")}), "jdoe");
+}
+
+TEST_F(NoWindowOverGraph, ItemByItemEmptyingThroughThrottlingAndDroppedConnections) {
+  Runs r = RunBoth(
+      Dump({MailboxStore({.alias = "jdoe", .items = 130})}, {Fault("Folder.Delete", "jdoe-hh", 1)}),
+      "jdoe",
+      {{Trouble::Kind::Http429, "deleteMessage", 10, 2, 1000},
+       {Trouble::Kind::Http503, "messages", 1, 1, 0},
+       {Trouble::Kind::Http504, "deleteMessage", 60, 1, 0},
+       {Trouble::Kind::Drop, "deleteMessage", 90, 1, 0},
+       {Trouble::Kind::Slow, "deleteMessage", 100, 1, 300}});
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(Lines(r.direct.out).back(), "Deleted all items, attempting to delete folder");
+  int throttled = 0;
+  for (const auto& req : r.requests) throttled += req.status == 429 || req.status == 503;
+  EXPECT_EQ(throttled, 3);
+}
+
+TEST_F(NoWindowOverGraph, RefusedSecretFailsTheLogonWithTheServiceDescription) {
+  Import(Dump({MailboxStore({.alias = "jdoe"})}), "demo");
+  GraphServerOptions o = ServerFor(StoreFile("demo"), Dump({MailboxStore({.alias = "jdoe"})}));
+  GraphTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  UseServer(server);
+  const std::string wrong = dir / "wrong-secret";
+  oa::testing::WriteFile(wrong, "not-the-secret\n");
+  chmod(wrong.c_str(), 0600);
+  env["OA_GRAPH_SECRET_FILE"] = wrong;
+  ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(Lines(r.out).back(),
+            "RDO.LoggedOn = False -2147221231 The sign-in was refused: AADSTS7000215: Invalid "
+            "client secret provided. Ensure the secret being sent in the request is the client "
+            "secret value, not the client secret ID.");
+  EXPECT_EQ(server.lastRefusal(), "secret");
+  EXPECT_EQ(r.out.find("not-the-secret"), std::string::npos);
+  EXPECT_EQ(r.err.find("not-the-secret"), std::string::npos);
+}
+
+TEST_F(NoWindowOverGraph, CertificateSignInVerifiedByThePublicKey) {
+  ASSERT_TRUE(MakeAppCertificate(dir.path().string(), "app"));
+  const json dump = Dump({MailboxStore({.alias = "jdoe", .items = 2})});
+  Import(dump, "demo");
+  GraphServerOptions o = ServerFor(StoreFile("demo"), dump);
+  o.clientSecret.clear();
+  o.appCertificate = dir / "app-cert.pem";
+  GraphTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  UseServer(server);
+  env.erase("OA_GRAPH_SECRET_FILE");
+  env["OA_GRAPH_CERTIFICATE"] = dir / "app-cert.pem";
+  env["OA_GRAPH_KEY"] = dir / "app-key.pem";
+  ChildResult r = Cleanup({"--server", "graph:" + o.tenant, "--mailbox", "jdoe"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(server.lastRefusal(), "");
+  // Another key under the same certificate is refused.
+  ASSERT_TRUE(MakeAppCertificate(dir.path().string(), "other"));
+  env["OA_GRAPH_CERTIFICATE"] = dir / "other-cert.pem";
+  env["OA_GRAPH_KEY"] = dir / "other-key.pem";
+  r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_EQ(server.lastRefusal(), "x5t#S256 names another certificate");
+}
+
+TEST_F(NoWindowOverGraph, NationalCloudRefusedAtLogon) {
+  Import(Dump({MailboxStore({.alias = "jdoe"})}), "demo");
+  const std::string secretFile = dir / "graph-secret";
+  oa::testing::WriteFile(secretFile, "x\n");
+  chmod(secretFile.c_str(), 0600);
+  env["OA_GRAPH_TENANT"] = "contoso.us";
+  env["OA_GRAPH_CLIENT_ID"] = "c";
+  env["OA_GRAPH_SECRET_FILE"] = secretFile;
+  env["OA_GRAPH_URL"] = "https://graph.microsoft.us";
+  ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(Lines(r.out).back().find("national cloud"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace oa::graph::testing
