@@ -42,10 +42,17 @@ class WindowsRegistryTest : public ::testing::Test {
                   const std::string& data, const std::string& view = "/reg:32") {
     Reg({"add", key, "/v", name, "/t", type, "/d", data, "/f", view});
   }
-  // Values reg add cannot make (text without its NUL, or with two) come from an export file.
+  // Values reg add cannot make (text without its NUL, or with two) come from an export file
+  // (ASCII only).
   void Import(const std::string& keyLine, const std::string& values) {
     const std::string file = dir / "values.reg";
-    WriteFile(file, "Windows Registry Editor Version 5.00\r\n\r\n[" + keyLine + "]\r\n" + values);
+    // In UTF-16, as regedit writes it: from an ANSI file hex(1) bytes would be taken as ANSI
+    // characters and widened.
+    const std::string text =
+        "Windows Registry Editor Version 5.00\r\n\r\n[" + keyLine + "]\r\n" + values;
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string{c, '\0'};
+    WriteFile(file, utf16);
     Reg({"import", file, "/reg:32"});
   }
   RecordingConsole Load() {
