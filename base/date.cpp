@@ -3,6 +3,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "base/locale_text.h"
 #include "base/platform.h"
 
 namespace oa::mailbox {
@@ -68,10 +69,7 @@ std::string GeneralDateText(Date date) {
   const std::time_t secs = static_cast<std::time_t>(UnixMillisFromDate(date) / 1000);
   std::tm local{};
   oa::LocalTime(secs, &local);
-  char buf[128];
-  const char* format = (secondsOfDay % 86400 == 0) ? "%x" : "%x %X";
-  const size_t n = std::strftime(buf, sizeof buf, format, &local);
-  return std::string(buf, n);
+  return oa::LocaleDateTimeText(local, secondsOfDay % 86400 == 0);
 }
 
 }  // namespace oa::mailbox

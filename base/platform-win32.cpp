@@ -25,7 +25,8 @@ std::vector<std::string> CommandLineArguments(int argc, char** argv) {
 }
 
 std::string JoinPath(const std::string& dir, const std::string& rest) {
-  return Utf8FromPath(PathFromUtf8(dir) / PathFromUtf8(rest));
+  // One kind of separator in what the user is shown: "/" in `rest` becomes "\".
+  return Utf8FromPath((PathFromUtf8(dir) / PathFromUtf8(rest)).make_preferred());
 }
 
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "base/date.h"
+#include "base/locale_text.h"
 #include "base/platform.h"
 
 namespace oa {
@@ -36,8 +37,9 @@ void ActivityLog::Append(const std::string& sMsg, bool bClear,
   };
   std::unique_ptr<std::FILE, Closer> file(OpenFile(path_, "ab"));
   if (file) {
-    std::string line = bClear ? sMsg : StampText(clock_()) + ":" + sMsg;
-    line += "\r\n";
+    // Older tools read the file in the system's ANSI code page (on POSIX systems: UTF-8).
+    const std::string line =
+        AnsiFromUtf8((bClear ? sMsg : StampText(clock_()) + ":" + sMsg) + "\r\n");
     std::fwrite(line.data(), 1, line.size(), file.get());
     std::fflush(file.get());
   }

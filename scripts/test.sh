@@ -54,6 +54,16 @@ else
   failed+=(build-clang-release)
 fi
 
+# The Windows cross build (mingw-w64) and its tests under Wine, in a Wine prefix of its own
+# inside the build folder. The fetched and built libraries in build-windows-ci/deps are kept, so
+# that a repeated local run downloads nothing; CI starts without them.
+echo "=== Windows cross build and tests under Wine (build-windows-ci) ==="
+if [ -d build-windows-ci ]; then
+  find build-windows-ci -mindepth 1 -maxdepth 1 ! -name deps -exec rm -rf {} +
+fi
+OA_WINDOWS_BUILD=build-windows-ci OA_JOBS=$jobs bash scripts/test-windows.sh --timeout 600 ||
+  failed+=(build-windows-ci)
+
 # --- fuzzing -------------------------------------------------------------------------------
 # Each fuzz target runs for FUZZ_SECONDS (default 30) from its seed corpus.
 if [ -f tests/fuzz/run_fuzzers.sh ]; then

@@ -14,6 +14,7 @@
 #include "base/platform.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
+#include "settings/settings.h"
 
 namespace oa::settings {
 namespace {
@@ -233,7 +234,8 @@ class Loader {
   static const std::string& Where(const Origin& o) { return o.where; }
 
   std::string FilePath(const std::string& value) const {
-    if (value == "~" || value.rfind("~/", 0) == 0) return HomeDirectory(env_) + value.substr(1);
+    if (value == "~") return HomeDirectory(env_);
+    if (value.rfind("~/", 0) == 0) return JoinPath(HomeDirectory(env_), value.substr(2));
     if (PathFromUtf8(value).is_absolute()) return value;
     return Utf8FromPath(
         (PathFromUtf8(config_.file).parent_path() / PathFromUtf8(value)).lexically_normal());
@@ -380,8 +382,16 @@ void PrintConfig(const Config& c, std::ostream& out) {
   out << "[store]\n";
   Row(out, "directory", c.storeDirectory.value, c.storeDirectory.origin.Describe());
   out << "[registry]\n";
+#ifdef _WIN32
+  // Windows has its registry: the export files named for other systems are not read.
+  Row(out, "user", std::string("HKEY_CURRENT_USER\\") + kAdminKeyPath,
+      "the registry (32-bit view)");
+  Row(out, "machine", std::string("HKEY_LOCAL_MACHINE\\") + kAgentKeyPath,
+      "the registry (32-bit view)");
+#else
   Row(out, "user", c.registryUser.value, c.registryUser.origin.Describe());
   Row(out, "machine", c.registryMachine.value, c.registryMachine.origin.Describe());
+#endif
 }
 
 void InstallConfig(const Config& config) {

@@ -24,11 +24,11 @@ mailbox::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::s
 }  // namespace
 
 mailbox::Variant GetAdminSetting(const std::string& valueName, const mailbox::Variant& def) {
-  return ReadSetting(kHKeyCurrentUser, "Software\\ondavel\\Tessel Admin\\Settings", valueName, def);
+  return ReadSetting(kHKeyCurrentUser, kAdminKeyPath, valueName, def);
 }
 
 mailbox::Variant GetAgentSetting(const std::string& valueName, const mailbox::Variant& def) {
-  return ReadSetting(kHKeyLocalMachine, "Software\\ondavel\\ondavelAgent", valueName, def);
+  return ReadSetting(kHKeyLocalMachine, kAgentKeyPath, valueName, def);
 }
 
 }  // namespace oa::settings

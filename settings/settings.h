@@ -7,6 +7,10 @@
 
 namespace oa::settings {
 
+// The two keys read, under HKEY_CURRENT_USER and HKEY_LOCAL_MACHINE.
+inline constexpr const char* kAdminKeyPath = "Software\\ondavel\\Tessel Admin\\Settings";
+inline constexpr const char* kAgentKeyPath = "Software\\ondavel\\ondavelAgent";
+
 // The sibling administration tool's settings (current user); `def` when nothing usable is found.
 mailbox::Variant GetAdminSetting(const std::string& valueName, const mailbox::Variant& def);
 // The agent's settings (local machine); `def` when nothing usable is found.

@@ -1,6 +1,10 @@
 #include "mailbox/ews/service_url.h"
 
+#ifdef _WIN32
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <algorithm>
 #include <cctype>

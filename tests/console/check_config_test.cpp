@@ -68,6 +68,8 @@ class CheckConfig : public ::testing::Test {
 
 TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   const std::string pw = Secret("s3cret-Pa55\n", 0600);
+  // Absolute on every system ("/srv/..." has no drive on Windows).
+  const std::string stores = dir / "srv/oa/stores";
   WriteFile(dir / "ca.pem", "PEM");
   WriteFile(Conf(),
             "# the service account\n"
@@ -78,7 +80,8 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
                 "\n"
                 "access = impersonate\n"
                 "[store]\n"
-                "directory = /srv/oa/stores\n");
+                "directory = " +
+                stores + "\n");
   env["OA_EWS_CAFILE"] = dir / "ca.pem";
   env["OA_EWS_MAX_WAIT_MS"] = "90000";
   env["OA_REGISTRY_USER"] = dir / "user.reg";
@@ -95,9 +98,18 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   EXPECT_EQ(Words(Row(r.out, "ews", "ca-file")), dir / "ca.pem" + " variable OA_EWS_CAFILE");
   EXPECT_EQ(Words(Row(r.out, "ews", "timeout")), "30s option --timeout");
   EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
-  EXPECT_EQ(Words(Row(r.out, "store", "directory")), "/srv/oa/stores " + at + "7");
+  EXPECT_EQ(Words(Row(r.out, "store", "directory")), stores + " " + at + "7");
+#ifdef _WIN32
+  // Windows reads its registry, whatever files are named.
+  EXPECT_EQ(
+      Words(Row(r.out, "registry", "user")),
+      "HKEY_CURRENT_USER\\Software\\ondavel\\Tessel Admin\\Settings the registry (32-bit view)");
+  EXPECT_EQ(Words(Row(r.out, "registry", "machine")),
+            "HKEY_LOCAL_MACHINE\\Software\\ondavel\\ondavelAgent the registry (32-bit view)");
+#else
   EXPECT_EQ(Words(Row(r.out, "registry", "user")), dir / "user.reg" + " variable OA_REGISTRY_USER");
   EXPECT_EQ(Words(Row(r.out, "registry", "machine")), "/etc/ondavel/registry.reg default");
+#endif
   for (const char* secret : {"s3cret", "env-Pa55"}) {
     EXPECT_EQ(r.out.find(secret), std::string::npos) << secret;
     EXPECT_EQ(r.err.find(secret), std::string::npos) << secret;

@@ -14,7 +14,10 @@ class TempDir {
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // With the system's separators throughout, as the program's own paths have them.
+  std::string operator/(const std::string& name) const {
+    return (path_ / name).make_preferred().string();
+  }
 
  private:
   std::filesystem::path path_;

@@ -74,10 +74,12 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   for (const char* name : {"ca-opt", "ca-file", "ca-var"}) WriteFile(dir / name, "PEM");
   const std::string pwFile = Secret("pw-file", "from-file\n", 0600);
   const std::string pwOpt = Secret("pw-opt", "from-option\n", 0600);
-  Conf("[ews]\naccess = impersonate\nuser = file-user\npassword-file = " + pwFile +
-       "\nca-file = " + dir / "ca-file" + "\ntimeout = 2m\nmax-wait = 45s\n" +
-       "[store]\ndirectory = /srv/file-stores\n[registry]\nuser = /srv/file.reg\n" +
-       "machine = /srv/file-machine.reg\n");
+  // Absolute paths on every system ("/srv/..." has no drive on Windows).
+  const std::string fileStores = dir / "srv/file-stores", fileReg = dir / "srv/file.reg",
+                    fileMachineReg = dir / "srv/file-machine.reg";
+  Conf("[ews]\naccess = impersonate\nuser = file-user\npassword-file = " + pwFile + "\nca-file = " +
+       dir / "ca-file" + "\ntimeout = 2m\nmax-wait = 45s\n" + "[store]\ndirectory = " + fileStores +
+       "\n[registry]\nuser = " + fileReg + "\nmachine = " + fileMachineReg + "\n");
   vars["OA_EWS_ACCESS"] = "delegate";
   vars["OA_EWS_USER"] = "var-user";
   vars["OA_EWS_PASSWORD"] = "from-variable";
@@ -124,10 +126,10 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.timeoutMs.value, 120000);
   EXPECT_EQ(e.timeoutMs.origin.Describe(), at + "6");
   EXPECT_EQ(e.maxWaitMs.value, 45000);
-  EXPECT_EQ(r.config.storeDirectory.value, "/srv/file-stores");
+  EXPECT_EQ(r.config.storeDirectory.value, fileStores);
   EXPECT_EQ(r.config.storeDirectory.origin.Describe(), at + "9");
-  EXPECT_EQ(r.config.registryUser.value, "/srv/file.reg");
-  EXPECT_EQ(r.config.registryMachine.value, "/srv/file-machine.reg");
+  EXPECT_EQ(r.config.registryUser.value, fileReg);
+  EXPECT_EQ(r.config.registryMachine.value, fileMachineReg);
 
   Conf("");
   r = Load();

@@ -1,19 +1,8 @@
+// --check-registry where there is no registry: the two export files read instead.
 #include "settings/check_registry.h"
-
-#ifndef _WIN32
 #include "settings/registry_files.h"
-#endif
 
 namespace oa::settings {
-
-#ifdef _WIN32
-
-int CheckRegistry(std::ostream& out) {
-  out << "The settings are read from the Windows registry; there are no files to check.\n";
-  return 0;
-}
-
-#else
 
 namespace {
 
@@ -52,7 +41,5 @@ int CheckRegistry(std::ostream& out) {
   const bool machine = CheckFile(out, "Machine (HKEY_LOCAL_MACHINE)", regfile::Hive::LocalMachine);
   return user && machine ? 0 : 1;
 }
-
-#endif
 
 }  // namespace oa::settings
