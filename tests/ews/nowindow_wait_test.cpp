@@ -31,9 +31,10 @@ int DeleteItemsSeen(EwsTestServer& server) {
 }
 
 TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
-  // The old folder cannot be deleted whole, so it is emptied item by item; the fourth delete
-  // is answered ServerBusy with a minute's back-off.
-  Import(Dump({MailboxStore({.alias = "jdoe", .items = 10})}, {Fault("Folder.Delete", "jdoe-hh")}));
+  // The old folder cannot be deleted whole, so it is emptied item by item, its deletes going a
+  // hundred to a request; the fourth request is answered ServerBusy with a minute's back-off.
+  Import(
+      Dump({MailboxStore({.alias = "jdoe", .items = 400})}, {Fault("Folder.Delete", "jdoe-hh")}));
   const std::string oldFolder = oa::testing::HandheldsID(Export(), "jdoe");
   ServerOptions o;
   o.storeFile = StoreFile();
@@ -67,23 +68,24 @@ TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
   std::vector<std::string> expected = LogonLines("jdoe", server.url());
   for (const std::string& line :
        {"Retrieved Handhelds folder using EntryID " + oldFolder,
-        std::string("CleanupHH: message count = 10"),
+        std::string("CleanupHH: message count = 400"),
         std::string("CleanupHH: attempting to delete folder"),
         std::string("error deleting folder &H80004005 Unspecified error"),
         std::string("failed to delete existing Handhelds folder; attempting rename"),
         std::string("successfully renamed existing folder as Handhelds -1"),
         std::string("Created new Handhelds folder in mailbox"),
         std::string("pointed agent to new Handhelds folder"),
-        std::string("Canceled delete of folder items before completion; count = 7")})
+        std::string("Canceled delete of folder items before completion; count = 100")})
     expected.push_back(line);
   EXPECT_EQ(Lines(r.out), expected);
   ExpectLogFile(expected);
 
-  // Three items went; the rest stay in the renamed folder, and the agent points at the new one.
+  // Three groups of a hundred went; the rest stay in the renamed folder, and the agent points
+  // at the new one.
   const json after = Export();
   const json* renamed = FindTopFolder(*FindStore(after, "jdoe"), "Handhelds -1");
   ASSERT_NE(renamed, nullptr);
-  EXPECT_EQ(renamed->value("count", -1), 7);
+  EXPECT_EQ(renamed->value("count", -1), 100);
   EXPECT_EQ(oa::testing::AgentHHEntryID(*FindStore(after, "jdoe")),
             oa::testing::HandheldsID(after, "jdoe"));
 }
