@@ -65,9 +65,12 @@ for f in "${files[@]}"; do
   grep -qx "oa-cleanup-$version-win64/$f" <<<"$listed" || { echo "FAIL: $f not in the zip"; status=1; }
   grep -qx "ondavel Agent Cleanup/$f" <<<"$msi_files" || { echo "FAIL: $f not in the MSI"; status=1; }
 done
-msiinfo export "$package.msi" Directory | grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' ||
+# Whole tables first: grep -q would end the pipe early, which pipefail counts as a failure.
+directories=$(msiinfo export "$package.msi" Directory)
+shortcuts=$(msiinfo export "$package.msi" Shortcut)
+grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' <<<"$directories" ||
   { echo "FAIL: the MSI does not install under Program Files"; status=1; }
-msiinfo export "$package.msi" Shortcut | grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' ||
+grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' <<<"$shortcuts" ||
   { echo "FAIL: the MSI has no Start-menu entry for oa-cleanup.exe"; status=1; }
 echo "Packages checked: zip and MSI for ${files[*]}"
 
