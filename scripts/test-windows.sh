@@ -26,6 +26,10 @@ read -r -t 60 display_number <"$build/xvfb-display"
 export DISPLAY=:$display_number
 wineserver -p >/dev/null 2>&1 </dev/null || true
 wineboot --init >/dev/null 2>&1 </dev/null
+# The first program that uses the window system starts Wine's desktop process, which would keep
+# that program's output pipe open (a test reading it to its end would wait for ever): start it
+# here, away from any pipe.
+wine "$build/console/oa-cleanup.exe" --version >/dev/null 2>&1 </dev/null
 trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb_pid 2>/dev/null || true' EXIT
 
 # Known differences of the Windows build, left out here until they are dealt with (set
@@ -57,11 +61,14 @@ for f in "${files[@]}"; do
   grep -qx "oa-cleanup-$version-win64/$f" <<<"$listed" || { echo "FAIL: $f not in the zip"; status=1; }
   grep -qx "ondavel Agent Cleanup/$f" <<<"$msi_files" || { echo "FAIL: $f not in the MSI"; status=1; }
 done
-msiinfo export "$package.msi" Directory | grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' ||
+# Whole tables first: grep -q would end the pipe early, which pipefail counts as a failure.
+directories=$(msiinfo export "$package.msi" Directory)
+shortcuts=$(msiinfo export "$package.msi" Shortcut)
+grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' <<<"$directories" ||
   { echo "FAIL: the MSI does not install under Program Files"; status=1; }
-msiinfo export "$package.msi" Shortcut | grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' ||
+grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' <<<"$shortcuts" ||
   { echo "FAIL: the MSI has no Start-menu entry for oa-cleanup.exe"; status=1; }
-[ $status -ne 0 ] || echo "Packages: zip and MSI hold ${files[*]}"
+echo "Packages checked: zip and MSI for ${files[*]}"
 
 start=$(date +%s)
 bash scripts/test-windows-window.sh "$build" || status=1
