@@ -29,7 +29,12 @@ wineboot --init >/dev/null 2>&1 </dev/null
 # The first program that uses the window system starts Wine's desktop process, which would keep
 # that program's output pipe open (a test reading it to its end would wait for ever): start it
 # here, away from any pipe.
-wine "$build/console/oa-cleanup.exe" --version >/dev/null 2>&1 </dev/null
+# A program that only prints does not start it, so the window is opened and closed once.
+wine "$build/console/oa-cleanup.exe" >/dev/null 2>&1 </dev/null &
+warm_pid=$!
+timeout 120 xdotool search --sync --onlyvisible --name 'ondavel Agent' >/dev/null 2>&1 || true
+kill "$warm_pid" 2>/dev/null || true
+wait "$warm_pid" 2>/dev/null || true
 trap 'wineserver -k >/dev/null 2>&1 || true; kill $xvfb_pid 2>/dev/null || true' EXIT
 
 # Known differences of the Windows build, left out here until they are dealt with (set
