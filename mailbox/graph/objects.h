@@ -122,6 +122,10 @@ class GraphFolder : public oa::mailbox::RDOFolder {
       : core_(std::move(core)), data_(std::move(data)) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  // The service keeps no map of names to IDs, so looking one up gives out nothing.
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
+    return GetIDsFromNames(guid, name);
+  }
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;
@@ -191,6 +195,10 @@ class GraphMail : public oa::mailbox::RDOMail {
       : core_(std::move(core)), data_(std::move(data)) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
+  // The service keeps no map of names to IDs, so looking one up gives out nothing.
+  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
+    return GetIDsFromNames(guid, name);
+  }
   Variant Fields(int32_t propTag) override;
   bool SetFields(int32_t propTag, const Variant& value) override;
   bool Save() override;
