@@ -189,6 +189,20 @@ bool Client::Wait(milliseconds d) {
   return true;
 }
 
+bool Client::WaitToRetry(milliseconds d, clock::time_point deadline) {
+  if (clock::now() + d > deadline) {
+    Err().Raise(MAPI_E_CALL_FAILED, "The service stayed busy.");
+    return false;
+  }
+  if (options_.takeWaitCancelled) options_.takeWaitCancelled();
+  if (Wait(d)) return true;
+  if (options_.takeWaitCancelled && options_.takeWaitCancelled())
+    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
+  else
+    Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
+  return false;
+}
+
 std::optional<json> Client::Call(const std::string& method, const std::string& pathOrUrl,
                                  const json* body) {
   if (options_.takeWaitCancelled) options_.takeWaitCancelled();

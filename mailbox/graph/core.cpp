@@ -90,10 +90,16 @@ bool Core::Alive() {
   return false;
 }
 
+std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
+  std::vector<std::shared_ptr<DeletionListener>> live;
+  for (auto& w : listeners_)
+    if (auto l = w.lock()) live.push_back(std::move(l));
+  listeners_.assign(live.begin(), live.end());
+  return live;
+}
+
 void Core::ItemDeleted(const std::string& id) {
-  for (auto& weak : listeners_)
-    if (auto l = weak.lock()) l->ItemDeleted(id);
-  std::erase_if(listeners_, [](const auto& w) { return w.expired(); });
+  for (auto& l : LiveListeners()) l->ItemDeleted(id);
 }
 
 std::vector<std::optional<std::string>> Core::HexFromGraph(const std::vector<std::string>& ids) {

@@ -1,5 +1,7 @@
 // A folder's messages: pages of IDs, the count from totalItemCount kept in step with this
 // session's deletions; messages read, patched and permanently deleted.
+#include <utility>
+
 #include "base/mapi_error.h"
 #include "mailbox/graph/codec.h"
 #include "mailbox/graph/objects.h"
@@ -55,7 +57,26 @@ std::shared_ptr<oa::mailbox::RDOMail> GraphItems::Item(int32_t index) {
     Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
     return nullptr;
   }
-  return std::make_shared<GraphMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)]);
+  return std::make_shared<GraphMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)],
+                                     true);
+}
+
+int32_t GraphItems::TakeRefusedDeletes(bool settle) {
+  if (settle && !core_->ended()) core_->SendQueuedDeletes();
+  return std::exchange(refused_, 0);
+}
+
+void GraphItems::Forget() {
+  pageValid_ = false;
+  page_.clear();
+  total_.reset();
+}
+
+void GraphItems::DeleteRefused(const std::string& graphId) {
+  if (!deletedHere_.erase(graphId)) return;
+  ++refused_;
+  // Back in the folder where the service lists it: the page and the count are read again.
+  Forget();
 }
 
 void GraphItems::ItemDeleted(const std::string& graphId) {
@@ -64,14 +85,13 @@ void GraphItems::ItemDeleted(const std::string& graphId) {
       if (it->id != graphId) continue;
       page_.erase(it);
       if (total_ && *total_ > 0) --*total_;
+      deletedHere_.insert(graphId);
       return;
     }
     // Not among the messages known: ours only if the page covers the whole folder.
     if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
   }
-  pageValid_ = false;
-  page_.clear();
-  total_.reset();
+  Forget();
 }
 
 bool GraphMail::LoadBasics() {
@@ -171,6 +191,10 @@ std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {
 // which for a soft delete is not what MAPI does either (it stays recoverable, not visible).
 void GraphMail::Delete(int32_t) {
   if (!core_->Alive()) return;
+  if (queueDelete_) {
+    core_->QueueDelete(data_.id);
+    return;
+  }
   auto r =
       core_->Call("POST", core_->User("/messages/" + UrlEncode(data_.id) + "/permanentDelete"));
   // Gone either way: the collections that list it drop it.

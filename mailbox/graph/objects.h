@@ -2,10 +2,12 @@
 // in Core, which every object holds; objects keep what the service last told them.
 #pragma once
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,10 @@ class DeletionListener {
  public:
   virtual ~DeletionListener() = default;
   virtual void ItemDeleted(const std::string& graphId) = 0;
+  // A delete told as done earlier that the service refused when its batch went out.
+  virtual void DeleteRefused(const std::string& graphId) { (void)graphId; }
+  // A batch of deletes went out; every delete told so far is settled.
+  virtual void DeletesSettled() {}
 };
 
 class Core : public std::enable_shared_from_this<Core> {
@@ -52,7 +58,9 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string User(const std::string& rest = "") const;
 
   bool Alive();
+  // Logoff: the queued deletes go out first.
   void End() {
+    if (alive_) SendQueuedDeletes();
     alive_ = false;
     client_->Disconnect();
   }
@@ -60,6 +68,7 @@ class Core : public std::enable_shared_from_this<Core> {
 
   std::optional<json> Call(const std::string& method, const std::string& path,
                            const json* body = nullptr) {
+    SendQueuedDeletes();
     return client_->Call(method, path, body);
   }
 
@@ -82,7 +91,24 @@ class Core : public std::enable_shared_from_this<Core> {
   void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
   void ItemDeleted(const std::string& id);
 
+  // Message deletes go out together, up to kDeleteGroup in one $batch (the most Graph takes). A
+  // queued delete is told to the listeners as done at once; it is sent when the group is full,
+  // before any other request, when the program pauses and at logoff. An item already queued is
+  // not queued again.
+  static constexpr size_t kDeleteGroup = 20;
+  void QueueDelete(const std::string& id);
+  // 1 sends every delete on its own (for measurements).
+  void SetDeleteGroup(size_t items) { deleteGroup_ = std::clamp<size_t>(items, 1, kDeleteGroup); }
+  // Sends the queued deletes; an item the service refuses, or every item of a batch that failed,
+  // is told to the listeners as refused. The pending error is left as it was.
+  void SendQueuedDeletes();
+
  private:
+  // One $batch of permanentDelete requests, throttled ones sent again after the service's wait;
+  // gone[i] tells which items the service no longer holds.
+  void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
+  std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
+
   std::unique_ptr<Client> client_;
   std::string userId_;
   std::string name_;
@@ -91,6 +117,10 @@ class Core : public std::enable_shared_from_this<Core> {
   std::map<std::string, std::string> idByHex_;
   std::string storeEntryID_;
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
+  std::vector<std::string> queued_;
+  std::set<std::string> queuedIds_;
+  bool sendingQueue_ = false;
+  size_t deleteGroup_ = kDeleteGroup;
 };
 
 class GraphStore : public oa::mailbox::RDOStore {
@@ -122,7 +152,7 @@ class GraphFolder : public oa::mailbox::RDOFolder {
       : core_(std::move(core)), data_(std::move(data)) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
-  // The service keeps no map of names to IDs, so looking one up gives out nothing.
+  // Graph names extended properties by name: nothing is given out in the mailbox either way.
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
     return GetIDsFromNames(guid, name);
   }
@@ -166,20 +196,27 @@ class GraphFolders : public oa::mailbox::RDOFolders {
 };
 
 // Message IDs are read a page at a time and kept, so that deleting the items one by one from the
-// front costs one listing per page.
+// front costs one listing per page. Deletes of its messages are queued (Core::QueueDelete); the
+// count leaves them out, and one the service refuses later is counted again.
 class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
  public:
-  static constexpr int kPageSize = 100;
+  // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and one extended
+  // property well inside the gateway's time limit, and its IDs convert in one call.
+  static constexpr int kPageSize = 500;
   GraphItems(std::shared_ptr<Core> core, std::string folderId)
       : core_(std::move(core)), folderId_(std::move(folderId)) {}
   int32_t Count() override;
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }
   std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
+  int32_t TakeRefusedDeletes(bool settle) override;
   void ItemDeleted(const std::string& graphId) override;
+  void DeleteRefused(const std::string& graphId) override;
+  void DeletesSettled() override { deletedHere_.clear(); }
 
  private:
   bool LoadPage(int32_t offset);
+  void Forget();
 
   std::shared_ptr<Core> core_;
   std::string folderId_;
@@ -187,15 +224,19 @@ class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
   int32_t pageStart_ = 0;
   std::deque<MailData> page_;
   bool pageValid_ = false;
+  // Messages of this collection told deleted and not settled yet, and those refused since asked.
+  std::set<std::string> deletedHere_;
+  int32_t refused_ = 0;
 };
 
 class GraphMail : public oa::mailbox::RDOMail {
  public:
-  GraphMail(std::shared_ptr<Core> core, MailData data)
-      : core_(std::move(core)), data_(std::move(data)) {}
+  // queueDelete: fetched through a folder's items, so its delete may wait for its group.
+  GraphMail(std::shared_ptr<Core> core, MailData data, bool queueDelete = false)
+      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
-  // The service keeps no map of names to IDs, so looking one up gives out nothing.
+  // Graph names extended properties by name: nothing is given out in the mailbox either way.
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
     return GetIDsFromNames(guid, name);
   }
@@ -214,6 +255,7 @@ class GraphMail : public oa::mailbox::RDOMail {
   std::shared_ptr<Core> core_;
   MailData data_;
   std::map<int32_t, Variant> pendingFields_;
+  bool queueDelete_ = false;
 };
 
 class GraphSession : public oa::mailbox::RDOSession {
@@ -230,8 +272,13 @@ class GraphSession : public oa::mailbox::RDOSession {
                                                          const std::string& storeID) override;
   std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                           const std::string& storeID) override;
+  void SendHeldBack() override;
   // Requests sent so far, retries and token requests included (for measurements).
   long RequestsSent() const { return earlier_ + (core_ ? core_->client().requestsSent() : 0); }
+  // Deletes sent in groups of this many (for measurements; see Core::SetDeleteGroup).
+  void SetDeleteGroup(size_t items) {
+    if (core_) core_->SetDeleteGroup(items);
+  }
 
  private:
   bool Ready();

@@ -67,6 +67,10 @@ bool CheckSettings(const GraphOptions& o, const std::string& tenant) {
 
 }  // namespace
 
+void GraphSession::SendHeldBack() {
+  if (core_ && !core_->ended()) core_->SendQueuedDeletes();
+}
+
 GraphSession::~GraphSession() {
   if (core_) core_->End();
 }

@@ -5,6 +5,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <optional>
@@ -33,6 +34,45 @@ bool MakeServerCertificate(const std::string& dir) {
       " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
       dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
+}
+
+// The operation's name, for schedules and counts, before it runs.
+std::string OperationOf(const std::string& method, const std::string& p) {
+  auto ends = [&](const char* e) {
+    const std::string t(e);
+    return p.size() >= t.size() && p.compare(p.size() - t.size(), t.size(), t) == 0;
+  };
+  const bool msg = p.find("/messages/") != std::string::npos;
+  return ends("/$batch")                 ? "batch"
+         : ends("/translateExchangeIds") ? "translateExchangeIds"
+         : ends("/permanentDelete")      ? (msg ? "deleteMessage" : "deleteFolder")
+         : ends("/childFolders")         ? (method == "POST" ? "createFolder" : "childFolders")
+         : ends("/messages")             ? "messages"
+         : msg                           ? (method == "PATCH" ? "patchMessage" : "message")
+         : p.find("/mailFolders/") != std::string::npos
+             ? (method == "PATCH" ? "patchFolder" : "folder")
+             : "users";
+}
+
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+json Busy(int status) {
+  return {{"error",
+           {{"code", status == 429 ? "TooManyRequests" : "ServiceUnavailable"},
+            {"message", "The service is busy; retry later."}}}};
 }
 
 std::string Text(const std::optional<std::vector<uint8_t>>& bytes) {
@@ -178,26 +218,7 @@ struct GraphTestServer::Impl {
     call.body = req.body;
     call.base = base;
     for (const auto& [k, v] : req.params) call.params.emplace(k, v);
-    if (isToken) {
-      s.operation = "token";
-    } else {
-      // The operation's name, for schedules and counts, before it runs.
-      const std::string& p = req.path;
-      auto ends = [&](const char* e) {
-        const std::string t(e);
-        return p.size() >= t.size() && p.compare(p.size() - t.size(), t.size(), t) == 0;
-      };
-      const bool msg = p.find("/messages/") != std::string::npos;
-      s.operation = ends("/translateExchangeIds") ? "translateExchangeIds"
-                    : ends("/permanentDelete")    ? (msg ? "deleteMessage" : "deleteFolder")
-                    : ends("/childFolders")
-                        ? (req.method == "POST" ? "createFolder" : "childFolders")
-                    : ends("/messages") ? "messages"
-                    : msg               ? (req.method == "PATCH" ? "patchMessage" : "message")
-                    : p.find("/mailFolders/") != std::string::npos
-                        ? (req.method == "PATCH" ? "patchFolder" : "folder")
-                        : "users";
-    }
+    s.operation = isToken ? "token" : OperationOf(req.method, req.path);
     auto finish = [&](int status, const std::string& body) {
       res.status = status;
       if (!body.empty()) res.set_content(body, "application/json");
@@ -214,17 +235,13 @@ struct GraphTestServer::Impl {
           const int status = t->kind == Trouble::Kind::Http429   ? 429
                              : t->kind == Trouble::Kind::Http503 ? 503
                                                                  : 504;
-          finish(status, json{{"error",
-                               {{"code", status == 429 ? "TooManyRequests" : "ServiceUnavailable"},
-                                {"message", "The service is busy; retry later."}}}}
-                             .dump());
+          finish(status, Busy(status).dump());
           return;
         }
         case Trouble::Kind::Drop:
           s.status = -1;
           seen.push_back(s);
-          res.set_content_provider(4096, "application/json",
-                                   [](size_t, size_t, httplib::DataSink&) { return false; });
+          Drop(res);
           return;
         case Trouble::Kind::Slow:
           lock.unlock();
@@ -251,9 +268,111 @@ struct GraphTestServer::Impl {
                       .dump());
       return;
     }
+    if (s.operation == "batch") {
+      bool dropped = false;
+      int status = 200;
+      const json body = Batch(req.body, s, lock, &status, &dropped);
+      if (dropped) {
+        s.status = -1;
+        seen.push_back(s);
+        Drop(res);
+        return;
+      }
+      finish(status, body.dump());
+      ++answered[s.operation];
+      return;
+    }
     std::string body = endpoint->Handle(call);
     finish(call.status, body);
     ++answered[s.operation];
+  }
+
+  static void Drop(httplib::Response& res) {
+    res.set_content_provider(4096, "application/json",
+                             [](size_t, size_t, httplib::DataSink&) { return false; });
+  }
+
+  // The requests of a $batch, answered in order, each as it would be on its own; troubles of
+  // their operations apply to them one by one.
+  json Batch(const std::string& text, const SeenRequest& outer, std::unique_lock<std::mutex>& lock,
+             int* status, bool* dropped) {
+    json in = json::parse(text, nullptr, false);
+    if (in.is_discarded() || !in.is_object() || !in["requests"].is_array() ||
+        in["requests"].empty() || in["requests"].size() > 20) {
+      *status = 400;
+      return {{"error",
+               {{"code", "BadRequest"}, {"message", "The batch must hold 1 to 20 requests."}}}};
+    }
+    json responses = json::array();
+    for (const json& r : in["requests"]) {
+      const std::string id = r.is_object() ? r.value("id", "") : "";
+      const std::string url = r.is_object() ? r.value("url", "") : "";
+      SeenRequest s;
+      s.method = r.is_object() ? r.value("method", "") : "";
+      s.target = url;
+      s.body = r.is_object() && r.contains("body") ? r["body"].dump() : "";
+      s.authorization = outer.authorization;
+      s.inBatch = true;
+      const size_t q = url.find('?');
+      GraphCall call;
+      call.method = s.method;
+      call.path = "/v1.0" + PercentDecoded(url.substr(0, q));
+      if (q != std::string::npos) {
+        std::string query = url.substr(q + 1);
+        for (size_t p = 0; p <= query.size();) {
+          size_t e = query.find('&', p);
+          if (e == std::string::npos) e = query.size();
+          const std::string kv = query.substr(p, e - p);
+          const size_t eq = kv.find('=');
+          if (!kv.empty())
+            call.params.emplace(PercentDecoded(kv.substr(0, eq)),
+                                eq == std::string::npos ? "" : PercentDecoded(kv.substr(eq + 1)));
+          p = e + 1;
+        }
+      }
+      call.body = s.body;
+      call.base = base;
+      s.operation = OperationOf(call.method, call.path);
+      json answer = {{"id", id}};
+      std::optional<Trouble> t = TroubleFor(s.operation);
+      if (t && t->kind == Trouble::Kind::Drop) {
+        s.status = -1;
+        seen.push_back(s);
+        *dropped = true;
+        return {};
+      }
+      if (t && t->kind == Trouble::Kind::Slow) {
+        lock.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(t->millis));
+        lock.lock();
+      }
+      if (t && t->kind != Trouble::Kind::Slow) {
+        const int busy = t->kind == Trouble::Kind::Http429   ? 429
+                         : t->kind == Trouble::Kind::Http503 ? 503
+                                                             : 504;
+        answer["status"] = busy;
+        answer["headers"] = {{"Content-Type", "application/json"}};
+        if (t->millis > 0)
+          answer["headers"]["Retry-After"] = std::to_string((t->millis + 999) / 1000);
+        answer["body"] = Busy(busy);
+      } else {
+        const std::string body =
+            id.empty() || url.empty() || url[0] != '/' ? "" : endpoint->Handle(call);
+        if (id.empty() || url.empty() || url[0] != '/') {
+          call.status = 400;
+          answer["body"] = {{"error", {{"code", "BadRequest"}, {"message", "Invalid request."}}}};
+        } else if (!body.empty()) {
+          answer["body"] = json::parse(body, nullptr, false);
+          answer["headers"] = {{"Content-Type", "application/json"}};
+        }
+        answer["status"] = call.status;
+        ++answered[s.operation];
+      }
+      s.status = answer["status"].get<int>();
+      seen.push_back(s);
+      responses.push_back(answer);
+    }
+    return {{"responses", responses}};
   }
 };
 

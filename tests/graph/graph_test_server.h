@@ -1,8 +1,9 @@
 // A loopback Microsoft Graph for tests: HTTPS with a certificate made for the test, a token
 // endpoint that checks the client secret or verifies the client assertion (RS256) with the
 // application certificate's public key, and the mail operations the backend uses, answered from
-// a store file. It misbehaves on a schedule (429, 503, 504, slow answers, dropped connections),
-// can add latency to every answer, listens on 127.0.0.1 only and stops after its lifetime.
+// a store file, one at a time or in a JSON $batch. It misbehaves on a schedule (429, 503, 504, slow
+// answers, dropped connections), can add latency to every answer, listens on 127.0.0.1 only and
+// stops after its lifetime.
 #pragma once
 
 #include <chrono>
@@ -49,9 +50,13 @@ struct SeenRequest {
   std::string body;
   std::string authorization;
   // "token", "users", "folder", "childFolders", "createFolder", "patchFolder", "deleteFolder",
-  // "messages", "message", "patchMessage", "deleteMessage", "translateExchangeIds", or "".
+  // "messages", "message", "patchMessage", "deleteMessage", "translateExchangeIds", "batch",
+  // or "".
   std::string operation;
   int status = 0;
+  // A request inside a $batch: listed after the ones before it in the same batch, before the
+  // batch itself. Troubles of its operation give its own status (Drop drops the whole batch).
+  bool inBatch = false;
 };
 
 class GraphTestServer {

@@ -1,0 +1,112 @@
+// Message deletes sent in groups: one $batch of up to twenty permanentDelete requests instead of
+// one round trip each. Graph answers each request of a batch on its own; a throttled one is sent
+// again after the wait the service asks for, bounded and cancellable as every other wait.
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+#include "base/mapi_error.h"
+#include "mailbox/graph/objects.h"
+
+namespace oa::graph {
+
+using std::chrono::milliseconds;
+
+namespace {
+
+// The Retry-After seconds of one answer in a batch; -1 when it gives none.
+long RetryAfterOf(const json& answer) {
+  auto h = answer.find("headers");
+  if (h == answer.end() || !h->is_object()) return -1;
+  for (auto it = h->begin(); it != h->end(); ++it) {
+    std::string key = it.key();
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (key != "retry-after") continue;
+    if (it->is_number_integer()) return std::max<long>(0, it->get<long>());
+    if (it->is_string()) {
+      const std::string v = it->get<std::string>();
+      if (!v.empty() && std::isdigit(static_cast<unsigned char>(v[0]))) return std::atol(v.c_str());
+    }
+  }
+  return -1;
+}
+
+bool Busy(long status) {
+  return status == 429 || status == 503 || status == 504;
+}
+
+}  // namespace
+
+void Core::QueueDelete(const std::string& id) {
+  if (queuedIds_.count(id)) return;
+  queued_.push_back(id);
+  queuedIds_.insert(id);
+  ItemDeleted(id);
+  if (queued_.size() >= deleteGroup_) SendQueuedDeletes();
+}
+
+void Core::SendQueuedDeletes() {
+  if (queued_.empty() || sendingQueue_) return;
+  oa::mailbox::ErrScope keep;
+  std::vector<std::string> ids;
+  ids.swap(queued_);
+  queuedIds_.clear();
+  std::vector<bool> gone(ids.size(), false);
+  if (alive_) {
+    sendingQueue_ = true;
+    SendDeleteBatch(ids, gone);
+    sendingQueue_ = false;
+  }
+  auto live = LiveListeners();
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (gone[i]) continue;
+    for (auto& l : live) l->DeleteRefused(ids[i]);
+  }
+  for (auto& l : live) l->DeletesSettled();
+}
+
+void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone) {
+  const auto deadline = std::chrono::steady_clock::now() + milliseconds(client_->maxWaitMs());
+  std::vector<size_t> todo(ids.size());
+  for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
+  milliseconds nextWait(500);
+  while (!todo.empty()) {
+    json requests = json::array();
+    for (size_t i : todo)
+      requests.push_back({{"id", std::to_string(i + 1)},
+                          {"method", "POST"},
+                          {"url", User("/messages/" + UrlEncode(ids[i]) + "/permanentDelete")}});
+    const json body = {{"requests", requests}};
+    auto r = client_->Call("POST", "/$batch", &body);
+    // Without an answer nothing is known to be gone: the items count as refused.
+    if (!r) return;
+    std::vector<size_t> busy;
+    long hint = -1;
+    for (const json& a : r->value("responses", json::array())) {
+      if (!a.is_object() || !a.contains("id") || !a["id"].is_string() || !a.contains("status") ||
+          !a["status"].is_number_integer())
+        continue;
+      const std::string idText = a["id"].get<std::string>();
+      const size_t n = std::strtoul(idText.c_str(), nullptr, 10);
+      if (n < 1 || n > ids.size() || std::to_string(n) != idText ||
+          std::find(todo.begin(), todo.end(), n - 1) == todo.end())
+        continue;
+      const long status = a["status"].get<long>();
+      // Gone either way when the service does not know it.
+      if ((status >= 200 && status < 300) || status == 404) {
+        gone[n - 1] = true;
+      } else if (Busy(status)) {
+        busy.push_back(n - 1);
+        hint = std::max(hint, RetryAfterOf(a));
+      }
+    }
+    if (busy.empty()) return;
+    const milliseconds wait = hint >= 0 ? milliseconds(hint * 1000) : nextWait;
+    if (!client_->WaitToRetry(wait, deadline)) return;
+    if (hint < 0) nextWait = std::min(nextWait * 2, milliseconds(30000));
+    std::sort(busy.begin(), busy.end());
+    todo = std::move(busy);
+  }
+}
+
+}  // namespace oa::graph

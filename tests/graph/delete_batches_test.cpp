@@ -1,0 +1,279 @@
+// Message deletes over Graph go out in $batch requests of up to twenty: when a group is full,
+// before any other request, when the run pauses for the user, on Cancel and at logoff. The
+// emptying loop keeps its count and its skipped items right, throttled requests inside a batch
+// are sent again, and the served store is checked after every run.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "base/mapi_error.h"
+#include "console/form.h"
+#include "handhelds/folder_ops.h"
+#include "mailbox/backends.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/ews/wait_hook.h"
+#include "mailbox/graph/objects.h"
+#include "tests/graph/graph_test_server.h"
+#include "tests/nowindow/store_fixture.h"
+#include "tests/support/recording_console.h"
+
+namespace oa::graph::testing {
+namespace {
+
+using namespace oa::mailbox;
+using oa::testing::Dump;
+using oa::testing::Fault;
+using oa::testing::MailboxStore;
+
+// The mailbox "jdoe" with `items` plain items in Handhelds, or the messages given instead.
+json Mailbox(int items, const std::vector<std::string>& subjects = {}) {
+  json store = MailboxStore({.alias = "jdoe", .items = items});
+  json messages = json::array();
+  for (const auto& s : subjects)
+    messages.push_back({{"key", s}, {"class", "IPM.Note"}, {"subject", s}});
+  for (json& f : store["root"]["folders"][1]["folders"])
+    if (f["name"] == "Handhelds" && !subjects.empty()) f["messages"] = messages;
+  return store;
+}
+
+class DeleteBatches : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    oa::RDO.reset();
+    oa::ews::SetWaitCancelCheck({});
+    if (server) server->Stop();
+  }
+  void Serve(const json& dump) {
+    storeFile = dir / "served.oastore";
+    oa::testing::ImportStore(dump, storeFile);
+    GraphServerOptions o;
+    o.storeFile = storeFile;
+    o.mailboxes = {{"jdoe", "jdoe@example.com"}};
+    o.certDir = dir.path().string();
+    o.lifetime = std::chrono::seconds(300);
+    server = std::make_unique<GraphTestServer>(o);
+    ASSERT_TRUE(server->Start());
+    BackendOptions b;
+    b.graph.tenant = o.tenant;
+    b.graph.clientId = o.clientId;
+    b.graph.clientSecret = o.clientSecret;
+    b.graph.loginUrl = server->url();
+    b.graph.graphUrl = server->url();
+    b.graph.caFile = server->caFile();
+    ConfigureBackends(b);
+  }
+  std::shared_ptr<GraphSession> Logon() {
+    auto s = std::make_shared<GraphSession>();
+    Err().Clear();
+    s->LogonExchangeMailbox("jdoe", "graph");
+    EXPECT_TRUE(s->LoggedOn()) << Err().Description();
+    return s;
+  }
+  std::shared_ptr<RDOFolder> Handhelds(RDOSession& s) {
+    return s.Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
+  }
+  // The bodies of the $batch requests the server answered, in order.
+  std::vector<json> Batches() {
+    std::vector<json> out;
+    for (const auto& r : server->Requests())
+      if (r.operation == "batch" && !r.inBatch) out.push_back(json::parse(r.body));
+    return out;
+  }
+  // Every message deleted by the server, checking that none was deleted twice and that each
+  // went out inside a batch.
+  size_t DeletedOnce() {
+    std::set<std::string> done;
+    for (const auto& r : server->Requests()) {
+      if (r.operation != "deleteMessage") continue;
+      EXPECT_TRUE(r.inBatch) << r.target;
+      if (r.status < 200 || r.status >= 300) continue;
+      EXPECT_TRUE(done.insert(r.target).second) << "deleted twice: " << r.target;
+    }
+    return done.size();
+  }
+  json StoredHandhelds() {
+    json dump = oa::testing::ExportStore(storeFile);
+    const json* f = oa::testing::FindTopFolder(*oa::testing::FindStore(dump, "jdoe"), "Handhelds");
+    return f ? *f : json();
+  }
+  int64_t StoredCount() { return StoredHandhelds().value("count", int64_t{-1}); }
+  std::set<std::string> StoredSubjects() {
+    std::set<std::string> out;
+    const json folder = StoredHandhelds();
+    for (const auto& m : folder.value("messages", json::array()))
+      out.insert(m.value("subject", ""));
+    return out;
+  }
+
+  oa::testing::TempDir dir;
+  std::string storeFile;
+  std::unique_ptr<GraphTestServer> server;
+  oa::testing::RecordingConsole console;
+};
+
+TEST_F(DeleteBatches, FullGroupsGoOutAndTheLastOneBeforeTheFolderCountsAsEmpty) {
+  Serve(Dump({Mailbox(50)}));
+  auto s = Logon();
+  auto folder = Handhelds(*s);
+  Form form(console, ActivityLog(dir / "log"));
+  FolderEmptying outcome;
+  EXPECT_TRUE(DeleteFolderItems(form.run(), folder, &outcome));
+  EXPECT_EQ(outcome.deleted, 50);
+  EXPECT_EQ(outcome.skipped, 0);
+  EXPECT_EQ(outcome.remaining, 0);
+  auto batches = Batches();
+  ASSERT_EQ(batches.size(), 3u);
+  EXPECT_EQ(batches[0]["requests"].size(), 20u);
+  EXPECT_EQ(batches[1]["requests"].size(), 20u);
+  EXPECT_EQ(batches[2]["requests"].size(), 10u);
+  std::set<std::string> ids;
+  for (const json& r : batches[0]["requests"]) {
+    EXPECT_EQ(r["method"], "POST");
+    const std::string url = r["url"];
+    EXPECT_EQ(url.rfind("/users/uid-0/messages/", 0), 0u) << url;
+    EXPECT_EQ(url.substr(url.size() - 16), "/permanentDelete");
+    EXPECT_TRUE(ids.insert(r["id"].get<std::string>()).second);
+  }
+  EXPECT_EQ(DeletedOnce(), 50u);
+  // The label counted down item by item all the same.
+  ASSERT_EQ(console.progress.size(), 51u);
+  EXPECT_EQ(console.progress[1], "Count = 49");
+  EXPECT_EQ(console.progress.back(), "Count = 0");
+  EXPECT_EQ(StoredCount(), 0);
+}
+
+TEST_F(DeleteBatches, QueuedDeletesGoOutBeforeAnyOtherRequestOnAPauseAndAtLogoff) {
+  Serve(Dump({Mailbox(10)}));
+  auto s = Logon();
+  oa::RDO = s;
+  auto items = Handhelds(*s)->Items();
+  ASSERT_EQ(items->Count(), 10);
+  for (int i = 0; i < 3; ++i) items->GetFirst()->Delete();
+  EXPECT_EQ(server->Count("batch"), 0);
+  EXPECT_EQ(items->Count(), 7);
+  EXPECT_EQ(StoredCount(), 10);
+
+  const size_t before = server->Requests().size();
+  ASSERT_TRUE(Handhelds(*s));
+  auto seen = server->Requests();
+  // The batch went out first (its requests listed before it), then the lookup's requests.
+  ASSERT_GT(seen.size(), before + 4);
+  for (size_t i = before; i < before + 3; ++i) EXPECT_TRUE(seen[i].inBatch);
+  EXPECT_EQ(seen[before + 3].operation, "batch");
+  EXPECT_FALSE(seen[before + 3].inBatch);
+  EXPECT_FALSE(seen[before + 4].inBatch);
+  EXPECT_EQ(StoredCount(), 7);
+
+  Form form(console, ActivityLog(dir / "log"));
+  RunHost& host = form.run().host();
+  items->GetFirst()->Delete();
+  host.DoEvents();  // nothing for the user: the group keeps waiting
+  EXPECT_EQ(StoredCount(), 7);
+  console.inputHandled = true;
+  host.DoEvents();
+  EXPECT_EQ(StoredCount(), 6);
+  console.inputHandled = false;
+
+  auto first = items->GetFirst();
+  first->Delete();
+  first->Delete();  // queued once
+  items->GetFirst()->Delete();
+  EXPECT_EQ(items->Count(), 4);
+  s->Logoff();
+  EXPECT_EQ(StoredCount(), 4);
+  EXPECT_EQ(DeletedOnce(), 6u);
+  EXPECT_EQ(Batches().size(), 3u);
+}
+
+TEST_F(DeleteBatches, AnItemRefusedInsideABatchIsSkippedAndCountedAgain) {
+  std::vector<std::string> subjects;
+  for (int i = 0; i < 45; ++i) subjects.push_back("m" + std::to_string(i));
+  Serve(Dump({Mailbox(0, subjects)},
+             {Fault("Mail.Delete", "m5", -1, "0x80070005", "Access is denied"),
+              Fault("Mail.Delete", "m30", -1), Fault("Mail.Delete", "m44", -1)}));
+  auto s = Logon();
+  auto folder = Handhelds(*s);
+  Form form(console, ActivityLog(dir / "log"));
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(form.run(), folder, &outcome));
+  EXPECT_FALSE(outcome.stopped);
+  EXPECT_EQ(outcome.deleted, 42);
+  EXPECT_EQ(outcome.skipped, 3);
+  EXPECT_EQ(outcome.remaining, 3);
+  EXPECT_EQ(console.progress.back(), "Count = 3");
+  EXPECT_EQ(DeletedOnce(), 42u);
+  int refused = 0;
+  for (const auto& r : server->Requests()) refused += r.inBatch && r.status == 403;
+  EXPECT_EQ(refused, 1);  // tried once only: the loop skips it afterwards
+  EXPECT_EQ(StoredCount(), 3);
+  EXPECT_EQ(StoredSubjects(), (std::set<std::string>{"m5", "m30", "m44"}));
+}
+
+TEST_F(DeleteBatches, ThrottledRequestsInsideABatchAreSentAgainAfterTheWait) {
+  Serve(Dump({Mailbox(30)}));
+  server->AddTrouble({Trouble::Kind::Http429, "deleteMessage", 4, 3, 1000});
+  server->AddTrouble({Trouble::Kind::Http503, "deleteMessage", 25, 1, 0});
+  auto s = Logon();
+  auto folder = Handhelds(*s);
+  Form form(console, ActivityLog(dir / "log"));
+  FolderEmptying outcome;
+  EXPECT_TRUE(DeleteFolderItems(form.run(), folder, &outcome));
+  EXPECT_EQ(outcome.deleted, 30);
+  EXPECT_EQ(outcome.skipped, 0);
+  EXPECT_EQ(DeletedOnce(), 30u);
+  EXPECT_EQ(StoredCount(), 0);
+  // The first group, then its three throttled requests alone, then the rest.
+  auto batches = Batches();
+  ASSERT_GE(batches.size(), 3u);
+  EXPECT_EQ(batches[0]["requests"].size(), 20u);
+  ASSERT_EQ(batches[1]["requests"].size(), 3u);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(batches[1]["requests"][i]["url"], batches[0]["requests"][4 + i]["url"]);
+  int busy = 0;
+  for (const auto& r : server->Requests()) busy += r.status == 429 || r.status == 503;
+  EXPECT_EQ(busy, 4);
+}
+
+TEST_F(DeleteBatches, ACancelledWaitForAThrottledBatchLeavesItsItemsCountedAsThere) {
+  Serve(Dump({Mailbox(25)}));
+  server->AddTrouble({Trouble::Kind::Http429, "deleteMessage", 0, 2, 60000});
+  int asked = 0;
+  oa::ews::SetWaitCancelCheck([&] { return ++asked >= 3; });
+  auto s = Logon();
+  auto folder = Handhelds(*s);
+  Form form(console, ActivityLog(dir / "log"));
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(form.run(), folder, &outcome));
+  EXPECT_GE(asked, 3);
+  EXPECT_EQ(outcome.deleted, 23);
+  EXPECT_EQ(outcome.skipped, 2);
+  EXPECT_EQ(outcome.remaining, 2);
+  EXPECT_EQ(DeletedOnce(), 23u);
+  EXPECT_EQ(StoredCount(), 2);
+  EXPECT_EQ(folder->Items()->Count(), 2);
+}
+
+TEST_F(DeleteBatches, CancelSendsTheGroupSoTheCountToldIsTheFolders) {
+  Serve(Dump({Mailbox(50)}));
+  auto s = Logon();
+  auto folder = Handhelds(*s);
+  Form form(console, ActivityLog(dir / "log"));
+  int calls = 0;
+  console.onEvents = [&] {
+    if (++calls == 2 * 27) form.run().bCancel = true;
+  };
+  FolderEmptying outcome;
+  EXPECT_FALSE(DeleteFolderItems(form.run(), folder, &outcome));
+  EXPECT_TRUE(outcome.stopped);
+  EXPECT_EQ(outcome.deleted, 27);
+  EXPECT_EQ(outcome.remaining, 23);
+  // Sent before the loop returned, not at some later request.
+  EXPECT_EQ(StoredCount(), 23);
+  EXPECT_EQ(DeletedOnce(), 27u);
+  EXPECT_EQ(Batches().size(), 2u);
+  EXPECT_EQ(folder->Items()->Count(), 23);
+}
+
+}  // namespace
+}  // namespace oa::graph::testing
