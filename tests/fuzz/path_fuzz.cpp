@@ -55,9 +55,10 @@ struct World {
   std::set<std::string> folderIds;
   std::filesystem::path dir;
 
+  // The session pointer is thread-local: at exit it is destroyed before this static, so it
+  // closes the store itself and is not touched here.
   ~World() {
     form.reset();
-    oa::RDO.reset();
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
