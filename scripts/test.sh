@@ -40,7 +40,9 @@ run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
 }
 
 stage "optimised build and tests (build-ci)"
-run_suite build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Optimised as shipped, without debug information: a third less compile time.
+run_suite build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" \
+  "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
 
 # The Debian package from the build-ci tree just built: dpkg -i, a cleanup as an ordinary user,
 # the manual pages, lintian, removal (well under a minute).
@@ -64,7 +66,7 @@ stage "Windows cross build and tests under Wine (build-windows-ci)"
 if [ -d build-windows-ci ]; then
   find build-windows-ci -mindepth 1 -maxdepth 1 ! -name deps -exec rm -rf {} +
 fi
-OA_WINDOWS_BUILD=build-windows-ci OA_JOBS=$jobs bash scripts/test-windows.sh --timeout 600 ||
+OA_WINDOWS_BUILD=build-windows-ci OA_JOBS=$jobs OA_DEBUG_INFO=0 bash scripts/test-windows.sh --timeout 600 ||
   failed+=(build-windows-ci)
 
 # --- fuzzing -------------------------------------------------------------------------------
