@@ -160,17 +160,50 @@ class CngKey : public CertificateKey {
   Key key_;
 };
 
-// The PKCS#1 RSAPrivateKey inside the key file's PKCS#8 or PKCS#1 block.
+// One DER element from *pos on: its tag and where its contents are; *pos moves past it.
+bool DerNext(const std::string& d, size_t* pos, int* tag, size_t* start, size_t* len) {
+  size_t p = *pos;
+  if (p + 2 > d.size()) return false;
+  *tag = static_cast<unsigned char>(d[p++]);
+  size_t n = static_cast<unsigned char>(d[p++]);
+  if (n & 0x80) {
+    const size_t bytes = n & 0x7F;
+    if (bytes == 0 || bytes > 4 || p + bytes > d.size()) return false;
+    n = 0;
+    for (size_t i = 0; i < bytes; ++i) n = (n << 8) | static_cast<unsigned char>(d[p++]);
+  }
+  if (n > d.size() - p) return false;
+  *start = p;
+  *len = n;
+  *pos = p + n;
+  return true;
+}
+
+// The RSAPrivateKey inside a PKCS#8 PrivateKeyInfo, walked by hand: Wine's crypt32 has no
+// decoder for PKCS_PRIVATE_KEY_INFO.
+std::optional<std::string> FromPkcs8(const std::string& der) {
+  static const std::string kRsaEncryption("\x2A\x86\x48\x86\xF7\x0D\x01\x01\x01", 9);
+  size_t pos = 0, start = 0, len = 0;
+  int tag = 0;
+  if (!DerNext(der, &pos, &tag, &start, &len) || tag != 0x30) return std::nullopt;
+  const std::string info = der.substr(start, len);
+  pos = 0;
+  if (!DerNext(info, &pos, &tag, &start, &len) || tag != 0x02) return std::nullopt;
+  if (!DerNext(info, &pos, &tag, &start, &len) || tag != 0x30) return std::nullopt;
+  const std::string algorithm = info.substr(start, len);
+  size_t apos = 0;
+  if (!DerNext(algorithm, &apos, &tag, &start, &len) || tag != 0x06 ||
+      algorithm.substr(start, len) != kRsaEncryption)
+    return std::nullopt;
+  if (!DerNext(info, &pos, &tag, &start, &len) || tag != 0x04) return std::nullopt;
+  return info.substr(start, len);
+}
+
+// The PKCS#1 RSAPrivateKey of the key file's PKCS#1 or PKCS#8 block.
 std::optional<std::string> RsaPrivateKeyDer(const std::string& text) {
   if (auto pkcs1 = PemBlock(text, "RSA PRIVATE KEY")) return pkcs1;
   auto pkcs8 = PemBlock(text, "PRIVATE KEY");
-  if (!pkcs8) return std::nullopt;
-  auto info = Decode(PKCS_PRIVATE_KEY_INFO, reinterpret_cast<const BYTE*>(pkcs8->data()),
-                     static_cast<DWORD>(pkcs8->size()));
-  const auto* k = info ? reinterpret_cast<const CRYPT_PRIVATE_KEY_INFO*>(info->data()) : nullptr;
-  if (!k || !k->Algorithm.pszObjId || std::string(k->Algorithm.pszObjId) != szOID_RSA_RSA)
-    return std::nullopt;
-  return std::string(reinterpret_cast<const char*>(k->PrivateKey.pbData), k->PrivateKey.cbData);
+  return pkcs8 ? FromPkcs8(*pkcs8) : std::nullopt;
 }
 
 }  // namespace
