@@ -120,9 +120,13 @@ bool Client::SignIn() {
   return EnsureToken();
 }
 
+clock::time_point Client::Now() const {
+  return options_.now ? options_.now() : clock::now();
+}
+
 bool Client::EnsureToken() {
   // Renewed well before it runs out, so that no request goes with a token about to expire.
-  if (!token_.empty() && clock::now() + std::chrono::minutes(5) < tokenEnds_) return true;
+  if (!token_.empty() && Now() + tokenMargin_ < tokenEnds_) return true;
   return FetchToken();
 }
 
@@ -174,7 +178,12 @@ bool Client::FetchToken() {
   long seconds = 3599;
   if (j["expires_in"].is_number()) seconds = j["expires_in"].get<long>();
   if (j["expires_in"].is_string()) seconds = std::atol(j["expires_in"].get<std::string>().c_str());
-  tokenEnds_ = clock::now() + std::chrono::seconds(seconds);
+  seconds = std::max(seconds, 0L);
+  tokenEnds_ = Now() + std::chrono::seconds(seconds);
+  // Five minutes ahead for the usual hour; a short-lived token gets a quarter of its life, so
+  // that it is not renewed before every request.
+  tokenMargin_ =
+      std::min<std::chrono::seconds>(std::chrono::minutes(5), std::chrono::seconds(seconds / 4));
   ++tokens_;
   return true;
 }

@@ -60,6 +60,7 @@ class Client {
   bool EnsureToken();
   bool FetchToken();
   bool Wait(std::chrono::milliseconds d);
+  std::chrono::steady_clock::time_point Now() const;
 
   GraphOptions options_;
   std::string tenant_;
@@ -68,6 +69,7 @@ class Client {
   std::function<bool()> stop_;
   std::string token_;
   std::chrono::steady_clock::time_point tokenEnds_{};
+  std::chrono::seconds tokenMargin_{0};
   long requests_ = 0;
   long tokens_ = 0;
 };

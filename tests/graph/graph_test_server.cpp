@@ -151,6 +151,10 @@ struct GraphTestServer::Impl {
     return std::nullopt;
   }
 
+  std::chrono::steady_clock::time_point Now() const {
+    return options.clock ? options.clock() : std::chrono::steady_clock::now();
+  }
+
   json Token(const httplib::Request& req, int* status) {
     const std::string tokenUrl = base + "/" + options.tenant + "/oauth2/v2.0/token";
     auto p = [&](const char* k) { return req.get_param_value(k); };
@@ -181,8 +185,9 @@ struct GraphTestServer::Impl {
               {"error_codes", {7000215}}};
     }
     const std::string token = "tok-" + std::to_string(++tokenCount);
-    tokens[token] =
-        std::chrono::steady_clock::now() + std::chrono::seconds(options.tokenLifetimeSeconds);
+    const long valid =
+        options.tokenValidSeconds >= 0 ? options.tokenValidSeconds : options.tokenLifetimeSeconds;
+    tokens[token] = Now() + std::chrono::seconds(valid);
     return {{"token_type", "Bearer"},
             {"expires_in", options.tokenLifetimeSeconds},
             {"ext_expires_in", options.tokenLifetimeSeconds},
@@ -259,7 +264,7 @@ struct GraphTestServer::Impl {
     }
     const std::string auth = s.authorization;
     auto token = tokens.find(auth.rfind("Bearer ", 0) == 0 ? auth.substr(7) : "");
-    if (token == tokens.end() || token->second < std::chrono::steady_clock::now()) {
+    if (token == tokens.end() || token->second <= Now()) {
       finish(401, json{{"error",
                         {{"code", "InvalidAuthenticationToken"},
                          {"message", token == tokens.end() ? "Access token is empty."
@@ -456,6 +461,11 @@ int64_t GraphTestServer::Count(const std::string& operation) {
 int GraphTestServer::maxInFlight() {
   std::lock_guard lock(impl_->mu);
   return impl_->maxInFlight;
+}
+
+void GraphTestServer::ExpireTokens() {
+  std::lock_guard lock(impl_->mu);
+  for (auto& [token, ends] : impl_->tokens) ends = impl_->Now();
 }
 
 std::string GraphTestServer::lastRefusal() {

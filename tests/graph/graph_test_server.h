@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,6 +39,10 @@ struct GraphServerOptions {
   // The application certificate (PEM) whose key signs client assertions; empty: none taken.
   std::string appCertificate;
   long tokenLifetimeSeconds = 3599;
+  // How long a token is really taken (-1: as long as its expires_in says).
+  long tokenValidSeconds = -1;
+  // The clock token lifetimes are measured with; empty: the steady clock.
+  std::function<std::chrono::steady_clock::time_point()> clock;
   // Added before every answer (the bench's network latency).
   std::chrono::milliseconds latency{0};
   std::string certDir;
@@ -80,6 +85,8 @@ class GraphTestServer {
   int maxInFlight();
   // Why the last refused sign-in was refused.
   std::string lastRefusal();
+  // Every token given out so far is refused from now on, as expired.
+  void ExpireTokens();
 
   struct Impl;
 

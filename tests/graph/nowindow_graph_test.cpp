@@ -159,6 +159,54 @@ TEST_F(NoWindowOverGraph, ItemByItemEmptyingThroughThrottlingAndDroppedConnectio
   EXPECT_EQ(throttled, 3);
 }
 
+// Graph reaches no public folders (no all-public-folders folder, no public store): a Handhelds
+// folder named by a public path is not found, with the lines and the status of a store without
+// public folders.
+json PublicPathAgent(const std::string& hhEntryId) {
+  json store = MailboxStore({.alias = "jdoe"});
+  json& named = store["root"]["folders"][0]["messages"][0]["named"];
+  if (hhEntryId.empty())
+    named.erase("HHEntryID");
+  else
+    named["HHEntryID"] = hhEntryId;
+  named["HHPath"] = "\\\\Public Folders\\All Public Folders\\Devices\\Handhelds";
+  return Dump({store});
+}
+
+std::vector<std::string> PublicPathLines(const std::string& server, bool withEntryId) {
+  std::vector<std::string> lines = {"instantiating RDO",
+                                    "Logging on with jdoe " + server,
+                                    "LoggedOn = True",
+                                    "retrieving agent folders",
+                                    "GetAgentMessage filter returned agent message ID",
+                                    "GetAgentMessage found existing agent message"};
+  if (withEntryId)
+    lines.push_back(
+        "Unable to get Handhelds folder using EntryID 00000000DEADBEEF00000000DEADBEEF");
+  lines.push_back("GetFolderFromPath error: Public Folder Infostore not available!");
+  lines.push_back(
+      "Unable to get Handhelds folder at \\\\Public Folders\\All Public "
+      "Folders\\Devices\\Handhelds");
+  return lines;
+}
+
+TEST_F(NoWindowOverGraph, PublicFolderPathWithoutEntryId) {
+  Runs r = RunBoth(PublicPathAgent(""), "jdoe");
+  EXPECT_EQ(r.direct.status, 1);
+  EXPECT_EQ(r.overGraph.status, 1);
+  EXPECT_EQ(Lines(r.direct.out), PublicPathLines("demo", false));
+  EXPECT_EQ(Lines(r.overGraph.out), PublicPathLines("graph", false));
+}
+
+// The entry ID names no folder: the second try asks for the public store, which Graph lacks too.
+TEST_F(NoWindowOverGraph, PublicFolderPathAfterAnEntryIdOfNoFolder) {
+  Runs r = RunBoth(PublicPathAgent("00000000DEADBEEF00000000DEADBEEF"), "jdoe");
+  EXPECT_EQ(r.direct.status, 1);
+  EXPECT_EQ(r.overGraph.status, 1);
+  EXPECT_EQ(Lines(r.direct.out), PublicPathLines("demo", true));
+  EXPECT_EQ(Lines(r.overGraph.out), PublicPathLines("graph", true));
+}
+
 TEST_F(NoWindowOverGraph, RefusedSecretFailsTheLogonWithTheServiceDescription) {
   Import(Dump({MailboxStore({.alias = "jdoe"})}), "demo");
   GraphServerOptions o = ServerFor(StoreFile("demo"), Dump({MailboxStore({.alias = "jdoe"})}));

@@ -1,0 +1,105 @@
+// Certificate and key through OpenSSL (the systems other than Windows).
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rand.h>
+#include <openssl/x509.h>
+
+#include "base/platform.h"
+#include "mailbox/graph/jwt.h"
+
+namespace oa::graph {
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* f) const { std::fclose(f); }
+};
+struct X509Free {
+  void operator()(X509* x) const { X509_free(x); }
+};
+struct KeyFree {
+  void operator()(EVP_PKEY* k) const { EVP_PKEY_free(k); }
+};
+struct MdCtxFree {
+  void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
+};
+
+std::unique_ptr<FILE, FileCloser> Open(const std::string& path) {
+  return std::unique_ptr<FILE, FileCloser>(oa::OpenFile(path, "rb"));
+}
+
+class OpenSslKey : public CertificateKey {
+ public:
+  OpenSslKey(std::unique_ptr<X509, X509Free> cert, std::unique_ptr<EVP_PKEY, KeyFree> key)
+      : cert_(std::move(cert)), key_(std::move(key)) {}
+
+  std::string Thumbprint() const override {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int n = 0;
+    X509_digest(cert_.get(), EVP_sha256(), digest, &n);
+    return std::string(reinterpret_cast<const char*>(digest), n);
+  }
+
+  std::optional<std::string> SignRs256(const std::string& data) override {
+    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
+    const auto* in = reinterpret_cast<const unsigned char*>(data.data());
+    size_t n = 0;
+    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key_.get()) != 1 ||
+        EVP_DigestSign(ctx.get(), nullptr, &n, in, data.size()) != 1)
+      return std::nullopt;
+    std::string sig(n, '\0');
+    if (EVP_DigestSign(ctx.get(), reinterpret_cast<unsigned char*>(sig.data()), &n, in,
+                       data.size()) != 1)
+      return std::nullopt;
+    sig.resize(n);
+    return sig;
+  }
+
+ private:
+  std::unique_ptr<X509, X509Free> cert_;
+  std::unique_ptr<EVP_PKEY, KeyFree> key_;
+};
+
+}  // namespace
+
+std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
+                                                   const std::string& keyFile, std::string* error) {
+  auto cf = Open(certFile);
+  if (!cf) {
+    *error = "The certificate file " + certFile + " cannot be read.";
+    return nullptr;
+  }
+  std::unique_ptr<X509, X509Free> cert(PEM_read_X509(cf.get(), nullptr, nullptr, nullptr));
+  if (!cert) {
+    *error = "The certificate file " + certFile + " holds no PEM certificate.";
+    return nullptr;
+  }
+  const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
+  auto kf = Open(keyPath);
+  if (!kf) {
+    *error = "The private key file " + keyPath + " cannot be read.";
+    return nullptr;
+  }
+  // No pass phrase is asked: OpenSSL's own prompt would wait on the terminal.
+  pem_password_cb* noPassPhrase = [](char*, int, int, void*) { return 0; };
+  std::unique_ptr<EVP_PKEY, KeyFree> key(
+      PEM_read_PrivateKey(kf.get(), nullptr, noPassPhrase, nullptr));
+  if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
+    *error = "The private key file " + keyPath +
+             " holds no unencrypted RSA private key in PEM (RS256 needs one).";
+    return nullptr;
+  }
+  if (X509_check_private_key(cert.get(), key.get()) != 1) {
+    *error = "The private key in " + keyPath + " does not belong to the certificate in " +
+             certFile + ".";
+    return nullptr;
+  }
+  return std::make_unique<OpenSslKey>(std::move(cert), std::move(key));
+}
+
+std::string RandomBytes(size_t n) {
+  std::string out(n, '\0');
+  RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n));
+  return out;
+}
+
+}  // namespace oa::graph

@@ -1,0 +1,145 @@
+// The client assertion of the certificate sign-in, made with the system's crypto and checked with
+// the certificate's public key: header, claims and signature, from a PKCS#8 or a PKCS#1 key, a
+// key in its own file or beside the certificate; keys that cannot sign are refused by name.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "mailbox/graph/jwt.h"
+#include "tests/graph/rs256_verify.h"
+
+namespace oa::graph::testing {
+namespace {
+
+using nlohmann::json;
+
+const std::string kKeys = OA_JWT_KEYS;
+const std::string kAudience = "https://login.example/contoso/oauth2/v2.0/token";
+const std::string kClient = "6731de76-14a6-49ae-97bc-6eba6914391e";
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::string Key(const std::string& name) {
+  return kKeys + "/" + name;
+}
+
+struct Parts {
+  json header, claims;
+  std::string signingInput, signature;
+};
+
+Parts Split(const std::string& jwt) {
+  Parts p;
+  const size_t a = jwt.find('.'), b = jwt.rfind('.');
+  EXPECT_NE(a, b) << jwt;
+  p.signingInput = jwt.substr(0, b);
+  p.header = json::parse(FromBase64Url(jwt.substr(0, a)).value_or(""), nullptr, false);
+  p.claims = json::parse(FromBase64Url(jwt.substr(a + 1, b - a - 1)).value_or(""), nullptr, false);
+  p.signature = FromBase64Url(jwt.substr(b + 1)).value_or("");
+  return p;
+}
+
+void ExpectValidAssertion(const std::string& certFile, const std::string& keyFile) {
+  std::string error;
+  auto jwt = ClientAssertion(certFile, keyFile, kClient, kAudience, &error);
+  ASSERT_TRUE(jwt) << error;
+  const Parts p = Split(*jwt);
+  EXPECT_EQ(p.header["alg"], "RS256");
+  EXPECT_EQ(p.header["typ"], "JWT");
+  EXPECT_EQ(p.header["x5t#S256"], Base64Url(Read(Key("cert.sha256"))));
+  EXPECT_EQ(p.claims["aud"], kAudience);
+  EXPECT_EQ(p.claims["iss"], kClient);
+  EXPECT_EQ(p.claims["sub"], kClient);
+  const long now = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                         std::chrono::system_clock::now().time_since_epoch())
+                                         .count());
+  EXPECT_LE(p.claims["nbf"].get<long>(), now);
+  EXPECT_GT(p.claims["exp"].get<long>(), now);
+  EXPECT_LE(p.claims["exp"].get<long>() - p.claims["nbf"].get<long>(), 600);
+  EXPECT_EQ(FromBase64Url(p.claims.value("jti", "")).value_or("").size(), 16u);
+  EXPECT_EQ(p.signature.size(), 256u);
+  EXPECT_TRUE(VerifyRs256(Read(certFile), p.signingInput, p.signature));
+  // The check itself tells a changed input from the signed one.
+  EXPECT_FALSE(VerifyRs256(Read(certFile), p.signingInput + "x", p.signature));
+}
+
+TEST(ClientAssertion, SignedWithAPkcs8KeyAndVerifiedByTheCertificate) {
+  ExpectValidAssertion(Key("cert.pem"), Key("key-pkcs8.pem"));
+}
+
+TEST(ClientAssertion, SignedWithAPkcs1KeyAndVerifiedByTheCertificate) {
+  ExpectValidAssertion(Key("cert.pem"), Key("key-pkcs1.pem"));
+}
+
+TEST(ClientAssertion, KeyInTheCertificateFile) {
+  const std::string both = Key("both.pem");
+  {
+    std::ofstream out(both, std::ios::binary);
+    out << Read(Key("cert.pem")) << Read(Key("key-pkcs1.pem"));
+  }
+  ExpectValidAssertion(both, "");
+  std::remove(both.c_str());
+}
+
+TEST(ClientAssertion, EveryAssertionHasItsOwnId) {
+  std::string error;
+  auto a = ClientAssertion(Key("cert.pem"), Key("key-pkcs8.pem"), kClient, kAudience, &error);
+  auto b = ClientAssertion(Key("cert.pem"), Key("key-pkcs8.pem"), kClient, kAudience, &error);
+  ASSERT_TRUE(a && b) << error;
+  EXPECT_NE(Split(*a).claims["jti"], Split(*b).claims["jti"]);
+}
+
+TEST(ClientAssertion, UnusableFilesAreRefusedByNameWithoutAPassPhrasePrompt) {
+  struct Case {
+    std::string cert, key, error;
+  };
+  const std::string cert = Key("cert.pem");
+  const std::vector<Case> cases = {
+      {Key("missing.pem"), "", "The certificate file " + Key("missing.pem") + " cannot be read."},
+      {Key("key-pkcs8.pem"), "",
+       "The certificate file " + Key("key-pkcs8.pem") + " holds no PEM certificate."},
+      {cert, Key("missing-key.pem"),
+       "The private key file " + Key("missing-key.pem") + " cannot be read."},
+      {cert, "",
+       "The private key file " + cert +
+           " holds no unencrypted RSA private key in PEM (RS256 needs one)."},
+      {cert, Key("ec-key.pem"),
+       "The private key file " + Key("ec-key.pem") +
+           " holds no unencrypted RSA private key in PEM (RS256 needs "
+           "one)."},
+      {cert, Key("other-key.pem"),
+       "The private key in " + Key("other-key.pem") + " does not belong to the certificate in " +
+           cert + "."},
+      {cert, Key("encrypted-key.pem"),
+       "The private key file " + Key("encrypted-key.pem") +
+           " holds no unencrypted RSA private key in PEM (RS256 needs one)."},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_FALSE(ClientAssertion(c.cert, c.key, kClient, kAudience, &error));
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+TEST(Base64UrlText, RoundTripsEveryLengthAndRefusesOtherCharacters) {
+  std::string bytes;
+  for (int i = 0; i < 70; ++i) {
+    EXPECT_EQ(FromBase64Url(Base64Url(bytes)), bytes);
+    bytes += static_cast<char>(i * 37 + 250);
+  }
+  EXPECT_EQ(Base64Url("\xfb\xff"), "-_8");
+  EXPECT_FALSE(FromBase64Url("ab+c"));
+  EXPECT_FALSE(FromBase64Url("abcde"));
+}
+
+}  // namespace
+}  // namespace oa::graph::testing
