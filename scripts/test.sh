@@ -66,7 +66,8 @@ stage "Windows cross build and tests under Wine (build-windows-ci)"
 if [ -d build-windows-ci ]; then
   find build-windows-ci -mindepth 1 -maxdepth 1 ! -name deps -exec rm -rf {} +
 fi
-OA_WINDOWS_BUILD=build-windows-ci OA_JOBS=$jobs OA_DEBUG_INFO=0 bash scripts/test-windows.sh --timeout 600 ||
+OA_WINDOWS_BUILD=build-windows-ci OA_LINUX_BUILD=build-ci OA_JOBS=$jobs OA_DEBUG_INFO=0 bash scripts/test-windows.sh \
+  --timeout 600 ||
   failed+=(build-windows-ci)
 
 # --- fuzzing -------------------------------------------------------------------------------

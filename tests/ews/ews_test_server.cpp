@@ -13,10 +13,12 @@
 
 namespace oa::ews::testing {
 
+// Named both ways a client may reach the loopback server: WinHTTP checks a URL's host against
+// the DNS names only, other clients take the IP address entry.
 bool MakeCertificate(const std::string& dir) {
   const std::string cmd =
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+      " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
       dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
@@ -123,8 +125,8 @@ EwsTestServer::~EwsTestServer() {
   Stop();
 }
 
-std::string EwsTestServer::url() const {
-  return "https://127.0.0.1:" + std::to_string(port_) + "/EWS/Exchange.asmx";
+std::string EwsTestServer::url(const std::string& host) const {
+  return "https://" + host + ":" + std::to_string(port_) + "/EWS/Exchange.asmx";
 }
 
 std::string EwsTestServer::caFile() const {

@@ -73,7 +73,8 @@ class EwsTestServer {
   void Stop();
 
   int port() const { return port_; }
-  std::string url() const;
+  // The server listens on 127.0.0.1; its certificate also names it "localhost".
+  std::string url(const std::string& host = "127.0.0.1") const;
   // The certificate to trust (OA_EWS_CAFILE).
   std::string caFile() const;
 

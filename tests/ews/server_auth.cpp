@@ -36,7 +36,15 @@ bool ServerAuth::Authenticate(const httplib::Request& req, httplib::Response& re
     return true;
   }
   const std::optional<NtlmChallenge> pending = connection.challenge;
+  const int rounds = connection.rounds;
   connection = {};
+  if (rounds >= kMaxRounds) {
+    connection.rounds = rounds;
+    s.refusal = "too many authentication rounds";
+    res.status = 403;
+    res.set_content("Too many authentication rounds on this connection", "text/plain");
+    return false;
+  }
   if (scheme == "Basic" && Offers(AuthScheme::Basic)) {
     const std::string credentials = options_.user + ":" + options_.password;
     if (value == Base64Encode(std::vector<uint8_t>(credentials.begin(), credentials.end()))) {
@@ -61,6 +69,7 @@ bool ServerAuth::Authenticate(const httplib::Request& req, httplib::Response& re
     NtlmChallenge challenge{};
     if (auto type2 = NtlmChallengeFor(message, &challenge)) {
       connection.challenge = challenge;
+      connection.rounds = rounds + 1;
       res.status = 401;
       res.set_header("WWW-Authenticate", "NTLM " + Base64Encode(*type2));
       return false;
@@ -77,6 +86,7 @@ bool ServerAuth::Authenticate(const httplib::Request& req, httplib::Response& re
   } else if (!header.empty()) {
     s.refusal = "scheme not offered";
   }
+  connection.rounds = rounds + 1;
   Challenge(res);
   return false;
 }

@@ -33,7 +33,11 @@ class ServerAuth {
   struct Connection {
     std::optional<NtlmChallenge> challenge;
     std::string scheme, principal;
+    // 401s sent on it: past kMaxRounds the server refuses with a 403, which no client answers
+    // with another attempt (some would go round without end).
+    int rounds = 0;
   };
+  static constexpr int kMaxRounds = 8;
   const ServerOptions& options_;
   std::unique_ptr<NegotiateAcceptor> negotiate_;
   // By TLS session and client port: together they tell one connection from the next.

@@ -76,12 +76,22 @@ ChildResult RunChild(const Child& child) {
   size_t scanned = 0;
   pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
   int open = 2;
+  int wstatus = 0;
+  bool reaped = false;
   while (open > 0) {
     if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
+      if (!reaped) kill(pid, SIGKILL);
       break;
     }
-    if (poll(fds, 2, 100) < 0) continue;
+    // Once the child has ended, what it wrote is read and no more is waited for: a process it
+    // started (Wine's services) may hold the pipes open for much longer.
+    const int ready = poll(fds, 2, reaped ? 0 : 100);
+    if (ready < 0) continue;
+    if (ready == 0) {
+      if (reaped) break;
+      reaped = waitpid(pid, &wstatus, WNOHANG) == pid;
+      continue;
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       char buf[65536];
@@ -102,15 +112,14 @@ ChildResult RunChild(const Child& child) {
       if (!child.onLine || signalledAt) continue;
       if (const int sig = child.onLine(line)) {
         signalledAt = std::chrono::steady_clock::now();
-        kill(pid, sig);
+        if (!reaped) kill(pid, sig);
       }
     }
   }
   for (pollfd& f : fds) {
     if (f.fd >= 0) close(f.fd);
   }
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
+  if (!reaped) waitpid(pid, &wstatus, 0);
   if (signalledAt) result.signalToExit = std::chrono::steady_clock::now() - *signalledAt;
   if (WIFEXITED(wstatus)) {
     result.status = WEXITSTATUS(wstatus);

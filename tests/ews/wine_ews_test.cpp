@@ -1,0 +1,274 @@
+// The Windows build's window-less cleanup under Wine against the loopback EWS server: WinHTTP
+// with full certificate checks (the server's certificate trusted in the prefix's CurrentUser
+// ROOT store by add_test_ca.exe), Basic and NTLM, and the failures a user meets first: a
+// certificate nobody trusts, a wrong password, a server that is not there. Each served run is
+// compared with the Linux build's run against the same server state. The credentials come from
+// a configuration file and a password file, as an administrator sets them up.
+// Run by scripts/test-windows.sh, which sets OA_WINE_BUILD to the Windows build and WINEPREFIX
+// to a prefix with winbind's NTLM at hand.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <regex>
+
+#include "mailbox/model/const_mapi.h"
+#include "tests/ews/ews_test_server.h"
+#include "tests/ews/server_fixture.h"
+#include "tests/nowindow/run_fixture.h"
+
+namespace oa::ews::testing {
+namespace {
+
+using namespace oa::mailbox::ConstMAPI;
+using nlohmann::json;
+using oa::testing::ChildResult;
+using oa::testing::Lines;
+
+// Windows paths for the Linux files the program reads (Wine maps / to Z:).
+std::string WinePath(const std::string& path) {
+  return "Z:" + path;
+}
+
+// The lines without CR, the server's URL as "demo", entry IDs blanked.
+std::vector<std::string> Normalized(const std::string& out, const std::string& url) {
+  static const std::regex kEntryId("[0-9A-F]{40,}");
+  std::vector<std::string> lines;
+  for (std::string line : Lines(out)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    for (size_t p; !url.empty() && (p = line.find(url)) != std::string::npos;)
+      line.replace(p, url.size(), "demo");
+    lines.push_back(std::regex_replace(line, kEntryId, "<entry ID>"));
+  }
+  return lines;
+}
+
+std::string Outcome(const json& dump) {
+  static const std::regex kEntryId("[0-9A-F]{40,}");
+  return std::regex_replace(dump.dump(1), kEntryId, "<entry ID>");
+}
+
+const std::string kNetworkError = std::to_string(MAPI_E_NETWORK_ERROR);
+
+class WineEws : public oa::testing::RunFixture {
+ protected:
+  void SetUp() override {
+    const char* build = std::getenv("OA_WINE_BUILD");
+    ASSERT_TRUE(build && *build) << "OA_WINE_BUILD names the Windows build";
+    exe = std::string(build) + "/console/oa-cleanup.exe";
+    addCa = std::string(build) + "/tests/ews/add_test_ca.exe";
+    Import(oa::testing::Dump({oa::testing::MailboxStore({.alias = "jdoe", .items = 3})}),
+           "forlinux");
+    CopyStore(StoreFile("forlinux"), "forwine");
+    const ServerOptions defaults;
+    user = defaults.user;
+    password = defaults.password;
+    Configure(password);
+  }
+  void TearDown() override {
+    Untrust();
+    if (server) server->Stop();
+  }
+
+  // The password in a file of its own (owner-only, as the Linux build demands), named with the
+  // user by one configuration file for each build.
+  void Configure(const std::string& secret) {
+    secretInUse = secret;
+    const std::string passwordFile = dir / "password";
+    oa::testing::WriteFile(passwordFile, secret + "\n");
+    std::filesystem::permissions(
+        passwordFile, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    linuxConf = dir / "linux.conf";
+    oa::testing::WriteFile(linuxConf, "[ews]\nuser = " + user +
+                                          "\npassword-file = " + passwordFile +
+                                          "\nca-file = " + (dir / "cert.pem") + "\n");
+    wineConf = dir / "wine.conf";
+    oa::testing::WriteFile(
+        wineConf, "[ews]\nuser = " + user + "\npassword-file = " + WinePath(passwordFile) + "\n");
+  }
+
+  ChildResult Wine(std::vector<std::string> argv) {
+    oa::testing::Child child;
+    child.argv = {"/usr/bin/wine"};
+    child.argv.insert(child.argv.end(), argv.begin(), argv.end());
+    for (const std::string& a : child.argv) {
+      EXPECT_EQ(a.find(password), std::string::npos) << "the password on the command line";
+      EXPECT_EQ(a.find(secretInUse), std::string::npos) << "the password on the command line";
+    }
+    child.env = env;
+    child.env["OA_STORE_DIR"] = WinePath(storeDir);
+    // Generous: a run ends well within it by its own timeouts.
+    child.timeout = std::chrono::seconds(120);
+    return oa::testing::RunChild(child);
+  }
+  // The Windows program over EWS; `extra` goes before the server and mailbox.
+  ChildResult RunOnWine(const std::string& url, std::vector<std::string> extra = {}) {
+    std::vector<std::string> argv = {exe,        "--no-window",     "--log", WinePath(wineLog),
+                                     "--config", WinePath(wineConf)};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.insert(argv.end(), {"--server", url, "--mailbox", "jdoe"});
+    std::filesystem::remove(wineLog);
+    ChildResult r = Wine(argv);
+    ExpectNoPassword(r);
+    return r;
+  }
+
+  // Neither the password in use nor the right one shows in the run's output or its log.
+  void ExpectNoPassword(const ChildResult& r) {
+    const std::string log = oa::testing::ReadFile(wineLog);
+    EXPECT_FALSE(log.empty()) << "no log written";
+    for (const std::string& secret : {password, secretInUse}) {
+      EXPECT_EQ(r.out.find(secret), std::string::npos) << "the password on standard output";
+      EXPECT_EQ(r.err.find(secret), std::string::npos) << "the password on standard error";
+      EXPECT_EQ(log.find(secret), std::string::npos) << "the password in the log";
+    }
+  }
+
+  // The server on one of the store copies; with `trust`, its certificate in the prefix's ROOT
+  // store until the test ends.
+  void Serve(const std::string& store, std::vector<AuthScheme> offer, bool trust) {
+    Untrust();
+    if (server) server->Stop();
+    ServerOptions o;
+    o.storeFile = StoreFile(store);
+    o.mailboxes = {{"jdoe", "jdoe@example.com"}};
+    o.certDir = dir.path().string();
+    o.offer = std::move(offer);
+    o.lifetime = std::chrono::seconds(300);
+    server = std::make_unique<EwsTestServer>(o);
+    ASSERT_TRUE(server->Start());
+    if (trust) {
+      const ChildResult added = Wine({addCa, "add", WinePath(server->caFile())});
+      ASSERT_EQ(added.status, 0) << added.err;
+      trusted = true;
+    }
+  }
+  void Untrust() {
+    if (!trusted) return;
+    trusted = false;
+    const ChildResult removed = Wine({addCa, "remove", WinePath(server->caFile())});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+  }
+
+  // Every request that passed was authenticated by `scheme` as the configured user, and none
+  // carried the password in its body.
+  void ExpectAuthenticatedBy(const std::string& scheme) {
+    int passed = 0;
+    for (const SeenRequest& r : server->Requests()) {
+      EXPECT_EQ(r.body.find(password), std::string::npos);
+      if (!r.authorized) continue;
+      ++passed;
+      EXPECT_EQ(r.scheme, scheme);
+      EXPECT_EQ(r.principal, user);
+    }
+    EXPECT_GT(passed, 5);
+  }
+
+  // The Linux build cleans one copy over the server, the Windows build the other over a server
+  // started the same way: the same lines, status and mailbox afterwards, and the agent points at
+  // a new Handhelds folder in the store the Windows build cleaned.
+  void ExpectCleanupLikeLinux(std::vector<AuthScheme> offer, const std::string& scheme) {
+    ASSERT_NO_FATAL_FAILURE(Serve("forlinux", offer, false));
+    const std::string linuxUrl = server->url();
+    const ChildResult onLinux =
+        Cleanup({"--config", linuxConf, "--server", linuxUrl, "--mailbox", "jdoe"});
+    ASSERT_EQ(onLinux.status, 0) << onLinux.out << onLinux.err;
+    ExpectAuthenticatedBy(scheme);
+
+    const std::string oldFolder = oa::testing::HandheldsID(Export("forwine"), "jdoe");
+    ASSERT_NO_FATAL_FAILURE(Serve("forwine", offer, true));
+    const std::string wineUrl = server->url("localhost");
+    const ChildResult onWine = RunOnWine(wineUrl);
+    EXPECT_EQ(onWine.status, 0) << onWine.out << onWine.err;
+    EXPECT_EQ(Normalized(onWine.out, wineUrl), Normalized(onLinux.out, linuxUrl));
+    ExpectAuthenticatedBy(scheme);
+    server->Stop();
+
+    const json after = Export("forwine");
+    EXPECT_EQ(Outcome(after), Outcome(Export("forlinux")));
+    const json* store = oa::testing::FindStore(after, "jdoe");
+    ASSERT_TRUE(store);
+    const std::string newFolder = oa::testing::HandheldsID(after, "jdoe");
+    EXPECT_NE(newFolder, oldFolder);
+    EXPECT_EQ(oa::testing::AgentHHEntryID(*store), newFolder);
+    EXPECT_EQ(after.dump().find(oldFolder), std::string::npos) << "the old folder is left";
+  }
+
+  std::string exe, addCa;
+  std::string linuxConf, wineConf;
+  const std::string wineLog = dir / "wine.log";
+  std::unique_ptr<EwsTestServer> server;
+  std::string user, password;
+  // What the password file holds now.
+  std::string secretInUse;
+  bool trusted = false;
+};
+
+TEST_F(WineEws, BasicOverHttpsWithTheCertificateTrusted) {
+  ExpectCleanupLikeLinux({AuthScheme::Basic}, "Basic");
+}
+
+TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
+  ExpectCleanupLikeLinux({AuthScheme::Ntlm}, "NTLM");
+
+  Configure("wrong-Pa55");
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Ntlm}, true));
+  const json before = Export("forwine");
+  const ChildResult r = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(r.status, 3) << r.err;
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_TRUE(Normalized(r.out, "").back().starts_with(
+      "RDO.LoggedOn = False " + std::to_string(MAPI_E_LOGON_FAILED) +
+      " The server refused the logon (HTTP 401 Unauthorized); check the credentials in "))
+      << r.out;
+  // The client gives up by itself, well before the server's own cap on rounds.
+  const std::vector<SeenRequest> seen = server->Requests();
+  EXPECT_FALSE(seen.empty());
+  EXPECT_LE(seen.size(), 8u);
+  for (const SeenRequest& q : seen) {
+    EXPECT_FALSE(q.authorized);
+    EXPECT_NE(q.refusal, "too many authentication rounds");
+  }
+  server->Stop();
+  EXPECT_EQ(Export("forwine"), before);
+}
+
+TEST_F(WineEws, UntrustedCertificateFailsTheLogonWithStatus3) {
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, false));
+  const json before = Export("forwine");
+  const std::string url = server->url("localhost");
+  const ChildResult r = RunOnWine(url);
+  EXPECT_EQ(r.status, 3) << r.err;
+  ASSERT_FALSE(Lines(r.out).empty());
+  const std::string last = Normalized(r.out, "").back();
+  // Wine reports a secure-channel failure where Windows names the certificate.
+  EXPECT_TRUE(last.starts_with("RDO.LoggedOn = False " + kNetworkError +
+                               " The TLS connection to the server failed: ") ||
+              last.starts_with("RDO.LoggedOn = False " + kNetworkError +
+                               " The server's TLS certificate could not be verified: "))
+      << last;
+  // The message names the server.
+  EXPECT_NE(r.err.find(url), std::string::npos) << r.err;
+  // The handshake failed: no request reached the server.
+  EXPECT_TRUE(server->Requests().empty());
+  server->Stop();
+  EXPECT_EQ(Export("forwine"), before);
+}
+
+TEST_F(WineEws, StoppedServerIsANetworkFailureWithinTheTimeout) {
+  // A port that was just free: a server started and stopped on it.
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, false));
+  const std::string url = server->url("localhost");
+  server->Stop();
+  const ChildResult r = RunOnWine(url, {"--timeout", "5"});
+  // Ended by itself (a run killed at the test's bound has status 137).
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_TRUE(Normalized(r.out, "").back().starts_with("RDO.LoggedOn = False " + kNetworkError +
+                                                       " The server cannot be reached: "))
+      << r.out;
+  EXPECT_NE(r.err.find(url), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace oa::ews::testing
