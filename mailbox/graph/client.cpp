@@ -198,9 +198,11 @@ bool Client::Wait(milliseconds d) {
   return true;
 }
 
-bool Client::WaitToRetry(milliseconds d, clock::time_point deadline) {
+bool Client::WaitToRetry(milliseconds d, clock::time_point deadline,
+                         const std::string& busyAnswer) {
   if (clock::now() + d > deadline) {
-    Err().Raise(MAPI_E_CALL_FAILED, "The service stayed busy.");
+    Err().Raise(MAPI_E_CALL_FAILED, busyAnswer.empty() ? "The service stayed busy."
+                                                       : "The service stayed busy: " + busyAnswer);
     return false;
   }
   if (options_.takeWaitCancelled) options_.takeWaitCancelled();
@@ -250,18 +252,8 @@ std::optional<json> Client::Call(const std::string& method, const std::string& p
     const long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
     const bool hinted = seconds >= 0;
     const milliseconds wait = hinted ? milliseconds(seconds * 1000) : nextWait;
-    if (clock::now() + wait > deadline) {
-      CallError e = ErrorFor(r, "Microsoft Graph");
-      Err().Raise(MAPI_E_CALL_FAILED, "The service stayed busy: " + e.description);
+    if (!WaitToRetry(wait, deadline, ErrorFor(r, "Microsoft Graph").description))
       return std::nullopt;
-    }
-    if (!Wait(wait)) {
-      if (options_.takeWaitCancelled && options_.takeWaitCancelled())
-        Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
-      else
-        Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
-      return std::nullopt;
-    }
     if (!hinted) nextWait = std::min(nextWait * 2, milliseconds(30000));
   }
 }

@@ -46,9 +46,11 @@ class Client {
   // Asked while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
   void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
 
-  // Waits before sending again what a busy service turned away inside a $batch answer. False,
-  // with the error raised, when the wait would end after `deadline` or was cut short.
-  bool WaitToRetry(std::chrono::milliseconds d, std::chrono::steady_clock::time_point deadline);
+  // Waits before sending again what a busy service turned away (a whole request, or requests
+  // inside a $batch answer). False, with the error raised, when the wait would end after
+  // `deadline` (`busyAnswer`: the service's description, when there is one) or was cut short.
+  bool WaitToRetry(std::chrono::milliseconds d, std::chrono::steady_clock::time_point deadline,
+                   const std::string& busyAnswer = "");
   long maxWaitMs() const { return options_.maxWaitMs; }
 
   std::string Url(const std::string& path) const;
