@@ -6,6 +6,7 @@
 //   empty_bench [items ...]        default: 10000 100000
 //   OA_BENCH_NO_WINDOW=1 leaves out the window. The window is timed offscreen, then once more on
 //   an Xvfb display at 96 DPI (xcb) when xvfb-run is there (OA_BENCH_XCB=1 marks that run).
+//   OA_BENCH_SHM=1 lets Qt use MIT-SHM, as the program did before, for comparison.
 #include <time.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@
 #include <QLabel>
 
 #include "console/qt/frmCleanup.h"
+#include "console/qt/qt_platform.h"
 #endif
 
 namespace {
@@ -218,6 +220,7 @@ int main(int argc, char** argv) {
 #ifdef OA_BENCH_WINDOW
   if (!xcbRun) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qtArgc = 1;
+  if (!env("OA_BENCH_SHM")) oa::PrepareQtPlatform();
   QApplication app(qtArgc, argv);
 #endif
 

@@ -22,6 +22,7 @@
 
 #include "console/qt/ews_wait_hooks.h"
 #include "console/qt/frmCleanup.h"
+#include "console/qt/qt_platform.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -57,6 +58,7 @@ int main(int argc, char** argv) {
 #else
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
+  oa::PrepareQtPlatform();
   QApplication app(qtArgc, argv);
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};
   // A call waiting out a busy server still lets repaints through, and Cancel ends the wait.
