@@ -3,7 +3,9 @@
 // it is painted first) and repaints on the spot when its caption is set.
 #pragma once
 
+#include <QFont>
 #include <QLabel>
+#include <QString>
 
 namespace oa {
 
@@ -18,6 +20,14 @@ class ProgressLabel : public QLabel {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+
+ private:
+  // The part of the label whose pixels differ between the two captions, left aligned.
+  QRect ChangedRect(const QString& before, const QString& after);
+
+  QString prefix_;
+  QFont prefixFont_;
+  int prefixWidth_ = 0;
 };
 
 }  // namespace oa

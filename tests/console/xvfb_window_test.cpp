@@ -19,6 +19,7 @@
 #include <string>
 
 #include "console/qt/frmCleanup.h"
+#include "console/qt/qt_platform.h"
 
 extern char** environ;
 
@@ -80,6 +81,7 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
   static int argc = 1;
   static char name[] = "console_xvfb_tests";
   static char* argv[] = {name, nullptr};
+  PrepareQtPlatform();
   QApplication app(argc, argv);
   ASSERT_EQ(QGuiApplication::platformName(), QString("xcb"));
 
@@ -149,6 +151,33 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
   EXPECT_GT(colours.size(), 8u);
   const std::string file = std::string(OA_SCREENSHOT_DIR) + "/frmCleanup-96dpi.png";
   EXPECT_TRUE(shot.save(QString::fromStdString(file))) << file;
+
+  // A new count repaints only the pixels it changes: what the X server shows must be what a
+  // whole repaint of the same caption gives, also when the number gets shorter or the text
+  // changes in front of it.
+  QWidget* label = window.Widget(Control::lblProgress);
+  const QRect onWindow(label->mapTo(&window, QPoint(0, 0)), label->size());
+  for (const char* caption :
+       {"Count = 1000", "Count = 999", "Count = 998", "Count = 10", "Count = 9", "Count = 0",
+        "Count = 12345678901234", "Count = 7", "Deleted 5000 items", "Count = 41"}) {
+    window.SetProgress(caption);
+    const QImage whole = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QImage shown;
+    const bool same = QTest::qWaitFor(
+        [&] {
+          shown = window.screen()
+                      ->grabWindow(window.winId(), onWindow.x(), onWindow.y(), onWindow.width(),
+                                   onWindow.height())
+                      .toImage()
+                      .convertToFormat(QImage::Format_RGB32);
+          return shown == whole;
+        },
+        10000);
+    EXPECT_TRUE(same) << caption;
+    if (!same)
+      shown.save(QString::fromStdString(std::string(OA_SCREENSHOT_DIR) + "/lblProgress-" + caption +
+                                        ".png"));
+  }
   std::filesystem::remove(std::filesystem::temp_directory_path() / "oa-xvfb.log");
 }
 
