@@ -1,6 +1,7 @@
 #include "console/qt/progress_label.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
@@ -70,10 +71,40 @@ void ProgressLabel::paintEvent(QPaintEvent*) {
   // which needs no line layout for every caption.
   const QFontMetrics metrics = fontMetrics();
   const QRect area = contentsRect();
-  const int baseline = area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent();
+  const QPoint origin(area.left(),
+                      area.top() + (area.height() - metrics.height()) / 2 + metrics.ascent());
   painter.setPen(
       palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
-  painter.drawText(QPoint(area.left(), baseline), text());
+  if (!DrawPlainGlyphs(painter, origin)) painter.drawText(origin, text());
+}
+
+bool ProgressLabel::DrawPlainGlyphs(QPainter& painter, const QPoint& origin) {
+  // A count is digits and ASCII: glyph by glyph from the font's own table, without text shaping.
+  // Anything else (or a glyph the font lacks) goes through the full text engine.
+  const QString caption = text();
+  for (const QChar c : caption)
+    if (c.unicode() < 0x20 || c.unicode() > 0x7e) return false;
+  if (rawFontOf_ != font()) {
+    rawFontOf_ = font();
+    rawFont_ = QRawFont::fromFont(rawFontOf_);
+  }
+  if (!rawFont_.isValid()) return false;
+  const QList<quint32> glyphs = rawFont_.glyphIndexesForString(caption);
+  if (glyphs.size() != caption.size() || glyphs.contains(0u)) return false;
+  const QList<QPointF> advances = rawFont_.advancesForGlyphIndexes(glyphs);
+  QList<QPointF> positions;
+  positions.reserve(glyphs.size());
+  QPointF pen;
+  for (const QPointF& advance : advances) {
+    positions.append(pen);
+    pen += advance;
+  }
+  QGlyphRun run;
+  run.setRawFont(rawFont_);
+  run.setGlyphIndexes(glyphs);
+  run.setPositions(positions);
+  painter.drawGlyphRun(origin, run);
+  return true;
 }
 
 }  // namespace oa

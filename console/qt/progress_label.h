@@ -5,6 +5,8 @@
 
 #include <QFont>
 #include <QLabel>
+#include <QPainter>
+#include <QRawFont>
 #include <QString>
 
 namespace oa {
@@ -25,9 +27,13 @@ class ProgressLabel : public QLabel {
   // The part of the label whose pixels differ between the two captions, left aligned.
   QRect ChangedRect(const QString& before, const QString& after);
 
+  bool DrawPlainGlyphs(QPainter& painter, const QPoint& origin);
+
   QString prefix_;
   QFont prefixFont_;
   int prefixWidth_ = 0;
+  QFont rawFontOf_;
+  QRawFont rawFont_;
 };
 
 }  // namespace oa

@@ -159,7 +159,7 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
   const QRect onWindow(label->mapTo(&window, QPoint(0, 0)), label->size());
   for (const char* caption :
        {"Count = 1000", "Count = 999", "Count = 998", "Count = 10", "Count = 9", "Count = 0",
-        "Count = 12345678901234", "Count = 7", "Deleted 5000 items", "Count = 41"}) {
+        "Count = 12345678901234", "Count = 7", "Deleted 5000 items", "Zählung = 5", "Count = 41"}) {
     window.SetProgress(caption);
     const QImage whole = label->grab().toImage().convertToFormat(QImage::Format_RGB32);
     QImage shown;
