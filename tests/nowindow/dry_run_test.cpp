@@ -201,6 +201,18 @@ TEST_F(DryRun, PathOnlyAgentMessageWouldGetItsEntryIDWrittenBack) {
   EXPECT_EQ(*(found + 1), "Dry run: would write HHEntryID " + hh + " to the agent message");
 }
 
+TEST_F(DryRun, NoHandheldsFolderEndsWithTheRealRunsStatus) {
+  // The agent names its folder by path only, and nothing is there under that name.
+  json store = MailboxStore({.alias = "jdoe", .items = 1});
+  store["root"]["folders"][0]["messages"][0]["named"].erase("HHEntryID");
+  store["root"]["folders"][1]["folders"][1]["name"] = "Handhelds (old)";
+  Import(Dump({store}));
+  Runs r = DryThenReal({"--mailbox", "jdoe"});
+  EXPECT_EQ(r.dry.status, 1) << r.dry.out;
+  EXPECT_EQ(r.real.status, 1) << r.real.out;
+  EXPECT_TRUE(WouldLines(r.dry.out).empty()) << r.dry.out;
+}
+
 TEST_F(DryRun, RefusedDeleteShowsTheSetAsideNameTheRealRunUses) {
   json store = MailboxStore({.alias = "jdoe", .items = 4});
   store["root"]["folders"][1]["folders"].push_back({{"name", "Handhelds -1"}});
