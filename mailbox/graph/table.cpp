@@ -4,6 +4,7 @@
 #include "mailbox/graph/codec.h"
 #include "mailbox/graph/objects.h"
 #include "mailbox/model/const_mapi.h"
+#include "mailbox/model/restriction_tree.h"
 
 namespace oa::graph {
 
@@ -12,13 +13,7 @@ using oa::mailbox::Err;
 
 namespace {
 
-struct Node {
-  int32_t kind = 0;
-  int32_t tag = 0;
-  int32_t fuzzy = 0;
-  Variant value;
-  std::vector<std::shared_ptr<Node>> members;
-};
+using Node = oa::mailbox::RestrictionNode;
 
 std::string Literal(const std::string& text) {
   std::string out = "'";
@@ -65,7 +60,9 @@ bool IsEntryIdColumn(int32_t tag) {
   return tag == PR_LONGTERM_ENTRYID_FROM_TABLE || tag == PR_ENTRYID;
 }
 
-class GraphTable : public oa::mailbox::MAPITable, public std::enable_shared_from_this<GraphTable> {
+class GraphTable : public oa::mailbox::MAPITable,
+                   public oa::mailbox::RestrictionSearch,
+                   public std::enable_shared_from_this<GraphTable> {
  public:
   GraphTable(std::shared_ptr<Core> core, std::string folderId)
       : core_(std::move(core)), folderId_(std::move(folderId)) {}
@@ -77,8 +74,8 @@ class GraphTable : public oa::mailbox::MAPITable, public std::enable_shared_from
   VariantArray GetRow() override;
   std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override;
 
-  bool Find(const std::shared_ptr<Node>& restriction, bool next);
-  void ClearPosition() {
+  bool Find(const std::shared_ptr<Node>& restriction, bool next) override;
+  void ClearPosition() override {
     rows_.clear();
     rowEntryIDs_.clear();
     position_ = -1;
@@ -105,51 +102,9 @@ class GraphTable : public oa::mailbox::MAPITable, public std::enable_shared_from
   int32_t position_ = -1;
 };
 
-class GraphRestriction : public oa::mailbox::RDORestriction {
- public:
-  explicit GraphRestriction(std::shared_ptr<Node> node) : node_(std::move(node)) {}
-  int32_t Kind() override { return node_->kind; }
-  std::shared_ptr<RDORestriction> Add(int32_t kind) override {
-    if (node_->kind != RES_AND && node_->kind != RES_OR) {
-      Err().Raise(MAPI_E_INVALID_PARAMETER, "Only AND and OR restrictions have members.");
-      return nullptr;
-    }
-    auto child = std::make_shared<Node>();
-    child->kind = kind;
-    node_->members.push_back(child);
-    return std::make_shared<GraphRestriction>(child);
-  }
-  void SetPropTag(int32_t tag) override { node_->tag = tag; }
-  void SetFuzzyLevel(int32_t level) override { node_->fuzzy = level; }
-  void SetProp(const Variant& value) override { node_->value = value; }
-
- private:
-  std::shared_ptr<Node> node_;
-};
-
-class GraphFilter : public oa::mailbox::RDOTableFilter {
- public:
-  explicit GraphFilter(std::shared_ptr<GraphTable> table) : table_(std::move(table)) {}
-  std::shared_ptr<oa::mailbox::RDORestriction> SetKind(int32_t kind) override {
-    root_ = std::make_shared<Node>();
-    root_->kind = kind;
-    return std::make_shared<GraphRestriction>(root_);
-  }
-  bool FindFirst(bool) override { return table_->Find(root_, false); }
-  bool FindNext(bool) override { return table_->Find(root_, true); }
-  void Reset() override {
-    root_.reset();
-    table_->ClearPosition();
-  }
-
- private:
-  std::shared_ptr<GraphTable> table_;
-  std::shared_ptr<Node> root_;
-};
-
 std::shared_ptr<oa::mailbox::RDOTableFilter> GraphTable::Filter() {
   if (!core_->Alive()) return nullptr;
-  return std::make_shared<GraphFilter>(shared_from_this());
+  return oa::mailbox::NewTreeFilter(shared_from_this(), oa::mailbox::MemberKinds::AndOr);
 }
 
 bool GraphTable::LoadPage(const std::string& url) {
