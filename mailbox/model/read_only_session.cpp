@@ -117,10 +117,13 @@ class ReadOnlyItems : public RDOItems {
   Refused refused_;
 };
 
-class ReadOnlyFolder : public RDOFolder {
+// The property part messages and folders share: reads go through, writes are refused as
+// KIND.Fields and KIND.Save.
+template <class Interface>
+class ReadOnlyProps : public Interface {
  public:
-  ReadOnlyFolder(std::shared_ptr<RDOFolder> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
+  ReadOnlyProps(std::shared_ptr<Interface> inner, Refused refused, const char* kind)
+      : inner_(std::move(inner)), refused_(std::move(refused)), kind_(kind) {}
   std::string EntryID() override { return inner_->EntryID(); }
   // A name the store has no ID for yet is one no object carries: reading it needs none.
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override {
@@ -131,13 +134,26 @@ class ReadOnlyFolder : public RDOFolder {
   }
   Variant Fields(int32_t propTag) override { return inner_->Fields(propTag); }
   bool SetFields(int32_t, const Variant&) override {
-    Refuse(refused_, "Folder.Fields", *inner_);
+    Refuse(refused_, (kind_ + ".Fields").c_str(), *inner_);
     return false;
   }
   bool Save() override {
-    Refuse(refused_, "Folder.Save", *inner_);
+    Refuse(refused_, (kind_ + ".Save").c_str(), *inner_);
     return false;
   }
+
+ protected:
+  std::shared_ptr<Interface> inner_;
+  Refused refused_;
+
+ private:
+  std::string kind_;
+};
+
+class ReadOnlyFolder : public ReadOnlyProps<RDOFolder> {
+ public:
+  ReadOnlyFolder(std::shared_ptr<RDOFolder> inner, Refused refused)
+      : ReadOnlyProps(std::move(inner), std::move(refused), "Folder") {}
   std::string Name() override { return inner_->Name(); }
   bool SetName(const std::string&) override {
     Refuse(refused_, "Folder.Name", *inner_);
@@ -156,42 +172,17 @@ class ReadOnlyFolder : public RDOFolder {
     return std::make_shared<ReadOnlyFolders>(std::move(folders), inner_, refused_);
   }
   void Delete() override { Refuse(refused_, "Folder.Delete", *inner_); }
-
- private:
-  std::shared_ptr<RDOFolder> inner_;
-  Refused refused_;
 };
 
-class ReadOnlyMail : public RDOMail {
+class ReadOnlyMail : public ReadOnlyProps<RDOMail> {
  public:
   ReadOnlyMail(std::shared_ptr<RDOMail> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
-  std::string EntryID() override { return inner_->EntryID(); }
-  // A name the store has no ID for yet is one no object carries: reading it needs none.
-  int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override {
-    return inner_->LookupIDsFromNames(guid, name);
-  }
-  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
-    return inner_->LookupIDsFromNames(guid, name);
-  }
-  Variant Fields(int32_t propTag) override { return inner_->Fields(propTag); }
-  bool SetFields(int32_t, const Variant&) override {
-    Refuse(refused_, "Mail.Fields", *inner_);
-    return false;
-  }
-  bool Save() override {
-    Refuse(refused_, "Mail.Save", *inner_);
-    return false;
-  }
+      : ReadOnlyProps(std::move(inner), std::move(refused), "Mail") {}
   std::string MessageClass() override { return inner_->MessageClass(); }
   std::string Subject() override { return inner_->Subject(); }
   Variant CreationTime() override { return inner_->CreationTime(); }
   std::shared_ptr<RDOStore> Store() override { return Wrap(inner_->Store(), refused_); }
   void Delete(int32_t) override { Refuse(refused_, "Mail.Delete", *inner_); }
-
- private:
-  std::shared_ptr<RDOMail> inner_;
-  Refused refused_;
 };
 
 std::shared_ptr<RDOStore> Wrap(std::shared_ptr<RDOStore> inner, const Refused& refused) {
