@@ -4,12 +4,14 @@
 // in the folder, and the ratio to the bulk delete.
 //
 //   empty_bench [items ...]        default: 10000 100000
-//   OA_BENCH_NO_WINDOW=1 leaves out the window. The window is timed offscreen, then once more on
+//   OA_BENCH_NO_WINDOW=1 leaves out the window; OA_BENCH_ROUNDS=N window and window-less runs
+//   for the window's own share (default 3). The window is timed offscreen, then once more on
 //   an Xvfb display at 96 DPI (xcb) when xvfb-run is there (OA_BENCH_XCB=1 marks that run).
 //   OA_BENCH_SHM=1 lets Qt use MIT-SHM, as the program did before, for comparison.
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -216,7 +218,7 @@ int main(int argc, char** argv) {
   std::FILE* sink = std::fopen("/dev/null", "w");
 
   const auto env = oa::settings::ProcessEnvironment();
-  const bool xcbRun = env("OA_BENCH_XCB").has_value();
+  [[maybe_unused]] const bool xcbRun = env("OA_BENCH_XCB").has_value();
 #ifdef OA_BENCH_WINDOW
   if (!xcbRun) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qtArgc = 1;
@@ -230,22 +232,24 @@ int main(int argc, char** argv) {
     std::printf("%-9s %7lld items  wall %7.3f s  %7.0f items/s  cpu %7.3f s\n", "bulk",
                 static_cast<long long>(items), bulk.wall, items / bulk.wall, bulk.cpu);
 
-    // Run again beside the X display's window, so that the window's own share is measured on
-    // the same machine state.
-    Timing noWindow;
-    {
+    // The window-less run is repeated beside each window run, and the window's own share is the
+    // median difference of a few rounds: the machine is shared and single runs vary.
+    auto noWindowRun = [&](bool print) {
       const Store store = MakeStore(dir, "nowindow.db", items);
       Milestones marks(items);
       TimedConsole console(sink, marks);
       std::filesystem::remove(dir / "nowindow.log");
       oa::Form form(console, oa::ActivityLog((dir / "nowindow.log").string()));
-      noWindow = EmptyThroughForm(form, store, marks);
-      Report("no window", items, noWindow, marks, bulk);
-      std::printf("          progress lines in the log: %s\n",
-                  ProgressLinesComplete(dir / "nowindow.log", items) ? "complete" : "WRONG");
-    }
+      const Timing t = EmptyThroughForm(form, store, marks);
+      if (print) {
+        Report("no window", items, t, marks, bulk);
+        std::printf("          progress lines in the log: %s\n",
+                    ProgressLinesComplete(dir / "nowindow.log", items) ? "complete" : "WRONG");
+      }
+      return t;
+    };
 #ifdef OA_BENCH_WINDOW
-    if (!oa::settings::ProcessEnvironment()("OA_BENCH_NO_WINDOW")) {
+    auto windowRun = [&](bool print) {
       const Store store = MakeStore(dir, "window.db", items);
       Milestones marks(items);
       std::filesystem::remove(dir / "window.log");
@@ -263,17 +267,36 @@ int main(int argc, char** argv) {
       auto* label = static_cast<QLabel*>(window.Widget(oa::Control::lblProgress));
       watch.onPaint = [&] { marks.Caption(label->text().toStdString()); };
       label->installEventFilter(&watch);
-      const Timing withWindow = EmptyThroughForm(window.form(), store, marks);
-      Report(xcbRun ? "qt xvfb" : "qt offscr", items, withWindow, marks, bulk);
-      const double n = static_cast<double>(items);
-      std::printf("          the window's own share, us/item: wall %6.1f  cpu %6.1f%s\n",
-                  (withWindow.wall - noWindow.wall) * 1e6 / n,
-                  (withWindow.cpu - noWindow.cpu) * 1e6 / n,
-                  xcbRun ? "  (target: at most 30)" : "");
-      std::printf("          progress lines in the log: %s\n",
-                  ProgressLinesComplete(dir / "window.log", items) ? "complete" : "WRONG");
+      const Timing t = EmptyThroughForm(window.form(), store, marks);
       label->removeEventFilter(&watch);
+      if (print) {
+        Report(xcbRun ? "qt xvfb" : "qt offscr", items, t, marks, bulk);
+        std::printf("          progress lines in the log: %s\n",
+                    ProgressLinesComplete(dir / "window.log", items) ? "complete" : "WRONG");
+      }
+      return t;
+    };
+    if (env("OA_BENCH_NO_WINDOW")) {
+      noWindowRun(true);
+      continue;
     }
+    const int rounds = std::max(1, std::atoi(env("OA_BENCH_ROUNDS").value_or("3").c_str()));
+    std::vector<double> wall, cpu;
+    for (int round = 0; round < rounds; ++round) {
+      const Timing without = noWindowRun(round == 0);
+      const Timing with = windowRun(round == 0);
+      const double n = static_cast<double>(items);
+      wall.push_back((with.wall - without.wall) * 1e6 / n);
+      cpu.push_back((with.cpu - without.cpu) * 1e6 / n);
+    }
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    std::printf(
+        "          the window's own share, us/item (median of %d rounds): wall %6.1f  cpu "
+        "%6.1f%s\n",
+        rounds, wall[wall.size() / 2], cpu[cpu.size() / 2], xcbRun ? "  (target: at most 30)" : "");
+#else
+    noWindowRun(true);
 #endif
   }
   std::fclose(sink);
