@@ -182,6 +182,12 @@ int Db::OnBusy(void* self, int attempt) {
   return 1;
 }
 
+Db::Stamp Db::ChangeStamp() {
+  unsigned int version = 0;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return {version, sqlite3_total_changes64(db_)};
+}
+
 void Db::BeginImmediate() {
   Cached("BEGIN IMMEDIATE")->Run();
 }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "mailbox/store/store_error.h"
@@ -86,6 +87,10 @@ class Db {
   void BeginImmediate();
   int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }
+  // Changes whenever the file's content has, by this connection or another one, as the last
+  // statement run saw it.
+  using Stamp = std::pair<unsigned int, sqlite3_int64>;
+  Stamp ChangeStamp();
   [[noreturn]] void Throw(int rc, const std::string& what = "");
   // Whether the changes of a Txn begun now join the thread's CallBatch (which then holds a
   // transaction on this file).
