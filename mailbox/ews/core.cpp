@@ -355,14 +355,19 @@ void Core::AppendFolderShape(pugi::xml_node op, const char* shapeName,
   for (int32_t tag : tags) AppendPropertyPath(props, tag, named());
 }
 
-void Core::AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags) {
+void Core::AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags, bool basics,
+                           bool parent) {
   auto shape = op.append_child("m:ItemShape");
   AddText(shape, "t:BaseShape", "IdOnly");
+  // The list may not be empty.
+  if (!basics && !parent && tags.empty()) return;
   auto props = shape.append_child("t:AdditionalProperties");
-  AddFieldUri(props, "item:ItemClass");
-  AddFieldUri(props, "item:Subject");
-  AddFieldUri(props, "item:DateTimeCreated");
-  AddFieldUri(props, "item:ParentFolderId");
+  if (basics) {
+    AddFieldUri(props, "item:ItemClass");
+    AddFieldUri(props, "item:Subject");
+    AddFieldUri(props, "item:DateTimeCreated");
+  }
+  if (parent) AddFieldUri(props, "item:ParentFolderId");
   for (int32_t tag : tags) AppendPropertyPath(props, tag, named());
 }
 

@@ -34,6 +34,8 @@ struct FolderData {
   std::map<int32_t, oa::mailbox::Variant> props;
 };
 
+struct ListedPage;
+
 struct ItemData {
   std::string id;
   std::string changeKey;
@@ -46,8 +48,18 @@ struct ItemData {
   std::string folderId;
   // Extended properties asked for; a tag asked for but absent maps to Empty.
   std::map<int32_t, oa::mailbox::Variant> props;
-  // The IDs of the page the item was listed in, converted together when one entry ID is needed.
-  std::shared_ptr<const std::vector<std::string>> pageIds;
+  // The page the item was listed in.
+  std::shared_ptr<ListedPage> page;
+};
+
+// The items of one listed page share their IDs, converted together when one entry ID is needed,
+// and their class, subject and creation time, read together when one item's are needed: a
+// listing asks for no more than IDs, as most callers read nothing else.
+struct ListedPage {
+  std::vector<std::string> ids;
+  // By EWS ID, once read; an item the server gave nothing for maps to its bare ID.
+  std::map<std::string, ItemData> basics;
+  bool basicsAsked = false;
 };
 
 // Told when an item is deleted through the session, so that item collections stay in step.
@@ -118,10 +130,17 @@ class Core : public std::enable_shared_from_this<Core> {
   std::optional<ItemData> GetItem(const std::string& ewsId, bool isPublic,
                                   const std::vector<int32_t>& tags = {});
 
-  // The shapes of folders and items this backend reads.
+  // The class, subject and creation time of a listed item, read for a group of the page's items
+  // at once; nullopt when they could not be had so (the caller asks for the item alone).
+  std::optional<ItemData> ListedBasics(ListedPage& page, const std::string& ewsId, bool isPublic);
+
+  // The shapes of folders and items this backend reads. Items: the IDs; class, subject and
+  // creation time with `basics`; the parent folder with `parent` (a public folder item's ID
+  // converts only together with it); and the extended tags given.
   void AppendFolderShape(pugi::xml_node op, const char* shapeName,
                          const std::vector<int32_t>& tags);
-  void AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags);
+  void AppendItemShape(pugi::xml_node op, const std::vector<int32_t>& tags, bool basics = true,
+                       bool parent = true);
   FolderData ReadFolder(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
   ItemData ReadItem(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
 

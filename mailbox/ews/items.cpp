@@ -1,5 +1,6 @@
 // A folder's items: FindItem pages of IDs, the count from the folder's TotalCount, kept in step
 // with the deletions this session makes.
+#include <algorithm>
 #include <utility>
 
 #include "base/mapi_error.h"
@@ -25,9 +26,11 @@ int32_t EwsItems::Count() {
 }
 
 bool EwsItems::LoadPage(int32_t offset) {
+  // IDs only, until the items of a page listed so are asked for more.
+  if (listed_ && listed_->basicsAsked) listBasics_ = true;
   auto req = core_->NewRequest("FindItem");
   req->op().append_attribute("Traversal") = "Shallow";
-  core_->AppendItemShape(req->op(), {});
+  core_->AppendItemShape(req->op(), {}, listBasics_, folder_.isPublic);
   auto view = req->op().append_child("m:IndexedPageItemView");
   view.append_attribute("MaxEntriesReturned") = kPageSize;
   view.append_attribute("Offset") = offset;
@@ -38,12 +41,12 @@ bool EwsItems::LoadPage(int32_t offset) {
   auto root = Child(r->messages.front().node, "RootFolder");
   page_.clear();
   pageStart_ = offset;
-  auto ids = std::make_shared<std::vector<std::string>>();
+  listed_ = std::make_shared<ListedPage>();
   for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
     if (e.type() != pugi::node_element) continue;
     page_.push_back(core_->ReadItem(e, folder_.isPublic, {}));
-    page_.back().pageIds = ids;
-    ids->push_back(page_.back().id);
+    page_.back().page = listed_;
+    listed_->ids.push_back(page_.back().id);
   }
   if (auto total = root.attribute("TotalItemsInView")) total_ = total.as_int();
   pageValid_ = true;
@@ -106,6 +109,42 @@ void EwsItems::DeleteRefused(const std::string& ewsId) {
   ++refused_;
   // Back in the folder where the server lists it: the page and the count are read again.
   Forget();
+}
+
+std::optional<ItemData> Core::ListedBasics(ListedPage& page, const std::string& ewsId,
+                                           bool isPublic) {
+  constexpr size_t kGroup = 100;
+  auto known = page.basics.find(ewsId);
+  if (known != page.basics.end()) return known->second;
+  // The item and those after it not read yet: a scan of the page reads them in that order.
+  auto at = std::find(page.ids.begin(), page.ids.end(), ewsId);
+  if (at == page.ids.end()) return std::nullopt;
+  std::vector<std::string> group;
+  for (; at != page.ids.end() && group.size() < kGroup; ++at) {
+    if (!page.basics.count(*at)) group.push_back(*at);
+  }
+  page.basicsAsked = true;
+  auto req = NewRequest("GetItem");
+  AppendItemShape(req->op(), {}, true, isPublic);
+  auto ids = req->op().append_child("m:ItemIds");
+  for (const std::string& id : group)
+    ids.append_child("t:ItemId").append_attribute("Id") = id.c_str();
+  // A failure here is not the caller's: it asks for the item alone then.
+  oa::mailbox::ErrScope keep;
+  auto r = Send(*req);
+  if (!r) return std::nullopt;
+  for (size_t k = 0; k < group.size(); ++k) {
+    ItemData d;
+    const ResponseMessage* m = k < r->messages.size() ? &r->messages[k] : nullptr;
+    auto element = m && m->ok() ? Child(m->node, "Items").find_child([](pugi::xml_node n) {
+      return n.type() == pugi::node_element;
+    })
+                                : pugi::xml_node();
+    if (element) d = ReadItem(element, isPublic, {});
+    d.id = group[k];
+    page.basics[group[k]] = std::move(d);
+  }
+  return page.basics[ewsId];
 }
 
 }  // namespace oa::ews

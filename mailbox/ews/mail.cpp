@@ -11,10 +11,23 @@ using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
 
 bool EwsMail::LoadBasics() {
-  if (data_.itemClass && data_.subject && data_.created) return true;
+  auto complete = [](const ItemData& d) { return d.itemClass && d.subject && d.created; };
+  if (complete(data_)) return true;
+  if (data_.page) {
+    auto listed = core_->ListedBasics(*data_.page, data_.id, data_.isPublic);
+    if (listed && complete(*listed)) {
+      data_.itemClass = listed->itemClass;
+      data_.subject = listed->subject;
+      data_.created = listed->created;
+      data_.element = listed->element;
+      return true;
+    }
+  }
   auto fresh = core_->GetItem(data_.id, data_.isPublic);
   if (!fresh) return false;
   fresh->props.insert(data_.props.begin(), data_.props.end());
+  fresh->page = data_.page;
+  if (fresh->folderId.empty()) fresh->folderId = data_.folderId;
   data_ = std::move(*fresh);
   return true;
 }
@@ -23,9 +36,9 @@ std::string EwsMail::EntryID() {
   if (!core_->Alive()) return "";
   // Known once its page has been converted: one lookup, not the page's.
   if (auto known = core_->KnownHex(data_.id, data_.isPublic)) return *known;
-  if (data_.pageIds) {
+  if (data_.page) {
     // One ConvertId for the whole page: emptying a folder asks every item for its entry ID.
-    const auto& ids = *data_.pageIds;
+    const auto& ids = data_.page->ids;
     auto all = core_->HexFromEws(ids, data_.isPublic);
     for (size_t i = 0; i < ids.size(); ++i) {
       if (ids[i] == data_.id && all[i]) return *all[i];

@@ -125,6 +125,9 @@ class EwsItems : public oa::mailbox::RDOItems,
   int32_t pageStart_ = 0;
   std::deque<ItemData> page_;
   bool pageValid_ = false;
+  // The page as listed; whether the pages are listed with the items' class, subject and time.
+  std::shared_ptr<ListedPage> listed_;
+  bool listBasics_ = false;
   // Items of this collection told deleted and not settled yet, and those refused since asked.
   std::set<std::string> deletedHere_;
   int32_t refused_ = 0;

@@ -143,14 +143,18 @@ void EwsTable::ClearPosition() {
 
 bool EwsTable::LoadPage(int32_t offset) {
   std::vector<int32_t> extra;
+  bool basics = false;
   for (int32_t tag : columns_) {
-    if (tag != PR_SUBJECT && tag != PR_MESSAGE_CLASS && tag != PR_CREATION_TIME &&
-        !IsEntryIdColumn(tag))
+    if (tag == PR_SUBJECT || tag == PR_MESSAGE_CLASS || tag == PR_CREATION_TIME) {
+      basics = true;
+    } else if (!IsEntryIdColumn(tag)) {
       extra.push_back(tag);
+    }
   }
   auto req = core_->NewRequest("FindItem");
   req->op().append_attribute("Traversal") = "Shallow";
-  core_->AppendItemShape(req->op(), extra);
+  // The columns asked for, and the folder of public folder items for their entry IDs.
+  core_->AppendItemShape(req->op(), extra, basics, folder_.isPublic);
   auto view = req->op().append_child("m:IndexedPageItemView");
   view.append_attribute("MaxEntriesReturned") = kRowsPerPage;
   view.append_attribute("Offset") = offset;

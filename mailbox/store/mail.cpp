@@ -155,13 +155,29 @@ std::shared_ptr<mb::RDOMail> EmbeddedItems::Item(int32_t index) {
   return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
     Db& db = conn_->db();
     RequireFolder(db, folderId_);
-    CachedStmt s =
-        db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
-    s->Bind(1, folderId_).Bind(2, int64_t{index} - 1);
-    if (index < 1 || !s->Step()) {
+    std::optional<int64_t> id;
+    bool known = false;
+    if (index > 1 && cursor_.index == index - 1) {
+      CachedStmt next =
+          db.Cached("SELECT id FROM messages WHERE folder_id = ?1 AND id > ?2 ORDER BY id LIMIT 1");
+      next->Bind(1, folderId_).Bind(2, cursor_.id);
+      if (next->Step()) id = next->Int(0);
+      // Taken after the lookup, so that the lookup saw the file as the last one did.
+      known = db.ChangeStamp() == cursor_.stamp;
+    }
+    if (!known) {
+      CachedStmt s =
+          db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+      s->Bind(1, folderId_).Bind(2, int64_t{index} - 1);
+      id.reset();
+      if (index >= 1 && s->Step()) id = s->Int(0);
+    }
+    if (!id) {
+      cursor_ = {};
       Fail(MAPI_E_NOT_FOUND, "There is no item " + std::to_string(index));
     }
-    return std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
+    cursor_ = {index, *id, db.ChangeStamp()};
+    return std::make_shared<EmbeddedMail>(conn_, *id, storeRow_, folderId_);
   });
 }
 

@@ -100,6 +100,14 @@ class EmbeddedItems : public mailbox::RDOItems {
   ConnPtr conn_;
   int64_t folderId_;
   int64_t storeRow_;
+  // The last item given by position: while the file is unchanged, the next position is the
+  // next message, found without counting the folder's messages from the start.
+  struct Cursor {
+    int32_t index = 0;
+    int64_t id = 0;
+    Db::Stamp stamp;
+  };
+  Cursor cursor_;
 };
 
 class EmbeddedMail : public mailbox::RDOMail {

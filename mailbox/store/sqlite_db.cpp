@@ -1,10 +1,17 @@
 #include "mailbox/store/sqlite_db.h"
 
 #include <thread>
+#include <utility>
 
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
+
+namespace {
+
+thread_local CallBatch* tlsBatch = nullptr;
+
+}  // namespace
 
 int32_t MapSqliteError(int rc) {
   switch (rc & 0xFF) {
@@ -115,6 +122,8 @@ Db::Db(const std::string& path, int flags) : path_(path) {
 }
 
 Db::~Db() {
+  // The batch's changes are kept when the file closes under it.
+  if (tlsBatch && tlsBatch->db_ == this) tlsBatch->Flush();
   literalCache_.clear();
   cache_.clear();
   sqlite3_close(db_);
@@ -173,20 +182,75 @@ int Db::OnBusy(void* self, int attempt) {
   return 1;
 }
 
+Db::Stamp Db::ChangeStamp() {
+  unsigned int version = 0;
+  sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version);
+  return {version, sqlite3_total_changes64(db_)};
+}
+
 void Db::BeginImmediate() {
   Cached("BEGIN IMMEDIATE")->Run();
 }
 
+bool Db::JoinBatch() {
+  CallBatch* b = tlsBatch;
+  if (!b) return false;
+  if (b->db_ == this && !sqlite3_get_autocommit(db_)) return true;
+  // SQLite rolls a transaction back by itself after some errors: what the batch held is gone.
+  if (b->db_ == this) b->lost_ = true;
+  if (b->db_ != this) b->Flush();
+  b->db_ = nullptr;
+  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) Throw(rc, "begin");
+  b->db_ = this;
+  return true;
+}
+
 Txn::Txn(Db& db) : db_(db) {
-  db_.BeginImmediate();
+  nested_ = db_.JoinBatch();
+  if (nested_) {
+    db_.Cached("SAVEPOINT call")->Run();
+  } else {
+    db_.BeginImmediate();
+  }
 }
 Txn::~Txn() {
-  if (open_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+  if (!open_) return;
+  sqlite3_exec(db_.handle(), nested_ ? "ROLLBACK TO call; RELEASE call" : "ROLLBACK", nullptr,
+               nullptr, nullptr);
 }
 
 void Txn::Commit() {
-  db_.Cached("COMMIT")->Run();
+  db_.Cached(nested_ ? "RELEASE call" : "COMMIT")->Run();
   open_ = false;
+}
+
+// A batch begun inside another leaves the changes to the outer one.
+CallBatch::CallBatch() : active_(!tlsBatch) {
+  if (active_) tlsBatch = this;
+}
+
+CallBatch::~CallBatch() {
+  if (!active_) return;
+  Commit();
+  tlsBatch = nullptr;
+}
+
+void CallBatch::Flush() {
+  if (Db* db = std::exchange(db_, nullptr); db && !sqlite3_get_autocommit(db->handle())) {
+    if (sqlite3_exec(db->handle(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(db->handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+      lost_ = true;
+    }
+  } else if (db) {
+    lost_ = true;
+  }
+}
+
+bool CallBatch::Commit() {
+  if (!active_) return true;
+  Flush();
+  return !std::exchange(lost_, false);
 }
 
 }  // namespace oa::store

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "mailbox/store/store_error.h"
@@ -86,7 +87,14 @@ class Db {
   void BeginImmediate();
   int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }
+  // Changes whenever the file's content has, by this connection or another one, as the last
+  // statement run saw it.
+  using Stamp = std::pair<unsigned int, sqlite3_int64>;
+  Stamp ChangeStamp();
   [[noreturn]] void Throw(int rc, const std::string& what = "");
+  // Whether the changes of a Txn begun now join the thread's CallBatch (which then holds a
+  // transaction on this file).
+  bool JoinBatch();
 
  private:
   std::string path_;
@@ -99,7 +107,9 @@ class Db {
   std::chrono::steady_clock::time_point busySince_{};
 };
 
-// BEGIN IMMEDIATE ... COMMIT; rolled back when left without Commit().
+// BEGIN IMMEDIATE ... COMMIT; rolled back when left without Commit(). Inside a CallBatch, a
+// savepoint of the batch's transaction instead, so that a failed call still undoes only its own
+// changes.
 class Txn {
  public:
   explicit Txn(Db& db);
@@ -109,7 +119,29 @@ class Txn {
 
  private:
   Db& db_;
+  bool nested_ = false;
   bool open_ = true;
+};
+
+// While one lives, the changes made on its thread share one transaction, committed when it
+// ends: a server that answers one request for many items writes the file once, not once an
+// item. One file at a time: a change to another file commits what the batch holds first.
+class CallBatch {
+ public:
+  CallBatch();
+  CallBatch(const CallBatch&) = delete;
+  CallBatch& operator=(const CallBatch&) = delete;
+  ~CallBatch();
+  // Commits what the batch holds; false when some of it could not be committed and is lost.
+  bool Commit();
+
+ private:
+  friend class Db;
+  // Commits the transaction held, noting a failure.
+  void Flush();
+  Db* db_ = nullptr;
+  bool active_;
+  bool lost_ = false;
 };
 
 // The MAPI error for an SQLite result code.

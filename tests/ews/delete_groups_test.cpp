@@ -293,5 +293,63 @@ TEST_F(DeleteGroups, CalendarItemsAndTasksAreRefusedWithoutTheirAttributes) {
   EXPECT_EQ(ItemsSentOnce(), 2u);
 }
 
+TEST_F(DeleteGroups, OneRequestsDeletesStandOrFailItemByItem) {
+  json applied = Fault("Mail.Delete", "d", 1, "0x80004005", "Deleted, then failed");
+  applied["effect"] = "applied";
+  json silent = Fault("Mail.Delete", "e", 1);
+  silent["effect"] = "silent";
+  Serve(Dump(
+      {Mailbox(0, {Message("a", "IPM.Note"), Message("b", "IPM.Note"), Message("c", "IPM.Note"),
+                   Message("d", "IPM.Note"), Message("e", "IPM.Note"), Message("f", "IPM.Note")})},
+      {Fault("Mail.Delete", "b", 1, "0x80070005", "Access is denied"), applied, silent}));
+  ClientOptions o;
+  o.url = server->url();
+  o.user = user;
+  o.password = password;
+  o.caFile = server->caFile();
+  Client client(o);
+  auto s = Logon();
+  auto hh = std::static_pointer_cast<EwsFolder>(Handhelds(*s));
+  ASSERT_TRUE(hh);
+  auto deleteAll = [&] {
+    auto find = client.NewRequest("FindItem");
+    find->op().append_attribute("Traversal") = "Shallow";
+    AddText(find->op().append_child("m:ItemShape"), "t:BaseShape", "IdOnly");
+    find->op().append_child("m:ParentFolderIds").append_child("t:FolderId").append_attribute("Id") =
+        hh->ref().id.c_str();
+    auto found = client.Call(*find);
+    EXPECT_TRUE(found) << Err().Description();
+    auto del = client.NewRequest("DeleteItem");
+    del->op().append_attribute("DeleteType") = "HardDelete";
+    auto ids = del->op().append_child("m:ItemIds");
+    for (auto e : Child(Child(found->messages.front().node, "RootFolder"), "Items").children())
+      ids.append_child("t:ItemId").append_attribute("Id") = Attr(Child(e, "ItemId"), "Id").c_str();
+    return client.Call(*del);
+  };
+  auto r = deleteAll();
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->messages.size(), 6u);
+  std::vector<std::string> codes;
+  for (const auto& m : r->messages) codes.push_back(m.code);
+  EXPECT_EQ(codes, (std::vector<std::string>{"NoError", "ErrorAccessDenied", "NoError",
+                                             "ErrorInternalServerError", "NoError", "NoError"}));
+  EXPECT_EQ(r->messages[1].text, "Access is denied");
+  EXPECT_EQ(r->messages[3].text, "Deleted, then failed");
+  // The refused one and the one left in place silently are there; the rest is gone.
+  json stored = StoredHandhelds();
+  EXPECT_EQ(stored.value("count", -1), 2);
+  std::set<std::string> left;
+  for (const auto& m : stored["messages"]) left.insert(m.value("subject", ""));
+  EXPECT_EQ(left, (std::set<std::string>{"b", "e"}));
+
+  // The faults were counted with the deletes: spent now, they let the items go.
+  r = deleteAll();
+  ASSERT_TRUE(r);
+  ASSERT_EQ(r->messages.size(), 2u);
+  EXPECT_TRUE(r->messages[0].ok());
+  EXPECT_TRUE(r->messages[1].ok());
+  EXPECT_EQ(StoredCount(), 0);
+}
+
 }  // namespace
 }  // namespace oa::ews::testing

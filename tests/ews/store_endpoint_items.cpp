@@ -9,6 +9,7 @@
 #include "mailbox/ews/soap.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/embedded_store.h"
+#include "mailbox/store/sqlite_db.h"
 #include "tests/ews/store_endpoint.h"
 #include "tests/ews/store_endpoint_parts.h"
 
@@ -98,6 +99,9 @@ void StoreEndpoint::DeleteItem(Call& c) {
   const int32_t flags = type == "HardDelete"           ? dfHardDelete
                         : type == "MoveToDeletedItems" ? dfMoveToDeletedItems
                                                        : dfSoftDelete;
+  // The request's deletes are written together, as a server writes a batch; each item still
+  // succeeds or fails alone.
+  oa::store::CallBatch batch;
   for (auto id : Children(Child(c.op, "ItemIds"), "ItemId")) {
     Err().Clear();
     int mailbox = 0;
@@ -127,6 +131,16 @@ void StoreEndpoint::DeleteItem(Call& c) {
       continue;
     }
     c.Ok(c.Message());
+  }
+  if (batch.Commit()) return;
+  // Told deleted, and then not kept: none of them may be reported deleted.
+  for (auto m : c.messages.children()) {
+    if (Attr(m, "ResponseClass") != "Success") continue;
+    m.attribute("ResponseClass") = "Error";
+    m.remove_children();
+    AddText(m, "m:MessageText", "The store could not keep the change.");
+    AddText(m, "m:ResponseCode", "ErrorInternalServerError");
+    AddText(m, "m:DescriptiveLinkKey", "0");
   }
 }
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "mailbox/store/sqlite_db.h"
 #include "tests/store/store_test_support.h"
 
 namespace oa::store::testing {
@@ -135,6 +136,36 @@ TEST_F(DurabilityTest, CallsWaitForAnotherWriter) {
   EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
   EXPECT_TRUE(deletedAfterRelease);
   EXPECT_EQ(items->Count(), 19999);
+}
+
+TEST_F(DurabilityTest, ABatchWritesItsCallsAtOnceAndEachCallFailsAlone) {
+  Import(BigFolder(5));
+  auto writer = Logon();
+  auto reader = Logon();
+  auto items = writer->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
+  auto seen = reader->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
+  ASSERT_TRUE(items && seen);
+  {
+    CallBatch batch;
+    auto first = items->Items()->GetFirst();
+    first->Delete(C::dfHardDelete);
+    EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+    // Gone already: this call fails, and undoes nothing of the batch's.
+    first->Delete(C::dfHardDelete);
+    EXPECT_EQ(mb::Err().Number(), C::MAPI_E_OBJECT_DELETED);
+    mb::Err().Clear();
+    items->Items()->GetFirst()->Delete(C::dfHardDelete);
+    EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+    EXPECT_EQ(items->Items()->Count(), 3);
+    // Another connection sees the file as it was until the batch commits.
+    EXPECT_EQ(seen->Items()->Count(), 5);
+    EXPECT_TRUE(batch.Commit());
+    EXPECT_EQ(seen->Items()->Count(), 3);
+    items->Items()->GetFirst()->Delete(C::dfHardDelete);
+  }
+  // Ending the batch commits what it still holds.
+  EXPECT_EQ(seen->Items()->Count(), 2);
+  ExpectConsistent();
 }
 
 }  // namespace

@@ -189,6 +189,36 @@ TEST_F(SessionTest, DeletesAndCounts) {
   EXPECT_NE(fresh->EntryID(), hhId);
 }
 
+TEST_F(SessionTest, ItemsByPositionFollowChangesMadeBetweenTheCalls) {
+  Json messages = Json::array();
+  for (int i = 1; i <= 5; ++i)
+    messages.push_back({{"key", "m" + std::to_string(i)}, {"subject", "m" + std::to_string(i)}});
+  Import(Dump(Json::array({Mailbox(
+      "jdoe",
+      Json::array({Folder(
+          "Top of Information Store",
+          {{"ipmRoot", true},
+           {"folders", Json::array({Folder("Handhelds", {{"messages", messages}})})}})}))})));
+  auto walker = Logon();
+  auto other = Logon();
+  auto items =
+      walker->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds")->Items();
+  auto theirs =
+      other->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds")->Items();
+  EXPECT_EQ(items->Item(1)->Subject(), "m1");
+  auto second = items->Item(2);
+  EXPECT_EQ(second->Subject(), "m2");
+  // Another connection deletes the first: m2, m3, m4, m5 are left.
+  theirs->Item(1)->Delete(C::dfHardDelete);
+  EXPECT_EQ(items->Item(3)->Subject(), "m4");
+  // This one deletes m2 by its entry ID: m3, m4, m5 are left.
+  walker->GetMessageFromID(second->EntryID())->Delete(C::dfHardDelete);
+  mb::Err().Clear();
+  EXPECT_EQ(items->Item(4), nullptr);
+  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NOT_FOUND);
+  EXPECT_EQ(items->Item(3)->Subject(), "m5");
+}
+
 TEST_F(SessionTest, ObjectsFailAfterLogoff) {
   Import(TwoMailboxesAndPublic());
   auto s = Logon();
