@@ -11,6 +11,7 @@
 
 #include "mailbox/ews/core.h"
 #include "mailbox/model/rdo.h"
+#include "mailbox/model/restriction_tree.h"
 
 namespace oa::ews {
 
@@ -162,7 +163,9 @@ class EwsMail : public oa::mailbox::RDOMail {
 
 // The folder's contents table as FindItem: columns as item properties, the restriction as a
 // FindItem restriction, rows read a page at a time.
-class EwsTable : public oa::mailbox::MAPITable, public std::enable_shared_from_this<EwsTable> {
+class EwsTable : public oa::mailbox::MAPITable,
+                 public oa::mailbox::RestrictionSearch,
+                 public std::enable_shared_from_this<EwsTable> {
  public:
   EwsTable(std::shared_ptr<Core> core, FolderRef folder)
       : core_(std::move(core)), folder_(std::move(folder)) {}
@@ -170,16 +173,8 @@ class EwsTable : public oa::mailbox::MAPITable, public std::enable_shared_from_t
   VariantArray GetRow() override;
   std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override;
 
-  // Used by the filter.
-  struct Node {
-    int32_t kind = 0;
-    int32_t tag = 0;
-    int32_t fuzzy = 0;
-    Variant value;
-    std::vector<std::shared_ptr<Node>> members;
-  };
-  bool Find(const std::shared_ptr<Node>& restriction, bool next);
-  void ClearPosition();
+  bool Find(const std::shared_ptr<oa::mailbox::RestrictionNode>& restriction, bool next) override;
+  void ClearPosition() override;
 
  private:
   bool LoadPage(int32_t offset);
@@ -187,7 +182,7 @@ class EwsTable : public oa::mailbox::MAPITable, public std::enable_shared_from_t
   std::shared_ptr<Core> core_;
   FolderRef folder_;
   std::vector<int32_t> columns_;
-  std::shared_ptr<Node> restriction_;
+  std::shared_ptr<oa::mailbox::RestrictionNode> restriction_;
   std::vector<ItemData> rows_;
   std::vector<std::optional<std::string>> rowEntryIDs_;
   int32_t pageOffset_ = 0;

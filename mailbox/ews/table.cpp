@@ -7,53 +7,11 @@ namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
-using Node = EwsTable::Node;
+using Node = oa::mailbox::RestrictionNode;
 
 namespace {
 
 constexpr int32_t kRowsPerPage = 100;
-
-class EwsRestriction : public oa::mailbox::RDORestriction {
- public:
-  explicit EwsRestriction(std::shared_ptr<Node> node) : node_(std::move(node)) {}
-  int32_t Kind() override { return node_->kind; }
-  std::shared_ptr<RDORestriction> Add(int32_t kind) override {
-    if (node_->kind != RES_AND && node_->kind != RES_OR && node_->kind != RES_NOT) {
-      Err().Raise(MAPI_E_INVALID_PARAMETER, "Only AND, OR and NOT restrictions have members.");
-      return nullptr;
-    }
-    auto child = std::make_shared<Node>();
-    child->kind = kind;
-    node_->members.push_back(child);
-    return std::make_shared<EwsRestriction>(child);
-  }
-  void SetPropTag(int32_t tag) override { node_->tag = tag; }
-  void SetFuzzyLevel(int32_t level) override { node_->fuzzy = level; }
-  void SetProp(const Variant& value) override { node_->value = value; }
-
- private:
-  std::shared_ptr<Node> node_;
-};
-
-class EwsFilter : public oa::mailbox::RDOTableFilter {
- public:
-  explicit EwsFilter(std::shared_ptr<EwsTable> table) : table_(std::move(table)) {}
-  std::shared_ptr<oa::mailbox::RDORestriction> SetKind(int32_t kind) override {
-    root_ = std::make_shared<Node>();
-    root_->kind = kind;
-    return std::make_shared<EwsRestriction>(root_);
-  }
-  bool FindFirst(bool) override { return table_->Find(root_, false); }
-  bool FindNext(bool) override { return table_->Find(root_, true); }
-  void Reset() override {
-    root_.reset();
-    table_->ClearPosition();
-  }
-
- private:
-  std::shared_ptr<EwsTable> table_;
-  std::shared_ptr<Node> root_;
-};
 
 void AppendFieldPath(pugi::xml_node parent, int32_t tag, NamedPropMap& named) {
   if (tag == PR_SUBJECT) {
@@ -131,7 +89,7 @@ bool EwsTable::SetColumns(const std::vector<int32_t>& propTags) {
 
 std::shared_ptr<oa::mailbox::RDOTableFilter> EwsTable::Filter() {
   if (!core_->Alive()) return nullptr;
-  return std::make_shared<EwsFilter>(shared_from_this());
+  return oa::mailbox::NewTreeFilter(shared_from_this(), oa::mailbox::MemberKinds::AndOrNot);
 }
 
 void EwsTable::ClearPosition() {
