@@ -164,15 +164,7 @@ class Loader {
     Duration(ews.timeoutMs, options_.timeout, "--timeout", "ews.timeout", "OA_EWS_TIMEOUT_MS");
     Duration(ews.maxWaitMs, options_.maxWait, "--max-wait", "ews.max-wait", "OA_EWS_MAX_WAIT_MS");
 
-    if (!ews.passwordFile.value.empty()) {
-      std::string error;
-      if (auto password = ReadPasswordFile(ews.passwordFile.value, &error))
-        ews.password = {std::move(*password), ews.passwordFile.origin};
-      else
-        Error(Where(ews.passwordFile.origin) + ": " + error);
-    } else if (auto password = env_("OA_EWS_PASSWORD")) {
-      ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
-    }
+    if (options_.readSecrets) ReadEwsPassword();
     if (!ews.caFile.value.empty() && !CanOpenForReading(ews.caFile.value)) {
       Error(Where(ews.caFile.origin) + ": " + ews.caFile.value +
             ": cannot be read: " + std::strerror(errno));
@@ -196,6 +188,19 @@ class Loader {
     String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
   }
 
+  void ReadEwsPassword() {
+    EwsConfig& ews = config_.ews;
+    if (!ews.passwordFile.value.empty()) {
+      std::string error;
+      if (auto password = ReadPasswordFile(ews.passwordFile.value, &error))
+        ews.password = {std::move(*password), ews.passwordFile.origin};
+      else
+        Error(Where(ews.passwordFile.origin) + ": " + error);
+    } else if (auto password = env_("OA_EWS_PASSWORD")) {
+      ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
+    }
+  }
+
   void FillGraph() {
     GraphConfig& g = config_.graph;
     String(g.tenant, options_.graphTenant, "--graph-tenant", "graph.tenant", "OA_GRAPH_TENANT");
@@ -212,7 +217,7 @@ class Loader {
       if (!f->value.empty() && !CanOpenForReading(f->value))
         Error(Where(f->origin) + ": " + f->value + ": cannot be read: " + std::strerror(errno));
     }
-    if (!g.secretFile.value.empty()) {
+    if (options_.readSecrets && !g.secretFile.value.empty()) {
       std::string error;
       if (auto secret = ReadPasswordFile(g.secretFile.value, &error))
         g.secret = {std::move(*secret), g.secretFile.origin};

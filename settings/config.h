@@ -88,6 +88,9 @@ struct ConfigOptions {
   std::optional<std::string> graphCertificate;
   std::optional<std::string> graphKey;
   std::optional<std::string> graphSecretFile;
+  // False for programs that sign in nowhere (oa-store): the password and secret files are
+  // neither read nor checked, so no secret is held by a program that has no use for it.
+  bool readSecrets = true;
 };
 
 struct ConfigResult {

@@ -96,7 +96,9 @@ int main(int argc, char** argv) {
   }
 
   // The store directory as oa-cleanup sees it: [store] directory, OA_STORE_DIR, the default.
-  const auto config = oa::settings::LoadConfig({}, oa::settings::ProcessEnvironment());
+  oa::settings::ConfigOptions options;
+  options.readSecrets = false;
+  const auto config = oa::settings::LoadConfig(options, oa::settings::ProcessEnvironment());
   if (!config.ok()) {
     for (const std::string& e : config.errors) std::cerr << "oa-store: " << e << "\n";
     return 2;

@@ -256,6 +256,26 @@ TEST_F(ConfigTest, PasswordFileOnlyItsOwnerMayRead) {
             "--password-file: " + dir / "none" + ": cannot be read: No such file or directory");
 }
 
+TEST_F(ConfigTest, WithoutSecretsNoPasswordOrSecretIsReadOrChecked) {
+  // A program that signs in nowhere neither holds a secret nor fails over one it does not use.
+  ConfigOptions o;
+  o.readSecrets = false;
+  o.passwordFile = Secret("pw", "s3cret-Pa55\n", 0644);
+  o.graphSecretFile = dir / "no-such-secret";
+  vars["OA_EWS_PASSWORD"] = "from-variable";
+  ConfigResult r = Load(o);
+  ASSERT_TRUE(r.ok()) << r.errors.front();
+  EXPECT_EQ(r.config.ews.password.value, "");
+  EXPECT_EQ(r.config.graph.secret.value, "");
+  EXPECT_EQ(r.config.ews.passwordFile.value, *o.passwordFile);
+
+  o.readSecrets = true;
+  r = Load(o);
+  ASSERT_EQ(r.errors.size(), 2u);
+  EXPECT_NE(r.errors[0].find(": mode 0644, must be"), std::string::npos) << r.errors[0];
+  EXPECT_NE(r.errors[1].find("no-such-secret: cannot be read"), std::string::npos) << r.errors[1];
+}
+
 TEST(Durations, ParsedAndPrinted) {
   EXPECT_EQ(ParseDurationMs("90"), 90000);
   EXPECT_EQ(ParseDurationMs("90s"), 90000);

@@ -1,4 +1,5 @@
 // oa-store as a program, and the demonstration server it writes.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -66,6 +67,20 @@ TEST_F(ToolTest, ErrorsGoToStderrWithNonZeroExit) {
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("STORE"), std::string::npos) << sub;
   }
+}
+
+TEST_F(ToolTest, RunsBesideSecretFilesItHasNoUseFor) {
+  // A password file others may read stops a sign-in, not the store tool.
+  const std::string pw = dir + "/pw";
+  std::ofstream(pw) << "s3cret\n";
+  ::chmod(pw.c_str(), 0644);
+  setenv("OA_EWS_PASSWORD_FILE", pw.c_str(), 1);
+  setenv("OA_GRAPH_SECRET_FILE", (dir + "/missing-secret").c_str(), 1);
+  const Result demo = RunTool("demo " + path);
+  unsetenv("OA_EWS_PASSWORD_FILE");
+  unsetenv("OA_GRAPH_SECRET_FILE");
+  EXPECT_EQ(demo.status, 0) << demo.out;
+  EXPECT_TRUE(std::filesystem::exists(path));
 }
 
 TEST_F(ToolTest, ExportStreamsAndImportReadsItBack) {
