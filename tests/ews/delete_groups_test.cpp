@@ -38,21 +38,38 @@ json Message(const std::string& key, const std::string& cls) {
   return {{"key", key}, {"class", cls}, {"subject", key}};
 }
 
-class DeleteGroups : public ServedStore {
+class DeleteGroups : public LoggedOnServedStore {
  protected:
-  void TearDown() override {
-    oa::RDO.reset();
-    ServedStore::TearDown();
-  }
-  std::shared_ptr<EwsSession> Logon() {
-    auto s = std::make_shared<EwsSession>();
-    Err().Clear();
-    s->LogonExchangeMailbox("jdoe", server->url());
-    EXPECT_TRUE(s->LoggedOn()) << Err().Description();
-    return s;
-  }
   std::shared_ptr<RDOFolder> Handhelds(RDOSession& s) {
     return s.Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
+  }
+  // One DeleteItem of every Handhelds item, sent as a client that knows nothing of calendar
+  // items and tasks would send it; `elements` gets the items' element names.
+  std::optional<Response> DeleteAllAsAPlainClient(RDOSession& s,
+                                                  std::vector<std::string>* elements = nullptr) {
+    auto hh = std::static_pointer_cast<EwsFolder>(Handhelds(s));
+    if (!hh) return std::nullopt;
+    ClientOptions o;
+    o.url = server->url();
+    o.user = user;
+    o.password = password;
+    o.caFile = server->caFile();
+    Client client(o);
+    auto find = client.NewRequest("FindItem");
+    find->op().append_attribute("Traversal") = "Shallow";
+    AddText(find->op().append_child("m:ItemShape"), "t:BaseShape", "IdOnly");
+    find->op().append_child("m:ParentFolderIds").append_child("t:FolderId").append_attribute("Id") =
+        hh->ref().id.c_str();
+    auto found = client.Call(*find);
+    if (!found) return std::nullopt;
+    auto del = client.NewRequest("DeleteItem");
+    del->op().append_attribute("DeleteType") = "HardDelete";
+    auto ids = del->op().append_child("m:ItemIds");
+    for (auto e : Child(Child(found->messages.front().node, "RootFolder"), "Items").children()) {
+      if (elements) elements->push_back(std::string(LocalName(e.name())));
+      ids.append_child("t:ItemId").append_attribute("Id") = Attr(Child(e, "ItemId"), "Id").c_str();
+    }
+    return client.Call(*del);
   }
   // The item IDs of every DeleteItem the server received, one list per request.
   std::vector<std::vector<std::string>> DeleteGroupsSent() {
@@ -249,32 +266,10 @@ TEST_F(DeleteGroups, CalendarItemsAndTasksAreRefusedWithoutTheirAttributes) {
   Serve(Dump({Mailbox(0, {Message("meeting", "IPM.Appointment"), Message("todo", "IPM.Task"),
                           Message("note", "IPM.Note")})}));
   // As Exchange answers a DeleteItem that leaves them out.
-  ClientOptions o;
-  o.url = server->url();
-  o.user = user;
-  o.password = password;
-  o.caFile = server->caFile();
-  Client client(o);
-  auto find = client.NewRequest("FindItem");
-  find->op().append_attribute("Traversal") = "Shallow";
-  AddText(find->op().append_child("m:ItemShape"), "t:BaseShape", "IdOnly");
-  auto parent = find->op().append_child("m:ParentFolderIds").append_child("t:FolderId");
   auto s = Logon();
-  auto hh = std::static_pointer_cast<EwsFolder>(Handhelds(*s));
-  ASSERT_TRUE(hh);
-  parent.append_attribute("Id") = hh->ref().id.c_str();
-  auto found = client.Call(*find);
-  ASSERT_TRUE(found) << Err().Description();
-  auto del = client.NewRequest("DeleteItem");
-  del->op().append_attribute("DeleteType") = "HardDelete";
-  auto ids = del->op().append_child("m:ItemIds");
   std::vector<std::string> elements;
-  for (auto e : Child(Child(found->messages.front().node, "RootFolder"), "Items").children()) {
-    elements.push_back(std::string(LocalName(e.name())));
-    ids.append_child("t:ItemId").append_attribute("Id") = Attr(Child(e, "ItemId"), "Id").c_str();
-  }
+  auto r = DeleteAllAsAPlainClient(*s, &elements);
   EXPECT_EQ(elements, (std::vector<std::string>{"CalendarItem", "Task", "Message"}));
-  auto r = client.Call(*del);
   ASSERT_TRUE(r);
   ASSERT_EQ(r->messages.size(), 3u);
   EXPECT_EQ(r->messages[0].responseClass, "Error");
@@ -302,31 +297,8 @@ TEST_F(DeleteGroups, OneRequestsDeletesStandOrFailItemByItem) {
       {Mailbox(0, {Message("a", "IPM.Note"), Message("b", "IPM.Note"), Message("c", "IPM.Note"),
                    Message("d", "IPM.Note"), Message("e", "IPM.Note"), Message("f", "IPM.Note")})},
       {Fault("Mail.Delete", "b", 1, "0x80070005", "Access is denied"), applied, silent}));
-  ClientOptions o;
-  o.url = server->url();
-  o.user = user;
-  o.password = password;
-  o.caFile = server->caFile();
-  Client client(o);
   auto s = Logon();
-  auto hh = std::static_pointer_cast<EwsFolder>(Handhelds(*s));
-  ASSERT_TRUE(hh);
-  auto deleteAll = [&] {
-    auto find = client.NewRequest("FindItem");
-    find->op().append_attribute("Traversal") = "Shallow";
-    AddText(find->op().append_child("m:ItemShape"), "t:BaseShape", "IdOnly");
-    find->op().append_child("m:ParentFolderIds").append_child("t:FolderId").append_attribute("Id") =
-        hh->ref().id.c_str();
-    auto found = client.Call(*find);
-    EXPECT_TRUE(found) << Err().Description();
-    auto del = client.NewRequest("DeleteItem");
-    del->op().append_attribute("DeleteType") = "HardDelete";
-    auto ids = del->op().append_child("m:ItemIds");
-    for (auto e : Child(Child(found->messages.front().node, "RootFolder"), "Items").children())
-      ids.append_child("t:ItemId").append_attribute("Id") = Attr(Child(e, "ItemId"), "Id").c_str();
-    return client.Call(*del);
-  };
-  auto r = deleteAll();
+  auto r = DeleteAllAsAPlainClient(*s);
   ASSERT_TRUE(r);
   ASSERT_EQ(r->messages.size(), 6u);
   std::vector<std::string> codes;
@@ -343,7 +315,7 @@ TEST_F(DeleteGroups, OneRequestsDeletesStandOrFailItemByItem) {
   EXPECT_EQ(left, (std::set<std::string>{"b", "e"}));
 
   // The faults were counted with the deletes: spent now, they let the items go.
-  r = deleteAll();
+  r = DeleteAllAsAPlainClient(*s);
   ASSERT_TRUE(r);
   ASSERT_EQ(r->messages.size(), 2u);
   EXPECT_TRUE(r->messages[0].ok());

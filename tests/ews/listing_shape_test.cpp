@@ -50,19 +50,8 @@ std::vector<SentShape> ItemShapesSent(EwsTestServer& server) {
 
 const std::set<std::string> kBasics{"item:ItemClass", "item:Subject", "item:DateTimeCreated"};
 
-class ListingShape : public ServedStore {
+class ListingShape : public LoggedOnServedStore {
  protected:
-  void TearDown() override {
-    oa::RDO.reset();
-    ServedStore::TearDown();
-  }
-  std::shared_ptr<EwsSession> Logon() {
-    auto s = std::make_shared<EwsSession>();
-    Err().Clear();
-    s->LogonExchangeMailbox("jdoe", server->url());
-    EXPECT_TRUE(s->LoggedOn()) << Err().Description();
-    return s;
-  }
   oa::testing::RecordingConsole console;
 };
 

@@ -8,6 +8,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/mapi_error.h"
+#include "mailbox/basGlobals.h"
+#include "mailbox/ews/objects.h"
 #include "mailbox/model/rdo.h"
 #include "tests/ews/ews_test_server.h"
 #include "tests/nowindow/store_fixture.h"
@@ -61,6 +64,23 @@ class ServedStore : public ::testing::Test {
   std::string storeFile;
   std::string user, password;
   std::unique_ptr<EwsTestServer> server;
+};
+
+// Tests that drive the backend themselves: logons that must succeed, the global session dropped
+// before the server stops.
+class LoggedOnServedStore : public ServedStore {
+ protected:
+  void TearDown() override {
+    oa::RDO.reset();
+    ServedStore::TearDown();
+  }
+  std::shared_ptr<EwsSession> Logon() {
+    auto s = std::make_shared<EwsSession>();
+    oa::mailbox::Err().Clear();
+    s->LogonExchangeMailbox("jdoe", server->url());
+    EXPECT_TRUE(s->LoggedOn()) << oa::mailbox::Err().Description();
+    return s;
+  }
 };
 
 }  // namespace oa::ews::testing
