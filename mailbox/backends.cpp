@@ -116,6 +116,7 @@ void ConfigureBackends(const BackendOptions& options) {
   // Graph's waits for a busy service keep the window alive and obey Cancel as EWS's do.
   if (!graph.wait) graph.wait = &oa::ews::WaitWithEvents;
   if (!graph.takeWaitCancelled) graph.takeWaitCancelled = &oa::ews::TakeWaitCancelled;
+  if (!graph.cancelRequested) graph.cancelRequested = &oa::ews::CancelRequested;
   oa::graph::SetGraphOptions(std::move(graph));
 #endif
   oa::store::SetStoreDirectory(options.storeDirectory);

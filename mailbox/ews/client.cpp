@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "base/mapi_error.h"
+#include "mailbox/ews/core.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -105,13 +106,20 @@ CallError ErrorForTransport(const HttpResult& r) {
       return {MAPI_E_NETWORK_ERROR, "The connection to the server was lost: " + text};
     case Failure::LoginDenied:
       return {MAPI_E_LOGON_FAILED, "The server refused the logon: " + text};
+    case Failure::TooLarge:
+      return {MAPI_E_CALL_FAILED, "The server's answer was refused: " + text + "."};
+    case Failure::Cancelled:
+      return {MAPI_E_USER_CANCEL, "The request to the server was cancelled."};
     default:
       return {MAPI_E_NETWORK_ERROR, "The request to the server failed: " + text};
   }
 }
 
 Client::Client(ClientOptions options)
-    : options_(std::move(options)), transport_(TransportFor(options_)) {}
+    : options_(std::move(options)), transport_(TransportFor(options_)) {
+  // A request in flight ends on the same checks as a wait.
+  transport_.SetCancelCheck([this] { return (stop_ && stop_()) || CancelRequested(); });
+}
 
 void Client::SetImpersonation(const std::string& smtp) {
   options_.impersonate = smtp;

@@ -85,6 +85,27 @@ std::optional<int64_t> BackOff(pugi::xml_node messageXml) {
   return std::nullopt;
 }
 
+// pugixml parses and frees a document without recursion, but code that reads an answer may
+// recurse: the depth is checked once, walking the tree without recursion either.
+bool WithinDepth(const pugi::xml_document& doc) {
+  int depth = 0;
+  pugi::xml_node n = doc.first_child();
+  while (n) {
+    if (n.first_child()) {
+      if (++depth > kMaxXmlDepth) return false;
+      n = n.first_child();
+      continue;
+    }
+    while (n && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+      if (n == doc) return true;
+    }
+    if (n) n = n.next_sibling();
+  }
+  return true;
+}
+
 // A fault code such as "a:ErrorServerBusy" loses its prefix.
 std::string FaultCode(pugi::xml_node fault) {
   std::string code = ChildText(Child(fault, "detail"), "ResponseCode");
@@ -99,6 +120,11 @@ std::optional<Response> ParseResponse(const std::string& body, std::string* erro
   auto parsed = r.doc.load_buffer(body.data(), body.size());
   if (!parsed) {
     *error = std::string("The server's answer is not well-formed XML: ") + parsed.description();
+    return std::nullopt;
+  }
+  if (!WithinDepth(r.doc)) {
+    *error =
+        "The server's answer is nested deeper than " + std::to_string(kMaxXmlDepth) + " levels.";
     return std::nullopt;
   }
   auto env = Child(r.doc, "Envelope");

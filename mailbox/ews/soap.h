@@ -68,7 +68,11 @@ struct Response {
   std::vector<ResponseMessage> messages;
 };
 
-// Parses a response body. nullopt with *error set when it is no SOAP envelope of EWS.
+// Real answers nest a dozen elements deep (an item's properties in a FindItem page).
+constexpr int kMaxXmlDepth = 64;
+
+// Parses a response body. nullopt with *error set when it is no SOAP envelope of EWS, or when it
+// is nested deeper than kMaxXmlDepth elements.
 std::optional<Response> ParseResponse(const std::string& body, std::string* error);
 
 // The MAPI-style number for an EWS response code.

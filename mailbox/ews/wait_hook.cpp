@@ -45,6 +45,13 @@ bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool
   }
 }
 
+bool CancelRequested() {
+  auto cancelled = CancelCheck();
+  if (!cancelled || !cancelled()) return false;
+  gWaitCancelled = true;
+  return true;
+}
+
 bool TakeWaitCancelled() {
   const bool was = gWaitCancelled;
   gWaitCancelled = false;

@@ -20,6 +20,10 @@ void SetWaitCancelCheck(std::function<bool()> cancelled);
 // stop() or the cancel check answers true (asked after each call of the hook).
 bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool()>& stop);
 
+// Whether the cancel check answers true now (no hook is called); a request in flight asks it.
+// A true answer counts as a cancelled wait for TakeWaitCancelled on this thread.
+bool CancelRequested();
+
 // Whether a wait on this thread ended by the cancel check since the last call; clears it.
 bool TakeWaitCancelled();
 

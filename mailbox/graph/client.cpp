@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "base/mapi_error.h"
+#include "mailbox/graph/bounded_json.h"
 #include "mailbox/graph/jwt.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -34,8 +35,9 @@ std::string TrimSlash(std::string s) {
   return s;
 }
 
-json ParseOrNull(const std::string& body) {
-  json j = json::parse(body, nullptr, false);
+// Null for an answer that is no JSON or is nested too deep (*error then says so).
+json ParseOrNull(const std::string& body, std::string* error = nullptr) {
+  json j = ParseBoundedJson(body, error);
   return j.is_discarded() ? json() : j;
 }
 
@@ -88,6 +90,10 @@ CallError ErrorFor(const http::HttpResult& r, const std::string& service) {
       return {MAPI_E_NETWORK_ERROR, service + " cannot be reached: " + text};
     case Failure::Dropped:
       return {MAPI_E_NETWORK_ERROR, "The connection to " + service + " was lost: " + text};
+    case Failure::TooLarge:
+      return {MAPI_E_CALL_FAILED, "The answer from " + service + " was refused: " + text + "."};
+    case Failure::Cancelled:
+      return {MAPI_E_USER_CANCEL, "The request to " + service + " was cancelled."};
     default:
       return {MAPI_E_NETWORK_ERROR, "The request to " + service + " failed: " + text};
   }
@@ -110,7 +116,14 @@ Client::Client(GraphOptions options, std::string tenant)
     : options_(std::move(options)),
       tenant_(std::move(tenant)),
       login_(TransportFor(options_, "", "application/x-www-form-urlencoded")),
-      graph_(TransportFor(options_, "", "application/json")) {}
+      graph_(TransportFor(options_, "", "application/json")) {
+  // A request in flight ends on the same checks as a wait.
+  auto cancelled = [this] {
+    return (stop_ && stop_()) || (options_.cancelRequested && options_.cancelRequested());
+  };
+  login_.SetCancelCheck(cancelled);
+  graph_.SetCancelCheck(cancelled);
+}
 
 std::string Client::Url(const std::string& path) const {
   return TrimSlash(options_.graphUrl) + "/v1.0" + path;
@@ -169,9 +182,12 @@ bool Client::FetchToken() {
     Err().Raise(e.number, e.description);
     return false;
   }
-  json j = ParseOrNull(r.body);
+  std::string unread;
+  json j = ParseOrNull(r.body, &unread);
   if (!j.is_object() || !j["access_token"].is_string()) {
-    Err().Raise(MAPI_E_LOGON_FAILED, "The token endpoint gave no access token.");
+    Err().Raise(MAPI_E_LOGON_FAILED,
+                unread.empty() ? "The token endpoint gave no access token."
+                               : "The token endpoint's answer was refused: " + unread + ".");
     return false;
   }
   token_ = j["access_token"].get<std::string>();
@@ -242,8 +258,14 @@ std::optional<json> Client::Call(const std::string& method, const std::string& p
       token_.clear();
       continue;
     }
-    if (r.answered() && r.status >= 200 && r.status < 300)
-      return r.body.empty() ? json() : ParseOrNull(r.body);
+    if (r.answered() && r.status >= 200 && r.status < 300) {
+      std::string unread;
+      json j = r.body.empty() ? json() : ParseOrNull(r.body, &unread);
+      if (unread.empty()) return j;
+      Err().Raise(MAPI_E_CALL_FAILED,
+                  "The answer from Microsoft Graph was refused: " + unread + ".");
+      return std::nullopt;
+    }
     if (!r.answered() || !Throttled(r.status)) {
       CallError e = ErrorFor(r, "Microsoft Graph");
       Err().Raise(e.number, e.description);

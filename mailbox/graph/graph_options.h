@@ -30,6 +30,8 @@ struct GraphOptions {
   std::function<bool(std::chrono::milliseconds, const std::function<bool()>& stop)> wait;
   // Whether the last wait on this thread ended by Cancel (clears it).
   std::function<bool()> takeWaitCancelled;
+  // Whether Cancel was asked for; a request in flight asks it and ends at once.
+  std::function<bool()> cancelRequested;
   // The clock token lifetimes are measured with; empty: the steady clock. Tests move it on.
   std::function<std::chrono::steady_clock::time_point()> now;
 };

@@ -2,6 +2,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <functional>
 #include <mutex>
 #include <string_view>
 
@@ -15,27 +16,79 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// What one transfer has read so far, and why the callbacks stopped it, if they did.
+struct Reading {
+  std::string* body = nullptr;
+  std::string* retryAfter = nullptr;
+  size_t headerBytes = 0;
+  std::string tooLarge;  // the text of the limit passed
+  const std::function<bool()>* cancelled = nullptr;
+  bool wasCancelled = false;
+};
+
+std::string MiB(size_t bytes) {
+  return std::to_string(bytes >> 20) + " MiB";
+}
+
+std::string KiB(size_t bytes) {
+  return std::to_string(bytes >> 10) + " KiB";
+}
+
 size_t OnBody(char* data, size_t size, size_t n, void* user) {
-  static_cast<std::string*>(user)->append(data, size * n);
-  return size * n;
+  auto* reading = static_cast<Reading*>(user);
+  const size_t bytes = size * n;
+  if (bytes > kMaxResponseBody - reading->body->size()) {
+    reading->tooLarge = "the answer's body is larger than " + MiB(kMaxResponseBody);
+    return 0;  // libcurl ends the transfer
+  }
+  reading->body->append(data, bytes);
+  return bytes;
+}
+
+// Whether the header line starts with the name (lower case, with its colon).
+bool HeaderIs(std::string_view line, std::string_view name) {
+  if (line.size() < name.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
+  }
+  return true;
+}
+
+std::string_view HeaderValue(std::string_view line, size_t nameSize) {
+  std::string_view value = line.substr(nameSize);
+  const auto b = value.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  const auto e = value.find_last_not_of(" \t\r\n");
+  return value.substr(b, e - b + 1);
 }
 
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
-  std::string_view line(data, size * n);
-  constexpr std::string_view kName = "retry-after:";
-  if (line.size() > kName.size()) {
-    bool match = true;
-    for (size_t i = 0; i < kName.size() && match; ++i) {
-      match = std::tolower(static_cast<unsigned char>(line[i])) == kName[i];
-    }
-    if (match) {
-      std::string value(line.substr(kName.size()));
-      auto b = value.find_first_not_of(" \t");
-      auto e = value.find_last_not_of(" \t\r\n");
-      *static_cast<std::string*>(user) = b == std::string::npos ? "" : value.substr(b, e - b + 1);
-    }
+  auto* reading = static_cast<Reading*>(user);
+  const size_t bytes = size * n;
+  std::string_view line(data, bytes);
+  reading->headerBytes += bytes;
+  if (bytes > kMaxHeaderLine) {
+    reading->tooLarge = "a header line of the answer is longer than " + KiB(kMaxHeaderLine);
+    return 0;
   }
-  return size * n;
+  if (reading->headerBytes > kMaxHeaderBytes) {
+    reading->tooLarge = "the answer's headers are larger than " + KiB(kMaxHeaderBytes);
+    return 0;
+  }
+  if (HeaderIs(line, "retry-after:")) {
+    const std::string_view value = HeaderValue(line, 12);
+    *reading->retryAfter = value.size() <= kMaxRetryAfter ? std::string(value) : "";
+  }
+  return bytes;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* reading = static_cast<Reading*>(user);
+  if (*reading->cancelled && (*reading->cancelled)()) {
+    reading->wasCancelled = true;
+    return 1;  // libcurl ends the transfer with CURLE_ABORTED_BY_CALLBACK
+  }
+  return 0;
 }
 
 // Whether libcurl has a netrc file to look the server up in.
@@ -74,6 +127,8 @@ Failure FailureOf(CURLcode code) {
       return Failure::Dropped;
     case CURLE_LOGIN_DENIED:
       return Failure::LoginDenied;
+    case CURLE_FILESIZE_EXCEEDED:
+      return Failure::TooLarge;
     default:
       return Failure::Other;
   }
@@ -107,6 +162,7 @@ struct Transport::Impl {
   long connects = 0;
   // The scheme the requests go out with; kept while the server takes it.
   Scheme scheme = Scheme::None;
+  std::function<bool()> cancelled;
 };
 
 Transport::Transport(TransportOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
@@ -131,6 +187,16 @@ Transport::Transport(TransportOptions options) : impl_(std::make_unique<Impl>(st
 
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader);
+  // An announced Content-Length over the limit is refused before any of the body is read.
+  curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxResponseBody));
+  // The progress callback asks the cancel check; libcurl calls it about once a second while the
+  // server is silent, and more often while data moves.
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+}
+
+void Transport::SetCancelCheck(std::function<bool()> cancelled) {
+  impl_->cancelled = std::move(cancelled);
 }
 
 Transport::~Transport() = default;
@@ -261,16 +327,34 @@ HttpResult Transport::Impl::PerformOnce(const HttpRequest& request) {
     own = HeaderList(request.headers);
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, own.get());
   }
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
-  curl_easy_setopt(c, CURLOPT_HEADERDATA, &r.retryAfter);
+  Reading reading;
+  reading.body = &r.body;
+  reading.retryAfter = &r.retryAfter;
+  reading.cancelled = &cancelled;
+  curl_easy_setopt(c, CURLOPT_WRITEDATA, &reading);
+  curl_easy_setopt(c, CURLOPT_HEADERDATA, &reading);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &reading);
   const CURLcode code = curl_easy_perform(c);
   if (own) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
   long made = 0;
   curl_easy_getinfo(c, CURLINFO_NUM_CONNECTS, &made);
   connects += made;
   r.failure = FailureOf(code);
-  if (code != CURLE_OK) {
+  if (reading.wasCancelled) {
+    r.failure = Failure::Cancelled;
+    r.failureText = "the request was cancelled";
+  } else if (!reading.tooLarge.empty() || code == CURLE_FILESIZE_EXCEEDED) {
+    r.failure = Failure::TooLarge;
+    r.failureText = reading.tooLarge.empty()
+                        ? "the answer's announced size is larger than " + MiB(kMaxResponseBody)
+                        : reading.tooLarge;
+  } else if (code != CURLE_OK) {
     r.failureText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+  }
+  if (r.failure != Failure::None) {
+    // Nothing of a refused answer is kept.
+    r.body.clear();
+    r.body.shrink_to_fit();
     return r;
   }
   curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status);

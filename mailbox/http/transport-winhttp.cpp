@@ -5,8 +5,13 @@
 // After windows.h, which it needs.
 #include <winhttp.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "mailbox/http/transport.h"
 
@@ -109,11 +114,63 @@ bool Crack(const std::string& url, Target* t) {
   return true;
 }
 
+// Synchronous WinHTTP calls end when another thread closes their request handle, and that is how
+// a cancel reaches a request in flight: the watcher asks the check every 100 ms and, once it
+// answers true, closes the handle, which it then owns. The request's thread takes the handle
+// back in Finish(), under the same lock, so the handle is closed exactly once.
+class CancelWatcher {
+ public:
+  CancelWatcher(Handle* request, const std::function<bool()>& cancelled) : request_(request) {
+    if (cancelled) thread_ = std::thread([this, cancelled] { Watch(cancelled); });
+  }
+  ~CancelWatcher() { Finish(); }
+  CancelWatcher(const CancelWatcher&) = delete;
+  CancelWatcher& operator=(const CancelWatcher&) = delete;
+
+  // Stops the watching; true when the watcher closed the handle.
+  bool Finish() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    return fired_;
+  }
+
+ private:
+  void Watch(const std::function<bool()>& cancelled) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!done_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(100));
+      if (done_) return;
+      lock.unlock();
+      const bool stop = cancelled();
+      lock.lock();
+      if (stop && !done_) {
+        fired_ = true;
+        // The handle is closed here; the request's thread sees its call fail and must not
+        // close it again.
+        ::WinHttpCloseHandle(request_->release());
+        return;
+      }
+    }
+  }
+
+  Handle* request_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool done_ = false, fired_ = false;
+  std::thread thread_;
+};
+
 }  // namespace
 
 struct Transport::Impl {
   explicit Impl(TransportOptions o) : options(std::move(o)) {}
   HttpResult Perform(const HttpRequest& request);
+  // The request on the handle given, which a cancel closes from the watcher's thread.
+  HttpResult PerformWith(const HttpRequest& request, Handle* req);
   // Opens the connection to the request's server, when it is not the one held.
   bool Connect(const Target& target);
   // After a 401: credentials for the strongest scheme offered; false when none is left.
@@ -125,6 +182,7 @@ struct Transport::Impl {
   std::wstring connectedHost;
   INTERNET_PORT connectedPort = 0;
   long connects = 0;
+  std::function<bool()> cancelled;
 };
 
 Transport::Transport(TransportOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
@@ -194,11 +252,22 @@ bool Transport::Impl::Answer401(HINTERNET request, bool* credentialsSent) {
   return true;
 }
 
+void Transport::SetCancelCheck(std::function<bool()> cancelled) {
+  impl_->cancelled = std::move(cancelled);
+}
+
 HttpResult Transport::Send(const HttpRequest& request) {
   return impl_->Perform(request);
 }
 
 HttpResult Transport::Impl::Perform(const HttpRequest& request) {
+  Handle req;
+  HttpResult r = PerformWith(request, &req);
+  if (r.failure != Failure::None) r.body.clear();
+  return r;
+}
+
+HttpResult Transport::Impl::PerformWith(const HttpRequest& request, Handle* reqHandle) {
   HttpResult r;
   auto fail = [&r](DWORD error) {
     r.failure = FailureOf(error);
@@ -220,45 +289,70 @@ HttpResult Transport::Impl::Perform(const HttpRequest& request) {
   if (!Crack(request.url.empty() ? options.url : request.url, &target))
     return fail(::GetLastError());
   if (!Connect(target)) return fail(::GetLastError());
-  Handle req(::WinHttpOpenRequest(
+  Handle& req = *reqHandle;
+  req.reset(::WinHttpOpenRequest(
       connection.get(), Wide(request.method).c_str(), target.path.c_str(), nullptr,
       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, target.secure ? WINHTTP_FLAG_SECURE : 0));
   if (!req) return fail(::GetLastError());
+  DWORD maxHeaders = static_cast<DWORD>(kMaxHeaderBytes);
+  ::WinHttpSetOption(req.get(), WINHTTP_OPTION_MAX_RESPONSE_HEADER_SIZE, &maxHeaders,
+                     sizeof maxHeaders);
+  // From here on the handle is used through h: the watcher may take it out of req.
+  HINTERNET const h = req.get();
+  CancelWatcher watcher(&req, cancelled);
+  // A failed call after the watcher closed the handle was the cancel.
+  auto failOrCancel = [&](DWORD error) {
+    if (watcher.Finish()) {
+      r.failure = Failure::Cancelled;
+      r.failureText = "the request was cancelled";
+      return r;
+    }
+    return fail(error);
+  };
   // The signed-in user's logon for any server, as the mail client on the desktop does.
   DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-  ::WinHttpSetOption(req.get(), WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
+  ::WinHttpSetOption(h, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
   const std::wstring headers = Headers(request.headers);
   bool credentialsSent = false;
   for (int round = 0;; ++round) {
     void* body =
         request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
     const auto size = static_cast<DWORD>(request.body.size());
-    if (!::WinHttpSendRequest(req.get(), headers.c_str(), static_cast<DWORD>(headers.size()), body,
-                              size, size, 0) ||
-        !::WinHttpReceiveResponse(req.get(), nullptr))
-      return fail(::GetLastError());
+    if (!::WinHttpSendRequest(h, headers.c_str(), static_cast<DWORD>(headers.size()), body, size,
+                              size, 0) ||
+        !::WinHttpReceiveResponse(h, nullptr))
+      return failOrCancel(::GetLastError());
     DWORD status = 0, len = sizeof status;
-    ::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+    ::WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &len, WINHTTP_NO_HEADER_INDEX);
     r.status = static_cast<long>(status);
-    if (status != 401 || round + 1 >= kMaxAuthRounds || !Answer401(req.get(), &credentialsSent))
-      break;
+    if (status != 401 || round + 1 >= kMaxAuthRounds || !Answer401(h, &credentialsSent)) break;
   }
   wchar_t retry[64];
   DWORD retryLen = sizeof retry;
-  if (::WinHttpQueryHeaders(req.get(), WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX,
-                            retry, &retryLen, WINHTTP_NO_HEADER_INDEX))
+  if (::WinHttpQueryHeaders(h, WINHTTP_QUERY_RETRY_AFTER, WINHTTP_HEADER_NAME_BY_INDEX, retry,
+                            &retryLen, WINHTTP_NO_HEADER_INDEX))
     r.retryAfter = Utf8(std::wstring(retry, retryLen / sizeof(wchar_t)));
   while (true) {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(req.get(), &available)) return fail(::GetLastError());
+    if (!::WinHttpQueryDataAvailable(h, &available)) return failOrCancel(::GetLastError());
     if (available == 0) break;
     const size_t at = r.body.size();
+    if (available > kMaxResponseBody - at) {
+      r.failure = Failure::TooLarge;
+      r.failureText =
+          "the answer's body is larger than " + std::to_string(kMaxResponseBody >> 20) + " MiB";
+      return r;
+    }
     r.body.resize(at + available);
     DWORD read = 0;
-    if (!::WinHttpReadData(req.get(), r.body.data() + at, available, &read))
-      return fail(::GetLastError());
+    if (!::WinHttpReadData(h, r.body.data() + at, available, &read))
+      return failOrCancel(::GetLastError());
     r.body.resize(at + read);
+  }
+  if (watcher.Finish()) {
+    r.failure = Failure::Cancelled;
+    r.failureText = "the request was cancelled";
   }
   return r;
 }

@@ -3,11 +3,23 @@
 // this header names neither.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace oa::http {
+
+// What is read from a server is bounded, so that a hostile or broken one cannot exhaust memory.
+// The largest legitimate answers are a Graph page of 1000 messages' properties or an EWS
+// FindItem page, a few MiB; 64 MiB leaves them ample room.
+constexpr size_t kMaxResponseBody = size_t{64} << 20;
+// Real answers carry a few dozen header lines of at most a few KiB (cookies, a long URL).
+constexpr size_t kMaxHeaderLine = size_t{16} << 10;
+constexpr size_t kMaxHeaderBytes = size_t{256} << 10;
+// A Retry-After is seconds or an HTTP date; anything longer is not kept.
+constexpr size_t kMaxRetryAfter = 64;
 
 struct TransportOptions {
   // The URL a request without one of its own goes to.
@@ -38,6 +50,8 @@ enum class Failure {
   Unreachable,  // name not resolved, connection refused
   Dropped,      // the connection broke off before the whole answer came
   LoginDenied,  // the client library gave up on the authentication
+  TooLarge,     // the answer's body or headers went past the limits above
+  Cancelled,    // the cancel check answered true during the request
   Other,
 };
 
@@ -76,6 +90,10 @@ class Transport {
   long connectsMade() const;
   // Drops the kept-alive connection; a request after it fails.
   void Close();
+  // A check asked during each request, at least about once a second while the server is silent;
+  // once it answers true the request ends with Failure::Cancelled. It is called on the thread
+  // that sends (libcurl) or on a watcher thread (WinHTTP), so it must be thread-safe.
+  void SetCancelCheck(std::function<bool()> cancelled);
 
  private:
   struct Impl;
