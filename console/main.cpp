@@ -58,6 +58,11 @@ int main(int argc, char** argv) {
 #else
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
+  if (std::optional<std::string> reason = oa::NoDisplayReason()) {
+    std::cerr << "oa-cleanup: no display to open the window on (" << *reason
+              << "); run it with --no-window to clean up without a window, or see --help\n";
+    return 2;
+  }
   oa::PrepareQtPlatform();
   QApplication app(qtArgc, argv);
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};

@@ -2,32 +2,125 @@
 
 #include <filesystem>
 #include <fstream>
+#include <unordered_map>
 
 #include "base/platform.h"
+#include "base/text_fold.h"
 
 namespace oa::nowindow {
+namespace {
 
-std::vector<std::string> ParseMailboxList(std::istream& in) {
-  constexpr const char* kTrim = " \t\r";
-  std::vector<std::string> mailboxes;
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t first = line.find_first_not_of(kTrim);
-    if (first == std::string::npos || line[first] == '#') continue;
-    const size_t last = line.find_last_not_of(kTrim);
-    mailboxes.push_back(line.substr(first, last - first + 1));
+constexpr const char* kTrim = " \t\r";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// True when `text` is well-formed UTF-8 (no overlong form, surrogate or code point past
+// U+10FFFF).
+bool ValidUtf8(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    size_t length = 0;
+    char32_t code = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    } else if (c >= 0xC2 && c <= 0xDF) {
+      length = 2, code = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      length = 3, code = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      length = 4, code = c & 0x07;
+    } else {
+      return false;
+    }
+    if (i + length > text.size()) return false;
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
+        (code >= 0xD800 && code <= 0xDFFF))
+      return false;
+    i += length;
   }
-  return mailboxes;
+  return true;
 }
 
-std::optional<std::vector<std::string>> ReadMailboxList(const std::string& path) {
+}  // namespace
+
+MailboxList ParseMailboxList(std::istream& in, const std::string& name) {
+  MailboxList list;
+  auto refuse = [&](size_t lineNumber, const std::string& why) {
+    list.mailboxes.clear();
+    list.error = name + ":" + std::to_string(lineNumber) + ": " + why;
+    return list;
+  };
+  std::string line;
+  size_t lineNumber = 0;
+  // Read a byte past the limit, so that an over-long line is known without holding it whole.
+  while (true) {
+    line.clear();
+    bool ended = false;
+    int c;
+    while ((c = in.get()) != std::char_traits<char>::eof()) {
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      if (line.size() == kMaxMailboxLineBytes + 1) continue;
+      line.push_back(static_cast<char>(c));
+    }
+    if (!ended && line.empty()) break;
+    ++lineNumber;
+    if (lineNumber == 1 && line.compare(0, kByteOrderMark.size(), kByteOrderMark) == 0)
+      line.erase(0, kByteOrderMark.size());
+    if (line.size() > kMaxMailboxLineBytes)
+      return refuse(lineNumber,
+                    "the line is longer than " + std::to_string(kMaxMailboxLineBytes) + " bytes");
+    if (line.find('\0') != std::string::npos)
+      return refuse(lineNumber, "the line holds a NUL byte");
+    if (!ValidUtf8(line)) return refuse(lineNumber, "the line is not valid UTF-8");
+    const size_t first = line.find_first_not_of(kTrim);
+    if (first == std::string::npos || line[first] == '#') continue;
+    if (list.mailboxes.size() == kMaxMailboxes)
+      return refuse(lineNumber,
+                    "the list names more than " + std::to_string(kMaxMailboxes) + " mailboxes");
+    const size_t last = line.find_last_not_of(kTrim);
+    list.mailboxes.push_back(line.substr(first, last - first + 1));
+    if (!ended) break;
+  }
+  return list;
+}
+
+MailboxList ReadMailboxList(const std::string& path) {
+  MailboxList list;
   std::error_code ec;
-  if (std::filesystem::is_directory(PathFromUtf8(path), ec)) return std::nullopt;
+  if (std::filesystem::is_directory(PathFromUtf8(path), ec)) {
+    list.error = "cannot read the mailbox list " + path + ": it is a directory";
+    return list;
+  }
   std::ifstream in(PathFromUtf8(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<std::string> mailboxes = ParseMailboxList(in);
-  if (in.bad()) return std::nullopt;
-  return mailboxes;
+  if (!in) {
+    list.error = "cannot read the mailbox list " + path;
+    return list;
+  }
+  list = ParseMailboxList(in, path);
+  if (in.bad()) {
+    list.mailboxes.clear();
+    list.error = "cannot read the mailbox list " + path;
+  }
+  return list;
+}
+
+std::vector<std::optional<size_t>> FindDuplicates(const std::vector<std::string>& mailboxes) {
+  std::vector<std::optional<size_t>> duplicateOf(mailboxes.size());
+  std::unordered_map<std::string, size_t> first;
+  for (size_t i = 0; i < mailboxes.size(); ++i) {
+    auto [it, inserted] = first.emplace(text::Fold(text::TrimBlanks(mailboxes[i])), i);
+    if (!inserted) duplicateOf[i] = it->second;
+  }
+  return duplicateOf;
 }
 
 }  // namespace oa::nowindow

@@ -16,6 +16,13 @@ class Form;
 
 namespace oa::nowindow {
 
+// `text` with every control character shown as an escape, so that a text from a server (an
+// error text, a mailbox or folder name) cannot drive the terminal: C0 controls, ESC and DEL
+// become "\xHH" (save the line breaks of a multi-line text, LF and CR LF, and tabs), C1 controls
+// (U+0080 to U+009F) "\u00HH", and a byte that is not part of well-formed UTF-8 "\xHH". Printable
+// text in any script is kept as it is.
+std::string TerminalSafe(const std::string& text);
+
 class NoWindowConsole : public Console {
  public:
   // `errIsTerminal`: the progress label is only worth showing on a terminal.

@@ -71,12 +71,21 @@ struct Shared {
   size_t toRun = 0;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 
+  // Set once a report row could not be written: no mailbox is started after it.
+  std::atomic<bool> reportFailed{false};
+
   bool Skipped(size_t i) const { return i < batch.copied.size() && !batch.copied[i].empty(); }
+  std::optional<size_t> DuplicateOf(size_t i) const {
+    return i < batch.duplicateOf.size() ? batch.duplicateOf[i] : std::nullopt;
+  }
 
   // Writes the rows that now follow on from those written.
   void WriteReadyRows() {
     while (reported < results.size() && (Skipped(reported) || results[reported])) {
-      if (!Skipped(reported)) report.Row(batch.mailboxes[reported], *results[reported], true);
+      if (!Skipped(reported) && !report.failed()) {
+        const bool ran = !DuplicateOf(reported);
+        if (!report.Row(batch.mailboxes[reported], *results[reported], ran)) reportFailed = true;
+      }
       ++reported;
     }
   }
@@ -96,7 +105,7 @@ void Job(Shared& shared, int index) {
     while (true) {
       const size_t i = shared.next++;
       if (i >= batch.mailboxes.size()) break;
-      if (shared.Skipped(i)) continue;
+      if (shared.Skipped(i) || shared.DuplicateOf(i) || shared.reportFailed) continue;
       // Once Ctrl+C has been pressed no mailbox is started.
       console.HandlePendingSignal();
       if (form.Unloaded() || CancelSignalPending()) continue;
@@ -127,7 +136,7 @@ void Job(Shared& shared, int index) {
           const std::string line =
               BatchProgressLine(++shared.finished, shared.toRun, batch.mailboxes[i],
                                 OutcomeWord(outcome), seconds, wall.count());
-          std::fprintf(stderr, "%s\n", line.c_str());
+          std::fprintf(stderr, "%s\n", TerminalSafe(line).c_str());
           std::fflush(stderr);
         }
       }
@@ -150,7 +159,14 @@ void AddJobsOption(CLI::App& app, int& jobs, CLI::Option* mailboxes) {
 int RunParallelBatch(const ParallelBatch& batch, BatchReport& report) {
   Shared shared(batch, report);
   shared.results.resize(batch.mailboxes.size());
-  for (size_t i = 0; i < batch.mailboxes.size(); ++i) shared.toRun += shared.Skipped(i) ? 0 : 1;
+  for (size_t i = 0; i < batch.mailboxes.size(); ++i) {
+    // Decided before any job starts: two jobs on one mailbox would undo each other's cleanup.
+    if (std::optional<size_t> first = shared.DuplicateOf(i)) {
+      shared.results[i] = DuplicateResult(*first, batch.mailboxes[*first]);
+    } else if (!shared.Skipped(i)) {
+      ++shared.toRun;
+    }
+  }
   const int jobs = std::max(
       1, std::min(batch.jobs, static_cast<int>(std::max<size_t>(batch.mailboxes.size(), 1))));
   std::vector<std::thread> threads;
@@ -167,10 +183,11 @@ int RunParallelBatch(const ParallelBatch& batch, BatchReport& report) {
     } else {
       result.outcome = Outcome::cancelled;
     }
-    if (i >= shared.reported) report.Row(batch.mailboxes[i], result, ran);
+    if (i >= shared.reported && !report.failed())
+      report.Row(batch.mailboxes[i], result, ran && !shared.DuplicateOf(i));
     status = std::max(status, ExitStatus(result.outcome));
   }
-  return status;
+  return report.failed() ? std::max(status, 2) : status;
 }
 
 }  // namespace oa::nowindow

@@ -4,6 +4,8 @@
 // rows follow the list's order.
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,8 @@ struct ParallelBatch {
   std::vector<std::string> mailboxes;
   // For each mailbox a row of an earlier report, which is then not run (empty: run it).
   std::vector<std::string> copied;
+  // For each mailbox the earlier entry it repeats; such an entry is not run (its row says so).
+  std::vector<std::optional<size_t>> duplicateOf;
   // The activity log every job's lines end up in.
   std::string logFile;
   int jobs = 1;
@@ -37,7 +41,8 @@ struct ParallelBatch {
 // Runs the batch and returns its exit status, as the batch on one session does. Ctrl+C cancels
 // the mailboxes being cleaned up and marks the ones not started as cancelled. A report row is
 // written as soon as the rows before it in the list are, so that a killed batch leaves every
-// row it can give in the list's order.
+// row it can give in the list's order. A report row that cannot be written starts no further
+// mailbox; the status is then at least 2 and report.error() says why.
 int RunParallelBatch(const ParallelBatch& batch, BatchReport& report);
 
 }  // namespace oa::nowindow

@@ -30,6 +30,7 @@ int ExitStatus(Outcome outcome) {
   switch (outcome) {
     case Outcome::completed:
     case Outcome::planned:
+    case Outcome::duplicate:
       return 0;
     case Outcome::incomplete:
       return 1;
@@ -57,8 +58,18 @@ const char* OutcomeWord(Outcome outcome) {
       return "cancelled";
     case Outcome::planned:
       return "planned";
+    case Outcome::duplicate:
+      return "duplicate";
   }
   return "incomplete";
+}
+
+RunResult DuplicateResult(size_t firstIndex, const std::string& firstMailbox) {
+  RunResult result;
+  result.outcome = Outcome::duplicate;
+  result.lastLine = "the same mailbox as list entry " + std::to_string(firstIndex + 1) + " (" +
+                    firstMailbox + "), which is run once";
+  return result;
 }
 
 RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& form,

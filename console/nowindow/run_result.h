@@ -3,6 +3,7 @@
 // old one is gone is then checked in the mailbox itself.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,11 +17,12 @@ class Form;
 namespace oa::nowindow {
 
 // planned: a dry run that found the Handhelds folder (the cleanup would start).
-enum class Outcome { completed, incomplete, input, logon, cancelled, planned };
+// duplicate: the list names the mailbox again; it runs once, for its first entry.
+enum class Outcome { completed, incomplete, input, logon, cancelled, planned, duplicate };
 
-// 0, 1, 2, 3, 130 and 0.
+// 0, 1, 2, 3, 130, 0 and 0.
 int ExitStatus(Outcome outcome);
-// "completed", "incomplete", "input", "logon", "cancelled", "planned".
+// "completed", "incomplete", "input", "logon", "cancelled", "planned", "duplicate".
 const char* OutcomeWord(Outcome outcome);
 
 struct RunResult {
@@ -30,6 +32,9 @@ struct RunResult {
   double seconds = 0.0;
   std::string lastLine;
 };
+
+// The row of a list entry that repeats entry `firstIndex` (0-based), `firstMailbox`.
+RunResult DuplicateResult(size_t firstIndex, const std::string& firstMailbox);
 
 // Judges a finished run from its record. `signalled`: Cancel was pressed by a signal during it.
 // `lastLine`: the run's last results line, for the report only. For a run whose record has the

@@ -43,15 +43,22 @@ RunResult RunOnce(Form& form, NoWindowConsole& console) {
 // The mailboxes to run, with the report's rows written as each one ends. `copied`: for each
 // mailbox a row of an earlier report, which is then not run (empty: run it).
 int RunBatch(Form& form, NoWindowConsole& console, const std::vector<std::string>& mailboxes,
-             const std::vector<std::string>& copied, BatchReport& report) {
+             const std::vector<std::string>& copied,
+             const std::vector<std::optional<size_t>>& duplicateOf, BatchReport& report) {
   int status = 0;
-  const size_t total = static_cast<size_t>(
-      std::count_if(copied.begin(), copied.end(), [](const std::string& r) { return r.empty(); }));
+  size_t total = 0;
+  for (size_t i = 0; i < mailboxes.size(); ++i) total += copied[i].empty() && !duplicateOf[i];
   size_t done = 0;
   double elapsed = 0;
   for (size_t i = 0; i < mailboxes.size(); ++i) {
     if (!copied[i].empty()) continue;
+    // A report that cannot be written ends the batch: its rows would be lost.
+    if (report.failed()) return std::max(status, kUsageError);
     const std::string& mailbox = mailboxes[i];
+    if (duplicateOf[i]) {
+      report.Row(mailbox, DuplicateResult(*duplicateOf[i], mailboxes[*duplicateOf[i]]), false);
+      continue;
+    }
     // A signal between two runs stops the batch as one during a run does.
     console.HandlePendingSignal();
     if (form.Unloaded()) {
@@ -70,7 +77,7 @@ int RunBatch(Form& form, NoWindowConsole& console, const std::vector<std::string
     console.ProgressLine(BatchProgressLine(++done, total, mailbox, OutcomeWord(result.outcome),
                                            result.seconds, elapsed));
   }
-  return status;
+  return report.failed() ? std::max(status, kUsageError) : status;
 }
 
 }  // namespace
@@ -113,16 +120,23 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   const bool batch = !options.mailboxesFile.empty();
   std::vector<std::string> mailboxes;
   std::vector<std::string> copied;
+  std::vector<std::optional<size_t>> duplicateOf;
   BatchReport report;
   if (batch) {
-    if (options.mailboxesFile == "-") {
-      mailboxes = ParseMailboxList(std::cin);
+    const bool fromStdin = options.mailboxesFile == "-";
+    const std::string listName = fromStdin ? "standard input" : options.mailboxesFile;
+    MailboxList list;
+    if (fromStdin) {
+      list = ParseMailboxList(std::cin, listName);
       if (std::cin.bad()) return UsageError("cannot read the mailbox list from standard input");
     } else {
-      std::optional<std::vector<std::string>> list = ReadMailboxList(options.mailboxesFile);
-      if (!list) return UsageError("cannot read the mailbox list " + options.mailboxesFile);
-      mailboxes = std::move(*list);
+      list = ReadMailboxList(options.mailboxesFile);
     }
+    if (!list.error.empty()) return UsageError(list.error);
+    if (list.mailboxes.empty())
+      return UsageError("the mailbox list " + listName + " names no mailbox");
+    mailboxes = std::move(list.mailboxes);
+    duplicateOf = FindDuplicates(mailboxes);
     copied.assign(mailboxes.size(), std::string());
     std::string reportFile = options.reportFile;
     if (!options.resumeFile.empty()) {
@@ -143,9 +157,7 @@ int RunWithoutWindow(const NoWindowOptions& options) {
     for (const std::string& row : copied) {
       if (!row.empty()) rows.push_back(row);
     }
-    if (!reportFile.empty() && !report.Open(reportFile, rows)) {
-      return UsageError("cannot write the report " + reportFile);
-    }
+    if (!reportFile.empty() && !report.Open(reportFile, rows)) return UsageError(report.error());
   }
 
   CancelSignals signals;
@@ -159,11 +171,11 @@ int RunWithoutWindow(const NoWindowOptions& options) {
 
   int status = 0;
   if (batch && options.jobs > 1) {
-    status = RunParallelBatch({console.Text(Control::txtExServer), mailboxes, copied,
+    status = RunParallelBatch({console.Text(Control::txtExServer), mailboxes, copied, duplicateOf,
                                form.log().path(), options.jobs, options.dryRun, IsTerminal(2)},
                               report);
   } else if (batch) {
-    status = RunBatch(form, console, mailboxes, copied, report);
+    status = RunBatch(form, console, mailboxes, copied, duplicateOf, report);
   } else {
     if (options.mailbox) console.SetText(Control::txtAlias, *options.mailbox);
     status = ExitStatus(RunOnce(form, console).outcome);
@@ -171,6 +183,7 @@ int RunWithoutWindow(const NoWindowOptions& options) {
   // The window-less "window" closes when the work is done: the session is logged off.
   if (!form.Unloaded()) form.Form_Unload();
   console.EraseProgress();
+  if (report.failed()) std::fprintf(stderr, "oa-cleanup: %s\n", report.error().c_str());
   return status;
 }
 

@@ -27,18 +27,19 @@ TEST(MailboxList, SkipsBlankAndCommentLinesAndTrimsLineEnds) {
       "\tmary.major@example.com  \r\n"
       "a#b\n"
       "last-without-newline");
-  EXPECT_EQ(ParseMailboxList(in), (std::vector<std::string>{"jdoe", "mary.major@example.com", "a#b",
-                                                            "last-without-newline"}));
+  EXPECT_EQ(
+      ParseMailboxList(in).mailboxes,
+      (std::vector<std::string>{"jdoe", "mary.major@example.com", "a#b", "last-without-newline"}));
 }
 
 TEST(MailboxList, UnreadableFileIsNoList) {
   TempDir dir;
-  EXPECT_FALSE(ReadMailboxList(dir / "missing.txt"));
-  EXPECT_FALSE(ReadMailboxList(dir.path().string()));
+  EXPECT_FALSE(ReadMailboxList(dir / "missing.txt").error.empty());
+  EXPECT_FALSE(ReadMailboxList(dir.path().string()).error.empty());
   WriteFile(dir / "empty.txt", "");
-  std::optional<std::vector<std::string>> empty = ReadMailboxList(dir / "empty.txt");
-  ASSERT_TRUE(empty);
-  EXPECT_TRUE(empty->empty());
+  MailboxList empty = ReadMailboxList(dir / "empty.txt");
+  EXPECT_EQ(empty.error, "");
+  EXPECT_TRUE(empty.mailboxes.empty());
 }
 
 TEST(CsvField, QuotesOnlyWhatNeedsIt) {
@@ -96,7 +97,8 @@ TEST(Outcome, ExitStatusesAndWords) {
   const std::pair<Outcome, std::pair<int, std::string>> table[] = {
       {Outcome::completed, {0, "completed"}},   {Outcome::incomplete, {1, "incomplete"}},
       {Outcome::input, {2, "input"}},           {Outcome::logon, {3, "logon"}},
-      {Outcome::cancelled, {130, "cancelled"}}, {Outcome::planned, {0, "planned"}}};
+      {Outcome::cancelled, {130, "cancelled"}}, {Outcome::planned, {0, "planned"}},
+      {Outcome::duplicate, {0, "duplicate"}}};
   for (const auto& [outcome, expected] : table) {
     EXPECT_EQ(ExitStatus(outcome), expected.first);
     EXPECT_EQ(OutcomeWord(outcome), expected.second);
