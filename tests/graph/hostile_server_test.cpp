@@ -59,6 +59,9 @@ class HostileServer {
     http_->Post(".*", answer);
     port_ = http_->bind_to_any_port("127.0.0.1");
     listener_ = std::thread([this] { http_->listen_after_bind(); });
+    // A stop() before the listener runs would be lost, and the join would wait for ever.
+    for (int i = 0; i < 10000 && !http_->is_running(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ~HostileServer() {
     http_->stop();
