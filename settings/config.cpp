@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "base/platform.h"
+#include "base/url_origin.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
 #include "settings/settings.h"
@@ -213,6 +214,14 @@ class Loader {
            "OA_GRAPH_SECRET_FILE");
     String(g.loginUrl, std::nullopt, "", "graph.login-url", "OA_GRAPH_LOGIN_URL");
     String(g.graphUrl, std::nullopt, "", "graph.graph-url", "OA_GRAPH_URL");
+    // The client secret and every token go to these two: over TLS, unless to this machine.
+    for (auto [u, key] :
+         {std::pair{&g.loginUrl, "graph.login-url"}, std::pair{&g.graphUrl, "graph.graph-url"}}) {
+      std::string why;
+      if (!IsSafeServiceUrl(u->value, &why))
+        Error((u->origin.where.empty() ? "" : Where(u->origin) + ": ") + key + " " + u->value +
+              ": " + why);
+    }
     for (const Setting<std::string>* f : {&g.certificate, &g.key}) {
       if (!f->value.empty() && !CanOpenForReading(f->value))
         Error(Where(f->origin) + ": " + f->value + ": cannot be read: " + std::strerror(errno));

@@ -1,9 +1,9 @@
 #include "mailbox/ews/client.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <mutex>
 
+#include "base/backoff.h"
 #include "base/mapi_error.h"
 #include "mailbox/ews/core.h"
 #include "mailbox/ews/wait_hook.h"
@@ -132,14 +132,13 @@ std::unique_ptr<Request> Client::NewRequest(const std::string& operation) const 
 
 std::optional<Response> Client::Call(const Request& request) {
   using clock = std::chrono::steady_clock;
-  const auto deadline = clock::now() + options_.maxWait;
+  backoff::BackOff backOff(options_.maxWait, clock::now());
   const std::string body = request.Serialize();
-  milliseconds nextWait(500);
   bool retriedDrop = false;
   while (true) {
     if (const auto busy = BusyUntil() - clock::now(); busy > clock::duration::zero()) {
       const auto wait = std::chrono::ceil<milliseconds>(busy);
-      if (clock::now() + wait > deadline) {
+      if (!backOff.Fits(wait, clock::now())) {
         Err().Raise(MAPI_E_CALL_FAILED, "The server stayed busy.");
         return std::nullopt;
       }
@@ -169,14 +168,11 @@ std::optional<Response> Client::Call(const Request& request) {
                       options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
       return std::nullopt;
     }
-    std::optional<milliseconds> wait;
-    bool hinted = false;
+    std::optional<milliseconds> hint;
     std::string busyText;
     std::optional<Response> response;
     if (r.status == 503) {
-      long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
-      hinted = seconds >= 0 && !r.retryAfter.empty();
-      wait = hinted ? milliseconds(seconds * 1000) : nextWait;
+      hint = backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now());
       busyText = "The server is busy (HTTP 503 Service Unavailable).";
     } else {
       std::string error;
@@ -189,8 +185,7 @@ std::optional<Response> Client::Call(const Request& request) {
       }
       const ResponseMessage& first = response->messages.front();
       if (IsThrottlingCode(first.code)) {
-        hinted = first.backOffMs.has_value();
-        wait = hinted ? milliseconds(*first.backOffMs) : nextWait;
+        if (first.backOffMs && *first.backOffMs >= 0) hint = milliseconds(*first.backOffMs);
         busyText = first.text;
       } else if (response->fault) {
         RaiseMessage(first);
@@ -199,21 +194,21 @@ std::optional<Response> Client::Call(const Request& request) {
         return response;
       }
     }
-    // Throttled: wait and send the same request again, within the call's budget.
-    if (clock::now() + *wait > deadline) {
+    // Throttled: wait and send the same request again, within the call's budget. Our own
+    // guesses grow while the server gives no usable hint of its own.
+    const milliseconds wait = backOff.Next(hint);
+    if (!backOff.Fits(wait, clock::now())) {
       Err().Raise(MAPI_E_CALL_FAILED,
                   busyText.empty() ? std::string("The server stayed busy.") : busyText);
       return std::nullopt;
     }
-    NoteBusyUntil(clock::now() + *wait);
-    if (!WaitWithEvents(*wait, stop_)) {
+    NoteBusyUntil(clock::now() + wait);
+    if (!WaitWithEvents(wait, stop_)) {
       // A wait given up (Cancel, logoff) holds back no one else.
       EndSharedBackOff();
       Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
       return std::nullopt;
     }
-    // Our own guesses grow while the server gives no hint of its own.
-    if (!hinted) nextWait = std::min(nextWait * 2, milliseconds(30000));
   }
 }
 

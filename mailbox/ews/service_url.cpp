@@ -1,13 +1,9 @@
 #include "mailbox/ews/service_url.h"
 
-#ifdef _WIN32
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#endif
-
 #include <algorithm>
 #include <cctype>
+
+#include "base/url_origin.h"
 
 namespace oa::ews {
 namespace {
@@ -37,13 +33,7 @@ std::optional<std::string> HostOf(const std::string& url, size_t schemeLength) {
 }  // namespace
 
 bool IsLoopbackHost(const std::string& host) {
-  std::string h = Lower(host);
-  if (h == "localhost") return true;
-  in_addr v4{};
-  if (inet_pton(AF_INET, h.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
-  in6_addr v6{};
-  if (inet_pton(AF_INET6, h.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
-  return false;
+  return oa::IsLoopbackHost(host);
 }
 
 std::optional<std::string> ServiceUrl(const std::string& server, std::string* error) {

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "base/backoff.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -75,11 +76,10 @@ namespace {
 std::optional<int64_t> BackOff(pugi::xml_node messageXml) {
   for (auto v : Children(messageXml, "Value")) {
     if (Attr(v, "Name") == "BackOffMilliseconds") {
-      try {
-        return std::stoll(v.text().get());
-      } catch (...) {
-        return std::nullopt;
-      }
+      // Digits only: a negative, fractional or padded value is no hint at all.
+      auto ms = oa::backoff::ParseMilliseconds(v.text().get());
+      if (!ms) return std::nullopt;
+      return ms->count();
     }
   }
   return std::nullopt;

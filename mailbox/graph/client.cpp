@@ -1,7 +1,6 @@
 #include "mailbox/graph/client.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <thread>
 
 #include "base/mapi_error.h"
@@ -58,6 +57,36 @@ bool Throttled(long status) {
 }
 
 }  // namespace
+
+bool IsBearerToken(const std::string& token) {
+  if (token.empty() || token.size() > kMaxTokenLength) return false;
+  size_t end = token.size();
+  while (end > 0 && token[end - 1] == '=') --end;
+  if (end == 0) return false;
+  return std::all_of(token.begin(), token.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](unsigned char c) {
+                       return std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~' ||
+                              c == '+' || c == '/';
+                     });
+}
+
+std::chrono::seconds TokenLifeOf(const json& expiresIn) {
+  long long seconds = -1;
+  if (expiresIn.is_number_integer()) {
+    // A value beyond the range counts as its end, whatever its sign or size.
+    seconds = expiresIn.is_number_unsigned()
+                  ? static_cast<long long>(
+                        std::min<uint64_t>(expiresIn.get<uint64_t>(), kMaxTokenLife.count()))
+                  : std::max<int64_t>(expiresIn.get<int64_t>(), 0);
+  } else if (expiresIn.is_string()) {
+    const std::string& text = expiresIn.get_ref<const std::string&>();
+    if (!text.empty() && text.size() <= 9 &&
+        std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); }))
+      seconds = std::stoll(text);
+  }
+  if (seconds < 0) return kDefaultTokenLife;
+  return std::clamp(std::chrono::seconds(seconds), kMinTokenLife, kMaxTokenLife);
+}
 
 std::string UrlEncode(const std::string& text) {
   static const char* kHex = "0123456789ABCDEF";
@@ -116,7 +145,9 @@ Client::Client(GraphOptions options, std::string tenant)
     : options_(std::move(options)),
       tenant_(std::move(tenant)),
       login_(TransportFor(options_, "", "application/x-www-form-urlencoded")),
-      graph_(TransportFor(options_, "", "application/json")) {
+      graph_(TransportFor(options_, "", "application/json")),
+      graphOrigin_(OriginOf(options_.graphUrl)),
+      loginOrigin_(OriginOf(options_.loginUrl)) {
   // A request in flight ends on the same checks as a wait.
   auto cancelled = [this] {
     return (stop_ && stop_()) || (options_.cancelRequested && options_.cancelRequested());
@@ -145,6 +176,17 @@ bool Client::EnsureToken() {
 
 bool Client::FetchToken() {
   token_.clear();
+  // The credential goes only where it was configured for, and never in clear to another host.
+  if (std::string why; !IsSafeServiceUrl(options_.loginUrl, &why)) {
+    Err().Raise(MAPI_E_LOGON_FAILED,
+                "The sign-in URL " + options_.loginUrl + " is refused: " + why);
+    return false;
+  }
+  if (std::string why; !IsSafeServiceUrl(options_.graphUrl, &why)) {
+    Err().Raise(MAPI_E_LOGON_FAILED,
+                "The Microsoft Graph URL " + options_.graphUrl + " is refused: " + why);
+    return false;
+  }
   const std::string tokenUrl =
       TrimSlash(options_.loginUrl) + "/" + UrlEncode(tenant_) + "/oauth2/v2.0/token";
   std::string form = "grant_type=client_credentials&client_id=" + UrlEncode(options_.clientId) +
@@ -190,16 +232,18 @@ bool Client::FetchToken() {
                                : "The token endpoint's answer was refused: " + unread + ".");
     return false;
   }
+  // It goes into a header of every request: nothing that could end the header or add one.
+  if (!IsBearerToken(j["access_token"].get<std::string>())) {
+    Err().Raise(MAPI_E_LOGON_FAILED,
+                "The token endpoint gave an access token that is not valid in a header.");
+    return false;
+  }
   token_ = j["access_token"].get<std::string>();
-  long seconds = 3599;
-  if (j["expires_in"].is_number()) seconds = j["expires_in"].get<long>();
-  if (j["expires_in"].is_string()) seconds = std::atol(j["expires_in"].get<std::string>().c_str());
-  seconds = std::max(seconds, 0L);
-  tokenEnds_ = Now() + std::chrono::seconds(seconds);
+  const std::chrono::seconds life = TokenLifeOf(j.value("expires_in", json()));
+  tokenEnds_ = Now() + life;
   // Five minutes ahead for the usual hour; a short-lived token gets a quarter of its life, so
   // that it is not renewed before every request.
-  tokenMargin_ =
-      std::min<std::chrono::seconds>(std::chrono::minutes(5), std::chrono::seconds(seconds / 4));
+  tokenMargin_ = std::min<std::chrono::seconds>(std::chrono::minutes(5), life / 4);
   ++tokens_;
   return true;
 }
@@ -214,9 +258,9 @@ bool Client::Wait(milliseconds d) {
   return true;
 }
 
-bool Client::WaitToRetry(milliseconds d, clock::time_point deadline,
+bool Client::WaitToRetry(milliseconds d, const backoff::BackOff& budget,
                          const std::string& busyAnswer) {
-  if (clock::now() + d > deadline) {
+  if (!budget.Fits(d, clock::now())) {
     Err().Raise(MAPI_E_CALL_FAILED, busyAnswer.empty() ? "The service stayed busy."
                                                        : "The service stayed busy: " + busyAnswer);
     return false;
@@ -233,14 +277,20 @@ bool Client::WaitToRetry(milliseconds d, clock::time_point deadline,
 std::optional<json> Client::Call(const std::string& method, const std::string& pathOrUrl,
                                  const json* body) {
   if (options_.takeWaitCancelled) options_.takeWaitCancelled();
-  const auto deadline = clock::now() + milliseconds(options_.maxWaitMs);
+  backoff::BackOff backOff(milliseconds(options_.maxWaitMs), clock::now());
   http::HttpRequest req;
   req.method = method;
-  req.url = pathOrUrl.rfind("https://", 0) == 0 || pathOrUrl.rfind("http://", 0) == 0
-                ? pathOrUrl
-                : Url(pathOrUrl);
+  const bool absolute = pathOrUrl.find("://") != std::string::npos;
+  req.url = absolute ? pathOrUrl : Url(pathOrUrl);
+  // A URL the service gave goes with the token only to the service itself.
+  if (absolute && (!graphOrigin_ || OriginOf(pathOrUrl) != graphOrigin_)) {
+    Err().Raise(MAPI_E_CALL_FAILED,
+                "The service's next-page link leaves " +
+                    (graphOrigin_ ? graphOrigin_->ToString() : options_.graphUrl) +
+                    "; refused: " + pathOrUrl);
+    return std::nullopt;
+  }
   if (body) req.body = body->dump();
-  milliseconds nextWait(500);
   bool retriedDrop = false, renewed = false;
   while (true) {
     if (!EnsureToken()) return std::nullopt;
@@ -271,12 +321,10 @@ std::optional<json> Client::Call(const std::string& method, const std::string& p
       Err().Raise(e.number, e.description);
       return std::nullopt;
     }
-    const long seconds = r.retryAfter.empty() ? -1 : std::atol(r.retryAfter.c_str());
-    const bool hinted = seconds >= 0;
-    const milliseconds wait = hinted ? milliseconds(seconds * 1000) : nextWait;
-    if (!WaitToRetry(wait, deadline, ErrorFor(r, "Microsoft Graph").description))
+    const milliseconds wait =
+        backOff.Next(backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now()));
+    if (!WaitToRetry(wait, backOff, ErrorFor(r, "Microsoft Graph").description))
       return std::nullopt;
-    if (!hinted) nextWait = std::min(nextWait * 2, milliseconds(30000));
   }
 }
 

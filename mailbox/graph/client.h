@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include "base/backoff.h"
+#include "base/url_origin.h"
 #include "mailbox/graph/graph_options.h"
 #include "mailbox/http/transport.h"
 
@@ -48,8 +50,8 @@ class Client {
 
   // Waits before sending again what a busy service turned away (a whole request, or requests
   // inside a $batch answer). False, with the error raised, when the wait would end after
-  // `deadline` (`busyAnswer`: the service's description, when there is one) or was cut short.
-  bool WaitToRetry(std::chrono::milliseconds d, std::chrono::steady_clock::time_point deadline,
+  // the budget (`busyAnswer`: the service's description, when there is one) or was cut short.
+  bool WaitToRetry(std::chrono::milliseconds d, const backoff::BackOff& budget,
                    const std::string& busyAnswer = "");
   long maxWaitMs() const { return options_.maxWaitMs; }
 
@@ -69,12 +71,28 @@ class Client {
   http::Transport login_;
   http::Transport graph_;
   std::function<bool()> stop_;
+  // Where the token may go: the configured service, and the login service for the credential.
+  std::optional<UrlOrigin> graphOrigin_;
+  std::optional<UrlOrigin> loginOrigin_;
   std::string token_;
   std::chrono::steady_clock::time_point tokenEnds_{};
   std::chrono::seconds tokenMargin_{0};
   long requests_ = 0;
   long tokens_ = 0;
 };
+
+// The longest access token taken from the token endpoint (Graph's run to a few KiB).
+inline constexpr size_t kMaxTokenLength = 16 * 1024;
+// The range a token's expires_in is taken in; missing or no whole number: kDefaultTokenLife.
+inline constexpr std::chrono::seconds kMinTokenLife{60};
+inline constexpr std::chrono::seconds kMaxTokenLife{std::chrono::hours(24)};
+inline constexpr std::chrono::seconds kDefaultTokenLife{3599};
+
+// Whether a text can go in an Authorization: Bearer header as it is: RFC 6750's b64token
+// (letters, digits, - . _ ~ + / and trailing =), from 1 to kMaxTokenLength characters.
+bool IsBearerToken(const std::string& token);
+// A token's expires_in (seconds as a JSON integer or a string of digits), in range.
+std::chrono::seconds TokenLifeOf(const json& expiresIn);
 
 // Percent-encoding for a URL's query or a form field.
 std::string UrlEncode(const std::string& text);

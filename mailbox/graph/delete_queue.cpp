@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <optional>
 
 #include "base/mapi_error.h"
 #include "mailbox/graph/objects.h"
@@ -14,21 +15,19 @@ using std::chrono::milliseconds;
 
 namespace {
 
-// The Retry-After seconds of one answer in a batch; -1 when it gives none.
-long RetryAfterOf(const json& answer) {
+// The Retry-After of one answer in a batch, read as the header of a whole answer is.
+std::optional<milliseconds> RetryAfterOf(const json& answer) {
   auto h = answer.find("headers");
-  if (h == answer.end() || !h->is_object()) return -1;
+  if (h == answer.end() || !h->is_object()) return std::nullopt;
   for (auto it = h->begin(); it != h->end(); ++it) {
     std::string key = it.key();
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (key != "retry-after") continue;
-    if (it->is_number_integer()) return std::max<long>(0, it->get<long>());
-    if (it->is_string()) {
-      const std::string v = it->get<std::string>();
-      if (!v.empty() && std::isdigit(static_cast<unsigned char>(v[0]))) return std::atol(v.c_str());
-    }
+    if (it->is_number_unsigned()) return backoff::ParseRetryAfter(it->dump(), {});
+    if (it->is_string())
+      return backoff::ParseRetryAfter(it->get<std::string>(), std::chrono::system_clock::now());
   }
-  return -1;
+  return std::nullopt;
 }
 
 bool Busy(long status) {
@@ -66,10 +65,9 @@ void Core::SendQueuedDeletes() {
 }
 
 void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone) {
-  const auto deadline = std::chrono::steady_clock::now() + milliseconds(client_->maxWaitMs());
+  backoff::BackOff backOff(milliseconds(client_->maxWaitMs()), std::chrono::steady_clock::now());
   std::vector<size_t> todo(ids.size());
   for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
-  milliseconds nextWait(500);
   while (!todo.empty()) {
     json requests = json::array();
     for (size_t i : todo)
@@ -81,7 +79,7 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
     // Without an answer nothing is known to be gone: the items count as refused.
     if (!r) return;
     std::vector<size_t> busy;
-    long hint = -1;
+    std::optional<milliseconds> hint;
     for (const json& a : r->value("responses", json::array())) {
       if (!a.is_object() || !a.contains("id") || !a["id"].is_string() || !a.contains("status") ||
           !a["status"].is_number_integer())
@@ -97,13 +95,12 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
         gone[n - 1] = true;
       } else if (Busy(status)) {
         busy.push_back(n - 1);
-        hint = std::max(hint, RetryAfterOf(a));
+        // The longest wait any of them asks for.
+        if (auto h = RetryAfterOf(a); h && (!hint || *h > *hint)) hint = h;
       }
     }
     if (busy.empty()) return;
-    const milliseconds wait = hint >= 0 ? milliseconds(hint * 1000) : nextWait;
-    if (!client_->WaitToRetry(wait, deadline)) return;
-    if (hint < 0) nextWait = std::min(nextWait * 2, milliseconds(30000));
+    if (!client_->WaitToRetry(backOff.Next(hint), backOff)) return;
     std::sort(busy.begin(), busy.end());
     todo = std::move(busy);
   }

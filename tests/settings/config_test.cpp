@@ -223,6 +223,34 @@ TEST_F(ConfigTest, NamedFileMustExistAndInputsMustBeValid) {
                              ": cannot be read: No such file or directory");
 }
 
+TEST_F(ConfigTest, GraphUrlsAreHttpsUnlessToThisMachine) {
+  // The client secret and every token go there: no clear text to another host.
+  vars["OA_GRAPH_URL"] = "http://graph.example.com";
+  Conf("[graph]\nlogin-url = http://10.0.0.1:8080/\n");
+  ConfigResult r = Load();
+  ASSERT_EQ(r.errors.size(), 2u);
+  EXPECT_EQ(r.errors[0], ConfFile() +
+                             ":2: graph.login-url http://10.0.0.1:8080/: Unencrypted http:// is "
+                             "accepted only for loopback addresses; use https://.");
+  EXPECT_EQ(r.errors[1],
+            "OA_GRAPH_URL: graph.graph-url http://graph.example.com: Unencrypted http:// is "
+            "accepted only for loopback addresses; use https://.");
+  vars["OA_GRAPH_URL"] = "ftp://graph.example.com";
+  Conf("[graph]\nlogin-url = https://user:pw@login.example.com\n");
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 2u);
+  EXPECT_NE(r.errors[0].find("graph.login-url"), std::string::npos) << r.errors[0];
+  EXPECT_NE(r.errors[1].find("OA_GRAPH_URL: graph.graph-url"), std::string::npos) << r.errors[1];
+  // Loopback in every spelling may go in clear; https anywhere.
+  for (const std::string url : {"http://127.0.0.1:8443", "http://localhost/", "http://[::1]:80",
+                                "http://127.8.9.10", "https://graph.example.com:8443/"}) {
+    vars["OA_GRAPH_URL"] = url;
+    Conf("[graph]\nlogin-url = " + url + "\n");
+    r = Load();
+    EXPECT_TRUE(r.errors.empty()) << url << ": " << (r.errors.empty() ? "" : r.errors[0]);
+  }
+}
+
 TEST_F(ConfigTest, PasswordFileOnlyItsOwnerMayRead) {
   ConfigOptions o;
   o.passwordFile = Secret("pw", "s3cret-Pa55\r\nsecond line\n", 0644);
