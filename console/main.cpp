@@ -47,6 +47,8 @@ int main(int argc, char** argv) {
     // No event loop runs during a wait for a busy server: Ctrl+C or SIGTERM cuts the wait short
     // itself, and the run ends at its next step as after any other signal.
     oa::ews::SetWaitCancelCheck(&oa::nowindow::CancelSignalPending);
+    // A request in flight is cut short too, instead of running on to its time-out.
+    oa::ews::SetRequestCancelCheck(&oa::nowindow::CancelSignalPending);
     return oa::nowindow::RunWithoutWindow(options.noWindow);
   }
 

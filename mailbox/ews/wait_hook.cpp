@@ -15,6 +15,11 @@ std::function<bool()>& CancelCheck() {
   return check;
 }
 
+std::function<bool()>& RequestCancelCheck() {
+  static std::function<bool()> check;
+  return check;
+}
+
 thread_local bool gWaitCancelled = false;
 
 }  // namespace
@@ -25,6 +30,10 @@ void SetWhileWaiting(std::function<void()> hook) {
 
 void SetWaitCancelCheck(std::function<bool()> cancelled) {
   CancelCheck() = std::move(cancelled);
+}
+
+void SetRequestCancelCheck(std::function<bool()> cancelled) {
+  RequestCancelCheck() = std::move(cancelled);
 }
 
 bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool()>& stop) {
@@ -46,10 +55,8 @@ bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool
 }
 
 bool CancelRequested() {
-  auto cancelled = CancelCheck();
-  if (!cancelled || !cancelled()) return false;
-  gWaitCancelled = true;
-  return true;
+  auto cancelled = RequestCancelCheck();
+  return cancelled && cancelled();
 }
 
 bool TakeWaitCancelled() {

@@ -20,8 +20,13 @@ void SetWaitCancelCheck(std::function<bool()> cancelled);
 // stop() or the cancel check answers true (asked after each call of the hook).
 bool WaitWithEvents(std::chrono::milliseconds duration, const std::function<bool()>& stop);
 
-// Whether the cancel check answers true now (no hook is called); a request in flight asks it.
-// A true answer counts as a cancelled wait for TakeWaitCancelled on this thread.
+// Installs the check a request in flight asks (about once a second, and from another thread on
+// Windows, so it must be safe to call from any thread); once it answers true the request is cut
+// short and the call fails with MAPI_E_USER_CANCEL. It is kept apart from the wait's check,
+// which may answer for the wait alone. An empty function removes it.
+void SetRequestCancelCheck(std::function<bool()> cancelled);
+
+// Whether the request cancel check answers true now; a request in flight asks it.
 bool CancelRequested();
 
 // Whether a wait on this thread ended by the cancel check since the last call; clears it.

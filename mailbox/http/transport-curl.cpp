@@ -330,7 +330,9 @@ HttpResult Transport::Impl::PerformOnce(const HttpRequest& request) {
   Reading reading;
   reading.body = &r.body;
   reading.retryAfter = &r.retryAfter;
-  reading.cancelled = &cancelled;
+  // A request begun after the cancel (a cancelled run's last count, its logoff) runs to its end.
+  const std::function<bool()> check = cancelled && !cancelled() ? cancelled : nullptr;
+  reading.cancelled = &check;
   curl_easy_setopt(c, CURLOPT_WRITEDATA, &reading);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &reading);
   curl_easy_setopt(c, CURLOPT_XFERINFODATA, &reading);

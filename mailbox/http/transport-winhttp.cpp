@@ -299,7 +299,9 @@ HttpResult Transport::Impl::PerformWith(const HttpRequest& request, Handle* reqH
                      sizeof maxHeaders);
   // From here on the handle is used through h: the watcher may take it out of req.
   HINTERNET const h = req.get();
-  CancelWatcher watcher(&req, cancelled);
+  // A request begun after the cancel (a cancelled run's last count, its logoff) runs to its end.
+  const std::function<bool()> check = cancelled && !cancelled() ? cancelled : nullptr;
+  CancelWatcher watcher(&req, check);
   // A failed call after the watcher closed the handle was the cancel.
   auto failOrCancel = [&](DWORD error) {
     if (watcher.Finish()) {

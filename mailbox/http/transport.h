@@ -92,7 +92,9 @@ class Transport {
   void Close();
   // A check asked during each request, at least about once a second while the server is silent;
   // once it answers true the request ends with Failure::Cancelled. It is called on the thread
-  // that sends (libcurl) or on a watcher thread (WinHTTP), so it must be thread-safe.
+  // that sends (libcurl) or on a watcher thread (WinHTTP), so it must be thread-safe. A request
+  // that starts while it already answers true is not cut short: it is the wind-down after a
+  // cancel, bounded by the time-out as before.
   void SetCancelCheck(std::function<bool()> cancelled);
 
  private:

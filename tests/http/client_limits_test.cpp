@@ -67,12 +67,12 @@ TEST(SoapLimits, ClientRefusesDeeplyNestedAnswer) {
 }
 
 // The fault: the call waited for the 120 s timeout. Bound checked: 10 s after the cancel.
-TEST(ClientCancel, EwsCallEndsOnTheWaitCancelCheck) {
+TEST(ClientCancel, EwsCallEndsOnTheRequestCancelCheck) {
   HostileServer server([](HostileServer& s, int, const std::string&) {
     while (!s.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
   std::atomic<bool> cancel{false};
-  ews::SetWaitCancelCheck([&] { return cancel.load(); });
+  ews::SetRequestCancelCheck([&] { return cancel.load(); });
   std::chrono::steady_clock::time_point cancelledAt;
   std::thread canceller([&] {
     if (server.WaitForRequest()) {
@@ -88,7 +88,7 @@ TEST(ClientCancel, EwsCallEndsOnTheWaitCancelCheck) {
   const bool answered = client.Call(*request).has_value();
   const auto ended = std::chrono::steady_clock::now();
   canceller.join();
-  ews::SetWaitCancelCheck({});
+  ews::SetRequestCancelCheck({});
   ews::TakeWaitCancelled();
   ASSERT_TRUE(cancel.load()) << "the server saw no request";
   EXPECT_FALSE(answered);
