@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "base/platform.h"
+#include "base/process_guard.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
 #include "settings/settings.h"
@@ -197,6 +198,7 @@ class Loader {
       else
         Error(Where(ews.passwordFile.origin) + ": " + error);
     } else if (auto password = env_("OA_EWS_PASSWORD")) {
+      ProtectSecretsFromDumps();
       ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
     }
   }
