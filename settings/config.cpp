@@ -92,6 +92,11 @@ class Loader {
       return;
     }
     config_.fileFound = true;
+    // A FIFO would keep the read waiting for a writer, a device (/dev/zero) would never end.
+    if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status)) {
+      Error(config_.file + ": is no regular file");
+      return;
+    }
     std::ifstream in(PathFromUtf8(config_.file), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (std::filesystem::is_directory(status) || !in.is_open() || in.bad()) {
