@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,40 @@ std::string JoinPath(const std::string& dir, const std::string& rest) {
 
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   return std::fopen(utf8Path.c_str(), mode);
+}
+
+std::FILE* OpenOwnerOnlyFile(const std::string& utf8Path, const char* mode) {
+  int flags = O_CLOEXEC | O_CREAT;
+  std::string streamMode;
+  for (const char* m = mode; *m != '\0'; ++m) {
+    switch (*m) {
+      case 'a':
+        flags |= O_APPEND;
+        break;
+      case 'w':
+        flags |= O_TRUNC;
+        break;
+      case 'x':
+        flags |= O_EXCL;
+        continue;  // fdopen knows no "x"
+      case '+':
+        flags |= O_RDWR;
+        break;
+      default:
+        break;
+    }
+    streamMode += *m;
+  }
+  if ((flags & O_RDWR) == 0) flags |= O_WRONLY;
+  const int fd = ::open(utf8Path.c_str(), flags, 0600);
+  if (fd < 0) return nullptr;
+  std::FILE* f = ::fdopen(fd, streamMode.c_str());
+  if (f == nullptr) {
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+  }
+  return f;
 }
 
 bool MayAccessFile(const std::string& utf8Path, bool write) {

@@ -52,6 +52,10 @@ std::FILE* OpenFile(const std::string& utf8Path, const char* mode) {
   return f;
 }
 
+std::FILE* OpenOwnerOnlyFile(const std::string& utf8Path, const char* mode) {
+  return OpenFile(utf8Path, mode);
+}
+
 bool MayAccessFile(const std::string& utf8Path, bool write) {
   return ::_waccess(PathFromUtf8(utf8Path).c_str(), write ? 2 : 4) == 0;
 }

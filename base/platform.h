@@ -28,6 +28,11 @@ std::string JoinPath(const std::string& dir, const std::string& rest);
 // every system.
 std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
 
+// OpenFile for writing ("wb", "ab", "wbx"), but a file it creates is the owner's only (mode 0600
+// on POSIX systems whatever the umask; on Windows it inherits its directory's access rules).
+// An existing file keeps the mode it has.
+std::FILE* OpenOwnerOnlyFile(const std::string& utf8Path, const char* mode);
+
 // Whether this process may read (write) the file. Root passes every access check; the
 // permission bits still say what the owner meant, so they decide for root.
 bool MayAccessFile(const std::string& utf8Path, bool write);

@@ -35,7 +35,7 @@ void ActivityLog::Append(const std::string& sMsg, bool bClear,
   struct Closer {
     void operator()(std::FILE* f) const { std::fclose(f); }
   };
-  std::unique_ptr<std::FILE, Closer> file(OpenFile(path_, "ab"));
+  std::unique_ptr<std::FILE, Closer> file(OpenOwnerOnlyFile(path_, "ab"));
   if (file) {
     // Older tools read the file in the system's ANSI code page (on POSIX systems: UTF-8).
     const std::string line =

@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "base/platform.h"
+#include "base/process_guard.h"
 #include "base/url_origin.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
@@ -92,6 +93,11 @@ class Loader {
       return;
     }
     config_.fileFound = true;
+    // A FIFO would keep the read waiting for a writer, a device (/dev/zero) would never end.
+    if (!std::filesystem::is_regular_file(status) && !std::filesystem::is_directory(status)) {
+      Error(config_.file + ": is no regular file");
+      return;
+    }
     std::ifstream in(PathFromUtf8(config_.file), std::ios::binary);
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     if (std::filesystem::is_directory(status) || !in.is_open() || in.bad()) {
@@ -198,6 +204,7 @@ class Loader {
       else
         Error(Where(ews.passwordFile.origin) + ": " + error);
     } else if (auto password = env_("OA_EWS_PASSWORD")) {
+      ProtectSecretsFromDumps();
       ews.password = {std::move(*password), {Source::Variable, "OA_EWS_PASSWORD"}};
     }
   }

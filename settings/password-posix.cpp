@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/process_guard.h"
 #include "settings/password.h"
 
 namespace oa::settings {
@@ -59,15 +60,22 @@ void Wipe(std::string& s) {
 }  // namespace
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error) {
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: opening a FIFO would otherwise wait for a writer for ever; the file is judged
+  // by what was opened (a symlink to a file of one's own is fine), never by its name again.
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0) {
     *error = path + ": cannot be read: " + std::strerror(errno);
     return std::nullopt;
   }
-  // The mode of the file as opened, so that a file swapped in between cannot slip through.
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     *error = path + ": is no regular file";
+    return std::nullopt;
+  }
+  // Root too: a file someone else owns could have been put there for us to use.
+  if (st.st_uid != ::geteuid()) {
+    *error = path + ": is owned by user " + std::to_string(st.st_uid) + ", not by you (uid " +
+             std::to_string(::geteuid()) + ")";
     return std::nullopt;
   }
   if ((st.st_mode & 077) != 0) {
@@ -76,7 +84,16 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
     *error = path + ": mode " + mode + ", must be readable by its owner only (chmod 600)";
     return std::nullopt;
   }
+  const std::string tooLarge = path + ": is larger than " +
+                               std::to_string(kMaxSecretFileBytes / 1024) +
+                               " KiB, the most a password or secret file may hold";
+  if (st.st_size > static_cast<off_t>(kMaxSecretFileBytes)) {
+    *error = tooLarge;
+    return std::nullopt;
+  }
+  ProtectSecretsFromDumps();
   std::string text;
+  text.reserve(kMaxSecretFileBytes + 1);  // no reallocation leaves a copy behind
   char buf[512];
   for (ssize_t n; (n = ::read(fd.get(), buf, sizeof buf)) != 0;) {
     if (n < 0) {
@@ -85,9 +102,16 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
       Wipe(text);
       return std::nullopt;
     }
+    // A file that grows while it is read is held to the same limit.
+    if (text.size() + static_cast<size_t>(n) > kMaxSecretFileBytes) {
+      Wipe(text);
+      *error = tooLarge;
+      return std::nullopt;
+    }
     text.append(buf, static_cast<size_t>(n));
-    if (text.size() > 64 * 1024) break;
   }
+  volatile char* b = buf;
+  for (size_t i = 0; i < sizeof buf; ++i) b[i] = 0;
   std::string password = text.substr(0, text.find('\n'));
   Wipe(text);
   if (!password.empty() && password.back() == '\r') password.pop_back();
@@ -101,6 +125,7 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
 std::optional<std::string> PromptPassword(const std::string& prompt,
                                           const std::function<bool()>& cancelled) {
   if (!::isatty(STDIN_FILENO)) return std::nullopt;
+  ProtectSecretsFromDumps();
   std::string line;
   {
     // Echo goes off before the prompt shows, so that nothing typed after it is echoed or lost.

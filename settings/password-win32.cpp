@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "base/platform.h"
+#include "base/process_guard.h"
 #include "settings/password.h"
 
 namespace oa::settings {
@@ -53,6 +54,7 @@ std::optional<std::string> ReadPasswordFile(const std::string& path, std::string
     *error = path + ": cannot be read";
     return std::nullopt;
   }
+  ProtectSecretsFromDumps();
   std::string text;
   char buf[512];
   while (in.read(buf, sizeof buf) || in.gcount() > 0) {

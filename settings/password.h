@@ -2,14 +2,21 @@
 // terminal, read without echo.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace oa::settings {
 
-// The first line of `path` (without its line end). nullopt, with *error naming the file and
-// the reason, when it cannot be read, is empty, or its mode lets group or others in.
+// The most a password or client secret file may hold.
+inline constexpr size_t kMaxSecretFileBytes = 64 * 1024;
+
+// The first line of `path` (without its line end): the one reader of password and client
+// secret files. nullopt, with *error naming the file and the reason, when it cannot be read,
+// is no regular file (a FIFO is refused without waiting on it), is larger than
+// kMaxSecretFileBytes, is empty, or (POSIX) is owned by another user or its mode lets group
+// or others in. Once a secret is read the process can no longer be dumped.
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error);
 
 // Shows `prompt` on standard error and reads one line from standard input, a terminal, with

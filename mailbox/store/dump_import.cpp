@@ -50,6 +50,17 @@ struct Keyed {
 };
 
 constexpr int64_t kMaxItems = 100'000'000;
+// Folders below the root folder a dump may nest; every walk over the folders recurses, so the
+// document is held to it before any of them runs.
+constexpr int kMaxFolderDepth = 1000;
+// A folder lies two levels of JSON below its parent (its object in the parent's "folders"
+// array); the rest is the levels around the root folder and within a message.
+constexpr int kMaxDocumentDepth = 2 * kMaxFolderDepth + 16;
+
+std::string TooDeep() {
+  return "nested too deeply: folders may be nested " + std::to_string(kMaxFolderDepth) +
+         " levels deep at most";
+}
 
 class Reader {
  public:
@@ -113,14 +124,17 @@ class Reader {
     }
     s.eid = OptEntryId(j, place, ObjectKind::Store);
     if (const json* root = Member(j, "root")) {
-      s.root = ReadFolder(*root, place + "/root", true);
+      s.root = ReadFolder(*root, place + "/root", 0);
     } else {
       s.root.place = place + "/root";
     }
     return s;
   }
 
-  Folder ReadFolder(const json& j, const std::string& place, bool isRoot) {
+  // `depth`: how far below the store's root folder (0) the folder lies.
+  Folder ReadFolder(const json& j, const std::string& place, int depth) {
+    const bool isRoot = depth == 0;
+    if (depth > kMaxFolderDepth) Refuse(place, TooDeep());
     if (!j.is_object()) Refuse(place, "a folder must be an object");
     Folder f;
     f.place = place;
@@ -139,7 +153,8 @@ class Reader {
     if (const json* sub = Member(j, "folders")) {
       if (!sub->is_array()) Refuse(place + "/folders", "must be an array");
       for (size_t i = 0; i < sub->size(); ++i) {
-        f.folders.push_back(ReadFolder((*sub)[i], place + "/folders/" + std::to_string(i), false));
+        f.folders.push_back(
+            ReadFolder((*sub)[i], place + "/folders/" + std::to_string(i), depth + 1));
       }
     }
     if (const json* msgs = Member(j, "messages")) {
@@ -512,7 +527,15 @@ bool ImportDump(const std::string& jsonText, const std::string& storePath, std::
   try {
     json doc;
     try {
-      doc = json::parse(jsonText);
+      // Checked while parsing (which does not recurse), before anything walks the document.
+      doc = json::parse(jsonText, [](int depth, json::parse_event_t event, json&) {
+        if ((event == json::parse_event_t::object_start ||
+             event == json::parse_event_t::array_start) &&
+            depth > kMaxDocumentDepth) {
+          Refuse("", TooDeep());
+        }
+        return true;
+      });
     } catch (const json::parse_error& e) {
       std::string reason = e.what();
       const size_t col = reason.find("column ");
@@ -524,6 +547,7 @@ bool ImportDump(const std::string& jsonText, const std::string& storePath, std::
     reader.Read(doc);
     doc = json();  // the document is no longer needed while the file is written
     PrepareReplace(storePath);
+    RemoveStaleTempFiles(storePath);
     tmp = TempPathBeside(storePath);
     {
       const dump::Document document{std::move(reader.stores_), std::move(reader.faults_),

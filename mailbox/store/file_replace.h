@@ -8,6 +8,10 @@ namespace oa::store {
 
 // A name beside `path` that no other import of this process or another one uses.
 std::string TempPathBeside(const std::string& path);
+// Removes what imports into `path` that were killed left beside it: TempPathBeside's files
+// (and their journal, log and index files) whose process no longer runs. Only regular files
+// of this user that match the pattern exactly are touched.
+void RemoveStaleTempFiles(const std::string& path);
 // Removes the file and the journal, log and index files SQLite keeps beside it.
 void RemoveStoreFiles(const std::string& path);
 // Removes only the log and index files beside `path`.

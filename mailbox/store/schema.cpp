@@ -203,8 +203,9 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
 }
 
 std::unique_ptr<Db> CreateStoreFile(const std::string& path) {
-  // "x": never over an existing file. Only its owner may read it, before anything is in it.
-  std::FILE* f = OpenFile(path, "wbx");
+  // "x": never over an existing file. Only its owner may read it from the start, and SQLite
+  // gives its journal and log files the mode of the store file.
+  std::FILE* f = OpenOwnerOnlyFile(path, "wbx");
   if (!f) {
     Fail(MAPI_E_NO_ACCESS,
          "The store file " + path + " cannot be created: " + std::strerror(errno));

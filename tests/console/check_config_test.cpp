@@ -202,5 +202,24 @@ TEST_F(CheckConfig, PasswordIsNeverTakenOnTheCommandLine) {
   EXPECT_EQ(help.out.find("--password "), std::string::npos);
 }
 
+#ifndef _WIN32
+// Opening a FIFO waits for a writer for ever; the program refuses it at once. The bound is
+// far from the fault, which never ends.
+TEST_F(CheckConfig, FifoAsPasswordOrSecretFileEndsTheCheckWithTheFileNamed) {
+  const std::string fifo = dir / "secret-fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string option : {"--password-file", "--graph-secret-file"}) {
+    Child child;
+    child.argv = {OA_CLEANUP_BIN, "--check-config", option, fifo};
+    child.env = env;
+    child.timeout = std::chrono::seconds(30);
+    const ChildResult r = RunChild(child);
+    EXPECT_EQ(r.status, 2) << option << " (128 + 9: killed after 30 s)";
+    EXPECT_NE(r.err.find(option + ": " + fifo + ": is no regular file\n"), std::string::npos)
+        << r.err;
+  }
+}
+#endif
+
 }  // namespace
 }  // namespace oa::testing

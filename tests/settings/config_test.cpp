@@ -251,6 +251,21 @@ TEST_F(ConfigTest, GraphUrlsAreHttpsUnlessToThisMachine) {
   }
 }
 
+#ifndef _WIN32
+// Neither waits on a FIFO nor reads a device without end: --check-config reads the file too.
+TEST_F(ConfigTest, ConfigurationFileThatIsNoRegularFileIsRefused) {
+  ASSERT_EQ(::mkfifo(ConfFile().c_str(), 0600), 0);
+  ConfigResult r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(), ConfFile() + ": is no regular file");
+  ConfigOptions o;
+  o.configFile = "/dev/zero";
+  r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors.front(), "/dev/zero: is no regular file");
+}
+#endif
+
 TEST_F(ConfigTest, PasswordFileOnlyItsOwnerMayRead) {
   ConfigOptions o;
   o.passwordFile = Secret("pw", "s3cret-Pa55\r\nsecond line\n", 0644);
