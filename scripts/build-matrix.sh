@@ -21,7 +21,7 @@ for compiler in $compilers; do
       mkdir -p build-matrix
       # shellcheck disable=SC2086
       if CC=$cc CXX=$cxx cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="$type" \
-        -DOA_WINDOW="$window" ${MATRIX_CMAKE_ARGS:-} >"$log" 2>&1 &&
+        -DOA_WINDOW="$window" -DOA_WERROR=ON ${MATRIX_CMAKE_ARGS:-} >"$log" 2>&1 &&
         cmake --build "$dir" -j "$jobs" -- -k 0 >>"$log" 2>&1; then
         results+=("ok      $compiler $type OA_WINDOW=$window")
       else

@@ -127,6 +127,8 @@ flags=()
 if [ "${OA_DEBUG_INFO:-1}" = 0 ]; then
   flags=("-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG")
 fi
+# Warnings are errors where the caller asks for it (CI does).
+flags+=("-DOA_WERROR=${OA_WERROR:-OFF}")
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
   -DOA_WINDOWS_DEPS="$prefix" -DOA_WINDOW=ON "${launcher[@]}" "${flags[@]}"
 cmake --build "$build" -j"$jobs" ${OA_TARGETS:+--target $OA_TARGETS}

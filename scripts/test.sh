@@ -11,6 +11,8 @@ jobs=$(nproc)
 unset DISPLAY WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=offscreen
 export CTEST_OUTPUT_ON_FAILURE=1
+# Warnings are errors in every build here (scripts/build-windows.sh reads it too).
+export OA_WERROR=ON
 
 # A failing suite does not stop the next one; the script fails at the end.
 failed=()
@@ -31,7 +33,7 @@ run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
   local dir=$1
   shift
   rm -rf "$dir"
-  cmake -S . -B "$dir" -G Ninja "$@"
+  cmake -S . -B "$dir" -G Ninja -DOA_WERROR=ON "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || failed+=("$dir")
   # The reliability suite's figures (kills survived, writes kept, bad inputs tried, ...).
@@ -46,7 +48,7 @@ stage "optimised build as shipped (build-ci): programs, package, valgrind runs"
 # runs under the sanitizers below and, optimised, under Wine; this build gives the programs the
 # package, valgrind and the Windows stage's comparison runs need, and what only it can run.
 rm -rf build-ci
-cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOA_WERROR=ON \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
 cmake --build build-ci -j "$jobs" --target oa-cleanup oa-store ews_wine_tests
 ctest --test-dir build-ci --output-on-failure --timeout 600 -R '^valgrind_' || failed+=(build-ci)
@@ -83,7 +85,7 @@ if [ -f tests/fuzz/run_fuzzers.sh ]; then
   stage "fuzzers (build-fuzz)"
   rm -rf build-fuzz
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DOA_FUZZ=ON -DOA_WINDOW=OFF
+    -DOA_FUZZ=ON -DOA_WINDOW=OFF -DOA_WERROR=ON
   targets=$(ninja -C build-fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzz\): .*/\1/p')
   if [ -n "$targets" ]; then
     # shellcheck disable=SC2086
