@@ -1,5 +1,6 @@
 #include "mailbox/store/sqlite_db.h"
 
+#include <atomic>
 #include <thread>
 #include <utility>
 
@@ -170,7 +171,16 @@ void Db::SetBusyTimeout(int millis) {
   sqlite3_busy_handler(db_, &Db::OnBusy, this);
 }
 
+namespace {
+std::atomic<uint64_t> busyWaits{0};
+}  // namespace
+
+uint64_t Db::BusyWaitsSoFar() {
+  return busyWaits.load();
+}
+
 int Db::OnBusy(void* self, int attempt) {
+  busyWaits.fetch_add(1);
   Db& db = *static_cast<Db*>(self);
   const auto now = std::chrono::steady_clock::now();
   if (attempt == 0) db.busySince_ = now;

@@ -84,6 +84,9 @@ class Db {
 
   // Waits for a busy file up to `millis`, polling often.
   void SetBusyTimeout(int millis);
+  // How many times any connection of this process has found its file busy and waited: lets a
+  // caller (a test, a diagnostic) see that a call is waiting for another writer.
+  static uint64_t BusyWaitsSoFar();
   void BeginImmediate();
   int64_t LastInsertRowid() { return sqlite3_last_insert_rowid(db_); }
   int Changes() { return sqlite3_changes(db_); }

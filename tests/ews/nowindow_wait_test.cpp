@@ -30,7 +30,7 @@ int DeleteItemsSeen(EwsTestServer& server) {
   return n;
 }
 
-TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
+TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRun) {
   // The old folder cannot be deleted whole, so it is emptied item by item, its deletes going a
   // hundred to a request; the fourth request is answered ServerBusy with a minute's back-off.
   Import(
@@ -43,7 +43,8 @@ TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
   o.lifetime = std::chrono::seconds(300);
   EwsTestServer server(o);
   ASSERT_TRUE(server.Start());
-  server.AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, 60000});
+  constexpr int kBackOffMs = 60000;
+  server.AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, kBackOffMs});
   env["OA_EWS_CAFILE"] = server.caFile();
   env["OA_EWS_USER"] = o.user;
   env["OA_EWS_PASSWORD"] = o.password;
@@ -64,7 +65,9 @@ TEST_F(NoWindowBackOff, SignalDuringTheWaitEndsTheRunWithinASecond) {
 
   EXPECT_EQ(r.status, 130) << r.err;
   ASSERT_TRUE(r.signalToExit);
-  EXPECT_LT(r.signalToExit->count(), 1.0);
+  // A signal not taken in the wait lets the run sleep the whole minute; judged against half of
+  // it, which no loaded machine reaches.
+  EXPECT_LT(r.signalToExit->count(), kBackOffMs / 2000.0);
   std::vector<std::string> expected = LogonLines("jdoe", server.url());
   for (const std::string& line :
        {"Retrieved Handhelds folder using EntryID " + oldFolder,

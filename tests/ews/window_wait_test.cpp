@@ -31,6 +31,10 @@ using oa::testing::FindStore;
 using oa::testing::FindTopFolder;
 using oa::testing::MailboxStore;
 using SteadyClock = std::chrono::steady_clock;
+// The busy server's back-off. A stop that is not taken lets the run sleep all of it; one taken
+// ends the run long before (judged against half of it, which a loaded machine does not reach).
+constexpr int kBackOffMs = 60000;
+constexpr auto kWellBeforeTheBackOffEnds = std::chrono::milliseconds(kBackOffMs / 2);
 
 // Every line of the log carries this stamp: 2 January 2024, 13:02:03, in the C locale.
 constexpr double kNow = 45293.0 + (13 * 3600 + 2 * 60 + 3) / 86400.0;
@@ -73,7 +77,7 @@ class WindowBackOff : public ServedStore {
     Serve(
         Dump({MailboxStore({.alias = "jdoe", .items = 400})}, {Fault("Folder.Delete", "jdoe-hh")}));
     oldFolder = oa::testing::HandheldsID(ExportStore(storeFile), "jdoe");
-    server->AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, 60000});
+    server->AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, kBackOffMs});
 
     NewWindow();
     window->show();
@@ -165,17 +169,17 @@ class WindowBackOff : public ServedStore {
   bool runningWhenStopped = false;
 };
 
-TEST_F(WindowBackOff, CancelButtonEndsTheWaitAndTheRunWithinASecond) {
+TEST_F(WindowBackOff, CancelButtonEndsTheWaitAndTheRun) {
   const auto after = RunAndStopDuringTheWait(
       [&] { QTest::mouseClick(window->Widget(Control::cmdCancel), Qt::LeftButton); });
-  EXPECT_LT(after, std::chrono::seconds(1));
+  EXPECT_LT(after, kWellBeforeTheBackOffEnds);
   EXPECT_TRUE(window->form().run().bCancel);
   ExpectCancelledRun();
 }
 
-TEST_F(WindowBackOff, FrameCloseEndsTheWaitAndTheRunWithinASecond) {
+TEST_F(WindowBackOff, FrameCloseEndsTheWaitAndTheRun) {
   const auto after = RunAndStopDuringTheWait([&] { window->close(); });
-  EXPECT_LT(after, std::chrono::seconds(1));
+  EXPECT_LT(after, kWellBeforeTheBackOffEnds);
   // A close is no Cancel press; the run stops all the same.
   EXPECT_FALSE(window->form().run().bCancel);
   ExpectCancelledRun();
@@ -194,7 +198,7 @@ TEST_F(WindowBackOff, HooksGoWithTheirWindow) {
   window->form().Form_Unload();
   EXPECT_FALSE(WaitWithEvents(std::chrono::seconds(60), {}));
   EXPECT_TRUE(TakeWaitCancelled());
-  EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(5));
+  EXPECT_LT(SteadyClock::now() - start, std::chrono::seconds(30));
 
   // Nothing left refers to the window once it is gone: a wait runs its full length unasked.
   hooks.reset();

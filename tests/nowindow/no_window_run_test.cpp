@@ -273,13 +273,13 @@ TEST_F(SignalDuringEmptying, CtrlCStopsTheEmptyingKeepsTheRenamedFolderAndExits1
   ChildResult r = Cleanup({"--server", "demo", "--mailbox", "big"}, &InterruptAt);
   EXPECT_EQ(r.status, 130) << r.err;
   ASSERT_TRUE(r.signalToExit);
-  EXPECT_LT(r.signalToExit->count(), 1.0);
 
   const json after = Export();
   const json* renamed = FindTopFolder(*FindStore(after, "big"), "Handhelds -1");
   ASSERT_NE(renamed, nullptr);
   const int remaining = renamed->value("count", -1);
-  EXPECT_GT(remaining, 0);
+  // The signal came at the first progress line; the run stopped before the next one (10,000).
+  EXPECT_GT(remaining, 40000);
   EXPECT_LE(remaining, 45000);
   // The agent was pointed at the new folder before the emptying began.
   EXPECT_EQ(AgentHHEntryID(*FindStore(after, "big")), HandheldsID(after, "big"));

@@ -120,11 +120,14 @@ TEST_F(DurabilityTest, CallsWaitForAnotherWriter) {
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; UPDATE folders SET name = name;", nullptr,
                          nullptr, nullptr),
             SQLITE_OK);
-  // The other writer lets go a while later; the delete must have waited for it, however late
-  // either thread runs on a loaded machine.
+  // The other writer lets go once the delete has been seen waiting for it (the store's busy
+  // handler has run), however late either thread runs on a loaded machine.
   std::atomic<bool> released{false};
+  const uint64_t waitsBefore = Db::BusyWaitsSoFar();
   std::thread release([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Db::BusyWaitsSoFar() == waitsBefore && std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
     released = true;
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   });
