@@ -15,7 +15,7 @@ rm -rf "$package"
 mkdir -p "$stage"
 
 # The programs without their debugging information, which only the build needs.
-for exe in console/oa-cleanup.exe mailbox/store/oa-store.exe; do
+for exe in console/oa-cleanup.exe tools/oa-store/oa-store.exe; do
   x86_64-w64-mingw32-strip -o "$stage/$(basename "$exe")" "$build/$exe"
 done
 sed 's/$/\r/' "$top/packaging/windows/README.txt" >"$stage/README.txt"

@@ -10,7 +10,7 @@ bash scripts/install-deps.sh
 cmake -S . -B build-run -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-run --target oa-cleanup oa-store
 
-store_tool=build-run/mailbox/store/oa-store
+store_tool=build-run/tools/oa-store/oa-store
 "$store_tool" tree demo >/dev/null 2>&1 || "$store_tool" demo demo
 
 # The boxes come filled from this registry file unless the caller names another.

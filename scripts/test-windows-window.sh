@@ -10,7 +10,7 @@ set -euo pipefail
 build=$(realpath "${1:?usage: test-windows-window.sh BUILD_DIR}")
 out=$build/window-test
 cleanup_exe=$build/console/oa-cleanup.exe
-store_exe=$build/mailbox/store/oa-store.exe
+store_exe=$build/tools/oa-store/oa-store.exe
 caption='ondavel Agent  Cleanup'
 wait_s=${OA_WINDOW_TEST_WAIT:-120}
 
