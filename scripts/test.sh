@@ -50,7 +50,7 @@ stage "optimised build as shipped (build-ci): programs, package, valgrind runs"
 rm -rf build-ci
 cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOA_WERROR=ON \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
-cmake --build build-ci -j "$jobs" --target oa-cleanup oa-store ews_wine_tests
+cmake --build build-ci -j "$jobs" --target oa-cleanup oa-store ews_wine_tests graph_wine_tests
 ctest --test-dir build-ci --output-on-failure --timeout 600 -R '^valgrind_' || failed+=(build-ci)
 
 # The Debian package from the build-ci tree just built: dpkg -i, a cleanup as an ordinary user,

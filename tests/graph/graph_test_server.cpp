@@ -31,7 +31,7 @@ namespace {
 bool MakeServerCertificate(const std::string& dir) {
   const std::string cmd =
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
-      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+      " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
       dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
@@ -390,7 +390,7 @@ GraphTestServer::~GraphTestServer() {
 }
 
 std::string GraphTestServer::url() const {
-  return "https://127.0.0.1:" + std::to_string(port_);
+  return "https://" + impl_->options.host + ":" + std::to_string(port_);
 }
 
 std::string GraphTestServer::caFile() const {

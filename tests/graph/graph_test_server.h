@@ -47,6 +47,9 @@ struct GraphServerOptions {
   std::chrono::milliseconds latency{0};
   std::string certDir;
   std::chrono::seconds lifetime{600};
+  // The host of url() and of the links the server gives (it listens on 127.0.0.1 either way):
+  // "localhost" for clients that check a certificate's DNS name rather than its IP address.
+  std::string host = "127.0.0.1";
 };
 
 struct SeenRequest {
@@ -73,7 +76,7 @@ class GraphTestServer {
 
   bool Start();
   void Stop();
-  // https://127.0.0.1:PORT, the base of both the token endpoint and Graph.
+  // https://HOST:PORT (options().host), the base of both the token endpoint and Graph.
   std::string url() const;
   std::string caFile() const;
   const GraphServerOptions& options() const;
