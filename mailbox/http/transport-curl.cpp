@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "mailbox/http/auth_order.h"
 #include "mailbox/http/transport.h"
 
 namespace oa::http {
@@ -146,7 +147,12 @@ using Slist = std::unique_ptr<curl_slist, SlistDeleter>;
 
 struct Transport::Impl {
   // Bits, for the set of schemes tried on one request.
-  enum class Scheme { None = 0, Negotiate = 1, Ntlm = 2, Basic = 4 };
+  enum class Scheme : unsigned {
+    None = kAuthNone,
+    Negotiate = kAuthNegotiate,
+    Ntlm = kAuthNtlm,
+    Basic = kAuthBasic
+  };
 
   explicit Impl(TransportOptions o) : options(std::move(o)) {}
   HttpResult PerformOnce(const HttpRequest& request);
@@ -247,16 +253,12 @@ HttpResult Transport::Send(const HttpRequest& request) {
 }
 
 Transport::Impl::Scheme Transport::Impl::NextScheme(long offered, unsigned tried) const {
-  auto untried = [tried](Scheme s) { return (tried & static_cast<unsigned>(s)) == 0; };
-  if ((offered & CURLAUTH_NEGOTIATE) && untried(Scheme::Negotiate)) return Scheme::Negotiate;
-  // The credentials get one turn: NTLM keeps the password off the wire, so Basic only goes out
-  // to a server that takes nothing else.
+  const unsigned bits = ((offered & CURLAUTH_NEGOTIATE) ? kAuthNegotiate : 0u) |
+                        ((offered & CURLAUTH_NTLM) ? kAuthNtlm : 0u) |
+                        ((offered & CURLAUTH_BASIC) ? kAuthBasic : 0u);
   const bool credentials =
       (!options.user.empty() && !options.password.empty()) || HaveNetrc(options.netrcFile);
-  if (!credentials || !untried(Scheme::Ntlm) || !untried(Scheme::Basic)) return Scheme::None;
-  if (offered & CURLAUTH_NTLM) return Scheme::Ntlm;
-  if (offered & CURLAUTH_BASIC) return Scheme::Basic;
-  return Scheme::None;
+  return static_cast<Scheme>(NextAuthScheme(bits, tried, credentials));
 }
 
 void Transport::Impl::Use(Scheme next) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "mailbox/http/auth_order.h"
 #include "mailbox/http/transport.h"
 
 namespace oa::http {
@@ -174,7 +175,9 @@ struct Transport::Impl {
   // Opens the connection to the request's server, when it is not the one held.
   bool Connect(const Target& target);
   // After a 401: credentials for the strongest scheme offered; false when none is left.
-  bool Answer401(HINTERNET request, bool* credentialsSent);
+  // Sets the configured credentials for the next scheme in order (NextAuthScheme) that this
+  // request has not tried; false when none is left.
+  bool Answer401(HINTERNET request, unsigned* tried);
   std::wstring Headers(const std::vector<std::string>& extra) const;
 
   TransportOptions options;
@@ -231,25 +234,23 @@ bool Transport::Impl::Connect(const Target& target) {
   return true;
 }
 
-bool Transport::Impl::Answer401(HINTERNET request, bool* credentialsSent) {
+bool Transport::Impl::Answer401(HINTERNET request, unsigned* tried) {
   DWORD supported = 0, first = 0, target = 0;
   if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
   // Without credentials WinHTTP has answered with the signed-in user's logon already.
-  if (options.user.empty() || options.password.empty() || *credentialsSent) return false;
-  // NTLM keeps the password off the wire: Basic only for a server that takes nothing else.
-  DWORD scheme = 0;
-  if (supported & WINHTTP_AUTH_SCHEME_NEGOTIATE)
-    scheme = WINHTTP_AUTH_SCHEME_NEGOTIATE;
-  else if (supported & WINHTTP_AUTH_SCHEME_NTLM)
-    scheme = WINHTTP_AUTH_SCHEME_NTLM;
-  else if (supported == WINHTTP_AUTH_SCHEME_BASIC)
-    scheme = WINHTTP_AUTH_SCHEME_BASIC;
-  if (scheme == 0) return false;
+  if (options.user.empty() || options.password.empty()) return false;
+  const unsigned offered = ((supported & WINHTTP_AUTH_SCHEME_NEGOTIATE) ? kAuthNegotiate : 0u) |
+                           ((supported & WINHTTP_AUTH_SCHEME_NTLM) ? kAuthNtlm : 0u) |
+                           ((supported & WINHTTP_AUTH_SCHEME_BASIC) ? kAuthBasic : 0u);
+  const unsigned next = NextAuthScheme(offered, *tried, true);
+  if (next == kAuthNone) return false;
+  *tried |= next;
+  const DWORD scheme = next == kAuthNegotiate ? WINHTTP_AUTH_SCHEME_NEGOTIATE
+                       : next == kAuthNtlm    ? WINHTTP_AUTH_SCHEME_NTLM
+                                              : WINHTTP_AUTH_SCHEME_BASIC;
   const std::wstring user = Wide(options.user), password = Wide(options.password);
-  if (!::WinHttpSetCredentials(request, target, scheme, user.c_str(), password.c_str(), nullptr))
-    return false;
-  *credentialsSent = true;
-  return true;
+  return ::WinHttpSetCredentials(request, target, scheme, user.c_str(), password.c_str(),
+                                 nullptr) != FALSE;
 }
 
 void Transport::SetCancelCheck(std::function<bool()> cancelled) {
@@ -315,7 +316,7 @@ HttpResult Transport::Impl::PerformWith(const HttpRequest& request, Handle* reqH
   DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
   ::WinHttpSetOption(h, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof policy);
   const std::wstring headers = Headers(request.headers);
-  bool credentialsSent = false;
+  unsigned tried = kAuthNone;
   for (int round = 0;; ++round) {
     void* body =
         request.body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<char*>(request.body.data());
@@ -328,7 +329,7 @@ HttpResult Transport::Impl::PerformWith(const HttpRequest& request, Handle* reqH
     ::WinHttpQueryHeaders(h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &len, WINHTTP_NO_HEADER_INDEX);
     r.status = static_cast<long>(status);
-    if (status != 401 || round + 1 >= kMaxAuthRounds || !Answer401(h, &credentialsSent)) break;
+    if (status != 401 || round + 1 >= kMaxAuthRounds || !Answer401(h, &tried)) break;
   }
   wchar_t retry[64];
   DWORD retryLen = sizeof retry;

@@ -233,6 +233,12 @@ TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
   EXPECT_EQ(Export("forwine"), before);
 }
 
+// Outside the domain Negotiate is refused; the configured password then goes by Basic, as the
+// Linux build sends it.
+TEST_F(WineEws, BasicAfterARefusedNegotiate) {
+  ExpectCleanupLikeLinux({AuthScheme::Negotiate, AuthScheme::Basic}, "Basic");
+}
+
 TEST_F(WineEws, UntrustedCertificateFailsTheLogonWithStatus3) {
   ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, false));
   const json before = Export("forwine");
