@@ -47,6 +47,7 @@ mailbox::BackendOptions BackendOptionsFor(
   o.graph.clientId = g.clientId.value;
   o.graph.certFile = g.certificate.value;
   o.graph.keyFile = g.key.value;
+  o.graph.certThumbprint = g.certificateThumbprint.value;
   o.graph.clientSecret = g.secret.value;
   o.graph.loginUrl = g.loginUrl.value;
   o.graph.graphUrl = g.graphUrl.value;

@@ -42,6 +42,9 @@ void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
        "Exchange Online: sign in with the certificate in FILE (PEM), the preferred way");
   text("--graph-key", config.graphKey, "FILE",
        "Exchange Online: the certificate's private key (PEM), when not in its file");
+  text("--graph-certificate-thumbprint", config.graphCertificateThumbprint, "SHA1",
+       "Exchange Online on Windows: sign in with the certificate of this thumbprint in the "
+       "user's or the machine's certificate store");
   text("--graph-secret-file", config.graphSecretFile, "FILE",
        "Exchange Online: sign in with the client secret in FILE (readable by its owner only)");
 }

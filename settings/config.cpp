@@ -13,6 +13,7 @@
 
 #include "base/platform.h"
 #include "base/process_guard.h"
+#include "base/thumbprint.h"
 #include "base/url_origin.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
@@ -24,6 +25,13 @@ namespace {
 std::mutex gInstalledMutex;
 std::optional<Config> gInstalled;
 
+// Certificates named by thumbprint live in the Windows certificate store.
+#ifdef _WIN32
+constexpr bool kHaveCertificateStore = true;
+#else
+constexpr bool kHaveCertificateStore = false;
+#endif
+
 // Section, key, and whether the value is a path (relative paths in the file are taken from
 // the file's directory, "~/" from the home directory).
 struct KnownKey {
@@ -32,12 +40,23 @@ struct KnownKey {
   bool path;
 };
 constexpr KnownKey kKeys[] = {
-    {"ews", "access", false},      {"ews", "user", false},         {"ews", "password-file", true},
-    {"ews", "ca-file", true},      {"ews", "timeout", false},      {"ews", "max-wait", false},
-    {"store", "directory", true},  {"registry", "user", true},     {"registry", "machine", true},
-    {"graph", "tenant", false},    {"graph", "client-id", false},  {"graph", "certificate", true},
-    {"graph", "key", true},        {"graph", "secret-file", true}, {"graph", "login-url", false},
+    {"ews", "access", false},
+    {"ews", "user", false},
+    {"ews", "password-file", true},
+    {"ews", "ca-file", true},
+    {"ews", "timeout", false},
+    {"ews", "max-wait", false},
+    {"store", "directory", true},
+    {"registry", "user", true},
+    {"registry", "machine", true},
+    {"graph", "tenant", false},
+    {"graph", "client-id", false},
+    {"graph", "certificate", true},
+    {"graph", "key", true},
+    {"graph", "secret-file", true},
+    {"graph", "login-url", false},
     {"graph", "graph-url", false},
+    {"graph", "certificate-thumbprint", false},
 };
 
 std::string KeysOf(const std::string& section) {
@@ -217,6 +236,10 @@ class Loader {
     String(g.certificate, options_.graphCertificate, "--graph-certificate", "graph.certificate",
            "OA_GRAPH_CERTIFICATE");
     String(g.key, options_.graphKey, "--graph-key", "graph.key", "OA_GRAPH_KEY");
+    String(g.certificateThumbprint, options_.graphCertificateThumbprint,
+           "--graph-certificate-thumbprint", "graph.certificate-thumbprint",
+           "OA_GRAPH_CERTIFICATE_THUMBPRINT");
+    CheckThumbprint(g);
     String(g.secretFile, options_.graphSecretFile, "--graph-secret-file", "graph.secret-file",
            "OA_GRAPH_SECRET_FILE");
     String(g.loginUrl, std::nullopt, "", "graph.login-url", "OA_GRAPH_LOGIN_URL");
@@ -243,6 +266,27 @@ class Loader {
   }
 
  private:
+  // A thumbprint names a certificate of the Windows certificate store: refused at once where
+  // there is none, or beside a certificate file, or when it is no thumbprint.
+  void CheckThumbprint(const GraphConfig& g) {
+    const Setting<std::string>& t = g.certificateThumbprint;
+    if (t.value.empty()) return;
+    const std::string where = t.origin.where.empty() ? "" : Where(t.origin) + ": ";
+    if (!kHaveCertificateStore)
+      Error(where +
+            "graph.certificate-thumbprint names a certificate in the Windows "
+            "certificate store, which this system does not have; give the certificate "
+            "and its key as PEM files (graph.certificate, graph.key)");
+    else if (!g.certificate.value.empty())
+      Error(where +
+            "graph.certificate-thumbprint and graph.certificate both name the "
+            "application's certificate; give one of them");
+    else if (!ParseThumbprint(t.value))
+      Error(where + "graph.certificate-thumbprint " + t.value +
+            ": not a certificate thumbprint (40 hexadecimal digits, the SHA-1 shown in the "
+            "certificate's details)");
+  }
+
   void Error(std::string text) { result_.errors.push_back(std::move(text)); }
   // While the file is read, an error of one of its lines waits to be sorted in.
   void Error(int line, std::string text) {
@@ -395,6 +439,9 @@ void PrintConfig(const Config& c, std::ostream& out) {
       g.key.value.empty() && !g.certificate.value.empty() ? "(in the certificate file)"
                                                           : g.key.value,
       g.key.origin.Describe());
+  if (!g.certificateThumbprint.value.empty())
+    Row(out, "certificate-thumbprint", g.certificateThumbprint.value,
+        g.certificateThumbprint.origin.Describe());
   Row(out, "secret-file", g.secretFile.value, g.secretFile.origin.Describe());
   Row(out, "secret", g.secret.value.empty() ? "not set" : "set",
       g.secret.value.empty() ? "default" : "the secret file");

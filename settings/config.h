@@ -55,6 +55,9 @@ struct GraphConfig {
   // The certificate (PEM) and its private key (PEM; the certificate's file when unset).
   Setting<std::string> certificate;
   Setting<std::string> key;
+  // On Windows instead: the certificate's SHA-1 thumbprint in the current user's or the
+  // machine's personal certificate store, whose private key never leaves the store.
+  Setting<std::string> certificateThumbprint;
   Setting<std::string> secretFile;
   // The client secret itself, read from the secret file. Never printed.
   Setting<std::string> secret;
@@ -87,6 +90,7 @@ struct ConfigOptions {
   std::optional<std::string> graphClientId;
   std::optional<std::string> graphCertificate;
   std::optional<std::string> graphKey;
+  std::optional<std::string> graphCertificateThumbprint;
   std::optional<std::string> graphSecretFile;
   // False for programs that sign in nowhere (oa-store): the password and secret files are
   // neither read nor checked, so no secret is held by a program that has no use for it.

@@ -191,10 +191,18 @@ bool Client::FetchToken() {
       TrimSlash(options_.loginUrl) + "/" + UrlEncode(tenant_) + "/oauth2/v2.0/token";
   std::string form = "grant_type=client_credentials&client_id=" + UrlEncode(options_.clientId) +
                      "&scope=" + UrlEncode(TrimSlash(options_.graphUrl) + "/.default");
-  if (!options_.certFile.empty()) {
+  if (!options_.certFile.empty() || !options_.certThumbprint.empty()) {
     std::string error;
-    auto assertion =
-        ClientAssertion(options_.certFile, options_.keyFile, options_.clientId, tokenUrl, &error);
+    std::optional<std::string> assertion;
+    if (!options_.certThumbprint.empty()) {
+      if (auto key = LoadStoreCertificateKey(options_.certThumbprint, &error))
+        assertion =
+            ClientAssertion(std::move(key), "the key of certificate " + options_.certThumbprint,
+                            options_.clientId, tokenUrl, &error);
+    } else {
+      assertion =
+          ClientAssertion(options_.certFile, options_.keyFile, options_.clientId, tokenUrl, &error);
+    }
     if (!assertion) {
       Err().Raise(MAPI_E_LOGON_FAILED, error);
       return false;

@@ -18,6 +18,8 @@ struct GraphOptions {
   // same file when both are in one). Otherwise the client secret itself.
   std::string certFile;
   std::string keyFile;
+  // Windows: the certificate's SHA-1 thumbprint in the user's or the machine's store instead.
+  std::string certThumbprint;
   std::string clientSecret;
   // Where tokens and Graph are asked; tests point both at a loopback server.
   std::string loginUrl = "https://login.microsoftonline.com";

@@ -96,6 +96,14 @@ std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
   return std::make_unique<OpenSslKey>(std::move(cert), std::move(key));
 }
 
+std::unique_ptr<CertificateKey> LoadStoreCertificateKey(const std::string& thumbprint,
+                                                        std::string* error) {
+  *error = "The certificate " + thumbprint +
+           " is named by thumbprint, which only a Windows certificate store knows; give the "
+           "certificate and its key as PEM files.";
+  return nullptr;
+}
+
 std::string RandomBytes(size_t n) {
   std::string out(n, '\0');
   RAND_bytes(reinterpret_cast<unsigned char*>(out.data()), static_cast<int>(n));

@@ -1,13 +1,17 @@
 // Certificate and key through the system's own crypto: crypt32 decodes the PEM and DER, CNG
-// (bcrypt) hashes and signs.
+// (bcrypt) hashes and signs. A certificate named by thumbprint stays in the certificate store,
+// its key used where the store keeps it (ncrypt, or CryptoAPI for a legacy provider's key).
 #include <windows.h>
 // After windows.h, which they need.
 #include <bcrypt.h>
+#include <ncrypt.h>
 #include <wincrypt.h>
 
+#include <cstdio>
 #include <vector>
 
 #include "base/platform.h"
+#include "base/thumbprint.h"
 #include "mailbox/graph/jwt.h"
 
 namespace oa::graph {
@@ -283,6 +287,176 @@ std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
   }
   return std::make_unique<CngKey>(Sha256(cert->pbCertEncoded, cert->cbCertEncoded), std::move(alg),
                                   std::move(key));
+}
+
+namespace {
+
+struct StoreCloser {
+  void operator()(void* s) const { CertCloseStore(s, 0); }
+};
+using Store = std::unique_ptr<void, StoreCloser>;
+
+// A CryptoAPI provider or an ncrypt key: integer handles, so no unique_ptr.
+class KeyHandle {
+ public:
+  KeyHandle() = default;
+  KeyHandle(const KeyHandle&) = delete;
+  KeyHandle& operator=(const KeyHandle&) = delete;
+  ~KeyHandle() {
+    if (ncrypt_) NCryptFreeObject(ncrypt_);
+    if (legacy_) CryptReleaseContext(legacy_, 0);
+  }
+  NCRYPT_KEY_HANDLE ncrypt_ = 0;
+  HCRYPTPROV legacy_ = 0;
+  DWORD keySpec_ = AT_KEYEXCHANGE;
+};
+
+std::string HexOf(DWORD code) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(code));
+  return text;
+}
+
+class StoreKey : public CertificateKey {
+ public:
+  StoreKey(std::string thumbprint, std::unique_ptr<KeyHandle> key)
+      : thumbprint_(std::move(thumbprint)), key_(std::move(key)) {}
+
+  std::string Thumbprint() const override { return thumbprint_; }
+
+  std::optional<std::string> SignRs256(const std::string& data) override {
+    std::string hash = Sha256(reinterpret_cast<const BYTE*>(data.data()), data.size());
+    if (hash.empty()) return std::nullopt;
+    auto* h = reinterpret_cast<BYTE*>(hash.data());
+    if (key_->ncrypt_) {
+      BCRYPT_PKCS1_PADDING_INFO padding{BCRYPT_SHA256_ALGORITHM};
+      DWORD n = 0;
+      if (NCryptSignHash(key_->ncrypt_, &padding, h, 32, nullptr, 0, &n, BCRYPT_PAD_PKCS1) != 0)
+        return std::nullopt;
+      std::string sig(n, '\0');
+      if (NCryptSignHash(key_->ncrypt_, &padding, h, 32, reinterpret_cast<BYTE*>(sig.data()), n, &n,
+                         BCRYPT_PAD_PKCS1) != 0)
+        return std::nullopt;
+      sig.resize(n);
+      return sig;
+    }
+    HCRYPTHASH hashHandle = 0;
+    if (!CryptCreateHash(key_->legacy_, CALG_SHA_256, 0, 0, &hashHandle)) return std::nullopt;
+    std::unique_ptr<void, void (*)(void*)> hashOwner(
+        reinterpret_cast<void*>(hashHandle),
+        [](void* p) { CryptDestroyHash(reinterpret_cast<HCRYPTHASH>(p)); });
+    DWORD n = 0;
+    if (!CryptSetHashParam(hashHandle, HP_HASHVAL, h, 0) ||
+        !CryptSignHashW(hashHandle, key_->keySpec_, nullptr, 0, nullptr, &n))
+      return std::nullopt;
+    std::string sig(n, '\0');
+    if (!CryptSignHashW(hashHandle, key_->keySpec_, nullptr, 0, reinterpret_cast<BYTE*>(sig.data()),
+                        &n))
+      return std::nullopt;
+    sig.resize(n);
+    // CryptoAPI gives the signature little-endian.
+    return std::string(sig.rbegin(), sig.rend());
+  }
+
+ private:
+  std::string thumbprint_;
+  std::unique_ptr<KeyHandle> key_;
+};
+
+// The certificate with this SHA-1 in the user's personal store, else the machine's.
+Cert FindInStores(const std::string& sha1) {
+  CRYPT_HASH_BLOB blob{static_cast<DWORD>(sha1.size()),
+                       reinterpret_cast<BYTE*>(const_cast<char*>(sha1.data()))};
+  for (DWORD location : {CERT_SYSTEM_STORE_CURRENT_USER, CERT_SYSTEM_STORE_LOCAL_MACHINE}) {
+    Store store(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
+                              location | CERT_STORE_READONLY_FLAG | CERT_STORE_OPEN_EXISTING_FLAG,
+                              L"MY"));
+    if (!store) continue;
+    // The context found keeps its store open for as long as it lives.
+    if (const CERT_CONTEXT* c = CertFindCertificateInStore(store.get(), kEncoding, 0,
+                                                           CERT_FIND_SHA1_HASH, &blob, nullptr))
+      return Cert(c);
+  }
+  return Cert();
+}
+
+// The certificate's private key as the store keeps it; a legacy provider's key is reopened in
+// the RSA and AES provider, the one of CryptoAPI's that hashes SHA-256.
+std::unique_ptr<KeyHandle> AcquireKey(const CERT_CONTEXT* cert, DWORD* failure) {
+  HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
+  DWORD spec = 0;
+  BOOL mustFree = FALSE;
+  if (!CryptAcquireCertificatePrivateKey(
+          cert, CRYPT_ACQUIRE_SILENT_FLAG | CRYPT_ACQUIRE_PREFER_NCRYPT_KEY_FLAG, nullptr, &handle,
+          &spec, &mustFree)) {
+    *failure = GetLastError();
+    return nullptr;
+  }
+  auto key = std::make_unique<KeyHandle>();
+  if (spec == CERT_NCRYPT_KEY_SPEC) {
+    // Without CRYPT_ACQUIRE_CACHE_FLAG the handle is always the caller's to free.
+    if (!mustFree) {
+      *failure = static_cast<DWORD>(NTE_NOT_SUPPORTED);
+      return nullptr;
+    }
+    key->ncrypt_ = handle;
+    return key;
+  }
+  std::unique_ptr<void, void (*)(void*)> acquired(
+      mustFree ? reinterpret_cast<void*>(handle) : nullptr,
+      [](void* p) { CryptReleaseContext(reinterpret_cast<HCRYPTPROV>(p), 0); });
+  DWORD size = 0;
+  std::vector<BYTE> info;
+  if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+    info.resize(size);
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, info.data(), &size))
+      info.clear();
+  }
+  if (info.empty()) {
+    *failure = GetLastError();
+    return nullptr;
+  }
+  const auto* prov = reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(info.data());
+  key->keySpec_ = prov->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+  const DWORD flags = CRYPT_SILENT | (prov->dwFlags & CRYPT_MACHINE_KEYSET);
+  if (!CryptAcquireContextW(&key->legacy_, prov->pwszContainerName, MS_ENH_RSA_AES_PROV_W,
+                            PROV_RSA_AES, flags)) {
+    key->legacy_ = 0;
+    *failure = GetLastError();
+    return nullptr;
+  }
+  return key;
+}
+
+}  // namespace
+
+std::unique_ptr<CertificateKey> LoadStoreCertificateKey(const std::string& thumbprint,
+                                                        std::string* error) {
+  const auto sha1 = oa::ParseThumbprint(thumbprint);
+  if (!sha1) {
+    *error = "The certificate thumbprint " + thumbprint + " is not 40 hexadecimal digits.";
+    return nullptr;
+  }
+  Cert cert = FindInStores(*sha1);
+  if (!cert) {
+    *error = "No certificate with the thumbprint " + thumbprint +
+             " is in the current user's or the machine's personal certificate store.";
+    return nullptr;
+  }
+  const char* algorithm = cert->pCertInfo->SubjectPublicKeyInfo.Algorithm.pszObjId;
+  if (!algorithm || std::string(algorithm) != szOID_RSA_RSA) {
+    *error = "The certificate " + thumbprint + " holds no RSA key (RS256 needs one).";
+    return nullptr;
+  }
+  DWORD failure = 0;
+  auto key = AcquireKey(cert.get(), &failure);
+  if (!key) {
+    *error = "The private key of certificate " + thumbprint + " cannot be used by this user (" +
+             HexOf(failure) + ").";
+    return nullptr;
+  }
+  return std::make_unique<StoreKey>(Sha256(cert->pbCertEncoded, cert->cbCertEncoded),
+                                    std::move(key));
 }
 
 std::string RandomBytes(size_t n) {

@@ -10,6 +10,13 @@ std::optional<std::string> ClientAssertion(const std::string& certFile, const st
                                            std::string* error) {
   auto key = LoadCertificateKey(certFile, keyFile, error);
   if (!key) return std::nullopt;
+  return ClientAssertion(std::move(key), "the key in " + (keyFile.empty() ? certFile : keyFile),
+                         clientId, audience, error);
+}
+
+std::optional<std::string> ClientAssertion(std::unique_ptr<CertificateKey> key,
+                                           const std::string& keyName, const std::string& clientId,
+                                           const std::string& audience, std::string* error) {
   const long now = static_cast<long>(std::chrono::duration_cast<std::chrono::seconds>(
                                          std::chrono::system_clock::now().time_since_epoch())
                                          .count());
@@ -21,8 +28,7 @@ std::optional<std::string> ClientAssertion(const std::string& certFile, const st
   const std::string signingInput = Base64Url(header.dump()) + "." + Base64Url(claims.dump());
   auto sig = key->SignRs256(signingInput);
   if (!sig) {
-    *error = "The client assertion could not be signed with the key in " +
-             (keyFile.empty() ? certFile : keyFile) + ".";
+    *error = "The client assertion could not be signed with " + keyName + ".";
     return std::nullopt;
   }
   return signingInput + "." + Base64Url(*sig);

@@ -33,6 +33,17 @@ class CertificateKey {
 std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
                                                    const std::string& keyFile, std::string* error);
 
+// Windows: the certificate of this thumbprint (ParseThumbprint's text) in the current user's
+// personal store, else the machine's, with its private key used where the store keeps it (never
+// exported). Null with *error naming the thumbprint and the reason; elsewhere always null.
+std::unique_ptr<CertificateKey> LoadStoreCertificateKey(const std::string& thumbprint,
+                                                        std::string* error);
+
+// The signed assertion with a key already loaded; `keyName` names it in an error.
+std::optional<std::string> ClientAssertion(std::unique_ptr<CertificateKey> key,
+                                           const std::string& keyName, const std::string& clientId,
+                                           const std::string& audience, std::string* error);
+
 // Bytes from the system's random generator.
 std::string RandomBytes(size_t n);
 

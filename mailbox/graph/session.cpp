@@ -51,7 +51,7 @@ bool CheckSettings(const GraphOptions& o, const std::string& tenant) {
     return Refuse(
         "Microsoft Graph needs the application (client) ID: set it with --graph-client-id, "
         "client-id in [graph] or OA_GRAPH_CLIENT_ID.");
-  if (o.certFile.empty() && o.clientSecret.empty())
+  if (o.certFile.empty() && o.certThumbprint.empty() && o.clientSecret.empty())
     return Refuse(
         "Microsoft Graph needs a credential: a certificate (--graph-certificate, certificate in "
         "[graph] or OA_GRAPH_CERTIFICATE) or a client secret file (--graph-secret-file, "

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/thumbprint.h"
 #include "mailbox/graph/jwt.h"
 #include "tests/graph/rs256_verify.h"
 
@@ -129,6 +130,40 @@ TEST(ClientAssertion, UnusableFilesAreRefusedByNameWithoutAPassPhrasePrompt) {
     EXPECT_EQ(error, c.error);
   }
 }
+
+// As certificate dialogs show it (split by spaces, a left-to-right mark copied in front), as
+// PowerShell prints it, or with colons; anything else is refused.
+TEST(CertificateThumbprint, TakesTheWaysWindowsShowsItAndNothingElse) {
+  const std::string bytes(
+      "\x3A\xB0\x01\xFF\x10\x20\x30\x40\x50\x60\x70\x80\x90\xA0\xB0\xC0"
+      "\xD0\xE0\xF0\x0F",
+      20);
+  for (const std::string text :
+       {"3AB001FF102030405060708090A0B0C0D0E0F00F", "3ab001ff102030405060708090a0b0c0d0e0f00f",
+        "\xE2\x80\x8E"
+        "3a b0 01 ff 10 20 30 40 50 60 70 80 90 a0 b0 c0 d0 e0 f0 0f",
+        "3A:B0:01:FF:10:20:30:40:50:60:70:80:90:A0:B0:C0:D0:E0:F0:0F"}) {
+    SCOPED_TRACE(text);
+    const auto parsed = oa::ParseThumbprint(text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, bytes);
+  }
+  for (const std::string text :
+       {"", "3AB001FF102030405060708090A0B0C0D0E0F0", "3AB001FF102030405060708090A0B0C0D0E0F00F00",
+        "3AB001FF102030405060708090A0B0C0D0E0F00G", "3AB001FF10203040-5060708090A0B0C0D0E0F00F",
+        "/etc/cert.pem"}) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(oa::ParseThumbprint(text));
+  }
+}
+
+#ifndef _WIN32
+TEST(CertificateThumbprint, NamesNoCertificateWithoutAWindowsStore) {
+  std::string error;
+  EXPECT_FALSE(LoadStoreCertificateKey("3AB001FF102030405060708090A0B0C0D0E0F00F", &error));
+  EXPECT_NE(error.find("only a Windows certificate store knows"), std::string::npos) << error;
+}
+#endif
 
 TEST(Base64UrlText, RoundTripsEveryLengthAndRefusesOtherCharacters) {
   std::string bytes;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <regex>
 
@@ -46,7 +47,9 @@ std::string Outcome(json dump) {
   return std::regex_replace(dump.dump(1), kEntryId, "<entry ID>");
 }
 
-enum class SignIn { Secret, Certificate };
+// The certificate by PEM files, or on Windows by thumbprint from the certificate store (the
+// Linux build then signs with the same key from the files).
+enum class SignIn { Secret, Certificate, StoreCertificate };
 
 class WineGraph : public oa::testing::RunFixture {
  protected:
@@ -55,8 +58,13 @@ class WineGraph : public oa::testing::RunFixture {
     ASSERT_TRUE(build && *build) << "OA_WINE_BUILD names the Windows build";
     exe = std::string(build) + "/console/oa-cleanup.exe";
     addCa = std::string(build) + "/tests/ews/add_test_ca.exe";
+    addCert = std::string(build) + "/tests/graph/add_test_cert.exe";
   }
   void TearDown() override {
+    if (!thumbprint.empty()) {
+      const ChildResult removed = Wine({addCert, "remove", thumbprint});
+      EXPECT_EQ(removed.status, 0) << removed.err;
+    }
     Untrust();
     if (server) server->Stop();
   }
@@ -74,8 +82,10 @@ class WineGraph : public oa::testing::RunFixture {
     o.certDir = dir.path().string();
     o.lifetime = std::chrono::seconds(300);
     o.host = "localhost";
-    if (signIn == SignIn::Certificate) {
-      ASSERT_TRUE(MakeAppCertificate(dir.path().string(), "app"));
+    if (signIn != SignIn::Secret) {
+      if (!std::filesystem::exists(dir / "app-cert.pem")) {
+        ASSERT_TRUE(MakeAppCertificate(dir.path().string(), "app"));
+      }
       o.clientSecret.clear();
       o.appCertificate = dir / "app-cert.pem";
     }
@@ -109,6 +119,13 @@ class WineGraph : public oa::testing::RunFixture {
       oa::testing::WriteFile(secretFile, secret + "\n");
       chmod(secretFile.c_str(), 0600);
       e["OA_GRAPH_SECRET_FILE"] = path(secretFile);
+    } else if (signIn == SignIn::StoreCertificate && onWine) {
+      std::string shown;
+      for (size_t i = 0; i < thumbprint.size(); ++i) {
+        if (i > 0 && i % 2 == 0) shown += ' ';
+        shown += static_cast<char>(std::tolower(static_cast<unsigned char>(thumbprint[i])));
+      }
+      e["OA_GRAPH_CERTIFICATE_THUMBPRINT"] = shown;
     } else {
       e["OA_GRAPH_CERTIFICATE"] = path(dir / "app-cert.pem");
       e["OA_GRAPH_KEY"] = path(dir / "app-key.pem");
@@ -199,7 +216,25 @@ class WineGraph : public oa::testing::RunFixture {
     EXPECT_EQ(oa::testing::AgentHHEntryID(*store), newFolder);
   }
 
-  std::string exe, addCa;
+  // The application certificate and its key in the prefix's personal store, as an
+  // administrator imports a .pfx; its SHA-1 thumbprint.
+  void ImportIntoTheStore() {
+    ASSERT_TRUE(MakeAppCertificate(dir.path().string(), "app"));
+    const std::string pfx = dir / "app.pfx";
+    const std::string cmd = "openssl pkcs12 -export -passout pass: -inkey '" + dir / "app-key.pem" +
+                            "' -in '" + dir / "app-cert.pem" + "' -out '" + pfx + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const ChildResult added = Wine({addCert, "import", WinePath(pfx)});
+    ASSERT_EQ(added.status, 0) << added.err;
+    ASSERT_FALSE(Lines(added.out).empty());
+    thumbprint = Lines(added.out).front();
+    if (!thumbprint.empty() && thumbprint.back() == '\r') thumbprint.pop_back();
+    ASSERT_EQ(thumbprint.size(), 40u) << added.out;
+    // No key file is needed on Windows: the one written for the Linux run goes.
+    std::filesystem::remove(pfx);
+  }
+
+  std::string exe, addCa, addCert, thumbprint;
   const std::string wineLog = dir / "wine.log";
   std::unique_ptr<GraphTestServer> server;
   bool trusted = false;
@@ -211,6 +246,29 @@ TEST_F(WineGraph, ClientSecretSignInAndACompletedCleanup) {
 
 TEST_F(WineGraph, CertificateSignInVerifiedByThePublicKey) {
   ExpectCleanupLikeLinux(Dump({MailboxStore({.alias = "jdoe", .items = 2})}), SignIn::Certificate);
+}
+
+// The key stays in the store: the run is given only the thumbprint (lower case, split by
+// spaces, as the certificate dialog shows it), and the server verifies what it signed.
+TEST_F(WineGraph, CertificateFromTheStoreByThumbprint) {
+  ASSERT_NO_FATAL_FAILURE(ImportIntoTheStore());
+  ExpectCleanupLikeLinux(Dump({MailboxStore({.alias = "jdoe", .items = 2})}),
+                         SignIn::StoreCertificate);
+  // A thumbprint of no certificate in either store fails the sign-in, naming it.
+  const json dump = Dump({MailboxStore({.alias = "jdoe"})});
+  Import(dump, "unknown");
+  ASSERT_NO_FATAL_FAILURE(Serve("unknown", dump, SignIn::StoreCertificate, true));
+  const std::string stored = thumbprint;
+  thumbprint = "00112233445566778899AABBCCDDEEFF00112233";
+  const ChildResult r = RunOnWine(SignIn::StoreCertificate, GraphServerOptions().clientSecret);
+  thumbprint = stored;
+  EXPECT_EQ(r.status, 3) << r.out << r.err;
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Normalized(r.out).back(),
+            "RDO.LoggedOn = False -2147221231 No certificate with the thumbprint 00 11 22 33 44 "
+            "55 66 77 88 99 aa bb cc dd ee ff 00 11 22 33 is in the current user's or the "
+            "machine's personal certificate store.");
+  EXPECT_TRUE(server->Requests().empty());
 }
 
 TEST_F(WineGraph, ItemByItemEmptyingThroughThrottling) {

@@ -251,6 +251,39 @@ TEST_F(ConfigTest, GraphUrlsAreHttpsUnlessToThisMachine) {
   }
 }
 
+// A thumbprint names a certificate of the Windows store: refused at once where there is none,
+// or beside a certificate file, or when it is no thumbprint.
+TEST_F(ConfigTest, CertificateThumbprintOnlyWhereAWindowsStoreIs) {
+  Conf("[graph]\ncertificate-thumbprint = 3AB001FF102030405060708090A0B0C0D0E0F00F\n");
+  ConfigResult r = Load();
+#ifdef _WIN32
+  EXPECT_TRUE(r.errors.empty()) << r.errors.front();
+  EXPECT_EQ(r.config.graph.certificateThumbprint.value, "3AB001FF102030405060708090A0B0C0D0E0F00F");
+  vars["OA_GRAPH_CERTIFICATE_THUMBPRINT"] = "C:\\certs\\app.pem";
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0],
+            "OA_GRAPH_CERTIFICATE_THUMBPRINT: graph.certificate-thumbprint C:\\certs\\app.pem: "
+            "not a certificate thumbprint (40 hexadecimal digits, the SHA-1 shown in the "
+            "certificate's details)");
+  vars.erase("OA_GRAPH_CERTIFICATE_THUMBPRINT");
+  const std::string cert = dir / "app.pem";
+  WriteFile(cert, "-----BEGIN CERTIFICATE-----\n");
+  vars["OA_GRAPH_CERTIFICATE"] = cert;
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_NE(r.errors[0].find("both name the application's certificate"), std::string::npos)
+      << r.errors[0];
+#else
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0], ConfFile() +
+                             ":2: graph.certificate-thumbprint names a certificate in the "
+                             "Windows certificate store, which this system does not have; give "
+                             "the certificate and its key as PEM files (graph.certificate, "
+                             "graph.key)");
+#endif
+}
+
 #ifndef _WIN32
 // Neither waits on a FIFO nor reads a device without end: --check-config reads the file too.
 TEST_F(ConfigTest, ConfigurationFileThatIsNoRegularFileIsRefused) {
