@@ -213,7 +213,8 @@ std::shared_ptr<oa::mailbox::RDOMail> EwsSession::GetMessageFromID(const std::st
   }
   auto ews = core_->EwsFromHex(entryID, false);
   if (!ews) return nullptr;
-  auto data = core_->GetItem(*ews, false);
+  // A message opened by entry ID is mostly opened for its named properties.
+  auto data = core_->GetItem(*ews, false, core_->named().AllStringTags());
   if (!data) return nullptr;
   return std::make_shared<EwsMail>(core_, std::move(*data));
 }
