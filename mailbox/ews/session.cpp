@@ -76,7 +76,9 @@ bool ReadStores(Core& core) {
   if (!entryIDs[0].empty()) core.Store(false)->Remember(entryIDs[0]);
   if (!entryIDs[1].empty()) {
     core.Store(true)->Remember(entryIDs[1]);
-  } else if (r->messages.size() > 1 && !r->messages[1].ok()) {
+  } else if (r->messages.size() > 1 && !r->messages[1].ok() &&
+             !IsThrottlingCode(r->messages[1].code)) {
+    // A busy answer is no answer: the public folders are asked again when they are needed.
     oa::mailbox::ErrScope keep;
     RaiseMessage(r->messages[1]);
     core.NotePublicStoreMissing(Err());
