@@ -13,10 +13,9 @@ namespace oa {
 
 namespace {
 
-std::string ReadNamedString(mailbox::RDOMail& mail, const char* name) {
-  const int32_t tag = basRDO::GetNamedPropTag(&mail, mailbox::Variant::String(name),
-                                              mailbox::ConstMAPI::PT_STRING8, "");
-  return mail.Fields(tag).ToText();
+int32_t NamedStringTag(mailbox::RDOMail& mail, const char* name) {
+  return basRDO::GetNamedPropTag(&mail, mailbox::Variant::String(name),
+                                 mailbox::ConstMAPI::PT_STRING8, "");
 }
 
 std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder() {
@@ -58,8 +57,11 @@ bool GetAgentFolders(RunContext& run) {
   std::shared_ptr<mailbox::RDOMail> agentMessage = GetAgentMessage(run);
   if (!agentMessage || run.Ended()) return false;
   run.outcome.agentMessageFound = true;
-  run.hhEntryID = ReadNamedString(*agentMessage, "HHEntryID");
-  run.hhPath = ReadNamedString(*agentMessage, "HHPath");
+  // Both tags first: a remote backend then reads both values in one request.
+  const int32_t entryIDTag = NamedStringTag(*agentMessage, "HHEntryID");
+  const int32_t pathTag = NamedStringTag(*agentMessage, "HHPath");
+  run.hhEntryID = agentMessage->Fields(entryIDTag).ToText();
+  run.hhPath = agentMessage->Fields(pathTag).ToText();
   return true;
 }
 

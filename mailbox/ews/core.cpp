@@ -4,6 +4,7 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/read_cache.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -51,7 +52,12 @@ std::optional<Response> CallServer(Client& client, const Request& request) {
 }
 
 Core::Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName)
-    : client_(std::move(client)), smtp_(std::move(smtp)), displayName_(std::move(displayName)) {}
+    : client_(std::move(client)),
+      smtp_(std::move(smtp)),
+      displayName_(std::move(displayName)),
+      cache_(std::make_unique<ReadCache>()) {}
+
+Core::~Core() = default;
 
 bool Core::Alive() {
   if (alive_) return true;
@@ -93,6 +99,13 @@ std::optional<std::string> Core::KnownHex(const std::string& ewsId, bool isPubli
   auto it = hexByEws_.find(Key(ewsId, isPublic));
   if (it == hexByEws_.end()) return std::nullopt;
   return it->second;
+}
+
+void Core::NoteEntryID(const std::string& ewsId, const std::vector<uint8_t>& entryId) {
+  if (ewsId.empty() || entryId.empty()) return;
+  const std::string hex = HexEncode(entryId);
+  hexByEws_[Key(ewsId, false)] = hex;
+  ewsByHex_[Key(hex, false)] = ewsId;
 }
 
 std::optional<std::string> Core::HexFromEws(const std::string& ewsId, bool isPublic) {
@@ -404,6 +417,11 @@ ItemData Core::ReadItem(pugi::xml_node element, bool isPublic, const std::vector
 }
 
 std::optional<FolderData> Core::GetFolder(const FolderRef& ref, const std::vector<int32_t>& tags) {
+  // Deleted by this session: the server has said so already.
+  if (cache_->Gone(ref.id, ref.isPublic)) {
+    Err().Raise(MAPI_E_NOT_FOUND, "The folder has been deleted.");
+    return std::nullopt;
+  }
   auto req = NewRequest("GetFolder");
   AppendFolderShape(req->op(), "m:FolderShape", tags);
   AppendFolderId(req->op().append_child("m:FolderIds"), ref);
@@ -419,11 +437,14 @@ std::optional<FolderData> Core::GetFolder(const FolderRef& ref, const std::vecto
   FolderData f = ReadFolder(element, ref.isPublic, tags);
   if (f.ref.id.empty()) f.ref = ref;
   if (!ref.distinguished.empty()) f.ref.distinguished = ref.distinguished;
+  cache_->NoteFolder(f.ref.id, f.ref.isPublic, f.parent ? f.parent->id : "",
+                     !ref.distinguished.empty());
   return f;
 }
 
 std::optional<ItemData> Core::GetItem(const std::string& ewsId, bool isPublic,
                                       const std::vector<int32_t>& tags) {
+  if (auto known = cache_->Item(ewsId, isPublic, tags)) return known;
   auto req = NewRequest("GetItem");
   AppendItemShape(req->op(), tags);
   req->op().append_child("m:ItemIds").append_child("t:ItemId").append_attribute("Id") =
@@ -438,6 +459,7 @@ std::optional<ItemData> Core::GetItem(const std::string& ewsId, bool isPublic,
   }
   ItemData d = ReadItem(element, isPublic, tags);
   if (d.id.empty()) d.id = ewsId;
+  cache_->PutItem(d, Attr(Child(element, "ParentFolderId"), "Id"));
   return d;
 }
 
@@ -455,6 +477,8 @@ std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
 }
 
 void Core::ItemDeleted(const std::string& ewsId) {
+  cache_->ItemChanged(ewsId, false);
+  cache_->ItemChanged(ewsId, true);
   for (auto& l : LiveListeners()) l->ItemDeleted(ewsId);
 }
 

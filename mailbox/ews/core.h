@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/mapi_error.h"
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/props.h"
 #include "mailbox/model/rdo.h"
@@ -80,10 +81,12 @@ struct PublicItemRef {
 };
 
 class EwsStore;
+class ReadCache;
 
 class Core : public std::enable_shared_from_this<Core> {
  public:
   Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName);
+  ~Core();
 
   Client& client() { return *client_; }
   const std::string& smtp() const { return smtp_; }
@@ -114,6 +117,8 @@ class Core : public std::enable_shared_from_this<Core> {
   std::optional<std::string> EwsFromHex(const std::string& hex, bool isPublic);
   // The entry-ID text already learnt for an EWS ID, without asking the server.
   std::optional<std::string> KnownHex(const std::string& ewsId, bool isPublic) const;
+  // A mailbox object's entry ID read with it (PR_ENTRYID), learnt both ways as ConvertId's are.
+  void NoteEntryID(const std::string& ewsId, const std::vector<uint8_t>& entryId);
   // Many at once: one ConvertId for those not known yet; nullopt for those that failed. Public
   // folder items whose folder is known convert as items of that folder.
   std::vector<std::optional<std::string>> HexFromEws(const std::vector<std::string>& ewsIds,
@@ -143,6 +148,15 @@ class Core : public std::enable_shared_from_this<Core> {
                        bool parent = true);
   FolderData ReadFolder(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
   ItemData ReadItem(pugi::xml_node element, bool isPublic, const std::vector<int32_t>& tags);
+
+  // What the session has read, and the changes it has made since (read_cache.h).
+  ReadCache& cache() { return *cache_; }
+
+  // The public folders' store as the logon found it: its absence, with the server's error.
+  void NotePublicStoreMissing(const oa::mailbox::ErrObject& why) { publicStoreMissing_ = why; }
+  const std::optional<oa::mailbox::ErrObject>& publicStoreMissing() const {
+    return publicStoreMissing_;
+  }
 
   // A new store object each time (stores hold the core, never the other way round).
   std::shared_ptr<EwsStore> Store(bool isPublic);
@@ -185,6 +199,8 @@ class Core : public std::enable_shared_from_this<Core> {
   std::map<std::string, std::string> publicItemFolders_;
   std::map<std::string, PublicItemRef> publicItemsByHex_;
   std::string storeEntryIDs_[2];
+  std::optional<oa::mailbox::ErrObject> publicStoreMissing_;
+  std::unique_ptr<ReadCache> cache_;
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
   std::vector<std::string> queued_;
   std::set<std::string> queuedIds_;

@@ -2,6 +2,7 @@
 #include "base/mapi_error.h"
 #include "base/text_fold.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/read_cache.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -22,6 +23,11 @@ int32_t IdOfName(NamedPropMap& named, const std::string& guid, const std::string
 
 }  // namespace
 
+EwsFolder::EwsFolder(std::shared_ptr<Core> core, FolderData data, bool readAlone)
+    : core_(std::move(core)), data_(std::move(data)) {
+  if (readAlone) countReadAt_ = core_->cache().changes();
+}
+
 bool EwsFolder::Load() {
   if (loaded_ || (!data_.ref.id.empty() && data_.name && data_.parent)) return true;
   auto fresh = core_->GetFolder(data_.ref);
@@ -29,6 +35,7 @@ bool EwsFolder::Load() {
   fresh->props.insert(data_.props.begin(), data_.props.end());
   data_ = std::move(*fresh);
   loaded_ = true;
+  countReadAt_ = core_->cache().changes();
   return true;
 }
 
@@ -67,6 +74,8 @@ bool EwsFolder::Save() {
   if (!core_->Alive()) return false;
   if (!pendingName_ && pendingFields_.empty()) return true;
   if (data_.ref.id.empty() && !Load()) return false;
+  // Whatever the answer, the folder may have changed.
+  core_->cache().Changed();
   auto req = core_->NewRequest("UpdateFolder");
   auto change = req->op().append_child("m:FolderChanges").append_child("t:FolderChange");
   core_->AppendFolderId(change, data_.ref);
@@ -124,6 +133,8 @@ std::shared_ptr<oa::mailbox::RDOStore> EwsFolder::Store() {
 std::shared_ptr<oa::mailbox::RDOItems> EwsFolder::Items() {
   if (!core_->Alive()) return nullptr;
   auto items = std::make_shared<EwsItems>(core_, data_.ref);
+  if (data_.totalCount && countReadAt_ && *countReadAt_ == core_->cache().changes())
+    items->KnowCount(*data_.totalCount);
   core_->AddListener(items);
   return items;
 }
@@ -138,7 +149,9 @@ void EwsFolder::Delete() {
   auto req = core_->NewRequest("DeleteFolder");
   req->op().append_attribute("DeleteType") = "HardDelete";
   core_->AppendFolderId(req->op().append_child("m:FolderIds"), data_.ref);
-  core_->SendOne(*req);
+  const bool deleted = core_->SendOne(*req).has_value();
+  // A delete that failed may have gone part of the way.
+  core_->cache().FolderDeleted(data_.ref.id, data_.ref.isPublic, deleted);
 }
 
 std::optional<std::vector<FolderData>> EwsFolders::Find(const std::string* name) {
@@ -169,6 +182,10 @@ std::optional<std::vector<FolderData>> EwsFolders::Find(const std::string* name)
       if (f.type() != pugi::node_element) continue;
       FolderData d = core_->ReadFolder(f, parent_.isPublic, {});
       if (!d.parent) d.parent = parent_;
+      core_->cache().NoteFolder(d.ref.id, d.ref.isPublic, d.parent->id, false);
+      // The parent named as a distinguished folder shows its ID in its children.
+      if (!parent_.distinguished.empty())
+        core_->cache().NoteFolder(d.parent->id, parent_.isPublic, "", true);
       out.push_back(std::move(d));
       ++got;
     }
@@ -211,6 +228,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsFolders::Item(const std::string& name
 
 std::shared_ptr<oa::mailbox::RDOFolder> EwsFolders::Add(const std::string& name) {
   if (!core_->Alive()) return nullptr;
+  core_->cache().Changed();
   auto req = core_->NewRequest("CreateFolder");
   core_->AppendFolderId(req->op().append_child("m:ParentFolderId"), parent_);
   AddText(req->op().append_child("m:Folders").append_child("t:Folder"), "t:DisplayName", name);
@@ -225,6 +243,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsFolders::Add(const std::string& name)
   }
   d.name = name;
   d.parent = parent_;
+  core_->cache().NoteFolder(d.ref.id, d.ref.isPublic, parent_.id, false);
   return std::make_shared<EwsFolder>(core_, d);
 }
 

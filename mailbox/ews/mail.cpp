@@ -3,6 +3,7 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/read_cache.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -97,6 +98,8 @@ bool EwsMail::SetFields(int32_t propTag, const Variant& value) {
 bool EwsMail::Save() {
   if (!core_->Alive()) return false;
   if (pendingFields_.empty()) return true;
+  // Whatever the answer, what the session read of the item may be old now.
+  core_->cache().ItemChanged(data_.id, data_.isPublic);
   auto req = core_->NewRequest("UpdateItem");
   req->op().append_attribute("ConflictResolution") = "AlwaysOverwrite";
   req->op().append_attribute("MessageDisposition") = "SaveOnly";
@@ -153,6 +156,7 @@ void EwsMail::Delete(int32_t flags) {
     core_->QueueDelete(data_.id, type);
     return;
   }
+  core_->cache().ItemChanged(data_.id, data_.isPublic);
   auto req = core_->NewDeleteRequest(type);
   req->op().append_child("m:ItemIds").append_child("t:ItemId").append_attribute("Id") =
       data_.id.c_str();

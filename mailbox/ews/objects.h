@@ -47,8 +47,9 @@ class EwsStores : public oa::mailbox::RDOStores {
 
 class EwsFolder : public oa::mailbox::RDOFolder {
  public:
-  EwsFolder(std::shared_ptr<Core> core, FolderData data)
-      : core_(std::move(core)), data_(std::move(data)) {}
+  // readAlone: the data is a GetFolder answer for this folder, whose item count the folder's
+  // first item collection may take while the session has changed nothing since.
+  EwsFolder(std::shared_ptr<Core> core, FolderData data, bool readAlone = false);
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
@@ -72,6 +73,8 @@ class EwsFolder : public oa::mailbox::RDOFolder {
   std::shared_ptr<Core> core_;
   FolderData data_;
   bool loaded_ = false;
+  // The session's change count when the data was read alone.
+  std::optional<uint64_t> countReadAt_;
   std::optional<std::string> pendingName_;
   std::map<int32_t, Variant> pendingFields_;
 };
@@ -114,6 +117,8 @@ class EwsItems : public oa::mailbox::RDOItems,
   void ItemDeleted(const std::string& ewsId) override;
   void DeleteRefused(const std::string& ewsId) override;
   void DeletesSettled() override { deletedHere_.clear(); }
+  // The folder's item count as just read with the folder.
+  void KnowCount(int32_t count) { total_ = count; }
 
  private:
   bool LoadPage(int32_t offset);

@@ -7,6 +7,7 @@
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/read_cache.h"
 #include "mailbox/ews/service_url.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -33,6 +34,56 @@ EwsOptions SettingsForLogon() {
   if (auto password = ask(o.user)) o.password = std::move(*password);
   SetEwsOptions(o);
   return o;
+}
+
+std::string StoreEntryIDIn(const FolderData& folder) {
+  auto it = folder.props.find(PR_STORE_ENTRYID);
+  if (it == folder.props.end() || !it->second.IsArray()) return "";
+  std::vector<uint8_t> bytes;
+  for (const Variant& b : it->second.AsArray()) bytes.push_back(b.AsByte());
+  return HexEncode(bytes);
+}
+
+// Proves access to the mailbox and learns both stores' entry IDs in one GetFolder: the top of
+// the mailbox's folders and of the public folders. The public folders are a warning at most:
+// a server without them (or without access to them) answers that folder alone with an error,
+// which is kept as the reason the public folders' store cannot be found.
+bool ReadStores(Core& core) {
+  auto req = core.NewRequest("GetFolder");
+  core.AppendFolderShape(req->op(), "m:FolderShape", {PR_STORE_ENTRYID});
+  auto ids = req->op().append_child("m:FolderIds");
+  FolderRef top;
+  top.distinguished = "msgfolderroot";
+  FolderRef publicTop;
+  publicTop.distinguished = "publicfoldersroot";
+  publicTop.isPublic = true;
+  core.AppendFolderId(ids, top);
+  core.AppendFolderId(ids, publicTop);
+  auto r = core.SendOne(*req);
+  if (!r) return false;
+  std::string entryIDs[2];
+  for (size_t k = 0; k < 2 && k < r->messages.size(); ++k) {
+    const ResponseMessage& m = r->messages[k];
+    const bool isPublic = k == 1;
+    auto element = Child(m.node, "Folders").find_child([](pugi::xml_node n) {
+      return n.type() == pugi::node_element;
+    });
+    if (!m.ok() || !element) continue;
+    FolderData f = core.ReadFolder(element, isPublic, {PR_STORE_ENTRYID});
+    core.cache().NoteFolder(f.ref.id, isPublic, f.parent ? f.parent->id : "", true);
+    entryIDs[k] = StoreEntryIDIn(f);
+  }
+  if (!entryIDs[0].empty()) core.Store(false)->Remember(entryIDs[0]);
+  if (!entryIDs[1].empty()) {
+    core.Store(true)->Remember(entryIDs[1]);
+  } else if (r->messages.size() > 1 && !r->messages[1].ok() &&
+             !IsThrottlingCode(r->messages[1].code)) {
+    // A busy answer is no answer: the public folders are asked again when they are needed.
+    oa::mailbox::ErrScope keep;
+    RaiseMessage(r->messages[1]);
+    core.NotePublicStoreMissing(Err());
+  }
+  return true;
 }
 
 const char* DistinguishedName(int32_t folderType) {
@@ -95,19 +146,9 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
   if (settings.impersonate) client->SetImpersonation(smtp);
 
   auto core = std::make_shared<Core>(std::move(client), smtp, name.empty() ? smtp : name);
-  // Proves access to the mailbox and learns the store's entry ID on the way.
-  FolderRef top;
-  top.distinguished = "msgfolderroot";
-  auto folder = core->GetFolder(top, {PR_STORE_ENTRYID});
-  if (!folder) {
+  if (!ReadStores(*core)) {
     earlierRequests_ += core->client().requestsSent();
     return;
-  }
-  const Variant& id = folder->props[PR_STORE_ENTRYID];
-  if (id.IsArray()) {
-    std::vector<uint8_t> bytes;
-    for (const Variant& b : id.AsArray()) bytes.push_back(b.AsByte());
-    core->Store(false)->Remember(HexEncode(bytes));
   }
   core->client().SetStopCheck([weak = std::weak_ptr<Core>(core)] {
     auto c = weak.lock();
@@ -151,7 +192,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsSession::GetDefaultFolder(int32_t fol
   ref.isPublic = folderType == olPublicFoldersAllPublicFolders;
   auto data = core_->GetFolder(ref);
   if (!data) return nullptr;
-  return std::make_shared<EwsFolder>(core_, std::move(*data));
+  return std::make_shared<EwsFolder>(core_, std::move(*data), true);
 }
 
 bool EwsSession::IsPublicStoreID(const std::string& storeID) {
@@ -174,7 +215,8 @@ std::shared_ptr<oa::mailbox::RDOMail> EwsSession::GetMessageFromID(const std::st
   }
   auto ews = core_->EwsFromHex(entryID, false);
   if (!ews) return nullptr;
-  auto data = core_->GetItem(*ews, false);
+  // A message opened by entry ID is mostly opened for its named properties.
+  auto data = core_->GetItem(*ews, false, core_->named().AllStringTags());
   if (!data) return nullptr;
   return std::make_shared<EwsMail>(core_, std::move(*data));
 }
@@ -191,7 +233,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsSession::GetFolderFromID(const std::s
   ref.isPublic = isPublic;
   auto data = core_->GetFolder(ref);
   if (!data) return nullptr;
-  return std::make_shared<EwsFolder>(core_, std::move(*data));
+  return std::make_shared<EwsFolder>(core_, std::move(*data), true);
 }
 
 std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession() {

@@ -23,6 +23,11 @@ std::string EwsStore::EntryID() {
   if (!core_->Alive()) return "";
   std::string& known = core_->StoreEntryID(public_);
   if (!known.empty()) return known;
+  // The logon asked already, and the server said why there is none.
+  if (public_ && core_->publicStoreMissing()) {
+    Err() = *core_->publicStoreMissing();
+    return "";
+  }
   auto folder = core_->GetFolder(
       Distinguished(public_ ? "publicfoldersroot" : "msgfolderroot", public_), {PR_STORE_ENTRYID});
   if (!folder) return "";

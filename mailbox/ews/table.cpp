@@ -1,6 +1,9 @@
 // The contents table and its filter: FindItem with the restriction, a page of rows at a time.
+#include <algorithm>
+
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
+#include "mailbox/ews/read_cache.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -12,6 +15,8 @@ using Node = oa::mailbox::RestrictionNode;
 namespace {
 
 constexpr int32_t kRowsPerPage = 100;
+// Texts of this length or more in a listing may have been cut short by the server.
+constexpr size_t kListedTextLimit = 255;
 
 void AppendFieldPath(pugi::xml_node parent, int32_t tag, NamedPropMap& named) {
   if (tag == PR_SUBJECT) {
@@ -102,17 +107,28 @@ void EwsTable::ClearPosition() {
 bool EwsTable::LoadPage(int32_t offset) {
   std::vector<int32_t> extra;
   bool basics = false;
+  bool entryIDs = false;
   for (int32_t tag : columns_) {
     if (tag == PR_SUBJECT || tag == PR_MESSAGE_CLASS || tag == PR_CREATION_TIME) {
       basics = true;
-    } else if (!IsEntryIdColumn(tag)) {
+    } else if (IsEntryIdColumn(tag)) {
+      entryIDs = true;
+    } else {
       extra.push_back(tag);
     }
+  }
+  // What opening a row's message reads next comes with the rows: a mailbox message's entry ID
+  // (no ConvertId then) and the named properties the session knows.
+  std::vector<int32_t> asked = extra;
+  if (!folder_.isPublic) {
+    if (entryIDs) asked.push_back(PR_ENTRYID);
+    for (int32_t tag : core_->named().AllStringTags())
+      if (std::find(asked.begin(), asked.end(), tag) == asked.end()) asked.push_back(tag);
   }
   auto req = core_->NewRequest("FindItem");
   req->op().append_attribute("Traversal") = "Shallow";
   // The columns asked for, and the folder of public folder items for their entry IDs.
-  core_->AppendItemShape(req->op(), extra, basics, folder_.isPublic);
+  core_->AppendItemShape(req->op(), asked, basics, folder_.isPublic);
   auto view = req->op().append_child("m:IndexedPageItemView");
   view.append_attribute("MaxEntriesReturned") = kRowsPerPage;
   view.append_attribute("Offset") = offset;
@@ -127,8 +143,26 @@ bool EwsTable::LoadPage(int32_t offset) {
   rows_.clear();
   rowEntryIDs_.clear();
   for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
-    if (e.type() == pugi::node_element)
-      rows_.push_back(core_->ReadItem(e, folder_.isPublic, extra));
+    if (e.type() != pugi::node_element) continue;
+    rows_.push_back(core_->ReadItem(e, folder_.isPublic, asked));
+    ItemData& row = rows_.back();
+    if (auto id = row.props.find(PR_ENTRYID); id != row.props.end()) {
+      if (id->second.IsArray()) {
+        std::vector<uint8_t> bytes;
+        for (const Variant& b : id->second.AsArray()) bytes.push_back(b.AsByte());
+        core_->NoteEntryID(row.id, bytes);
+      }
+      row.props.erase(id);
+    }
+    if (!basics) continue;
+    // A listing may cut long texts short; those are read from the message itself.
+    ItemData kept = row;
+    for (auto it = kept.props.begin(); it != kept.props.end();) {
+      const bool cut = it->second.type() == Variant::Type::String &&
+                       it->second.AsString().size() >= kListedTextLimit;
+      it = cut ? kept.props.erase(it) : std::next(it);
+    }
+    core_->cache().PutItem(kept, folder_.id);
   }
   pageOffset_ = offset;
   morePages_ = Attr(root, "IncludesLastItemInRange") == "false" && !rows_.empty();
