@@ -119,14 +119,29 @@ void Core::Learn(const std::string& graphId, const std::optional<std::string>& e
 
 FolderData Core::TakeFolder(const json& j) {
   FolderData d = ReadFolder(j);
+  d.readAt = generation_;
   Learn(d.id, d.entryID);
+  if (!d.id.empty() && d.name && d.parentId && d.total && d.entryID) readFolders_[d.id] = d;
   return d;
 }
 
 MailData Core::TakeMail(const json& j) {
   MailData d = ReadMail(j);
   Learn(d.id, d.entryID);
+  if (!d.id.empty() && d.subject && d.created && d.entryID) readMails_[d.id] = d;
   return d;
+}
+
+std::optional<FolderData> Core::ReadFolderOf(const std::string& graphId) const {
+  auto it = readFolders_.find(graphId);
+  if (it == readFolders_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<MailData> Core::ReadMailOf(const std::string& graphId) const {
+  auto it = readMails_.find(graphId);
+  if (it == readMails_.end()) return std::nullopt;
+  return it->second;
 }
 
 std::optional<std::string> Core::GraphIdOf(const std::string& entryID, Kind kind) {
@@ -264,14 +279,19 @@ std::optional<FolderData> Core::GetFolder(const std::string& idOrWellKnown,
 }
 
 std::optional<MailData> Core::GetMail(const std::string& id, const std::vector<int32_t>& tags) {
-  auto r = Call("GET", User("/messages/" + UrlEncode(id) + "?" + MailQuery(tags)));
+  // Every named property the session knows comes along: a later Fields needs no request.
+  std::vector<int32_t> all = tags;
+  for (int32_t t : NamedStringTags())
+    if (std::find(all.begin(), all.end(), t) == all.end()) all.push_back(t);
+  auto r = Call("GET", User("/messages/" + UrlEncode(id) + "?" + MailQuery(all)));
   if (!r) return std::nullopt;
   MailData d = TakeMail(*r);
   if (d.id.empty()) {
     Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the message's ID.");
     return std::nullopt;
   }
-  for (auto& [tag, v] : ReadProps(*r, tags)) d.props[tag] = v;
+  for (auto& [tag, v] : ReadProps(*r, all)) d.props[tag] = v;
+  if (d.subject && d.created && d.entryID) readMails_[d.id] = d;
   return d;
 }
 

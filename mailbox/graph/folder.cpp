@@ -183,7 +183,9 @@ std::shared_ptr<oa::mailbox::RDOStore> GraphFolder::Store() {
 
 std::shared_ptr<oa::mailbox::RDOItems> GraphFolder::Items() {
   if (!core_->Alive()) return nullptr;
-  auto items = std::make_shared<GraphItems>(core_, data_.id);
+  const bool fresh = data_.readAt == core_->generation() && data_.entryID;
+  auto items =
+      std::make_shared<GraphItems>(core_, data_.id, fresh ? data_.total : std::optional<int32_t>());
   core_->AddListener(items);
   return items;
 }

@@ -193,6 +193,7 @@ std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {
 void GraphMail::Delete(int32_t) {
   if (!core_->Alive()) return;
   if (queueDelete_) {
+    core_->Changed();
     core_->QueueDelete(data_.id);
     return;
   }

@@ -27,6 +27,8 @@ struct FolderData {
   // Entry-ID text of PR_ENTRYID, when the answer held it.
   std::optional<std::string> entryID;
   std::map<int32_t, Variant> props;
+  // The session's generation (Core::generation) when the service gave this.
+  uint64_t readAt = 0;
 };
 
 struct MailData {
@@ -70,7 +72,30 @@ class Core : public std::enable_shared_from_this<Core> {
   std::optional<json> Call(const std::string& method, const std::string& path,
                            const json* body = nullptr) {
     SendQueuedDeletes();
+    if (method != "GET") Changed();
     return client_->Call(method, path, body);
+  }
+
+  // What the run has read stays good until the run changes something: every change (a request
+  // that is no GET, a delete queued) starts a new generation, and a read is kept only for its
+  // own.
+  void Changed() {
+    ++generation_;
+    readFolders_.clear();
+    readMails_.clear();
+    folderNotFound_.clear();
+  }
+  uint64_t generation() const { return generation_; }
+  // A folder or message read in this generation with everything an open gives; nullopt if none.
+  std::optional<FolderData> ReadFolderOf(const std::string& graphId) const;
+  std::optional<MailData> ReadMailOf(const std::string& graphId) const;
+  // A folder the service did not find in this generation, with its answer; null if none.
+  void FolderNotFound(const std::string& graphId, const std::string& answer) {
+    folderNotFound_[graphId] = answer;
+  }
+  const std::string* NotFoundAnswer(const std::string& graphId) const {
+    auto it = folderNotFound_.find(graphId);
+    return it == folderNotFound_.end() ? nullptr : &it->second;
   }
 
   // Entry IDs come from the objects themselves: every request that reads or lists a folder or a
@@ -128,6 +153,10 @@ class Core : public std::enable_shared_from_this<Core> {
   bool alive_ = true;
   std::map<std::string, std::string> idByHex_;
   std::string ipmRootId_;
+  uint64_t generation_ = 0;
+  std::map<std::string, FolderData> readFolders_;
+  std::map<std::string, MailData> readMails_;
+  std::map<std::string, std::string> folderNotFound_;
   std::string storeEntryID_;
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
   std::vector<std::string> queued_;
@@ -216,8 +245,10 @@ class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
   // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and two extended
   // properties well inside the gateway's time limit.
   static constexpr int kPageSize = 500;
-  GraphItems(std::shared_ptr<Core> core, std::string folderId)
-      : core_(std::move(core)), folderId_(std::move(folderId)) {}
+  // total: the folder's item count, when read in the session's current generation.
+  GraphItems(std::shared_ptr<Core> core, std::string folderId,
+             std::optional<int32_t> total = std::nullopt)
+      : core_(std::move(core)), folderId_(std::move(folderId)), total_(total) {}
   int32_t Count() override;
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }

@@ -196,6 +196,7 @@ std::shared_ptr<oa::mailbox::RDOMail> GraphSession::GetMessageFromID(const std::
   if (!MailboxStoreID(storeID)) return nullptr;
   auto id = core_->GraphIdOf(entryID, Core::Kind::Message);
   if (!id) return nullptr;
+  if (auto known = core_->ReadMailOf(*id)) return std::make_shared<GraphMail>(core_, *known);
   auto data = core_->GetMail(*id);
   if (!data) return nullptr;
   return std::make_shared<GraphMail>(core_, std::move(*data));
@@ -207,8 +208,16 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetFolderFromID(const std:
   if (!MailboxStoreID(storeID)) return nullptr;
   auto id = core_->GraphIdOf(entryID, Core::Kind::Folder);
   if (!id) return nullptr;
+  if (auto known = core_->ReadFolderOf(*id)) return std::make_shared<GraphFolder>(core_, *known);
+  if (const std::string* answer = core_->NotFoundAnswer(*id)) {
+    Err().Raise(MAPI_E_NOT_FOUND, *answer);
+    return nullptr;
+  }
   auto data = core_->GetFolder(*id);
-  if (!data) return nullptr;
+  if (!data) {
+    if (Err().Number() == MAPI_E_NOT_FOUND) core_->FolderNotFound(*id, Err().Description());
+    return nullptr;
+  }
   return std::make_shared<GraphFolder>(core_, std::move(*data));
 }
 

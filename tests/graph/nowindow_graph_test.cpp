@@ -282,6 +282,29 @@ TEST_F(NoWindowOverGraph, EntryIdsComeFromTheMailboxNotFromTranslateExchangeIds)
   EXPECT_GT(expanded, 0);
 }
 
+// A cleanup whose folder goes in one call: what the run has read is kept until it changes
+// something (a message found by the listing is not read again, a folder found by the walk is not
+// fetched again for its count, a folder not found is not asked for twice), and a message read
+// brings every named property the session knows. 16 requests for the cleanup itself (the token
+// not counted) and 3 for the check the window-less run makes after its last line.
+TEST_F(NoWindowOverGraph, OneCallCleanupKeepsWhatItHasRead) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 3})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 0);
+  std::string all;
+  int requests = 0, deleted = -1, beforeDelete = 0;
+  for (const auto& req : r.requests) {
+    if (req.operation == "token") continue;
+    all += req.method + " " + req.operation + " " + req.target + "\n";
+    if (req.operation == "deleteFolder") deleted = requests;
+    if (deleted < 0) beforeDelete += req.operation == "message" || req.operation == "folder";
+    ++requests;
+  }
+  EXPECT_LE(requests, 19) << all;
+  // Before the delete: the named properties (two reads, each name as the run first asks for it),
+  // the check's message and folder reads, and the logon's top folder; nothing read twice.
+  EXPECT_LE(beforeDelete, 5) << all;
+}
+
 // What an older service still answered gives the same run: the program does not ask it.
 TEST_F(NoWindowOverGraph, TranslateExchangeIdsAllowedChangesNothing) {
   Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 2})}), "jdoe", {},
