@@ -148,7 +148,15 @@ std::optional<std::string> Core::GraphIdOf(const std::string& entryID, Kind kind
   auto hex = CheckedHex(entryID);
   if (!hex) return std::nullopt;
   if (auto it = idByHex_.find(*hex); it != idByHex_.end()) return it->second;
-  return FindInFolders(*hex, kind);
+  // Nothing has changed since the lookup last looked: the answer is the same.
+  const std::string key = (kind == Kind::Folder ? "folder " : "message ") + *hex;
+  if (auto it = lookupFailed_.find(key); it != lookupFailed_.end()) {
+    Err().Raise(MAPI_E_NOT_FOUND, it->second);
+    return std::nullopt;
+  }
+  auto found = FindInFolders(*hex, kind);
+  if (!found && Err().Number() == MAPI_E_NOT_FOUND) lookupFailed_[key] = Err().Description();
+  return found;
 }
 
 // Graph documents $filter on an extended property's value for numeric and string properties

@@ -84,6 +84,7 @@ class Core : public std::enable_shared_from_this<Core> {
     readFolders_.clear();
     readMails_.clear();
     folderNotFound_.clear();
+    lookupFailed_.clear();
   }
   uint64_t generation() const { return generation_; }
   // A folder or message read in this generation with everything an open gives; nullopt if none.
@@ -157,6 +158,8 @@ class Core : public std::enable_shared_from_this<Core> {
   std::map<std::string, FolderData> readFolders_;
   std::map<std::string, MailData> readMails_;
   std::map<std::string, std::string> folderNotFound_;
+  // Entry IDs the lookup did not find in this generation, with its reason.
+  std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
   std::vector<std::string> queued_;

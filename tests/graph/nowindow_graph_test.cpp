@@ -345,6 +345,22 @@ TEST_F(NoWindowOverGraph, RepointReadsRefusedEndTheRunBeforeAnyChange) {
     EXPECT_EQ(CountOf(seen, change), 0) << change;
 }
 
+// An entry ID the run has not read is looked for in the folder listings, within a bound: in a
+// mailbox of 80 folders an entry ID of no folder costs at most 30 listings, and the run reports
+// it as the store does.
+TEST_F(NoWindowOverGraph, LookupOfAnUnknownEntryIdIsBounded) {
+  json store = MailboxStore({.alias = "jdoe", .handheldsExists = false});
+  for (int i = 1; i <= 80; ++i)
+    store["root"]["folders"][1]["folders"].push_back({{"name", "F" + std::to_string(i)}});
+  Runs r = RunBoth(Dump({store}), "jdoe");
+  EXPECT_EQ(r.direct.status, 1);
+  EXPECT_EQ(Lines(r.overGraph.out).back(),
+            "Unable to get Handhelds folder using EntryID 00000000DEADBEEF00000000DEADBEEF");
+  // The agent's folder, then the lookup.
+  EXPECT_LE(CountOf(r.requests, "childFolders"), 1 + 30);
+  EXPECT_GE(CountOf(r.requests, "childFolders"), 1 + 2);
+}
+
 // A mailbox named by its address needs no directory permission: without User.Read.All the run
 // is the same.
 TEST_F(NoWindowOverGraph, AddressWithoutUserReadAll) {
