@@ -221,8 +221,9 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetFolderFromID(const std:
   return std::make_shared<GraphFolder>(core_, std::move(*data));
 }
 
-// Reads them from the service, not from what the session keeps: a message and a folder, each
-// with its PR_ENTRYID, as pointing the agent will read them. A refusal names the permission.
+// The message is read from the service, not from what the session keeps, as pointing the agent
+// will read it once the run has changed the mailbox; the folder's entry ID as the service gave
+// it in this generation, or read now. A refusal names the permission.
 bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
                                      oa::mailbox::RDOFolder& folder) {
   if (!Ready()) return false;
@@ -250,7 +251,9 @@ bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
   if (folderEntryID.empty()) return fail("the folder");
   auto folderId = core_->GraphIdOf(folderEntryID, Core::Kind::Folder);
   if (!folderId) return fail("the folder");
-  auto data = core_->GetFolder(*folderId);
+  // A folder the service has just given with its entry ID proves the read as a fresh one would.
+  auto data = core_->ReadFolderOf(*folderId);
+  if (!data) data = core_->GetFolder(*folderId);
   if (!data || data->entryID != folderEntryID) return fail("the folder");
   Err() = before;
   return true;
