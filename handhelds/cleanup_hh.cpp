@@ -5,6 +5,7 @@
 #include "handhelds/folder_ops.h"
 #include "handhelds/guarded.h"
 #include "mailbox/agent_message.h"
+#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -20,6 +21,8 @@ namespace ConstMAPI = mailbox::ConstMAPI;
 namespace {
 
 constexpr const char* kPrefix = "CleanupHH: ";
+constexpr const char* kRepointRefusedLine =
+    "Nothing changed: the agent could not be pointed at a new Handhelds folder: ";
 
 std::string PendingErrorText() {
   return mailbox::HexErrorNumber(Err().Number()) + " " + Err().Description();
@@ -87,6 +90,18 @@ void EmptyRenamedFolder(RunContext& run, const std::shared_ptr<RDOFolder>& folde
   run.WriteLog("Could not delete " + std::to_string(left) + " items; kept renamed folder " + name);
 }
 
+// Once the old folder is deleted or renamed, only pointing the agent at the new one makes the
+// mailbox whole again: the reads that pointing needs are tried first, and a run that could not
+// do them ends here with nothing changed.
+bool RepointReadsWork(RunContext& run, RDOFolder& folder) {
+  auto session = RDO;
+  Err().Clear();
+  if (session && session->CheckRepointReads(run.agentMessageEntryID, folder)) return true;
+  if (!Err().Pending()) handhelds::RaiseObjectNotSet();
+  run.WriteLog(kRepointRefusedLine + Err().Description());
+  return false;
+}
+
 // What the steps below would change, each noted where it would be decided; nothing is tried.
 void PlanCleanup(RunContext& run, const std::shared_ptr<RDOFolder>& folder) {
   using Kind = PlannedChange::Kind;
@@ -123,6 +138,7 @@ void CleanupHH(RunContext& run) {
   outcome.oldItemCount = ItemCount(folder);
   run.WriteLog(std::string(kPrefix) + "message count = " + std::to_string(outcome.oldItemCount));
   if (run.Ended()) return;
+  if (!RepointReadsWork(run, *folder)) return;
   if (run.dryRun) {
     PlanCleanup(run, folder);
     return;

@@ -78,6 +78,9 @@ class RoutingSession : public RDOSession {
                                              const std::string& storeID) override {
     return Ready() ? inner_->GetFolderFromID(entryID, storeID) : nullptr;
   }
+  bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) override {
+    return Ready() && inner_->CheckRepointReads(messageEntryID, folder);
+  }
 
  private:
   bool Ready() {

@@ -5,6 +5,7 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/graph/bounded_json.h"
+#include "mailbox/graph/codec.h"
 #include "mailbox/graph/jwt.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -49,7 +50,7 @@ std::string ServiceText(const json& j, std::string* code) {
     return e.value("message", "");
   }
   if (e.is_string()) *code = e.get<std::string>();
-  return j.value("error_description", "");
+  return OneLineSignInRefusal(j.value("error_description", ""));
 }
 
 bool Throttled(long status) {

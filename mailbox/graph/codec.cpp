@@ -173,6 +173,25 @@ std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   return oa::mailbox::DateFromUnixMillis(millis);
 }
 
+std::string OneLineSignInRefusal(const std::string& description) {
+  const size_t lineEnd = description.find_first_of("\r\n");
+  if (description.rfind("AADSTS", 0) != 0 || lineEnd == std::string::npos) return description;
+  std::string first = description.substr(0, lineEnd);
+  // The code's own colon and blank come first; the first sentence ends at ". " after them.
+  const size_t text = first.find(": ");
+  const size_t stop = first.find(". ", text == std::string::npos ? 0 : text + 2);
+  if (stop != std::string::npos) first.resize(stop + 1);
+  while (!first.empty() && first.back() == ' ') first.pop_back();
+  const std::string key = "Correlation ID:";
+  const size_t at = description.find(key);
+  if (at == std::string::npos) return first;
+  size_t from = at + key.size();
+  while (from < description.size() && description[from] == ' ') ++from;
+  const size_t to = description.find_first_of("\r\n ", from);
+  const std::string id = description.substr(from, to == std::string::npos ? to : to - from);
+  return id.empty() ? first : first + " Correlation ID: " + id;
+}
+
 int32_t NamedPropId(const std::string& guid, const std::string& name) {
   const std::string g = NormalizeGuid(guid);
   if (g.empty() || name.empty()) return 0;

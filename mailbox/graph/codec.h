@@ -25,6 +25,11 @@ std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
 // "2026-03-01T09:00:00Z", with fractions or an offset.
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);
 
+// The identity platform's refusal ("AADSTS70011: What. Why.\r\nTrace ID: ...\r\nCorrelation
+// ID: ...\r\nTimestamp: ...") as one line: the code with its first sentence and the correlation
+// ID, which support asks for. Any other text is given back as it is.
+std::string OneLineSignInRefusal(const std::string& description);
+
 // Named properties get IDs from 0x8000 on, per property set and name, the same for every session
 // of the process (Graph has no IDs of its own for them).
 int32_t NamedPropId(const std::string& guid, const std::string& name);

@@ -1,7 +1,9 @@
-// The session's shared state: ID conversions, folders and messages read with their properties.
+// The session's shared state: the entry IDs read, folders and messages read with their properties.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <deque>
+#include <set>
 
 #include "base/mapi_error.h"
 #include "mailbox/graph/codec.h"
@@ -44,6 +46,15 @@ std::map<int32_t, Variant> ReadProps(const json& j, const std::vector<int32_t>& 
     }
   }
   return out;
+}
+
+// PR_ENTRYID as entry-ID text, when the answer has it.
+std::optional<std::string> EntryIDOf(const json& j) {
+  const Variant v = ReadProps(j, {PR_ENTRYID})[PR_ENTRYID];
+  if (!v.IsArray() || v.AsArray().empty()) return std::nullopt;
+  std::vector<uint8_t> bytes;
+  for (const Variant& b : v.AsArray()) bytes.push_back(b.AsByte());
+  return HexEncode(bytes);
 }
 
 std::string Text(const json& j, const char* key) {
@@ -102,82 +113,126 @@ void Core::ItemDeleted(const std::string& id) {
   for (auto& l : LiveListeners()) l->ItemDeleted(id);
 }
 
-std::vector<std::optional<std::string>> Core::HexFromGraph(const std::vector<std::string>& ids) {
-  std::vector<std::string> unknown;
-  for (const auto& id : ids)
-    if (!hexById_.count(id) && std::find(unknown.begin(), unknown.end(), id) == unknown.end())
-      unknown.push_back(id);
-  std::string failure;
-  // The service takes at most 1000 IDs a call.
-  for (size_t start = 0; start < unknown.size(); start += 1000) {
-    json input = json::array();
-    for (size_t i = start; i < std::min(unknown.size(), start + 1000); ++i)
-      input.push_back(unknown[i]);
-    json body = {{"inputIds", input}, {"sourceIdType", "restId"}, {"targetIdType", "entryId"}};
-    auto r = Call("POST", User("/translateExchangeIds"), &body);
-    if (!r) return std::vector<std::optional<std::string>>(ids.size());
-    for (const json& v : r->value("value", json::array())) {
-      if (!v.is_object()) continue;
-      const std::string source = Text(v, "sourceId");
-      auto bytes = Base64Decode(Text(v, "targetId"), true);
-      if (bytes && !bytes->empty()) {
-        const std::string hex = HexEncode(*bytes);
-        hexById_[source] = hex;
-        idByHex_[hex] = source;
-      } else if (v.contains("errorDetails") && v["errorDetails"].is_object()) {
-        failure = v["errorDetails"].value("message", "");
-      }
-    }
-  }
-  std::vector<std::optional<std::string>> out;
-  for (const auto& id : ids) {
-    auto it = hexById_.find(id);
-    out.push_back(it == hexById_.end() ? std::nullopt : std::optional(it->second));
-  }
-  if (std::find(out.begin(), out.end(), std::nullopt) != out.end())
-    Err().Raise(MAPI_E_NOT_FOUND,
-                failure.empty() ? "The service did not convert the ID to an entry ID." : failure);
-  return out;
+void Core::Learn(const std::string& graphId, const std::optional<std::string>& entryID) {
+  if (!graphId.empty() && entryID && !entryID->empty()) idByHex_[*entryID] = graphId;
 }
 
-std::optional<std::string> Core::HexFromGraph(const std::string& id) {
-  if (auto it = hexById_.find(id); it != hexById_.end()) return it->second;
-  return HexFromGraph(std::vector<std::string>{id}).front();
+FolderData Core::TakeFolder(const json& j) {
+  FolderData d = ReadFolder(j);
+  d.readAt = generation_;
+  Learn(d.id, d.entryID);
+  if (!d.id.empty() && d.name && d.parentId && d.total && d.entryID) readFolders_[d.id] = d;
+  return d;
 }
 
-std::optional<std::string> Core::GraphFromHex(const std::string& entryID) {
+MailData Core::TakeMail(const json& j) {
+  MailData d = ReadMail(j);
+  Learn(d.id, d.entryID);
+  if (!d.id.empty() && d.subject && d.created && d.entryID) readMails_[d.id] = d;
+  return d;
+}
+
+std::optional<FolderData> Core::ReadFolderOf(const std::string& graphId) const {
+  auto it = readFolders_.find(graphId);
+  if (it == readFolders_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<MailData> Core::ReadMailOf(const std::string& graphId) const {
+  auto it = readMails_.find(graphId);
+  if (it == readMails_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::optional<std::string> Core::GraphIdOf(const std::string& entryID, Kind kind) {
   auto hex = CheckedHex(entryID);
   if (!hex) return std::nullopt;
   if (auto it = idByHex_.find(*hex); it != idByHex_.end()) return it->second;
-  json body = {{"inputIds", {UrlTokenEncode(*HexDecode(*hex))}},
-               {"sourceIdType", "entryId"},
-               {"targetIdType", "restId"}};
-  auto r = Call("POST", User("/translateExchangeIds"), &body);
-  if (!r) return std::nullopt;
-  for (const json& v : r->value("value", json::array())) {
-    const std::string id = v.is_object() ? Text(v, "targetId") : "";
-    if (id.empty()) {
-      const std::string why =
-          v.is_object() && v.contains("errorDetails") ? v["errorDetails"].value("message", "") : "";
-      Err().Raise(MAPI_E_NOT_FOUND, why.empty() ? "The entry ID names no object." : why);
-      return std::nullopt;
-    }
-    hexById_[id] = *hex;
-    idByHex_[*hex] = id;
-    return id;
+  // Nothing has changed since the lookup last looked: the answer is the same.
+  const std::string key = (kind == Kind::Folder ? "folder " : "message ") + *hex;
+  if (auto it = lookupFailed_.find(key); it != lookupFailed_.end()) {
+    Err().Raise(MAPI_E_NOT_FOUND, it->second);
+    return std::nullopt;
   }
-  Err().Raise(MAPI_E_NOT_FOUND, "The entry ID names no object.");
+  auto found = FindInFolders(*hex, kind);
+  if (!found && Err().Number() == MAPI_E_NOT_FOUND) lookupFailed_[key] = Err().Description();
+  return found;
+}
+
+// Graph documents $filter on an extended property's value for numeric and string properties
+// only (Microsoft Graph reference, "Get singleValueLegacyExtendedProperty"), not for binary ones
+// such as PR_ENTRYID: the folders are listed level by level, the top visible folder's children
+// first, each listing with the entry IDs of what it lists, until one matches.
+std::optional<std::string> Core::FindInFolders(const std::string& hex, Kind kind) {
+  std::deque<std::string> parents{"msgfolderroot", "root"};
+  std::set<std::string> seen{"msgfolderroot", "root"};
+  if (!ipmRootId_.empty()) seen.insert(ipmRootId_);
+  int requests = 0;
+  // Lists every page of a URL; true when the entry ID turned up or the lookup has to stop.
+  auto list = [&](std::string url, bool folders, bool* failed) {
+    while (!url.empty()) {
+      if (requests == kMaxLookupRequests) {
+        Err().Raise(MAPI_E_NOT_FOUND,
+                    "The entry ID " + hex + " was not found in the first " +
+                        std::to_string(kMaxLookupRequests) +
+                        " listings of the mailbox's folders (the most a lookup reads).");
+        *failed = true;
+        return true;
+      }
+      ++requests;
+      auto r = Call("GET", url);
+      if (!r) {
+        *failed = true;
+        return true;
+      }
+      for (const json& v : r->value("value", json::array())) {
+        if (!v.is_object()) continue;
+        if (folders) {
+          FolderData d = TakeFolder(v);
+          if (d.id.empty() || !seen.insert(d.id).second) continue;
+          parents.push_back(d.id);
+          if (kind == Kind::Folder && d.entryID == hex) return true;
+        } else if (TakeMail(v).entryID == hex) {
+          return true;
+        }
+      }
+      url = r->value("@odata.nextLink", "");
+    }
+    return false;
+  };
+  while (!parents.empty()) {
+    const std::string parent = parents.front();
+    parents.pop_front();
+    bool failed = false;
+    const std::string at = User("/mailFolders/" + UrlEncode(parent));
+    if (kind == Kind::Message &&
+        list(at + "/messages?$top=1000&$select=id" + ExpandOf({}), false, &failed)) {
+      if (failed) return std::nullopt;
+      return idByHex_[hex];
+    }
+    // Hidden folders too: the agent's folder below the root is one.
+    if (list(at +
+                 "/childFolders?includeHiddenFolders=true&$top=100&$select=id,displayName,"
+                 "parentFolderId,totalItemCount" +
+                 ExpandOf({}),
+             true, &failed)) {
+      if (failed) return std::nullopt;
+      return idByHex_[hex];
+    }
+  }
+  Err().Raise(MAPI_E_NOT_FOUND, std::string(kind == Kind::Folder ? "No folder" : "No message") +
+                                    " of the mailbox has the entry ID " + hex + ".");
   return std::nullopt;
 }
 
 std::string Core::ExpandOf(const std::vector<int32_t>& tags) {
-  std::string filter;
+  std::string filter = "id eq '" + ExtendedPropertyId(PR_ENTRYID) + "'";
   for (int32_t tag : tags) {
+    if (tag == PR_ENTRYID) continue;
     const std::string id = ExtendedPropertyId(tag);
     if (id.empty()) continue;
-    filter += (filter.empty() ? "id eq '" : " or id eq '") + id + "'";
+    filter += " or id eq '" + id + "'";
   }
-  if (filter.empty()) return "";
   return "&$expand=" + UrlEncode("singleValueExtendedProperties($filter=" + filter + ")");
 }
 
@@ -195,6 +250,7 @@ FolderData Core::ReadFolder(const json& j) {
   if (j.contains("parentFolderId")) d.parentId = Text(j, "parentFolderId");
   if (j.contains("totalItemCount") && j["totalItemCount"].is_number_integer())
     d.total = j["totalItemCount"].get<int32_t>();
+  d.entryID = EntryIDOf(j);
   return d;
 }
 
@@ -203,6 +259,7 @@ MailData Core::ReadMail(const json& j) {
   d.id = Text(j, "id");
   if (j.contains("subject")) d.subject = Text(j, "subject");
   if (j.contains("createdDateTime")) d.created = ParseDateTime(Text(j, "createdDateTime"));
+  d.entryID = EntryIDOf(j);
   auto props = ReadProps(j, {PR_MESSAGE_CLASS});
   // Exchange gives every message a class; one not told is the default.
   d.itemClass = props[PR_MESSAGE_CLASS].type() == Variant::Type::String
@@ -220,7 +277,7 @@ std::optional<FolderData> Core::GetFolder(const std::string& idOrWellKnown,
       Call("GET", User("/mailFolders/" + UrlEncode(idOrWellKnown) +
                        "?$select=id,displayName,parentFolderId,totalItemCount" + ExpandOf(tags)));
   if (!r) return std::nullopt;
-  FolderData d = ReadFolder(*r);
+  FolderData d = TakeFolder(*r);
   if (d.id.empty()) {
     Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the folder's ID.");
     return std::nullopt;
@@ -230,14 +287,19 @@ std::optional<FolderData> Core::GetFolder(const std::string& idOrWellKnown,
 }
 
 std::optional<MailData> Core::GetMail(const std::string& id, const std::vector<int32_t>& tags) {
-  auto r = Call("GET", User("/messages/" + UrlEncode(id) + "?" + MailQuery(tags)));
+  // Every named property the session knows comes along: a later Fields needs no request.
+  std::vector<int32_t> all = tags;
+  for (int32_t t : NamedStringTags())
+    if (std::find(all.begin(), all.end(), t) == all.end()) all.push_back(t);
+  auto r = Call("GET", User("/messages/" + UrlEncode(id) + "?" + MailQuery(all)));
   if (!r) return std::nullopt;
-  MailData d = ReadMail(*r);
+  MailData d = TakeMail(*r);
   if (d.id.empty()) {
     Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the message's ID.");
     return std::nullopt;
   }
-  for (auto& [tag, v] : ReadProps(*r, tags)) d.props[tag] = v;
+  for (auto& [tag, v] : ReadProps(*r, all)) d.props[tag] = v;
+  if (d.subject && d.created && d.entryID) readMails_[d.id] = d;
   return d;
 }
 

@@ -70,7 +70,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphStore::IPMRootFolder() {
   return std::make_shared<GraphFolder>(core_, FolderAt("msgfolderroot"));
 }
 
-// The entry IDs are the binary IDs the service converted: the same object has the same bytes.
+// The entry IDs are the objects' own PR_ENTRYID: the same object has the same bytes.
 bool GraphStore::CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) {
   if (!core_->Alive()) return false;
   auto a = CheckedHex(entryID1);
@@ -102,8 +102,20 @@ bool GraphFolder::Load() {
 }
 
 std::string GraphFolder::EntryID() {
-  if (!core_->Alive() || !Load()) return "";
-  return core_->HexFromGraph(data_.id).value_or("");
+  if (!core_->Alive()) return "";
+  if (data_.entryID) return *data_.entryID;
+  auto fresh = core_->GetFolder(data_.id);
+  if (!fresh) return "";
+  if (!fresh->entryID) {
+    Err().Raise(MAPI_E_NOT_FOUND,
+                "Microsoft Graph gave no entry ID (PR_ENTRYID) for the folder; reading it needs "
+                "the Mail.ReadWrite permission (Mail.ReadBasic reads no extended properties).");
+    return "";
+  }
+  fresh->props.insert(data_.props.begin(), data_.props.end());
+  data_ = std::move(*fresh);
+  loaded_ = true;
+  return *data_.entryID;
 }
 
 int32_t GraphFolder::GetIDsFromNames(const std::string& guid, const std::string& name) {
@@ -171,7 +183,9 @@ std::shared_ptr<oa::mailbox::RDOStore> GraphFolder::Store() {
 
 std::shared_ptr<oa::mailbox::RDOItems> GraphFolder::Items() {
   if (!core_->Alive()) return nullptr;
-  auto items = std::make_shared<GraphItems>(core_, data_.id);
+  const bool fresh = data_.readAt == core_->generation() && data_.entryID;
+  auto items =
+      std::make_shared<GraphItems>(core_, data_.id, fresh ? data_.total : std::optional<int32_t>());
   core_->AddListener(items);
   return items;
 }
@@ -191,16 +205,16 @@ void GraphFolder::Delete() {
 std::optional<std::vector<FolderData>> GraphFolders::List(const std::string* name) {
   std::vector<FolderData> out;
   // Hidden folders too: the agent's folder below the root is one.
-  std::string url =
-      core_->User("/mailFolders/" + UrlEncode(parentId_) +
-                  "/childFolders?includeHiddenFolders=true&$top=100&" + kFolderSelect);
+  std::string url = core_->User("/mailFolders/" + UrlEncode(parentId_) +
+                                "/childFolders?includeHiddenFolders=true&$top=100&" +
+                                kFolderSelect + Core::ExpandOf({}));
   if (name) url += "&$filter=" + UrlEncode("displayName eq " + Literal(*name));
   for (int pages = 0; pages < 1000 && !url.empty(); ++pages) {
     auto r = core_->Call("GET", url);
     if (!r) return std::nullopt;
     for (const json& f : r->value("value", json::array())) {
       if (!f.is_object()) continue;
-      FolderData d = Core::ReadFolder(f);
+      FolderData d = core_->TakeFolder(f);
       if (!d.parentId) d.parentId = parentId_;
       out.push_back(std::move(d));
     }
@@ -243,7 +257,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphFolders::Add(const std::string& nam
       "POST", core_->User("/mailFolders/" + UrlEncode(parentId_) + "/childFolders"), &body);
   if (!r) return nullptr;
   all_.reset();
-  FolderData d = Core::ReadFolder(*r);
+  FolderData d = core_->TakeFolder(*r);
   if (d.id.empty()) {
     Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the new folder's ID.");
     return nullptr;

@@ -33,12 +33,9 @@ bool GraphItems::LoadPage(int32_t offset) {
   if (!r) return false;
   page_.clear();
   pageStart_ = offset;
-  auto ids = std::make_shared<std::vector<std::string>>();
   for (const json& m : r->value("value", json::array())) {
     if (!m.is_object()) continue;
-    page_.push_back(Core::ReadMail(m));
-    page_.back().pageIds = ids;
-    ids->push_back(page_.back().id);
+    page_.push_back(core_->TakeMail(m));
   }
   pageValid_ = true;
   return true;
@@ -99,21 +96,24 @@ bool GraphMail::LoadBasics() {
   auto fresh = core_->GetMail(data_.id);
   if (!fresh) return false;
   fresh->props.insert(data_.props.begin(), data_.props.end());
-  fresh->pageIds = data_.pageIds;
+  if (!fresh->entryID) fresh->entryID = data_.entryID;
   data_ = std::move(*fresh);
   return true;
 }
 
 std::string GraphMail::EntryID() {
   if (!core_->Alive()) return "";
-  if (data_.pageIds) {
-    // One translateExchangeIds for the whole page: emptying a folder asks every item for it.
-    const auto& ids = *data_.pageIds;
-    auto all = core_->HexFromGraph(ids);
-    for (size_t i = 0; i < ids.size(); ++i)
-      if (ids[i] == data_.id && all[i]) return *all[i];
+  if (data_.entryID) return *data_.entryID;
+  auto fresh = core_->GetMail(data_.id);
+  if (!fresh) return "";
+  if (!fresh->entryID) {
+    Err().Raise(MAPI_E_NOT_FOUND,
+                "Microsoft Graph gave no entry ID (PR_ENTRYID) for the message; reading it needs "
+                "the Mail.ReadWrite permission (Mail.ReadBasic reads no extended properties).");
+    return "";
   }
-  return core_->HexFromGraph(data_.id).value_or("");
+  data_.entryID = fresh->entryID;
+  return *data_.entryID;
 }
 
 int32_t GraphMail::GetIDsFromNames(const std::string& guid, const std::string& name) {
@@ -142,6 +142,7 @@ Variant GraphMail::Fields(int32_t propTag) {
   auto fresh = core_->GetMail(data_.id, tags);
   if (!fresh) return {};
   for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
+  if (!data_.entryID) data_.entryID = fresh->entryID;
   return data_.props[propTag];
 }
 
@@ -192,6 +193,7 @@ std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {
 void GraphMail::Delete(int32_t) {
   if (!core_->Alive()) return;
   if (queueDelete_) {
+    core_->Changed();
     core_->QueueDelete(data_.id);
     return;
   }

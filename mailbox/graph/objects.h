@@ -1,5 +1,5 @@
-// The object model over Microsoft Graph. The session's state (client, user, ID conversions) is
-// in Core, which every object holds; objects keep what the service last told them.
+// The object model over Microsoft Graph. The session's state (client, user, the entry IDs it has
+// read) is in Core, which every object holds; objects keep what the service last told them.
 #pragma once
 
 #include <algorithm>
@@ -24,7 +24,11 @@ struct FolderData {
   std::optional<std::string> name;
   std::optional<std::string> parentId;
   std::optional<int32_t> total;
+  // Entry-ID text of PR_ENTRYID, when the answer held it.
+  std::optional<std::string> entryID;
   std::map<int32_t, Variant> props;
+  // The session's generation (Core::generation) when the service gave this.
+  uint64_t readAt = 0;
 };
 
 struct MailData {
@@ -32,9 +36,8 @@ struct MailData {
   std::optional<std::string> subject;
   std::optional<std::string> itemClass;
   std::optional<oa::mailbox::Date> created;
+  std::optional<std::string> entryID;
   std::map<int32_t, Variant> props;
-  // The IDs of the page the message was listed in, converted together when one is needed.
-  std::shared_ptr<const std::vector<std::string>> pageIds;
 };
 
 class DeletionListener {
@@ -69,23 +72,58 @@ class Core : public std::enable_shared_from_this<Core> {
   std::optional<json> Call(const std::string& method, const std::string& path,
                            const json* body = nullptr) {
     SendQueuedDeletes();
+    if (method != "GET") Changed();
     return client_->Call(method, path, body);
   }
 
-  // Entry-ID text <-> Graph ID through translateExchangeIds, remembered both ways.
-  std::optional<std::string> HexFromGraph(const std::string& id);
-  std::vector<std::optional<std::string>> HexFromGraph(const std::vector<std::string>& ids);
-  std::optional<std::string> GraphFromHex(const std::string& entryID);
+  // What the run has read stays good until the run changes something: every change (a request
+  // that is no GET, a delete queued) starts a new generation, and a read is kept only for its
+  // own.
+  void Changed() {
+    ++generation_;
+    readFolders_.clear();
+    readMails_.clear();
+    folderNotFound_.clear();
+    lookupFailed_.clear();
+  }
+  uint64_t generation() const { return generation_; }
+  // A folder or message read in this generation with everything an open gives; nullopt if none.
+  std::optional<FolderData> ReadFolderOf(const std::string& graphId) const;
+  std::optional<MailData> ReadMailOf(const std::string& graphId) const;
+  // A folder the service did not find in this generation, with its answer; null if none.
+  void FolderNotFound(const std::string& graphId, const std::string& answer) {
+    folderNotFound_[graphId] = answer;
+  }
+  const std::string* NotFoundAnswer(const std::string& graphId) const {
+    auto it = folderNotFound_.find(graphId);
+    return it == folderNotFound_.end() ? nullptr : &it->second;
+  }
 
-  // A folder with its name, parent, item count and the extended tags given.
+  // Entry IDs come from the objects themselves: every request that reads or lists a folder or a
+  // message asks for its PR_ENTRYID, and the Graph ID of every entry ID read is kept for the
+  // session (translateExchangeIds is refused to an application signed in on its own).
+  enum class Kind { Folder, Message };
+  // The Graph ID of an entry ID: one the session has read, or else looked up among the
+  // mailbox's folders (and their messages) in at most kMaxLookupRequests requests.
+  std::optional<std::string> GraphIdOf(const std::string& entryID, Kind kind);
+  static constexpr int kMaxLookupRequests = 30;
+
+  // A folder with its name, parent, item count, entry ID and the extended tags given.
   std::optional<FolderData> GetFolder(const std::string& idOrWellKnown,
                                       const std::vector<int32_t>& tags = {});
   std::optional<MailData> GetMail(const std::string& id, const std::vector<int32_t>& tags = {});
-  // "$select=...&$expand=..." for messages with the message class and the tags given.
+  // "$select=...&$expand=..." for messages with the message class, the entry ID and the tags.
   static std::string MailQuery(const std::vector<int32_t>& tags);
+  // "&$expand=..." for the entry ID and the tags given.
   static std::string ExpandOf(const std::vector<int32_t>& tags);
   static FolderData ReadFolder(const json& j);
   static MailData ReadMail(const json& j);
+  // As Read*, and the entry ID read is kept.
+  FolderData TakeFolder(const json& j);
+  MailData TakeMail(const json& j);
+  void Learn(const std::string& graphId, const std::optional<std::string>& entryID);
+  // The Graph ID of the mailbox's top visible folder, once read.
+  std::string& ipmRootId() { return ipmRootId_; }
 
   std::string& storeEntryID() { return storeEntryID_; }
   void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
@@ -108,13 +146,20 @@ class Core : public std::enable_shared_from_this<Core> {
   // gone[i] tells which items the service no longer holds.
   void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
   std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
+  std::optional<std::string> FindInFolders(const std::string& hex, Kind kind);
 
   std::unique_ptr<Client> client_;
   std::string userId_;
   std::string name_;
   bool alive_ = true;
-  std::map<std::string, std::string> hexById_;
   std::map<std::string, std::string> idByHex_;
+  std::string ipmRootId_;
+  uint64_t generation_ = 0;
+  std::map<std::string, FolderData> readFolders_;
+  std::map<std::string, MailData> readMails_;
+  std::map<std::string, std::string> folderNotFound_;
+  // Entry IDs the lookup did not find in this generation, with its reason.
+  std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;
   std::vector<std::weak_ptr<DeletionListener>> listeners_;
   std::vector<std::string> queued_;
@@ -200,11 +245,13 @@ class GraphFolders : public oa::mailbox::RDOFolders {
 // count leaves them out, and one the service refuses later is counted again.
 class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
  public:
-  // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and one extended
-  // property well inside the gateway's time limit, and its IDs convert in one call.
+  // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and two extended
+  // properties well inside the gateway's time limit.
   static constexpr int kPageSize = 500;
-  GraphItems(std::shared_ptr<Core> core, std::string folderId)
-      : core_(std::move(core)), folderId_(std::move(folderId)) {}
+  // total: the folder's item count, when read in the session's current generation.
+  GraphItems(std::shared_ptr<Core> core, std::string folderId,
+             std::optional<int32_t> total = std::nullopt)
+      : core_(std::move(core)), folderId_(std::move(folderId)), total_(total) {}
   int32_t Count() override;
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }
@@ -273,6 +320,8 @@ class GraphSession : public oa::mailbox::RDOSession {
   std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                           const std::string& storeID) override;
   void SendHeldBack() override;
+  bool CheckRepointReads(const std::string& messageEntryID,
+                         oa::mailbox::RDOFolder& folder) override;
   // Requests sent so far, retries and token requests included (for measurements).
   long RequestsSent() const { return earlier_ + (core_ ? core_->client().requestsSent() : 0); }
   // Deletes sent in groups of this many (for measurements; see Core::SetDeleteGroup).

@@ -98,7 +98,12 @@ void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::s
   std::optional<json> user;
   if (mailbox.find('@') != std::string::npos) {
     user = client->Call("GET", "/users/" + UrlEncode(mailbox) + "?" + select);
-    if (!user && Err().Number() == MAPI_E_NOT_FOUND) {
+    if (!user && Err().Number() == MAPI_E_NO_ACCESS) {
+      // Without User.Read.All the directory stays shut, but the mailbox is reached by its
+      // address all the same; the address stands in for the owner's display name.
+      user = json{{"id", mailbox}, {"mail", mailbox}};
+      Err().Clear();
+    } else if (!user && Err().Number() == MAPI_E_NOT_FOUND) {
       auto list = client->Call(
           "GET", "/users?$filter=" + UrlEncode("mail eq " + Literal(mailbox)) + "&" + select);
       if (list && (*list)["value"].is_array() && !(*list)["value"].empty())
@@ -128,6 +133,7 @@ void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::s
     earlier_ += core->client().requestsSent();
     return;
   }
+  core->ipmRootId() = top->id;
   const Variant& sid = top->props[PR_STORE_ENTRYID];
   if (sid.IsArray()) {
     std::vector<uint8_t> bytes;
@@ -188,8 +194,9 @@ std::shared_ptr<oa::mailbox::RDOMail> GraphSession::GetMessageFromID(const std::
                                                                      const std::string& storeID) {
   if (!Ready()) return nullptr;
   if (!MailboxStoreID(storeID)) return nullptr;
-  auto id = core_->GraphFromHex(entryID);
+  auto id = core_->GraphIdOf(entryID, Core::Kind::Message);
   if (!id) return nullptr;
+  if (auto known = core_->ReadMailOf(*id)) return std::make_shared<GraphMail>(core_, *known);
   auto data = core_->GetMail(*id);
   if (!data) return nullptr;
   return std::make_shared<GraphMail>(core_, std::move(*data));
@@ -199,11 +206,57 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetFolderFromID(const std:
                                                                       const std::string& storeID) {
   if (!Ready()) return nullptr;
   if (!MailboxStoreID(storeID)) return nullptr;
-  auto id = core_->GraphFromHex(entryID);
+  auto id = core_->GraphIdOf(entryID, Core::Kind::Folder);
   if (!id) return nullptr;
+  if (auto known = core_->ReadFolderOf(*id)) return std::make_shared<GraphFolder>(core_, *known);
+  if (const std::string* answer = core_->NotFoundAnswer(*id)) {
+    Err().Raise(MAPI_E_NOT_FOUND, *answer);
+    return nullptr;
+  }
   auto data = core_->GetFolder(*id);
-  if (!data) return nullptr;
+  if (!data) {
+    if (Err().Number() == MAPI_E_NOT_FOUND) core_->FolderNotFound(*id, Err().Description());
+    return nullptr;
+  }
   return std::make_shared<GraphFolder>(core_, std::move(*data));
+}
+
+// The message is read from the service, not from what the session keeps, as pointing the agent
+// will read it once the run has changed the mailbox; the folder's entry ID as the service gave
+// it in this generation, or read now. A refusal names the permission.
+bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
+                                     oa::mailbox::RDOFolder& folder) {
+  if (!Ready()) return false;
+  const oa::mailbox::ErrObject before = Err();
+  Err().Clear();
+  auto fail = [&](const std::string& what) {
+    const std::string said = Err().Description();
+    if (Err().Number() == MAPI_E_NO_ACCESS)
+      Err().Raise(MAPI_E_NO_ACCESS, "Microsoft Graph refused to read " + what +
+                                        ": the application needs the Mail.ReadWrite "
+                                        "permission for this mailbox (" +
+                                        said + ")");
+    else if (!Err().Pending())
+      Err().Raise(MAPI_E_NOT_FOUND, "Microsoft Graph gave no entry ID for " + what +
+                                        ": the application needs the Mail.ReadWrite "
+                                        "permission for this mailbox.");
+    return false;
+  };
+  auto mailId = core_->GraphIdOf(messageEntryID, Core::Kind::Message);
+  if (!mailId) return fail("the agent message");
+  auto mail = core_->GetMail(*mailId);
+  auto wanted = CheckedHex(messageEntryID);
+  if (!mail || !mail->entryID || mail->entryID != wanted) return fail("the agent message");
+  const std::string folderEntryID = folder.EntryID();
+  if (folderEntryID.empty()) return fail("the folder");
+  auto folderId = core_->GraphIdOf(folderEntryID, Core::Kind::Folder);
+  if (!folderId) return fail("the folder");
+  // A folder the service has just given with its entry ID proves the read as a fresh one would.
+  auto data = core_->ReadFolderOf(*folderId);
+  if (!data) data = core_->GetFolder(*folderId);
+  if (!data || data->entryID != folderEntryID) return fail("the folder");
+  Err() = before;
+  return true;
 }
 
 std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession() {

@@ -77,7 +77,6 @@ class GraphTable : public oa::mailbox::MAPITable,
   bool Find(const std::shared_ptr<Node>& restriction, bool next) override;
   void ClearPosition() override {
     rows_.clear();
-    rowEntryIDs_.clear();
     position_ = -1;
     nextLink_.clear();
   }
@@ -97,7 +96,6 @@ class GraphTable : public oa::mailbox::MAPITable,
   std::string folderId_;
   std::vector<int32_t> columns_;
   std::vector<MailData> rows_;
-  std::vector<std::optional<std::string>> rowEntryIDs_;
   std::string nextLink_;
   int32_t position_ = -1;
 };
@@ -111,10 +109,9 @@ bool GraphTable::LoadPage(const std::string& url) {
   auto r = core_->Call("GET", url);
   if (!r) return false;
   rows_.clear();
-  rowEntryIDs_.clear();
   for (const json& m : r->value("value", json::array())) {
     if (!m.is_object()) continue;
-    rows_.push_back(Core::ReadMail(m));
+    rows_.push_back(core_->TakeMail(m));
   }
   nextLink_ = r->value("@odata.nextLink", "");
   return true;
@@ -153,14 +150,8 @@ VariantArray GraphTable::GetRow() {
   VariantArray values;
   for (int32_t tag : columns_) {
     if (IsEntryIdColumn(tag)) {
-      // The page's entry IDs in one translateExchangeIds, when the first of them is asked for.
-      if (rowEntryIDs_.empty()) {
-        std::vector<std::string> ids;
-        for (const auto& r : rows_) ids.push_back(r.id);
-        rowEntryIDs_ = core_->HexFromGraph(ids);
-      }
-      const auto& hex = rowEntryIDs_[static_cast<size_t>(position_)];
-      auto bytes = hex ? HexDecode(*hex) : std::nullopt;
+      // Read with the row: a mailbox message's entry ID is its long-term one.
+      auto bytes = row.entryID ? HexDecode(*row.entryID) : std::nullopt;
       values.push_back(bytes ? Variant::Binary(*bytes) : Variant());
     } else if (tag == PR_SUBJECT) {
       values.push_back(row.subject ? Variant::String(*row.subject) : Variant());

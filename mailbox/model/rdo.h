@@ -169,6 +169,12 @@ class RDOSession {
   // Sends what the session holds back (deletes waiting for their group) now: called when the
   // program pauses for the user, so that the mailbox shows what the window does.
   virtual void SendHeldBack() {}
+  // Tries, on this mailbox and with this session's credential, the reads that pointing a
+  // message's property at another folder needs: the message opened again by its entry ID, and a
+  // folder's entry ID. Called before a change that only such a pointing could make good. False,
+  // with the reason raised (naming a permission the service says is missing), when one fails;
+  // true leaves the pending error as it was. Cheap: it reads what the run has read already.
+  virtual bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder);
 };
 
 }  // namespace oa::mailbox

@@ -225,6 +225,10 @@ class ReadOnlySession : public RDOSession {
                                              const std::string& storeID) override {
     return Wrap(inner_->GetFolderFromID(entryID, storeID), refused_);
   }
+  // Reads only: the backend's own check runs as it would without the guard.
+  bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) override {
+    return inner_->CheckRepointReads(messageEntryID, folder);
+  }
 
  private:
   std::shared_ptr<RDOSession> inner_;

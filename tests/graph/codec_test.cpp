@@ -68,6 +68,40 @@ TEST(GraphCodec, MessagesAndFoldersReadFromDocumentedShapes) {
   EXPECT_EQ(f.parentId->substr(0, 8), "AAMkAGVm");
 }
 
+// PR_ENTRYID comes back in Graph's short form and in plain base64; entry-ID text is upper hex.
+TEST(GraphCodec, EntryIdReadFromTheExpandedProperty) {
+  const json folder = json::parse(R"({"id": "AAMkAGI2", "displayName": "Handhelds",
+    "singleValueExtendedProperties": [{"id": "Binary 0xfff", "value": "AAAAAJ3+ASc="}]})");
+  EXPECT_EQ(Core::ReadFolder(folder).entryID, "000000009DFE0127");
+  const json message = json::parse(R"({"id": "AAMkAGI3", "subject": "s",
+    "singleValueExtendedProperties": [{"id": "String 0x1a", "value": "IPM.Note"},
+                                      {"id": "Binary 0x0FFF", "value": "3q2+7w=="}]})");
+  EXPECT_EQ(Core::ReadMail(message).entryID, "DEADBEEF");
+  EXPECT_FALSE(Core::ReadMail(json::parse(R"({"id":"x","subject":""})")).entryID);
+  // Asked for in every read, with the tags given after it.
+  EXPECT_EQ(
+      Core::ExpandOf({}),
+      "&$expand=singleValueExtendedProperties%28%24filter%3Did%20eq%20%27Binary%200x0FFF%27%29");
+}
+
+TEST(GraphCodec, IdentityPlatformRefusalBecomesOneLine) {
+  EXPECT_EQ(OneLineSignInRefusal(
+                "AADSTS700016: Application with identifier 'x' was not found in the directory "
+                "'contoso'. This can happen if the application has not been installed.\r\n"
+                "Trace ID: 1b2c\r\nCorrelation ID: 9f8e-7d6c\r\nTimestamp: 2026-12-10 "
+                "16:00:00Z"),
+            "AADSTS700016: Application with identifier 'x' was not found in the directory "
+            "'contoso'. Correlation ID: 9f8e-7d6c");
+  // Without the identity platform's trailer, or from another service, the text stays.
+  const std::string single =
+      "AADSTS7000215: Invalid client secret provided. Ensure the secret is the value.";
+  EXPECT_EQ(OneLineSignInRefusal(single), single);
+  EXPECT_EQ(OneLineSignInRefusal("Access denied.\r\nSee the log."),
+            "Access denied.\r\nSee the log.");
+  EXPECT_EQ(OneLineSignInRefusal("AADSTS50034: The user account does not exist.\nTrace ID: a"),
+            "AADSTS50034: The user account does not exist.");
+}
+
 http::HttpResult Answer(long status, const std::string& body) {
   http::HttpResult r;
   r.status = status;

@@ -46,7 +46,11 @@ json Extended(MAPIProp& obj, const std::vector<std::string>& ids, RDOStore* stor
   json list = json::array();
   for (const std::string& id : ids) {
     ErrScope keep;
-    if (id == "Binary 0x0FFB" && store) {
+    if (id == "Binary 0x0FFF") {
+      // PR_ENTRYID: the store's entry ID of the object; Graph names it in its short form.
+      auto bytes = HexDecode(obj.EntryID());
+      if (bytes) list.push_back({{"id", "Binary 0xfff"}, {"value", Base64Encode(*bytes)}});
+    } else if (id == "Binary 0x0FFB" && store) {
       auto bytes = HexDecode(store->EntryID());
       if (bytes) list.push_back({{"id", "Binary 0xffb"}, {"value", Base64Encode(*bytes)}});
     } else if (IsClassId(id)) {
@@ -176,7 +180,7 @@ json GraphEndpoint::Folder(Ctx& x, const std::string& id, const std::vector<std:
       if (!f) continue;
       if (id == "root" && !hidden && f->EntryID() != ipm) continue;
       if (!lits.empty() && oa::text::Fold(f->Name()) != oa::text::Fold(lits[0])) continue;
-      all.push_back(FolderJson(*f, {}));
+      all.push_back(FolderJson(*f, x.expanded));
     }
     return Page(c, all);
   }

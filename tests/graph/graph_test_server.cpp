@@ -69,6 +69,12 @@ std::string PercentDecoded(const std::string& text) {
   return out;
 }
 
+json Denied() {
+  return {{"error",
+           {{"code", "ErrorAccessDenied"},
+            {"message", "Access is denied. Check credentials and try again."}}}};
+}
+
 json Busy(int status) {
   return {{"error",
            {{"code", status == 429 ? "TooManyRequests" : "ServiceUnavailable"},
@@ -180,8 +186,11 @@ struct GraphTestServer::Impl {
       *status = 401;
       return {{"error", "invalid_client"},
               {"error_description",
-               "AADSTS7000215: Invalid client secret provided. Ensure the secret being sent in "
-               "the request is the client secret value, not the client secret ID."},
+               !options.tokenRefusal.empty()
+                   ? options.tokenRefusal
+                   : "AADSTS7000215: Invalid client secret provided. Ensure the secret being "
+                     "sent in the request is the client secret value, not the client secret "
+                     "ID."},
               {"error_codes", {7000215}}};
     }
     const std::string token = "tok-" + std::to_string(++tokenCount);
@@ -243,6 +252,9 @@ struct GraphTestServer::Impl {
           finish(status, Busy(status).dump());
           return;
         }
+        case Trouble::Kind::Denied:
+          finish(403, Denied().dump());
+          return;
         case Trouble::Kind::Drop:
           s.status = -1;
           seen.push_back(s);
@@ -285,6 +297,17 @@ struct GraphTestServer::Impl {
       }
       finish(status, body.dump());
       ++answered[s.operation];
+      return;
+    }
+    if (s.operation == "translateExchangeIds" && !options.translateForApps) {
+      finish(403, Denied().dump());
+      return;
+    }
+    if (s.operation == "users" && !options.userReadAll) {
+      finish(403, json{{"error",
+                        {{"code", "Authorization_RequestDenied"},
+                         {"message", "Insufficient privileges to complete the operation."}}}}
+                      .dump());
       return;
     }
     std::string body = endpoint->Handle(call);
@@ -351,7 +374,13 @@ struct GraphTestServer::Impl {
         std::this_thread::sleep_for(std::chrono::milliseconds(t->millis));
         lock.lock();
       }
-      if (t && t->kind != Trouble::Kind::Slow) {
+      const bool denied = (t && t->kind == Trouble::Kind::Denied) ||
+                          (s.operation == "translateExchangeIds" && !options.translateForApps);
+      if (denied) {
+        answer["status"] = 403;
+        answer["headers"] = {{"Content-Type", "application/json"}};
+        answer["body"] = Denied();
+      } else if (t && t->kind != Trouble::Kind::Slow) {
         const int busy = t->kind == Trouble::Kind::Http429   ? 429
                          : t->kind == Trouble::Kind::Http503 ? 503
                                                              : 504;

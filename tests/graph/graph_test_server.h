@@ -21,7 +21,8 @@ struct GraphMailbox {
 };
 
 struct Trouble {
-  enum class Kind { Http429, Http503, Http504, Slow, Drop };
+  // Denied: 403 ErrorAccessDenied, as for a permission the application lacks.
+  enum class Kind { Http429, Http503, Http504, Slow, Drop, Denied };
   Kind kind = Kind::Http429;
   std::string operation;  // as SeenRequest::operation; empty: any Graph request
   int after = 0;          // matching requests that pass first
@@ -38,6 +39,13 @@ struct GraphServerOptions {
   std::string clientSecret = "Qx8~graph.s3cret_value";
   // The application certificate (PEM) whose key signs client assertions; empty: none taken.
   std::string appCertificate;
+  // The error_description of a refused sign-in; empty: the one for a wrong client secret.
+  std::string tokenRefusal;
+  // translateExchangeIds as older revisions of the service answered it to an application; by
+  // default it is refused (403), as the service does for an app-only token today.
+  bool translateForApps = false;
+  // Whether the application holds User.Read.All: without it the directory (/users) answers 403.
+  bool userReadAll = true;
   long tokenLifetimeSeconds = 3599;
   // How long a token is really taken (-1: as long as its expires_in says).
   long tokenValidSeconds = -1;

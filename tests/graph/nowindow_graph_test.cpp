@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <functional>
 #include <regex>
 
 #include "tests/graph/graph_test_server.h"
@@ -18,7 +19,9 @@ using nlohmann::json;
 using oa::testing::ChildResult;
 using oa::testing::Dump;
 using oa::testing::Fault;
+using oa::testing::HandheldsID;
 using oa::testing::Lines;
+using oa::testing::LogonLines;
 using oa::testing::MailboxStore;
 
 std::string Outcome(json dump) {
@@ -65,12 +68,15 @@ class NoWindowOverGraph : public oa::testing::RunFixture {
   }
 
   Runs RunBoth(const json& dump, const std::string& mailbox,
-               const std::vector<Trouble>& troubles = {}) {
+               const std::vector<Trouble>& troubles = {},
+               const std::function<void(GraphServerOptions&)>& tweak = {}) {
     Import(dump, "demo");
     CopyStore(StoreFile("demo"), "viagraph");
     Runs runs;
     runs.direct = Cleanup({"--server", "demo", "--mailbox", mailbox});
-    GraphTestServer server(ServerFor(StoreFile("viagraph"), dump));
+    GraphServerOptions options = ServerFor(StoreFile("viagraph"), dump);
+    if (tweak) tweak(options);
+    GraphTestServer server(options);
     EXPECT_TRUE(server.Start());
     for (const Trouble& t : troubles) server.AddTrouble(t);
     UseServer(server);
@@ -251,6 +257,148 @@ TEST_F(NoWindowOverGraph, CertificateSignInVerifiedByThePublicKey) {
   r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(server.lastRefusal(), "x5t#S256 names another certificate");
+}
+
+int CountOf(const std::vector<SeenRequest>& requests, const std::string& operation) {
+  int n = 0;
+  for (const auto& r : requests) n += r.operation == operation;
+  return n;
+}
+
+// The service refuses translateExchangeIds to an application signed in on its own: entry IDs
+// come from the objects' PR_ENTRYID, through a delete refused, a rename, the agent pointed at
+// the new folder and the renamed one emptied.
+TEST_F(NoWindowOverGraph, EntryIdsComeFromTheMailboxNotFromTranslateExchangeIds) {
+  Runs r = RunBoth(
+      Dump({MailboxStore({.alias = "jdoe", .items = 5})}, {Fault("Folder.Delete", "jdoe-hh", 1)}),
+      "jdoe");
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(Lines(r.direct.out).back(), "Deleted all items, attempting to delete folder");
+  EXPECT_EQ(CountOf(r.requests, "translateExchangeIds"), 0);
+  int expanded = 0;
+  for (const auto& req : r.requests)
+    expanded += req.target.find("Binary%200x0FFF") != std::string::npos ||
+                req.target.find("Binary 0x0FFF") != std::string::npos;
+  EXPECT_GT(expanded, 0);
+}
+
+// A cleanup whose folder goes in one call: what the run has read is kept until it changes
+// something (a message found by the listing is not read again, a folder found by the walk is not
+// fetched again for its count, a folder not found is not asked for twice), and a message read
+// brings every named property the session knows. 15 requests for the cleanup itself (the token
+// not counted) and 3 for the check the window-less run makes after its last line.
+TEST_F(NoWindowOverGraph, OneCallCleanupKeepsWhatItHasRead) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 3})}), "jdoe");
+  EXPECT_EQ(r.direct.status, 0);
+  std::string all;
+  int requests = 0, deleted = -1, beforeDelete = 0;
+  for (const auto& req : r.requests) {
+    if (req.operation == "token") continue;
+    all += req.method + " " + req.operation + " " + req.target + "\n";
+    if (req.operation == "deleteFolder") deleted = requests;
+    if (deleted < 0) beforeDelete += req.operation == "message" || req.operation == "folder";
+    ++requests;
+  }
+  EXPECT_LE(requests, 18) << all;
+  // Before the delete: the logon's top folder, the named properties (two reads, each name as the
+  // run first asks for it) and the check's read of the message; nothing read twice.
+  EXPECT_LE(beforeDelete, 4) << all;
+}
+
+// What an older service still answered gives the same run: the program does not ask it.
+TEST_F(NoWindowOverGraph, TranslateExchangeIdsAllowedChangesNothing) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 2})}), "jdoe", {},
+                   [](GraphServerOptions& o) { o.translateForApps = true; });
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(CountOf(r.requests, "translateExchangeIds"), 0);
+}
+
+// The reads pointing the agent needs are refused once the agent has been found (as for a
+// credential that lacks the permission for them): the run ends before the old folder is
+// touched, with a line that names the permission, and the mailbox is as it was.
+TEST_F(NoWindowOverGraph, RepointReadsRefusedEndTheRunBeforeAnyChange) {
+  const json dump = Dump({MailboxStore({.alias = "jdoe", .items = 3})});
+  Import(dump, "demo");
+  const json before = Export("demo");
+  const std::string oldID = HandheldsID(before, "jdoe");
+  GraphServerOptions o = ServerFor(StoreFile("demo"), dump);
+  GraphTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  // The agent lookup reads the message twice (open and named properties); later reads fail.
+  server.AddTrouble({Trouble::Kind::Denied, "message", 2, -1, 0});
+  UseServer(server);
+  ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  const std::vector<SeenRequest> seen = server.Requests();
+  server.Stop();
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  std::vector<std::string> expected = LogonLines("jdoe", "graph");
+  expected.push_back("Retrieved Handhelds folder using EntryID " + oldID);
+  expected.push_back("CleanupHH: message count = 3");
+  expected.push_back(
+      "Nothing changed: the agent could not be pointed at a new Handhelds folder: Microsoft "
+      "Graph refused to read the agent message: the application needs the Mail.ReadWrite "
+      "permission for this mailbox (Access is denied. Check credentials and try again.)");
+  EXPECT_EQ(Lines(r.out), expected);
+  EXPECT_EQ(Outcome(Export("demo")), Outcome(before));
+  for (const char* change :
+       {"deleteFolder", "patchFolder", "createFolder", "patchMessage", "deleteMessage", "batch"})
+    EXPECT_EQ(CountOf(seen, change), 0) << change;
+}
+
+// An entry ID the run has not read is looked for in the folder listings, within a bound: in a
+// mailbox of 80 folders an entry ID of no folder costs at most 30 listings, and the run reports
+// it as the store does.
+TEST_F(NoWindowOverGraph, LookupOfAnUnknownEntryIdIsBounded) {
+  json store = MailboxStore({.alias = "jdoe", .handheldsExists = false});
+  for (int i = 1; i <= 80; ++i)
+    store["root"]["folders"][1]["folders"].push_back({{"name", "F" + std::to_string(i)}});
+  Runs r = RunBoth(Dump({store}), "jdoe");
+  EXPECT_EQ(r.direct.status, 1);
+  EXPECT_EQ(Lines(r.overGraph.out).back(),
+            "Unable to get Handhelds folder using EntryID 00000000DEADBEEF00000000DEADBEEF");
+  // The agent's folder, then the lookup.
+  EXPECT_LE(CountOf(r.requests, "childFolders"), 1 + 30);
+  EXPECT_GE(CountOf(r.requests, "childFolders"), 1 + 2);
+}
+
+// A mailbox named by its address needs no directory permission: without User.Read.All the run
+// is the same.
+TEST_F(NoWindowOverGraph, AddressWithoutUserReadAll) {
+  Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 2})}), "jdoe@example.com", {},
+                   [](GraphServerOptions& o) { o.userReadAll = false; });
+  EXPECT_EQ(r.direct.status, 0);
+  EXPECT_EQ(CountOf(r.requests, "users"), 1);
+}
+
+// The identity platform's refusal spans four lines; it reaches stdout and the log as one: the
+// code, its first sentence and the correlation ID.
+TEST_F(NoWindowOverGraph, IdentityPlatformRefusalIsOneLine) {
+  const json dump = Dump({MailboxStore({.alias = "jdoe"})});
+  Import(dump, "demo");
+  GraphServerOptions o = ServerFor(StoreFile("demo"), dump);
+  o.tokenRefusal =
+      "AADSTS70011: The provided request must include a 'scope' input parameter. The provided "
+      "value for the input parameter 'scope' is not valid.\r\nTrace ID: "
+      "0c1e7a54-3f1b-4d7e-9a0b-2b6f5d1c9e00\r\nCorrelation ID: "
+      "5d8a4b7e-91c2-4f0a-8e3d-6a2b1c0f7e11\r\nTimestamp: 2026-12-10 16:00:00Z";
+  GraphTestServer server(o);
+  ASSERT_TRUE(server.Start());
+  UseServer(server);
+  env["OA_GRAPH_SECRET_FILE"] = dir / "wrong-secret";
+  oa::testing::WriteFile(dir / "wrong-secret", "not-the-secret\n");
+  chmod((dir / "wrong-secret").c_str(), 0600);
+  ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  EXPECT_EQ(r.status, 3);
+  const std::string line =
+      "RDO.LoggedOn = False -2147221231 The sign-in was refused: AADSTS70011: The provided "
+      "request must include a 'scope' input parameter. Correlation ID: "
+      "5d8a4b7e-91c2-4f0a-8e3d-6a2b1c0f7e11";
+  EXPECT_EQ(Lines(r.out).back(), line);
+  EXPECT_EQ(r.out.find("Trace ID"), std::string::npos) << r.out;
+  const std::vector<std::string> log = LogLines();
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().find(line), std::string::npos) << log.back();
+  for (const std::string& l : log) EXPECT_EQ(l.find("Timestamp"), std::string::npos) << l;
 }
 
 TEST_F(NoWindowOverGraph, NationalCloudRefusedAtLogon) {

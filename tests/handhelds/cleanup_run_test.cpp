@@ -158,6 +158,27 @@ TEST_F(CleanupRun, AllHundredNamesTakenLeavesFolderAndAgentAlone) {
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), old);
 }
 
+// The agent message opens for the lookup, but not again: the run ends before the delete, with
+// the store's reason, and nothing in the mailbox has changed.
+TEST_F(CleanupRun, AgentThatCannotBeOpenedAgainEndsTheRunBeforeAnyChange) {
+  json reopen = Fault("Session.GetMessageFromID", "agent");
+  reopen["after"] = 1;
+  Import(HandheldsDump(3, {reopen}));
+  const json before = Export();
+  const std::string old = IdOf("hh");
+  EXPECT_EQ(PressOK(),
+            Concat(LogonLines(), {"Retrieved Handhelds folder using EntryID " + old,
+                                  "CleanupHH: message count = 3",
+                                  "Nothing changed: the agent could not be pointed at a new "
+                                  "Handhelds folder: Unspecified error"}));
+  json after = Export();
+  after.erase("faults");
+  json was = before;
+  was.erase("faults");
+  EXPECT_EQ(after, was);
+  EXPECT_FALSE(form->outcome().oldDeleted || form->outcome().oldRenamed);
+}
+
 TEST_F(CleanupRun, NoNewFolderAfterARenameKeepsTheRenamedFolderWithItsItems) {
   Import(HandheldsDump(
       3, {Fault("Folder.Delete", "hh", "silent", 1), Fault("Folders.Add", "top", "none")}));
