@@ -324,8 +324,9 @@ TEST_F(NoWindowOverGraph, RepointReadsRefusedEndTheRunBeforeAnyChange) {
   GraphServerOptions o = ServerFor(StoreFile("demo"), dump);
   GraphTestServer server(o);
   ASSERT_TRUE(server.Start());
-  // The agent lookup reads the message twice (open and named properties); later reads fail.
-  server.AddTrouble({Trouble::Kind::Denied, "message", 2, -1, 0});
+  // The agent lookup reads the message once (opened with its named properties); later reads
+  // fail.
+  server.AddTrouble({Trouble::Kind::Denied, "message", 1, -1, 0});
   UseServer(server);
   ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
   const std::vector<SeenRequest> seen = server.Requests();
