@@ -53,7 +53,7 @@ mailbox::BackendOptions BackendOptionsFor(
   o.graph.graphUrl = g.graphUrl.value;
   o.graph.caFile = e.caFile.value;
   o.graph.timeoutMs = e.timeoutMs.value;
-  o.graph.maxWaitMs = e.maxWaitMs.value;
+  o.graph.maxWaitMs = g.maxWaitMs.value;
   o.storeDirectory = config.storeDirectory.value;
   return o;
 }

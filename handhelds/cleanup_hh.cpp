@@ -33,6 +33,15 @@ int64_t ItemCount(const std::shared_ptr<RDOFolder>& folder) {
   return On(items, [](auto& i) { return i.Count(); });
 }
 
+// The folder's count read again, or the emptying's last known count when it cannot be read (a
+// service that asked for a wait beyond the budget is not asked again).
+int64_t ItemsLeft(const std::shared_ptr<RDOFolder>& folder, const FolderEmptying& emptying) {
+  ErrScope keep;
+  Err().Clear();
+  const int64_t count = ItemCount(folder);
+  return Err().Pending() && emptying.remaining >= 0 ? emptying.remaining : count;
+}
+
 // Points the agent message's HHEntryID at the new folder. False when that could not be done.
 bool PointAgentTo(RunContext& run, const std::shared_ptr<RDOFolder>& newFolder) {
   Err().Clear();
@@ -79,13 +88,13 @@ void EmptyRenamedFolder(RunContext& run, const std::shared_ptr<RDOFolder>& folde
   if (emptying.stopped) {
     // Once the window is gone the session is not asked again; the line still reaches the log
     // file and ends the run.
-    const int64_t count = run.Ended() ? emptying.remaining : ItemCount(folder);
+    const int64_t count = run.Ended() ? emptying.remaining : ItemsLeft(folder, emptying);
     outcome.itemsLeft = count;
     run.WriteLog("Canceled delete of folder items before completion; count = " +
                  std::to_string(count));
     return;
   }
-  const int64_t left = ItemCount(folder);
+  const int64_t left = ItemsLeft(folder, emptying);
   outcome.itemsLeft = left;
   run.WriteLog("Could not delete " + std::to_string(left) + " items; kept renamed folder " + name);
 }

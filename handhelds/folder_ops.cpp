@@ -1,5 +1,7 @@
 #include "handhelds/folder_ops.h"
 
+#include <algorithm>
+
 #include "base/mapi_error.h"
 #include "base/text_fold.h"
 #include "handhelds/guarded.h"
@@ -49,11 +51,13 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
   };
   bool countRead = true;
   int64_t logged = 0;
-  auto readCount = [&] {
+  // A count that cannot be read stays as last known, with the items refused since (`back`)
+  // added to it.
+  auto readCount = [&](int32_t back) {
     Err().Clear();
     const int64_t n = items->Count();
     countRead = !Err().Pending();
-    if (countRead) count = n;
+    count = countRead ? n : count + back;
     out.remaining = count;
   };
   while (countRead) {
@@ -62,7 +66,7 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
       if (const int32_t refused = items->TakeRefusedDeletes(false); refused > 0) {
         // Fetching sent the held-back deletes: the position now names another item.
         refusedLater(refused);
-        readCount();
+        readCount(refused);
         continue;
       }
       const std::string itemID = item ? item->EntryID() : "";
@@ -71,15 +75,20 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
       Err().Clear();
       const int64_t after = items->Count();
       countRead = !Err().Pending();
-      const int32_t refused = countRead ? items->TakeRefusedDeletes(false) : 0;
+      // Taken also when the count could not be read: the items are back all the same.
+      const int32_t refused = items->TakeRefusedDeletes(false);
       // When deletes came back refused, this one went out with them or waits in the next group.
-      bool gone = countRead && (after < count || (refused > 0 && item));
+      bool gone = (countRead && after < count) || (refused > 0 && item);
       if (countRead && !gone && item) {
         // Items added meanwhile keep the count up; whether this one is still there decides.
         auto again = fetch();
         gone = !again || again->EntryID() != itemID;
       }
-      if (countRead) count = after;
+      if (countRead)
+        count = after;
+      else
+        // The count as last known: this item gone, the refused ones back.
+        count += refused - (gone ? 1 : 0);
       if (gone) {
         ++out.deleted;
       } else {
@@ -94,10 +103,13 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
       if (run.StopRequested()) {
         // Whatever is held back goes out now, so the count told is the folder's.
         if (!run.Ended()) {
-          if (const int32_t late = items->TakeRefusedDeletes(true); late > 0) refusedLater(late);
-          readCount();
+          const int32_t late = std::max(items->TakeRefusedDeletes(true), 0);
+          if (late > 0) refusedLater(late);
+          readCount(late);
         } else if (const int32_t late = items->TakeRefusedDeletes(false); late > 0) {
           refusedLater(late);
+          count += late;
+          out.remaining = count;
         }
         out.stopped = true;
         return false;
@@ -114,10 +126,15 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
       run.host().SetProgress(CountCaption(count));
     }
     // The folder looks empty: the held-back deletes go out before that is believed.
-    const int32_t late = countRead ? items->TakeRefusedDeletes(true) : 0;
-    if (late <= 0) break;
+    const int32_t late = items->TakeRefusedDeletes(countRead);
+    if (!countRead && late > 0) {
+      refusedLater(late);
+      count += late;
+      out.remaining = count;
+    }
+    if (late <= 0 || !countRead) break;
     refusedLater(late);
-    readCount();
+    readCount(late);
     if (countRead) run.host().SetProgress(CountCaption(count));
   }
   return countRead && count == 0;

@@ -189,6 +189,8 @@ class Loader {
     String(ews.caFile, options_.caFile, "--ca-file", "ews.ca-file", "OA_EWS_CAFILE");
     Duration(ews.timeoutMs, options_.timeout, "--timeout", "ews.timeout", "OA_EWS_TIMEOUT_MS");
     Duration(ews.maxWaitMs, options_.maxWait, "--max-wait", "ews.max-wait", "OA_EWS_MAX_WAIT_MS");
+    // A value given applies to both backends; Graph's own default covers the service's window.
+    if (ews.maxWaitMs.origin.source != Source::Default) config_.graph.maxWaitMs = ews.maxWaitMs;
 
     if (options_.readSecrets) ReadEwsPassword();
     if (!ews.caFile.value.empty() && !CanOpenForReading(ews.caFile.value)) {
@@ -447,6 +449,7 @@ void PrintConfig(const Config& c, std::ostream& out) {
       g.secret.value.empty() ? "default" : "the secret file");
   Row(out, "login-url", g.loginUrl.value, g.loginUrl.origin.Describe());
   Row(out, "graph-url", g.graphUrl.value, g.graphUrl.origin.Describe());
+  Row(out, "max-wait", FormatDurationMs(g.maxWaitMs.value), g.maxWaitMs.origin.Describe());
   out << "[store]\n";
   Row(out, "directory", c.storeDirectory.value, c.storeDirectory.origin.Describe());
   out << "[registry]\n";

@@ -48,7 +48,8 @@ struct EwsConfig {
 };
 
 // Exchange Online through Microsoft Graph: app-only sign-in of a registered application. The TLS
-// trust, timeout and longest wait are [ews]'s.
+// trust, timeout and longest wait are [ews]'s; the longest wait's default is the service's own
+// window (10 minutes), so that a wait the service asks for within it is waited out.
 struct GraphConfig {
   Setting<std::string> tenant;
   Setting<std::string> clientId;
@@ -63,6 +64,8 @@ struct GraphConfig {
   Setting<std::string> secret;
   Setting<std::string> loginUrl{"https://login.microsoftonline.com", {}};
   Setting<std::string> graphUrl{"https://graph.microsoft.com", {}};
+  // [ews]'s max-wait when it is set, else this default.
+  Setting<long> maxWaitMs{600000, {}};
 };
 
 struct Config {

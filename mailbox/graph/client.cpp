@@ -267,8 +267,23 @@ bool Client::Wait(milliseconds d) {
   return true;
 }
 
+void Client::SetMailbox(const std::string& userId) {
+  limits_ = LimitsFor(options_.graphUrl, options_.clientId, userId, options_.budgetRequests,
+                      options_.budgetWindow);
+}
+
+bool Client::RaiseCutWait() {
+  if (options_.takeWaitCancelled && options_.takeWaitCancelled())
+    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
+  else
+    Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
+  return false;
+}
+
 bool Client::WaitToRetry(milliseconds d, const backoff::BackOff& budget,
                          const std::string& busyAnswer) {
+  // The service's wait holds for the whole mailbox, also when this call gives up on it.
+  if (limits_) limits_->HoldUntil(clock::now() + d);
   if (!budget.Fits(d, clock::now())) {
     Err().Raise(MAPI_E_CALL_FAILED, busyAnswer.empty() ? "The service stayed busy."
                                                        : "The service stayed busy: " + busyAnswer);
@@ -276,11 +291,35 @@ bool Client::WaitToRetry(milliseconds d, const backoff::BackOff& budget,
   }
   if (options_.takeWaitCancelled) options_.takeWaitCancelled();
   if (Wait(d)) return true;
-  if (options_.takeWaitCancelled && options_.takeWaitCancelled())
-    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
-  else
-    Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
-  return false;
+  return RaiseCutWait();
+}
+
+bool Client::AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late) {
+  if (!limits_) return true;
+  while (true) {
+    const auto now = clock::now();
+    if (const auto held = limits_->heldUntil(); held > now) {
+      const milliseconds wait = std::chrono::ceil<milliseconds>(held - now);
+      if (!budget.Fits(wait, now)) {
+        Err().Raise(MAPI_E_CALL_FAILED,
+                    "The service stayed busy: it asked for no request to this mailbox for " +
+                        std::to_string((wait.count() + 999) / 1000) + " seconds more.");
+        return false;
+      }
+      if (options_.takeWaitCancelled) options_.takeWaitCancelled();
+      if (!Wait(wait)) return RaiseCutWait();
+      continue;
+    }
+    if (late) {
+      limits_->SendNow(cost, now);
+      return true;
+    }
+    const auto pace = limits_->Reserve(cost, now);
+    if (pace == clock::duration::zero()) return true;
+    // Our own pace: short (a batch's share of the window), and Cancel ends it as any wait.
+    if (options_.takeWaitCancelled) options_.takeWaitCancelled();
+    if (!Wait(std::chrono::ceil<milliseconds>(pace))) return RaiseCutWait();
+  }
 }
 
 std::optional<json> Client::Call(const std::string& method, const std::string& pathOrUrl,
@@ -300,8 +339,16 @@ std::optional<json> Client::Call(const std::string& method, const std::string& p
     return std::nullopt;
   }
   if (body) req.body = body->dump();
+  // Each request inside a $batch counts against the mailbox's budget on its own.
+  int64_t cost = 1;
+  if (body && pathOrUrl == "/$batch" && body->is_object() && body->contains("requests") &&
+      (*body)["requests"].is_array())
+    cost = std::max<int64_t>(1, static_cast<int64_t>((*body)["requests"].size()));
+  // A request begun after Cancel (a cancelled run's last count, its logoff) runs to its end.
+  const bool late = options_.cancelRequested && options_.cancelRequested();
   bool retriedDrop = false, renewed = false;
   while (true) {
+    if (!AwaitTurn(cost, backOff, late)) return std::nullopt;
     if (!EnsureToken()) return std::nullopt;
     req.headers = {"Authorization: Bearer " + token_};
     ++requests_;

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "base/backoff.h"
 #include "base/url_origin.h"
 #include "mailbox/graph/graph_options.h"
+#include "mailbox/graph/mailbox_limits.h"
 #include "mailbox/http/transport.h"
 
 namespace oa::graph {
@@ -41,9 +43,14 @@ class Client {
 
   // Sends a request to a path below the service's version ("/users/x/mailFolders/root") or to a
   // full URL the service gave (@odata.nextLink). The answer's JSON (null for 204) or nullopt
-  // with the error raised on Err().
+  // with the error raised on Err(). Once the mailbox is set, every request waits for its turn:
+  // a wait the service asked for ends first (one beyond the call's budget fails the call without
+  // sending anything), then the mailbox's budget is paced (a $batch costs its requests).
   std::optional<json> Call(const std::string& method, const std::string& pathOrUrl,
                            const json* body = nullptr);
+
+  // The mailbox (its user ID) every later request goes to, whose limits it keeps.
+  void SetMailbox(const std::string& userId);
 
   // Asked while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
   void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
@@ -51,6 +58,7 @@ class Client {
   // Waits before sending again what a busy service turned away (a whole request, or requests
   // inside a $batch answer). False, with the error raised, when the wait would end after
   // the budget (`busyAnswer`: the service's description, when there is one) or was cut short.
+  // Either way nothing else goes to the mailbox before the wait's end.
   bool WaitToRetry(std::chrono::milliseconds d, const backoff::BackOff& budget,
                    const std::string& busyAnswer = "");
   long maxWaitMs() const { return options_.maxWaitMs; }
@@ -64,6 +72,11 @@ class Client {
   bool EnsureToken();
   bool FetchToken();
   bool Wait(std::chrono::milliseconds d);
+  // The wait before `cost` requests may go (see Call). `late`: the call began after Cancel, so
+  // it runs to its end: it is not paced (the pace keeps room for it) and fails only on a hold.
+  bool AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late);
+  // False with the error raised for a wait cut short (Cancel or logoff).
+  bool RaiseCutWait();
   std::chrono::steady_clock::time_point Now() const;
 
   GraphOptions options_;
@@ -71,6 +84,7 @@ class Client {
   http::Transport login_;
   http::Transport graph_;
   std::function<bool()> stop_;
+  std::shared_ptr<MailboxLimits> limits_;
   // Where the token may go: the configured service, and the login service for the credential.
   std::optional<UrlOrigin> graphOrigin_;
   std::optional<UrlOrigin> loginOrigin_;

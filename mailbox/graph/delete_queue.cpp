@@ -1,6 +1,11 @@
 // Message deletes sent in groups: one $batch of up to twenty permanentDelete requests instead of
-// one round trip each. Graph answers each request of a batch on its own; a throttled one is sent
-// again after the wait the service asks for, bounded and cancellable as every other wait.
+// one round trip each. The requests of a batch are chained with dependsOn, so that the service
+// runs them one after another: unchained, it runs four at a time and refuses the rest for the
+// mailbox's concurrency (learn.microsoft.com/graph/throttling-limits, "Outlook service limits
+// for JSON batching"). Graph answers each request on its own; when one fails, the ones after it
+// fail with 424 unrun (graph/json-batching, "Sequencing requests with the dependsOn property")
+// and go again; a throttled one goes again after the wait the service asks for, bounded and
+// cancellable as every other wait.
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -33,6 +38,9 @@ std::optional<milliseconds> RetryAfterOf(const json& answer) {
 bool Busy(long status) {
   return status == 429 || status == 503 || status == 504;
 }
+
+// Not run: a request it depends on failed.
+constexpr long kFailedDependency = 424;
 
 }  // namespace
 
@@ -70,15 +78,21 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
   for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
   while (!todo.empty()) {
     json requests = json::array();
-    for (size_t i : todo)
-      requests.push_back({{"id", std::to_string(i + 1)},
-                          {"method", "POST"},
-                          {"url", User("/messages/" + UrlEncode(ids[i]) + "/permanentDelete")}});
+    for (size_t k = 0; k < todo.size(); ++k) {
+      const size_t i = todo[k];
+      json r = {{"id", std::to_string(i + 1)},
+                {"method", "POST"},
+                {"url", User("/messages/" + UrlEncode(ids[i]) + "/permanentDelete")}};
+      if (k > 0) r["dependsOn"] = json::array({std::to_string(todo[k - 1] + 1)});
+      requests.push_back(std::move(r));
+    }
     const json body = {{"requests", requests}};
     auto r = client_->Call("POST", "/$batch", &body);
     // Without an answer nothing is known to be gone: the items count as refused.
     if (!r) return;
-    std::vector<size_t> busy;
+    // Throttled, or not run because one before it failed: these go again.
+    std::vector<size_t> again;
+    bool busy = false;
     std::optional<milliseconds> hint;
     for (const json& a : r->value("responses", json::array())) {
       if (!a.is_object() || !a.contains("id") || !a["id"].is_string() || !a.contains("status") ||
@@ -87,22 +101,27 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
       const std::string idText = a["id"].get<std::string>();
       const size_t n = std::strtoul(idText.c_str(), nullptr, 10);
       if (n < 1 || n > ids.size() || std::to_string(n) != idText ||
-          std::find(todo.begin(), todo.end(), n - 1) == todo.end())
+          std::find(todo.begin(), todo.end(), n - 1) == todo.end() ||
+          std::find(again.begin(), again.end(), n - 1) != again.end() || gone[n - 1])
         continue;
       const long status = a["status"].get<long>();
       // Gone either way when the service does not know it.
       if ((status >= 200 && status < 300) || status == 404) {
         gone[n - 1] = true;
       } else if (Busy(status)) {
-        busy.push_back(n - 1);
+        again.push_back(n - 1);
+        busy = true;
         // The longest wait any of them asks for.
         if (auto h = RetryAfterOf(a); h && (!hint || *h > *hint)) hint = h;
+      } else if (status == kFailedDependency) {
+        again.push_back(n - 1);
       }
     }
-    if (busy.empty()) return;
-    if (!client_->WaitToRetry(backOff.Next(hint), backOff)) return;
-    std::sort(busy.begin(), busy.end());
-    todo = std::move(busy);
+    // Nothing settled and nothing to wait for: a service that answers so is not asked again.
+    if (again.empty() || (!busy && again.size() == todo.size())) return;
+    if (busy && !client_->WaitToRetry(backOff.Next(hint), backOff)) return;
+    std::sort(again.begin(), again.end());
+    todo = std::move(again);
   }
 }
 

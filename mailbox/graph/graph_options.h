@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,7 +27,11 @@ struct GraphOptions {
   std::string graphUrl = "https://graph.microsoft.com";
   std::string caFile;
   long timeoutMs = 120000;
-  long maxWaitMs = 300000;
+  long maxWaitMs = 600000;
+  // The mailbox's request budget the emptying paces itself to: this many requests per window
+  // (Exchange Online's: 10,000 per 10 minutes); 0 paces nothing. Tests scale it down.
+  int64_t budgetRequests = 10000;
+  std::chrono::milliseconds budgetWindow{std::chrono::minutes(10)};
   // Waits out a busy service; false when the wait was cut short (stop() or Cancel). Installed by
   // the program so that waits keep the window alive and obey Cancel as the other backend's do.
   std::function<bool(std::chrono::milliseconds, const std::function<bool()>& stop)> wait;

@@ -126,6 +126,7 @@ void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::s
   std::string name = user->value("displayName", "");
   if (name.empty()) name = user->value("mail", mailbox);
   const std::string id = (*user)["id"].get<std::string>();
+  client->SetMailbox(id);
   auto core = std::make_shared<Core>(std::move(client), id, name);
   // Proves access to the mailbox and learns the store's entry ID on the way.
   auto top = core->GetFolder("msgfolderroot", {PR_STORE_ENTRYID});

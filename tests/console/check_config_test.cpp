@@ -98,6 +98,7 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   EXPECT_EQ(Words(Row(r.out, "ews", "ca-file")), dir / "ca.pem" + " variable OA_EWS_CAFILE");
   EXPECT_EQ(Words(Row(r.out, "ews", "timeout")), "30s option --timeout");
   EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
+  EXPECT_EQ(Words(Row(r.out, "graph", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
   EXPECT_EQ(Words(Row(r.out, "store", "directory")), stores + " " + at + "7");
 #ifdef _WIN32
   // Windows reads its registry, whatever files are named.
@@ -123,6 +124,11 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   EXPECT_EQ(Words(Row(r.out, "ews", "password")),
             "set variable OA_EWS_PASSWORD (from the environment; a password file is safer)");
   EXPECT_EQ(Words(Row(r.out, "ews", "access")), "delegate default");
+  EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
+  env["OA_EWS_MAX_WAIT_MS"] = "";
+  r = Run({"--check-config"});
+  EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "300s default");
+  EXPECT_EQ(Words(Row(r.out, "graph", "max-wait")), "600s default");
   EXPECT_EQ(Words(Row(r.out, "store", "directory")),
             dir / ".local/share/ondavel/stores" + " default");
   EXPECT_EQ(r.out.find("env-Pa55"), std::string::npos);

@@ -14,7 +14,7 @@
 #include "mailbox/basGlobals.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/graph/objects.h"
-#include "tests/graph/graph_test_server.h"
+#include "tests/graph/served_mailbox.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/support/recording_console.h"
 
@@ -26,91 +26,7 @@ using oa::testing::Dump;
 using oa::testing::Fault;
 using oa::testing::MailboxStore;
 
-// The mailbox "jdoe" with `items` plain items in Handhelds, or the messages given instead.
-json Mailbox(int items, const std::vector<std::string>& subjects = {}) {
-  json store = MailboxStore({.alias = "jdoe", .items = items});
-  json messages = json::array();
-  for (const auto& s : subjects)
-    messages.push_back({{"key", s}, {"class", "IPM.Note"}, {"subject", s}});
-  for (json& f : store["root"]["folders"][1]["folders"])
-    if (f["name"] == "Handhelds" && !subjects.empty()) f["messages"] = messages;
-  return store;
-}
-
-class DeleteBatches : public ::testing::Test {
- protected:
-  void TearDown() override {
-    oa::RDO.reset();
-    oa::ews::SetWaitCancelCheck({});
-    if (server) server->Stop();
-  }
-  void Serve(const json& dump) {
-    storeFile = dir / "served.oastore";
-    oa::testing::ImportStore(dump, storeFile);
-    GraphServerOptions o;
-    o.storeFile = storeFile;
-    o.mailboxes = {{"jdoe", "jdoe@example.com"}};
-    o.certDir = dir.path().string();
-    o.lifetime = std::chrono::seconds(300);
-    server = std::make_unique<GraphTestServer>(o);
-    ASSERT_TRUE(server->Start());
-    BackendOptions b;
-    b.graph.tenant = o.tenant;
-    b.graph.clientId = o.clientId;
-    b.graph.clientSecret = o.clientSecret;
-    b.graph.loginUrl = server->url();
-    b.graph.graphUrl = server->url();
-    b.graph.caFile = server->caFile();
-    ConfigureBackends(b);
-  }
-  std::shared_ptr<GraphSession> Logon() {
-    auto s = std::make_shared<GraphSession>();
-    Err().Clear();
-    s->LogonExchangeMailbox("jdoe", "graph");
-    EXPECT_TRUE(s->LoggedOn()) << Err().Description();
-    return s;
-  }
-  std::shared_ptr<RDOFolder> Handhelds(RDOSession& s) {
-    return s.Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
-  }
-  // The bodies of the $batch requests the server answered, in order.
-  std::vector<json> Batches() {
-    std::vector<json> out;
-    for (const auto& r : server->Requests())
-      if (r.operation == "batch" && !r.inBatch) out.push_back(json::parse(r.body));
-    return out;
-  }
-  // Every message deleted by the server, checking that none was deleted twice and that each
-  // went out inside a batch.
-  size_t DeletedOnce() {
-    std::set<std::string> done;
-    for (const auto& r : server->Requests()) {
-      if (r.operation != "deleteMessage") continue;
-      EXPECT_TRUE(r.inBatch) << r.target;
-      if (r.status < 200 || r.status >= 300) continue;
-      EXPECT_TRUE(done.insert(r.target).second) << "deleted twice: " << r.target;
-    }
-    return done.size();
-  }
-  json StoredHandhelds() {
-    json dump = oa::testing::ExportStore(storeFile);
-    const json* f = oa::testing::FindTopFolder(*oa::testing::FindStore(dump, "jdoe"), "Handhelds");
-    return f ? *f : json();
-  }
-  int64_t StoredCount() { return StoredHandhelds().value("count", int64_t{-1}); }
-  std::set<std::string> StoredSubjects() {
-    std::set<std::string> out;
-    const json folder = StoredHandhelds();
-    for (const auto& m : folder.value("messages", json::array()))
-      out.insert(m.value("subject", ""));
-    return out;
-  }
-
-  oa::testing::TempDir dir;
-  std::string storeFile;
-  std::unique_ptr<GraphTestServer> server;
-  oa::testing::RecordingConsole console;
-};
+class DeleteBatches : public ServedMailbox {};
 
 TEST_F(DeleteBatches, FullGroupsGoOutAndTheLastOneBeforeTheFolderCountsAsEmpty) {
   Serve(Dump({Mailbox(50)}));
@@ -128,12 +44,19 @@ TEST_F(DeleteBatches, FullGroupsGoOutAndTheLastOneBeforeTheFolderCountsAsEmpty) 
   EXPECT_EQ(batches[1]["requests"].size(), 20u);
   EXPECT_EQ(batches[2]["requests"].size(), 10u);
   std::set<std::string> ids;
+  std::string previous;
   for (const json& r : batches[0]["requests"]) {
     EXPECT_EQ(r["method"], "POST");
     const std::string url = r["url"];
     EXPECT_EQ(url.rfind("/users/uid-0/messages/", 0), 0u) << url;
     EXPECT_EQ(url.substr(url.size() - 16), "/permanentDelete");
     EXPECT_TRUE(ids.insert(r["id"].get<std::string>()).second);
+    // Chained, so that the service runs them one after another instead of four at a time.
+    if (previous.empty())
+      EXPECT_FALSE(r.contains("dependsOn"));
+    else
+      EXPECT_EQ(r["dependsOn"], json::array({previous}));
+    previous = r["id"];
   }
   EXPECT_EQ(DeletedOnce(), 50u);
   // The label counted down item by item all the same.
@@ -223,13 +146,17 @@ TEST_F(DeleteBatches, ThrottledRequestsInsideABatchAreSentAgainAfterTheWait) {
   EXPECT_EQ(outcome.skipped, 0);
   EXPECT_EQ(DeletedOnce(), 30u);
   EXPECT_EQ(StoredCount(), 0);
-  // The first group, then its three throttled requests alone, then the rest.
+  // The first group; the chain stops at its first throttled request (those after it fail with
+  // 424 unrun), so the group goes again from that request on, after the wait; then the rest.
   auto batches = Batches();
   ASSERT_GE(batches.size(), 3u);
   EXPECT_EQ(batches[0]["requests"].size(), 20u);
-  ASSERT_EQ(batches[1]["requests"].size(), 3u);
-  for (int i = 0; i < 3; ++i)
+  ASSERT_EQ(batches[1]["requests"].size(), 16u);
+  for (int i = 0; i < 16; ++i)
     EXPECT_EQ(batches[1]["requests"][i]["url"], batches[0]["requests"][4 + i]["url"]);
+  int unrun = 0;
+  for (const auto& r : server->Requests()) unrun += r.inBatch && r.status == 424;
+  EXPECT_GT(unrun, 0);
   int busy = 0;
   for (const auto& r : server->Requests()) busy += r.status == 429 || r.status == 503;
   EXPECT_EQ(busy, 4);
@@ -246,12 +173,21 @@ TEST_F(DeleteBatches, ACancelledWaitForAThrottledBatchLeavesItsItemsCountedAsThe
   FolderEmptying outcome;
   EXPECT_FALSE(DeleteFolderItems(form.run(), folder, &outcome));
   EXPECT_GE(asked, 3);
-  EXPECT_EQ(outcome.deleted, 23);
-  EXPECT_EQ(outcome.skipped, 2);
-  EXPECT_EQ(outcome.remaining, 2);
-  EXPECT_EQ(DeletedOnce(), 23u);
-  EXPECT_EQ(StoredCount(), 2);
-  EXPECT_EQ(folder->Items()->Count(), 2);
+  // The first request of the chain was throttled, the others not run: the whole group is back.
+  EXPECT_EQ(outcome.deleted, 0);
+  EXPECT_EQ(outcome.skipped, 20);
+  EXPECT_EQ(outcome.remaining, 25);
+  EXPECT_EQ(DeletedOnce(), 0u);
+  EXPECT_EQ(StoredCount(), 25);
+  // The service's wait holds although this one gave up on it: nothing more went to the mailbox,
+  // and nothing goes while it lasts.
+  auto seen = server->Requests();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().operation, "batch");
+  Err().Clear();
+  folder->Items()->Count();
+  EXPECT_TRUE(Err().Pending());
+  EXPECT_EQ(server->Requests().size(), seen.size());
 }
 
 TEST_F(DeleteBatches, CancelSendsTheGroupSoTheCountToldIsTheFolders) {

@@ -14,6 +14,7 @@
 #include "mailbox/graph/codec.h"
 #include "mailbox/graph/jwt.h"
 #include "tests/graph/graph_endpoint.h"
+#include "tests/graph/graph_server_limits.h"
 
 namespace oa::graph::testing {
 
@@ -142,6 +143,7 @@ struct GraphTestServer::Impl {
   std::map<std::string, int64_t> answered;
   std::map<std::string, std::chrono::steady_clock::time_point> tokens;
   std::unique_ptr<GraphEndpoint> endpoint;
+  std::unique_ptr<MailboxRules> rules;
   std::string refusal;
   int inFlight = 0, maxInFlight = 0;
   int tokenCount = 0;
@@ -207,14 +209,20 @@ struct GraphTestServer::Impl {
     std::unique_lock lock(mu);
     ++inFlight;
     maxInFlight = std::max(maxInFlight, inFlight);
+    const bool isToken = req.path == "/" + options.tenant + "/oauth2/v2.0/token";
+    // A request to a mailbox takes one of its places at once until it is answered.
+    const std::string mailbox = isToken ? "" : MailboxRules::MailboxOf(req.path);
+    std::optional<Refusal> refusal = rules->Begin(mailbox, Now());
     struct Leave {
       Impl* i;
       std::unique_lock<std::mutex>& l;
+      std::string mailbox;
       ~Leave() {
         if (!l.owns_lock()) l.lock();
         --i->inFlight;
+        i->rules->End(mailbox);
       }
-    } leave{this, lock};
+    } leave{this, lock, refusal ? "" : mailbox};
     SeenRequest s;
     s.method = req.method;
     s.target = req.target;
@@ -225,7 +233,6 @@ struct GraphTestServer::Impl {
       std::this_thread::sleep_for(options.latency);
       lock.lock();
     }
-    const bool isToken = req.path == "/" + options.tenant + "/oauth2/v2.0/token";
     GraphCall call;
     call.method = req.method;
     call.path = req.path;
@@ -246,6 +253,8 @@ struct GraphTestServer::Impl {
         case Trouble::Kind::Http504: {
           if (t->millis > 0)
             res.set_header("Retry-After", std::to_string((t->millis + 999) / 1000));
+          if (t->kind == Trouble::Kind::Http429 && t->millis > 0)
+            rules->Hold(mailbox, Now() + std::chrono::seconds((t->millis + 999) / 1000));
           const int status = t->kind == Trouble::Kind::Http429   ? 429
                              : t->kind == Trouble::Kind::Http503 ? 503
                                                                  : 504;
@@ -283,6 +292,12 @@ struct GraphTestServer::Impl {
                                                            : "Lifetime validation failed, the "
                                                              "token is expired."}}}}
                       .dump());
+      return;
+    }
+    if (refusal) {
+      res.set_header("Retry-After", std::to_string(refusal->retryAfterSeconds));
+      s.throttledBy = refusal->rule;
+      finish(refusal->status, refusal->body.dump());
       return;
     }
     if (s.operation == "batch") {
@@ -331,10 +346,27 @@ struct GraphTestServer::Impl {
       return {{"error",
                {{"code", "BadRequest"}, {"message", "The batch must hold 1 to 20 requests."}}}};
     }
+    // Chained with dependsOn (every request after the first names an earlier one) the requests
+    // run one after another; none chained, a few at a time; "Batch should be either fully
+    // sequential or fully parallel" (Microsoft Q&A 1532547).
+    size_t chained = 0;
+    for (const json& r : in["requests"]) chained += r.is_object() && r.contains("dependsOn");
+    const bool sequential = chained > 0;
+    const json& first = in["requests"][0];
+    const bool firstChained = first.is_object() && first.contains("dependsOn");
+    if (sequential && (chained != in["requests"].size() - 1 || firstChained)) {
+      *status = 400;
+      return {{"error",
+               {{"code", "BadRequest"},
+                {"message", "Batch should be either fully sequential or fully parallel."}}}};
+    }
+    std::map<std::string, int> statusOf;
+    size_t position = 0;
     json responses = json::array();
     for (const json& r : in["requests"]) {
       const std::string id = r.is_object() ? r.value("id", "") : "";
       const std::string url = r.is_object() ? r.value("url", "") : "";
+      const size_t index = position++;
       SeenRequest s;
       s.method = r.is_object() ? r.value("method", "") : "";
       s.target = url;
@@ -362,6 +394,45 @@ struct GraphTestServer::Impl {
       call.base = base;
       s.operation = OperationOf(call.method, call.path);
       json answer = {{"id", id}};
+      auto refuse = [&](int code, const json& body, int retryAfter, const std::string& rule) {
+        answer["status"] = code;
+        answer["headers"] = {{"Content-Type", "application/json"}};
+        if (retryAfter > 0) answer["headers"]["Retry-After"] = std::to_string(retryAfter);
+        answer["body"] = body;
+        s.status = code;
+        s.throttledBy = rule;
+        statusOf[id] = code;
+        seen.push_back(s);
+        responses.push_back(answer);
+      };
+      const std::string mailbox = MailboxRules::MailboxOf(call.path);
+      if (sequential && index > 0) {
+        const json& on = r["dependsOn"];
+        bool failed = !on.is_array() || on.empty();
+        for (const json& d : on.is_array() ? on : json::array()) {
+          auto it = d.is_string() ? statusOf.find(d.get<std::string>()) : statusOf.end();
+          if (it == statusOf.end() || it->second < 200 || it->second >= 300) failed = true;
+        }
+        if (failed) {
+          // Not run: it counts against nothing.
+          refuse(
+              424,
+              {{"error",
+                {{"code", "FailedDependency"}, {"message", "The request it depends on failed."}}}},
+              0, "");
+          continue;
+        }
+      }
+      if (!sequential && !mailbox.empty() && rules->concurrency() > 0 &&
+          index >= static_cast<size_t>(rules->concurrency())) {
+        const Refusal over = MailboxRules::OverConcurrency();
+        refuse(over.status, over.body, over.retryAfterSeconds, over.rule);
+        continue;
+      }
+      if (auto over = rules->Spend(mailbox, Now())) {
+        refuse(over->status, over->body, over->retryAfterSeconds, over->rule);
+        continue;
+      }
       std::optional<Trouble> t = TroubleFor(s.operation);
       if (t && t->kind == Trouble::Kind::Drop) {
         s.status = -1;
@@ -388,6 +459,8 @@ struct GraphTestServer::Impl {
         answer["headers"] = {{"Content-Type", "application/json"}};
         if (t->millis > 0)
           answer["headers"]["Retry-After"] = std::to_string((t->millis + 999) / 1000);
+        if (busy == 429 && t->millis > 0)
+          rules->Hold(mailbox, Now() + std::chrono::seconds((t->millis + 999) / 1000));
         answer["body"] = Busy(busy);
       } else {
         const std::string body =
@@ -403,6 +476,7 @@ struct GraphTestServer::Impl {
         ++answered[s.operation];
       }
       s.status = answer["status"].get<int>();
+      statusOf[id] = s.status;
       seen.push_back(s);
       responses.push_back(answer);
     }
@@ -434,6 +508,8 @@ bool GraphTestServer::Start() {
   Impl& i = *impl_;
   if (!MakeServerCertificate(i.options.certDir)) return false;
   i.endpoint = std::make_unique<GraphEndpoint>(i.options.storeFile, i.options.mailboxes);
+  i.rules = std::make_unique<MailboxRules>(i.options.concurrency, i.options.budget,
+                                           i.options.budgetWindow);
   i.http = std::make_unique<httplib::SSLServer>((i.options.certDir + "/cert.pem").c_str(),
                                                 (i.options.certDir + "/key.pem").c_str());
   if (!i.http->is_valid()) return false;

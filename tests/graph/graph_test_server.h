@@ -53,6 +53,13 @@ struct GraphServerOptions {
   std::function<std::chrono::steady_clock::time_point()> clock;
   // Added before every answer (the bench's network latency).
   std::chrono::milliseconds latency{0};
+  // The service's limits per application and mailbox: at most `concurrency` requests at once
+  // (0: no limit), and inside a $batch whose requests are not chained with dependsOn that many
+  // run and the rest are refused; at most `budget` requests per `budgetWindow` (0: no budget),
+  // each request inside a batch counted. Refusals are 429 with a Retry-After, as the service's.
+  int concurrency = 4;
+  int64_t budget = 0;
+  std::chrono::milliseconds budgetWindow{0};
   std::string certDir;
   std::chrono::seconds lifetime{600};
   // The host of url() and of the links the server gives (it listens on 127.0.0.1 either way):
@@ -73,6 +80,8 @@ struct SeenRequest {
   // A request inside a $batch: listed after the ones before it in the same batch, before the
   // batch itself. Troubles of its operation give its own status (Drop drops the whole batch).
   bool inBatch = false;
+  // Refused by the service's limits: "MailboxConcurrency" or "budget"; "" otherwise.
+  std::string throttledBy;
 };
 
 class GraphTestServer {

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <regex>
+#include <set>
 
 #include "tests/graph/graph_test_server.h"
 #include "tests/nowindow/run_fixture.h"
@@ -163,6 +164,44 @@ TEST_F(NoWindowOverGraph, ItemByItemEmptyingThroughThrottlingAndDroppedConnectio
   int throttled = 0;
   for (const auto& req : r.requests) throttled += req.status == 429 || req.status == 503;
   EXPECT_EQ(throttled, 3);
+}
+
+// The service asks for a wait beyond the longest allowed (20 minutes against Graph's 10): the
+// emptying ends with the items left in the renamed folder, the last line tells how many there
+// really are, and nothing more goes to the mailbox after the refusal, the logoff's neither.
+TEST_F(NoWindowOverGraph, AWaitBeyondMaxWaitEndsTheEmptyingWithTheTrueCountAndNoMoreRequests) {
+  const json dump =
+      Dump({MailboxStore({.alias = "jdoe", .items = 130})}, {Fault("Folder.Delete", "jdoe-hh", 1)});
+  Import(dump, "viagraph");
+  GraphTestServer server(ServerFor(StoreFile("viagraph"), dump));
+  ASSERT_TRUE(server.Start());
+  // The third group's first delete; the service refuses the mailbox everything meanwhile.
+  server.AddTrouble({Trouble::Kind::Http429, "deleteMessage", 40, 1, 20 * 60 * 1000});
+  UseServer(server);
+  ChildResult r = Cleanup({"--server", "graph", "--mailbox", "jdoe"});
+  const auto seen = server.Requests();
+  server.Stop();
+  ASSERT_FALSE(Lines(r.out).empty()) << r.err;
+  EXPECT_EQ(Lines(r.out).back(), "Could not delete 90 items; kept renamed folder Handhelds -1");
+  const json after = Export("viagraph");
+  const json* kept =
+      oa::testing::FindTopFolder(*oa::testing::FindStore(after, "jdoe"), "Handhelds -1");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->value("count", -1), 90);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back().operation, "batch");
+  int refused = 0, batches = 0;
+  std::set<std::string> deleted;
+  for (const auto& q : seen) {
+    refused += q.status == 429;
+    batches += q.operation == "batch";
+    if (q.operation == "deleteMessage" && q.status >= 200 && q.status < 300) {
+      EXPECT_TRUE(deleted.insert(q.target).second) << "deleted twice: " << q.target;
+    }
+  }
+  EXPECT_EQ(refused, 1);
+  EXPECT_EQ(batches, 3);
+  EXPECT_EQ(deleted.size(), 40u);
 }
 
 // Graph reaches no public folders (no all-public-folders folder, no public store): a Handhelds

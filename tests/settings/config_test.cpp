@@ -56,6 +56,9 @@ TEST_F(ConfigTest, DefaultsWithoutFileOrVariables) {
   EXPECT_EQ(c.ews.password.value, "");
   EXPECT_EQ(c.ews.timeoutMs.value, 120000);
   EXPECT_EQ(c.ews.maxWaitMs.value, 300000);
+  // Graph's longest wait covers the service's own 10-minute window.
+  EXPECT_EQ(c.graph.maxWaitMs.value, 600000);
+  EXPECT_EQ(c.graph.maxWaitMs.origin.Describe(), "default");
   EXPECT_EQ(c.ews.netrcFile, dir / ".netrc");
   EXPECT_EQ(c.storeDirectory.value, dir / ".local/share/ondavel/stores");
   EXPECT_EQ(c.registryUser.value, dir / "config/ondavel/registry.reg");
@@ -110,6 +113,9 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.timeoutMs.value, 90000);
   EXPECT_EQ(e.maxWaitMs.value, 500);
   EXPECT_EQ(e.maxWaitMs.origin.Describe(), "option --max-wait");
+  // A value given holds for both backends.
+  EXPECT_EQ(r.config.graph.maxWaitMs.value, 500);
+  EXPECT_EQ(r.config.graph.maxWaitMs.origin.Describe(), "option --max-wait");
   EXPECT_EQ(r.config.storeDirectory.value, "/srv/opt-stores");
 
   r = Load();
@@ -126,6 +132,7 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.timeoutMs.value, 120000);
   EXPECT_EQ(e.timeoutMs.origin.Describe(), at + "6");
   EXPECT_EQ(e.maxWaitMs.value, 45000);
+  EXPECT_EQ(r.config.graph.maxWaitMs.value, 45000);
   EXPECT_EQ(r.config.storeDirectory.value, fileStores);
   EXPECT_EQ(r.config.storeDirectory.origin.Describe(), at + "9");
   EXPECT_EQ(r.config.registryUser.value, fileReg);
@@ -144,6 +151,7 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.timeoutMs.value, 7000);
   EXPECT_EQ(e.timeoutMs.origin.Describe(), "variable OA_EWS_TIMEOUT_MS");
   EXPECT_EQ(e.maxWaitMs.value, 8000);
+  EXPECT_EQ(r.config.graph.maxWaitMs.value, 8000);
   EXPECT_EQ(r.config.storeDirectory.value, "/srv/var-stores");
   EXPECT_EQ(r.config.registryUser.value, "/srv/var.reg");
   EXPECT_EQ(r.config.registryMachine.value, "/srv/var-machine.reg");
