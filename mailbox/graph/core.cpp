@@ -121,12 +121,49 @@ FolderData Core::TakeFolder(const json& j) {
   FolderData d = ReadFolder(j);
   d.readAt = generation_;
   Learn(d.id, d.entryID);
+  if (!d.id.empty() && d.parentId && !d.parentId->empty()) folderParent_[d.id] = *d.parentId;
   if (!d.id.empty() && d.name && d.parentId && d.total && d.entryID) readFolders_[d.id] = d;
   return d;
 }
 
-MailData Core::TakeMail(const json& j) {
+bool Core::KnownOutside(const std::string& mailId, const std::string& folderId) const {
+  auto up = [this](const std::string& id) -> const std::string* {
+    auto it = folderParent_.find(id);
+    return it == folderParent_.end() ? nullptr : &it->second;
+  };
+  std::set<std::string> ancestors;
+  // Bounded: a parent chain the service gave may loop.
+  constexpr int kMaxDepth = 1000;
+  const std::string* a = up(folderId);
+  for (int i = 0; a && i < kMaxDepth; ++i, a = up(*a)) ancestors.insert(*a);
+  auto place = mailParent_.find(mailId);
+  if (place == mailParent_.end()) return false;
+  const std::string* p = &place->second;
+  for (int i = 0; p && i < kMaxDepth; ++i, p = up(*p)) {
+    if (*p == folderId) return false;
+    if (ancestors.count(*p)) return true;
+  }
+  return false;
+}
+
+void Core::DeleteFolder(const std::string& id) {
+  SendQueuedDeletes();
+  std::map<std::string, MailData> kept;
+  for (const auto& [mailId, mail] : readMails_)
+    if (KnownOutside(mailId, id)) kept.emplace(mailId, mail);
+  Changed();
+  const oa::mailbox::ErrObject before = Err();
+  Err().Clear();
+  client_->Call("POST", User("/mailFolders/" + UrlEncode(id) + "/permanentDelete"));
+  if (Err().Pending()) return;
+  Err() = before;
+  readMails_ = std::move(kept);
+  FolderNotFound(id, "The folder was deleted by this run.");
+}
+
+MailData Core::TakeMail(const json& j, const std::string& listedFrom) {
   MailData d = ReadMail(j);
+  if (!d.id.empty() && !listedFrom.empty()) mailParent_[d.id] = listedFrom;
   Learn(d.id, d.entryID);
   if (!d.id.empty() && d.subject && d.created && d.entryID) readMails_[d.id] = d;
   return d;

@@ -199,7 +199,7 @@ std::shared_ptr<oa::mailbox::RDOFolders> GraphFolder::Folders() {
 // user's Deleted Items.
 void GraphFolder::Delete() {
   if (!core_->Alive() || !Load()) return;
-  core_->Call("POST", core_->User("/mailFolders/" + UrlEncode(data_.id) + "/permanentDelete"));
+  core_->DeleteFolder(data_.id);
 }
 
 std::optional<std::vector<FolderData>> GraphFolders::List(const std::string* name) {
@@ -253,7 +253,8 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphFolders::Item(const std::string& na
 std::shared_ptr<oa::mailbox::RDOFolder> GraphFolders::Add(const std::string& name) {
   if (!core_->Alive()) return nullptr;
   json body = {{"displayName", name}};
-  auto r = core_->Call(
+  // A new, empty folder changes no message the run has read.
+  auto r = core_->CallKeepingMessages(
       "POST", core_->User("/mailFolders/" + UrlEncode(parentId_) + "/childFolders"), &body);
   if (!r) return nullptr;
   all_.reset();

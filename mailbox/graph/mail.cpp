@@ -35,7 +35,7 @@ bool GraphItems::LoadPage(int32_t offset) {
   pageStart_ = offset;
   for (const json& m : r->value("value", json::array())) {
     if (!m.is_object()) continue;
-    page_.push_back(core_->TakeMail(m));
+    page_.push_back(core_->TakeMail(m, folderId_));
   }
   pageValid_ = true;
   return true;

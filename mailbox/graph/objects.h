@@ -75,6 +75,15 @@ class Core : public std::enable_shared_from_this<Core> {
     if (method != "GET") Changed();
     return client_->Call(method, path, body);
   }
+  // A change that touches no message (a new folder): the messages read stay good.
+  std::optional<json> CallKeepingMessages(const std::string& method, const std::string& path,
+                                          const json* body = nullptr) {
+    SendQueuedDeletes();
+    std::map<std::string, MailData> kept = readMails_;
+    Changed();
+    readMails_ = std::move(kept);
+    return client_->Call(method, path, body);
+  }
 
   // What the run has read stays good until the run changes something: every change (a request
   // that is no GET, a delete queued) starts a new generation, and a read is kept only for its
@@ -118,9 +127,13 @@ class Core : public std::enable_shared_from_this<Core> {
   static std::string ExpandOf(const std::vector<int32_t>& tags);
   static FolderData ReadFolder(const json& j);
   static MailData ReadMail(const json& j);
-  // As Read*, and the entry ID read is kept.
+  // As Read*, and the entry ID read is kept; a message listed from a folder keeps that folder as
+  // its place.
   FolderData TakeFolder(const json& j);
-  MailData TakeMail(const json& j);
+  MailData TakeMail(const json& j, const std::string& listedFrom = "");
+  // permanentDelete of a folder. What the run has read of messages known to lie outside the
+  // folder stays good; the folder itself is known gone once the service has taken the delete.
+  void DeleteFolder(const std::string& id);
   void Learn(const std::string& graphId, const std::optional<std::string>& entryID);
   // The Graph ID of the mailbox's top visible folder, once read.
   std::string& ipmRootId() { return ipmRootId_; }
@@ -147,6 +160,9 @@ class Core : public std::enable_shared_from_this<Core> {
   void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
   std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
   std::optional<std::string> FindInFolders(const std::string& hex, Kind kind);
+  // Whether the message is known to lie outside the folder and everything below it: its folder
+  // reaches, going up, one of the folder's own ancestors before the folder itself.
+  bool KnownOutside(const std::string& mailId, const std::string& folderId) const;
 
   std::unique_ptr<Client> client_;
   std::string userId_;
@@ -158,6 +174,9 @@ class Core : public std::enable_shared_from_this<Core> {
   std::map<std::string, FolderData> readFolders_;
   std::map<std::string, MailData> readMails_;
   std::map<std::string, std::string> folderNotFound_;
+  // Where folders and listed messages lie, as read; the run moves neither.
+  std::map<std::string, std::string> folderParent_;
+  std::map<std::string, std::string> mailParent_;
   // Entry IDs the lookup did not find in this generation, with its reason.
   std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;

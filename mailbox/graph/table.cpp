@@ -111,7 +111,7 @@ bool GraphTable::LoadPage(const std::string& url) {
   rows_.clear();
   for (const json& m : r->value("value", json::array())) {
     if (!m.is_object()) continue;
-    rows_.push_back(core_->TakeMail(m));
+    rows_.push_back(core_->TakeMail(m, folderId_));
   }
   nextLink_ = r->value("@odata.nextLink", "");
   return true;

@@ -324,7 +324,7 @@ TEST_F(NoWindowOverGraph, EntryIdsComeFromTheMailboxNotFromTranslateExchangeIds)
 // A cleanup whose folder goes in one call: what the run has read is kept until it changes
 // something (a message found by the listing is not read again, a folder found by the walk is not
 // fetched again for its count, a folder not found is not asked for twice), and a message read
-// brings every named property the session knows. 15 requests for the cleanup itself (the token
+// brings every named property the session knows. 12 requests for the cleanup itself (the token
 // not counted) and 3 for the check the window-less run makes after its last line.
 TEST_F(NoWindowOverGraph, OneCallCleanupKeepsWhatItHasRead) {
   Runs r = RunBoth(Dump({MailboxStore({.alias = "jdoe", .items = 3})}), "jdoe");
@@ -338,7 +338,7 @@ TEST_F(NoWindowOverGraph, OneCallCleanupKeepsWhatItHasRead) {
     if (deleted < 0) beforeDelete += req.operation == "message" || req.operation == "folder";
     ++requests;
   }
-  EXPECT_LE(requests, 18) << all;
+  EXPECT_LE(requests, 15) << all;
   // Before the delete: the logon's top folder, the named properties (two reads, each name as the
   // run first asks for it) and the check's read of the message; nothing read twice.
   EXPECT_LE(beforeDelete, 4) << all;
