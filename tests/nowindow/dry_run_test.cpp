@@ -3,7 +3,6 @@
 // exit status is the one the real run (made afterwards on a copy) ends its lookups with.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -327,9 +326,11 @@ class ReadOnlyStore : public DryRun {
 
 TEST_F(ReadOnlyStore, ByItsMode) {
   // Read-only by its mode also for root, who could write it: the program goes by the mode.
-  ASSERT_EQ(::chmod(StoreFile().c_str(), 0444), 0);
+  namespace fs = std::filesystem;
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(StoreFile(), readOnly);
   RefusedThenPlanned({});
-  ::chmod(StoreFile().c_str(), 0600);
+  fs::permissions(StoreFile(), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 #ifndef _WIN32
