@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/date.h"
+
 namespace oa::backoff {
 namespace {
 
@@ -27,16 +29,6 @@ std::optional<int> Number(std::string_view s, size_t width) {
   return static_cast<int>(Saturated(s, 100000));
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
 // "Sun, 06 Nov 1994 08:49:37 GMT" as seconds since 1970.
 std::optional<int64_t> ImfFixdate(std::string_view s) {
   static constexpr std::array<std::string_view, 7> kDays = {"Mon", "Tue", "Wed", "Thu",
@@ -54,7 +46,7 @@ std::optional<int64_t> ImfFixdate(std::string_view s) {
   if (month == kMonths.end() || !day || !year || !hour || !minute || !second) return std::nullopt;
   if (*day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
   const unsigned m = static_cast<unsigned>(month - kMonths.begin()) + 1;
-  return DaysFromCivil(*year, m, static_cast<unsigned>(*day)) * 86400 + *hour * 3600 +
+  return mailbox::DaysFromCivil(*year, m, static_cast<unsigned>(*day)) * 86400 + *hour * 3600 +
          *minute * 60 + *second;
 }
 

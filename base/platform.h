@@ -34,7 +34,8 @@ std::FILE* OpenFile(const std::string& utf8Path, const char* mode);
 std::FILE* OpenOwnerOnlyFile(const std::string& utf8Path, const char* mode);
 
 // Whether this process may read (write) the file. Root passes every access check; the
-// permission bits still say what the owner meant, so they decide for root.
+// permission bits still say what the owner meant, so they decide for root too (as does a
+// read-only file system).
 bool MayAccessFile(const std::string& utf8Path, bool write);
 
 // Makes one directory that only its owner may enter (on Windows: inheriting its parent's

@@ -30,6 +30,31 @@ class RoutingSession : public RDOSession {
   explicit RoutingSession(SessionFactory embedded) : embedded_(std::move(embedded)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
+    Logon(mailbox, server, false);
+  }
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    Logon(mailbox, server, true);
+  }
+  bool LoggedOn() override { return inner_ && inner_->LoggedOn(); }
+  void Logoff() override {
+    if (inner_) inner_->Logoff();
+  }
+  std::shared_ptr<RDOStores> Stores() override { return Ready() ? inner_->Stores() : nullptr; }
+  std::shared_ptr<RDOFolder> GetDefaultFolder(int32_t folderType) override {
+    return Ready() ? inner_->GetDefaultFolder(folderType) : nullptr;
+  }
+  std::shared_ptr<RDOMail> GetMessageFromID(const std::string& entryID,
+                                            const std::string& storeID) override {
+    return Ready() ? inner_->GetMessageFromID(entryID, storeID) : nullptr;
+  }
+  std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
+                                             const std::string& storeID) override {
+    return Ready() ? inner_->GetFolderFromID(entryID, storeID) : nullptr;
+  }
+
+ private:
+  void Logon(const std::string& mailbox, const std::string& server, bool readOnly) {
     const bool graph = oa::graph::GraphServerTenant(server).has_value();
     const Kind kind = graph ? Kind::Graph
                       : !IsServiceUrl(server) && oa::store::LocateStore(server).isStore
@@ -60,29 +85,15 @@ class RoutingSession : public RDOSession {
                       "and opens only store files.");
       return;
     }
-    inner_->LogonExchangeMailbox(mailbox, server);
-  }
-  bool LoggedOn() override { return inner_ && inner_->LoggedOn(); }
-  void Logoff() override {
-    if (inner_) inner_->Logoff();
-  }
-  std::shared_ptr<RDOStores> Stores() override { return Ready() ? inner_->Stores() : nullptr; }
-  std::shared_ptr<RDOFolder> GetDefaultFolder(int32_t folderType) override {
-    return Ready() ? inner_->GetDefaultFolder(folderType) : nullptr;
-  }
-  std::shared_ptr<RDOMail> GetMessageFromID(const std::string& entryID,
-                                            const std::string& storeID) override {
-    return Ready() ? inner_->GetMessageFromID(entryID, storeID) : nullptr;
-  }
-  std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
-                                             const std::string& storeID) override {
-    return Ready() ? inner_->GetFolderFromID(entryID, storeID) : nullptr;
+    if (readOnly)
+      inner_->LogonExchangeMailboxReadOnly(mailbox, server);
+    else
+      inner_->LogonExchangeMailbox(mailbox, server);
   }
   bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) override {
     return Ready() && inner_->CheckRepointReads(messageEntryID, folder);
   }
 
- private:
   bool Ready() {
     if (inner_) return true;
     Err().Raise(ConstMAPI::MAPI_E_NOT_INITIALIZED, "The session is not logged on.");

@@ -11,6 +11,25 @@ namespace oa {
 
 using mailbox::Err;
 
+namespace {
+
+// The mailbox as the server resolved it (its store) must be no other job's; a store whose
+// entry ID cannot be read is claimed by nobody, and the steps that follow meet its error.
+bool ClaimMailbox(RunContext& run, mailbox::RDOSession& session) {
+  std::string storeID;
+  if (std::shared_ptr<mailbox::RDOStores> stores = session.Stores()) {
+    if (std::shared_ptr<mailbox::RDOStore> store = stores->DefaultStore())
+      storeID = store->EntryID();
+  }
+  Err().Clear();
+  if (storeID.empty() || run.claimMailbox(storeID)) return true;
+  run.outcome.claimRefused = true;
+  run.WriteLog("Another entry of the list names the same mailbox; it is run once, there");
+  return false;
+}
+
+}  // namespace
+
 bool ConnectMailbox(RunContext& run) {
   mailbox::ErrScope scope;
   RunHost& host = run.host();
@@ -61,6 +80,7 @@ bool ConnectMailbox(RunContext& run) {
 
   run.WriteLog("LoggedOn = True");
   if (run.Ended()) return false;
+  if (run.claimMailbox && !ClaimMailbox(run, *session)) return false;
   run.WriteLog("retrieving agent folders");
   if (run.Ended()) return false;
   if (GetAgentFolders(run)) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,11 @@ class RunContext {
   std::shared_ptr<mailbox::RefusedCalls> refusedCalls;
   // Notes a change the run would make, on the record and as a "Dry run: would " line.
   void Plan(PlannedChange change);
+
+  // Set by a batch whose jobs run at once: asked right after the logon with the mailbox's store
+  // entry ID, which two spellings of one mailbox (an alias, an address) share. False: another
+  // job holds that mailbox, and this run stops before it changes anything.
+  std::function<bool(const std::string& storeEntryID)> claimMailbox;
 
   // Kept between the steps of a run and across runs.
   std::shared_ptr<mailbox::RDOFolder> agentInfoFolder;

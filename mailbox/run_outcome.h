@@ -43,6 +43,8 @@ struct RunOutcome {
   bool agentFolderFound = false;
   bool agentMessageFound = false;
   int32_t extraAgentMessagesDeleted = 0;
+  // Logged on to a mailbox another job of the batch holds (RunContext::claimMailbox).
+  bool claimRefused = false;
   // ConnectMailbox returned True: logged on, agent folder and message found.
   bool connected = false;
 

@@ -1,13 +1,11 @@
-// The password's sources on Windows. Who may read the file is up to its ACL, which is not
-// inspected here (the file is read as it is); the prompt reads the console with echo off.
+// The password's sources on Windows: the file as base/secret_file reads it there (who may read
+// it is up to its ACL), and the console, read with echo off.
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "base/platform.h"
-#include "base/process_guard.h"
+#include "base/secret_file.h"
 #include "settings/password.h"
 
 namespace oa::settings {
@@ -42,27 +40,10 @@ class ConsoleMode {
 }  // namespace
 
 std::optional<std::string> ReadPasswordFile(const std::string& path, std::string* error) {
-  const std::filesystem::path file = PathFromUtf8(path);
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) {
-    *error = path + (std::filesystem::exists(file, ec) ? ": is no regular file"
-                                                       : ": cannot be read: no such file");
-    return std::nullopt;
-  }
-  std::ifstream in(file, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot be read";
-    return std::nullopt;
-  }
-  ProtectSecretsFromDumps();
-  std::string text;
-  char buf[512];
-  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-    text.append(buf, static_cast<size_t>(in.gcount()));
-    if (text.size() > 64 * 1024) break;
-  }
-  std::string password = text.substr(0, text.find('\n'));
-  Wipe(text);
+  std::optional<std::string> text = ReadSecretFile(path, SecretFileRule::OwnerOnly, error);
+  if (!text) return std::nullopt;
+  std::string password = text->substr(0, text->find('\n'));
+  Wipe(*text);
   if (!password.empty() && password.back() == '\r') password.pop_back();
   if (password.empty()) {
     *error = path + ": holds no password on its first line";

@@ -6,46 +6,13 @@
 
 #include "base/platform.h"
 #include "base/text_fold.h"
+#include "base/utf8.h"
 
 namespace oa::nowindow {
 namespace {
 
 constexpr const char* kTrim = " \t\r";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-// True when `text` is well-formed UTF-8 (no overlong form, surrogate or code point past
-// U+10FFFF).
-bool ValidUtf8(const std::string& text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    size_t length = 0;
-    char32_t code = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if (c >= 0xC2 && c <= 0xDF) {
-      length = 2, code = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3, code = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4, code = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + length > text.size()) return false;
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      code = (code << 6) | (next & 0x3F);
-    }
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF))
-      return false;
-    i += length;
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -74,6 +75,18 @@ struct Shared {
   // Set once a report row could not be written: no mailbox is started after it.
   std::atomic<bool> reportFailed{false};
 
+  // The mailboxes (store entry IDs) logged on to so far, each with the list entry that has it:
+  // two spellings of one mailbox that the list could not tell apart run once.
+  std::mutex claimsMu;
+  std::map<std::string, size_t> claims;
+  // Whether entry i may go on with the mailbox; else *holder is the entry that has it.
+  bool Claim(const std::string& storeID, size_t i, size_t* holder) {
+    std::lock_guard lock(claimsMu);
+    const auto [it, inserted] = claims.emplace(storeID, i);
+    *holder = it->second;
+    return inserted || it->second == i;
+  }
+
   bool Skipped(size_t i) const { return i < batch.copied.size() && !batch.copied[i].empty(); }
   std::optional<size_t> DuplicateOf(size_t i) const {
     return i < batch.duplicateOf.size() ? batch.duplicateOf[i] : std::nullopt;
@@ -83,7 +96,7 @@ struct Shared {
   void WriteReadyRows() {
     while (reported < results.size() && (Skipped(reported) || results[reported])) {
       if (!Skipped(reported) && !report.failed()) {
-        const bool ran = !DuplicateOf(reported);
+        const bool ran = results[reported]->outcome != Outcome::duplicate;
         if (!report.Row(batch.mailboxes[reported], *results[reported], ran)) reportFailed = true;
       }
       ++reported;
@@ -96,12 +109,17 @@ void Job(Shared& shared, int index) {
   Captured out;
   const std::string jobLog = batch.logFile + ".job" + std::to_string(index);
   std::ofstream(jobLog, std::ios::binary | std::ios::trunc).close();
+  // The list entry this job runs, and the one that holds its mailbox when that is another.
+  size_t current = 0, holder = 0;
   {
     NoWindowConsole console(out.ok() ? out.file() : stdout, stderr, false);
     Form form(console, ActivityLog(jobLog));
     form.run().dryRun = batch.dryRun;
     console.Attach(form);
     console.SetText(Control::txtExServer, batch.server);
+    form.run().claimMailbox = [&](const std::string& storeID) {
+      return shared.Claim(storeID, current, &holder);
+    };
     while (true) {
       const size_t i = shared.next++;
       if (i >= batch.mailboxes.size()) break;
@@ -109,6 +127,7 @@ void Job(Shared& shared, int index) {
       // Once Ctrl+C has been pressed no mailbox is started.
       console.HandlePendingSignal();
       if (form.Unloaded() || CancelSignalPending()) continue;
+      current = i;
       console.SetHeading(batch.mailboxes[i]);
       console.SetText(Control::txtAlias, batch.mailboxes[i]);
       console.BeginRun();
@@ -118,6 +137,7 @@ void Job(Shared& shared, int index) {
       RunResult result =
           JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
       result.seconds = took.count();
+      if (form.outcome().claimRefused) result = DuplicateResult(holder, batch.mailboxes[holder]);
       const std::string lines = out.Take();
       const std::string logLines = ReadAndEmpty(jobLog);
       {
@@ -184,7 +204,7 @@ int RunParallelBatch(const ParallelBatch& batch, BatchReport& report) {
       result.outcome = Outcome::cancelled;
     }
     if (i >= shared.reported && !report.failed())
-      report.Row(batch.mailboxes[i], result, ran && !shared.DuplicateOf(i));
+      report.Row(batch.mailboxes[i], result, ran && result.outcome != Outcome::duplicate);
     status = std::max(status, ExitStatus(result.outcome));
   }
   return report.failed() ? std::max(status, 2) : status;

@@ -1,17 +1,18 @@
 // Certificate and key through OpenSSL (the systems other than Windows).
+#include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 #include <openssl/x509.h>
 
-#include "base/platform.h"
+#include "base/secret_file.h"
 #include "mailbox/graph/jwt.h"
 
 namespace oa::graph {
 namespace {
 
-struct FileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+struct BioFree {
+  void operator()(BIO* b) const { BIO_free(b); }
 };
 struct X509Free {
   void operator()(X509* x) const { X509_free(x); }
@@ -23,9 +24,16 @@ struct MdCtxFree {
   void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }
 };
 
-std::unique_ptr<FILE, FileCloser> Open(const std::string& path) {
-  return std::unique_ptr<FILE, FileCloser>(oa::OpenFile(path, "rb"));
+// A read-only memory BIO over the text (which must outlive it).
+std::unique_ptr<BIO, BioFree> MemoryBio(const std::string& text) {
+  return std::unique_ptr<BIO, BioFree>(BIO_new_mem_buf(text.data(), static_cast<int>(text.size())));
 }
+
+// Wipes the text of a key file when the key has been read from it.
+struct WipeOnExit {
+  std::string& text;
+  ~WipeOnExit() { WipeSecret(text); }
+};
 
 class OpenSslKey : public CertificateKey {
  public:
@@ -63,26 +71,33 @@ class OpenSslKey : public CertificateKey {
 
 std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
                                                    const std::string& keyFile, std::string* error) {
-  auto cf = Open(certFile);
-  if (!cf) {
-    *error = "The certificate file " + certFile + " cannot be read.";
+  std::string readError;
+  const std::optional<std::string> certText =
+      ReadSecretFile(certFile, SecretFileRule::Public, &readError);
+  if (!certText) {
+    *error = "The certificate file " + readError + ".";
     return nullptr;
   }
-  std::unique_ptr<X509, X509Free> cert(PEM_read_X509(cf.get(), nullptr, nullptr, nullptr));
+  auto cf = MemoryBio(*certText);
+  std::unique_ptr<X509, X509Free> cert(cf ? PEM_read_bio_X509(cf.get(), nullptr, nullptr, nullptr)
+                                          : nullptr);
   if (!cert) {
     *error = "The certificate file " + certFile + " holds no PEM certificate.";
     return nullptr;
   }
   const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
-  auto kf = Open(keyPath);
-  if (!kf) {
-    *error = "The private key file " + keyPath + " cannot be read.";
+  std::optional<std::string> keyText =
+      ReadSecretFile(keyPath, SecretFileRule::OwnerOnly, &readError);
+  if (!keyText) {
+    *error = "The private key file " + readError + ".";
     return nullptr;
   }
+  WipeOnExit wipe{*keyText};
+  auto kf = MemoryBio(*keyText);
   // No pass phrase is asked: OpenSSL's own prompt would wait on the terminal.
   pem_password_cb* noPassPhrase = [](char*, int, int, void*) { return 0; };
   std::unique_ptr<EVP_PKEY, KeyFree> key(
-      PEM_read_PrivateKey(kf.get(), nullptr, noPassPhrase, nullptr));
+      kf ? PEM_read_bio_PrivateKey(kf.get(), nullptr, noPassPhrase, nullptr) : nullptr);
   if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA) {
     *error = "The private key file " + keyPath +
              " holds no unencrypted RSA private key in PEM (RS256 needs one).";

@@ -1,11 +1,14 @@
 #include <curl/curl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <functional>
 #include <mutex>
 #include <string_view>
 
+#include "base/secret_file.h"
 #include "mailbox/http/auth_order.h"
 #include "mailbox/http/transport.h"
 
@@ -92,11 +95,25 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return 0;
 }
 
-// Whether libcurl has a netrc file to look the server up in.
-bool HaveNetrc(const std::string& file) {
-  if (!file.empty()) return access(file.c_str(), R_OK) == 0;
+// The netrc file libcurl is given: the one configured, else ~/.netrc.
+std::string NetrcPath(const std::string& file) {
+  if (!file.empty()) return file;
   const passwd* pw = getpwuid(geteuid());
-  return pw && pw->pw_dir && access((std::string(pw->pw_dir) + "/.netrc").c_str(), R_OK) == 0;
+  return pw && pw->pw_dir ? std::string(pw->pw_dir) + "/.netrc" : std::string();
+}
+
+enum class Netrc { Absent, Usable, Refused };
+
+// Whether the netrc file may be handed to libcurl, which would wait on a FIFO for ever and read
+// a file of any size or owner: it is held to the rules of the password file. No file is fine
+// (it holds no credentials); *error says why one that is there was refused.
+Netrc CheckNetrc(const std::string& path, std::string* error) {
+  struct stat st {};
+  if (path.empty() || (::stat(path.c_str(), &st) != 0 && errno == ENOENT)) return Netrc::Absent;
+  std::string why;
+  if (CheckSecretFile(path, SecretFileRule::OwnerOnly, &why)) return Netrc::Usable;
+  *error = "the netrc file " + why;
+  return Netrc::Refused;
 }
 
 Failure FailureOf(CURLcode code) {
@@ -160,8 +177,14 @@ struct Transport::Impl {
   Scheme NextScheme(long offered, unsigned tried) const;
   void Use(Scheme scheme);
   Slist HeaderList(const std::vector<std::string>& extra) const;
+  // Whether requests with this scheme take the password from the netrc file.
+  bool UsesNetrc(Scheme s) const {
+    return (s == Scheme::Ntlm || s == Scheme::Basic) &&
+           (options.user.empty() || options.password.empty());
+  }
 
   TransportOptions options;
+  std::string netrc;  // the file libcurl reads, when it reads one
   std::unique_ptr<CURL, CurlDeleter> curl;
   Slist headers;
   char errorBuffer[CURL_ERROR_SIZE] = {};
@@ -188,7 +211,9 @@ Transport::Transport(TransportOptions options) : impl_(std::make_unique<Impl>(st
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
   if (!o.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, o.caFile.c_str());
-  if (!o.netrcFile.empty()) curl_easy_setopt(c, CURLOPT_NETRC_FILE, o.netrcFile.c_str());
+  // Named even when it is the default, so that libcurl reads the file that was checked.
+  impl_->netrc = NetrcPath(o.netrcFile);
+  if (!impl_->netrc.empty()) curl_easy_setopt(c, CURLOPT_NETRC_FILE, impl_->netrc.c_str());
   impl_->Use(Impl::Scheme::None);
 
   curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnBody);
@@ -256,8 +281,9 @@ Transport::Impl::Scheme Transport::Impl::NextScheme(long offered, unsigned tried
   const unsigned bits = ((offered & CURLAUTH_NEGOTIATE) ? kAuthNegotiate : 0u) |
                         ((offered & CURLAUTH_NTLM) ? kAuthNtlm : 0u) |
                         ((offered & CURLAUTH_BASIC) ? kAuthBasic : 0u);
-  const bool credentials =
-      (!options.user.empty() && !options.password.empty()) || HaveNetrc(options.netrcFile);
+  std::string unused;
+  const bool credentials = (!options.user.empty() && !options.password.empty()) ||
+                           CheckNetrc(netrc, &unused) != Netrc::Absent;
   return static_cast<Scheme>(NextAuthScheme(bits, tried, credentials));
 }
 
@@ -312,6 +338,11 @@ HttpResult Transport::Impl::PerformOnce(const HttpRequest& request) {
     return r;
   }
   errorBuffer[0] = '\0';
+  // Checked before each request: libcurl reads the file again for each.
+  if (UsesNetrc(scheme) && CheckNetrc(netrc, &r.failureText) == Netrc::Refused) {
+    r.failure = Failure::Other;
+    return r;
+  }
   const std::string& url = request.url.empty() ? options.url : request.url;
   curl_easy_setopt(c, CURLOPT_URL, url.c_str());
   if (request.method == "GET") {

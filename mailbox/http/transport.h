@@ -36,7 +36,9 @@ struct TransportOptions {
   std::string user, password;
   // Certificates to trust; empty: the system's.
   std::string caFile;
-  // The netrc file for credentials; empty: ~/.netrc (POSIX).
+  // The netrc file for credentials; empty: ~/.netrc (POSIX). None is fine; one that is there is
+  // held to the password file's rules (base/secret_file.h, OwnerOnly) before each request that
+  // would read it, which fails (Failure::Other) naming the file and the reason when it breaks one.
   std::string netrcFile;
 };
 

@@ -358,9 +358,20 @@ class FaultSession : public RDOSession {
       : inner_(std::move(inner)), ledgerFor_(std::move(ledgerFor)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
+    Logon(mailbox, server, false);
+  }
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    Logon(mailbox, server, true);
+  }
+
+  void Logon(const std::string& mailbox, const std::string& server, bool readOnly) {
     ledger_.reset();
     mailboxStoreID_.clear();
-    inner_->LogonExchangeMailbox(mailbox, server);
+    if (readOnly)
+      inner_->LogonExchangeMailboxReadOnly(mailbox, server);
+    else
+      inner_->LogonExchangeMailbox(mailbox, server);
     // A logon that fails by itself is no call a fault counts.
     if (!inner_->LoggedOn() || !ledgerFor_) return;
     ledger_ = ledgerFor_();

@@ -157,6 +157,11 @@ class RDOSession {
   virtual ~RDOSession() = default;
   // Logs on to a mailbox (alias or address) on a server; success is read from LoggedOn().
   virtual void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) = 0;
+  // The same logon for a session that is to change nothing (a dry run): a backend that can
+  // opens the mailbox for reading only, so that one the user may not write can still be read.
+  virtual void LogonExchangeMailboxReadOnly(const std::string& mailbox, const std::string& server) {
+    LogonExchangeMailbox(mailbox, server);
+  }
   virtual bool LoggedOn() = 0;
   virtual void Logoff() = 0;
   virtual std::shared_ptr<RDOStores> Stores() = 0;

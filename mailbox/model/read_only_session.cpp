@@ -205,7 +205,11 @@ class ReadOnlySession : public RDOSession {
   ReadOnlySession(std::shared_ptr<RDOSession> inner, Refused refused)
       : inner_(std::move(inner)), refused_(std::move(refused)) {}
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
-    inner_->LogonExchangeMailbox(mailbox, server);
+    inner_->LogonExchangeMailboxReadOnly(mailbox, server);
+  }
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    inner_->LogonExchangeMailboxReadOnly(mailbox, server);
   }
   bool LoggedOn() override { return inner_->LoggedOn(); }
   void Logoff() override { inner_->Logoff(); }

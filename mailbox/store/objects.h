@@ -139,6 +139,8 @@ class EmbeddedMail : public mailbox::RDOMail {
 class EmbeddedSession : public mailbox::RDOSession {
  public:
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  // Opens the store file for reading only: one the user may not write is fine.
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox, const std::string& server) override;
   bool LoggedOn() override;
   void Logoff() override;
   std::shared_ptr<mailbox::RDOStores> Stores() override;
@@ -153,6 +155,7 @@ class EmbeddedSession : public mailbox::RDOSession {
   std::shared_ptr<mailbox::FaultLedger> FaultLedger();
 
  private:
+  void Logon(const std::string& mailbox, const std::string& server, bool readOnly);
   Connection& Conn();
   // The session store an entry ID may be opened from: the mailbox store, or the one storeID
   // names.

@@ -165,12 +165,43 @@ int BusyTimeoutMillis() {
   return busyTimeout;
 }
 
+namespace {
+
+// The file as an SQLite URI that reads it as immutable (no locks, no -shm).
+std::string ImmutableUri(const std::string& path) {
+  std::string uri = "file:";
+  for (const char c : path) {
+    if (c == '%' || c == '?' || c == '#') {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+      uri += hex;
+    } else {
+      uri += c;
+    }
+  }
+  return uri + "?immutable=1";
+}
+
+}  // namespace
+
 std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
   CheckFileBeforeOpen(path, readOnly);
   // A reader that may write tidies the log away when it closes; a read-only one cannot.
   const bool writable = MayAccessFile(path, true);
-  auto db = std::make_unique<Db>(
-      path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX);
+  // A store on read-only media (or in a directory the user may not write) cannot be read the
+  // usual way: SQLite wants to make its shared-memory file beside it. With no log beside it
+  // nobody can be changing the file, so it is read as immutable.
+  std::error_code ec;
+  const fs::path file = PathFromUtf8(path);
+  const bool immutable =
+      readOnly && !writable && !MayAccessFile(Utf8FromPath(file.parent_path()), true) &&
+      !fs::exists(PathFromUtf8(path + "-wal"), ec) && !fs::exists(PathFromUtf8(path + "-shm"), ec);
+  auto db =
+      immutable
+          ? std::make_unique<Db>(ImmutableUri(Utf8FromPath(fs::absolute(file, ec))),
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX)
+          : std::make_unique<Db>(path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
+                                           SQLITE_OPEN_NOMUTEX);
   db->SetBusyTimeout(busyTimeout);
   try {
     if (db->QueryInt("PRAGMA application_id") != kApplicationId) {

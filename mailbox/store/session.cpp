@@ -36,6 +36,15 @@ int64_t FindMailbox(Db& db, const std::string& mailbox) {
 }  // namespace
 
 void EmbeddedSession::LogonExchangeMailbox(const std::string& mailbox, const std::string& server) {
+  Logon(mailbox, server, false);
+}
+
+void EmbeddedSession::LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                                   const std::string& server) {
+  Logon(mailbox, server, true);
+}
+
+void EmbeddedSession::Logon(const std::string& mailbox, const std::string& server, bool readOnly) {
   GuardedVoid([&] {
     if (conn_) {
       conn_->Close();
@@ -49,7 +58,7 @@ void EmbeddedSession::LogonExchangeMailbox(const std::string& mailbox, const std
     }
     std::unique_ptr<Db> db;
     try {
-      db = OpenStoreFile(loc.path);
+      db = OpenStoreFile(loc.path, readOnly);
     } catch (const StoreError& e) {
       Fail(e.hr(), "Logon to server " + server + " failed: " + e.what());
     }

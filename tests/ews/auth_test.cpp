@@ -1,10 +1,16 @@
 // Logons by Negotiate (a Kerberos ticket from a throw-away realm) and by NTLM against the
 // loopback server, in-process and through the window-less program; the order the schemes are
 // tried in; and where the password must never turn up.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <regex>
+#include <thread>
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
@@ -263,9 +269,67 @@ TEST_F(AuthTest, NtlmWithCredentialsFromNetrc) {
   Serve({AuthScheme::Negotiate, AuthScheme::Ntlm});
   oa::testing::WriteFile(dir / ".netrc", "machine 127.0.0.1 login " + options.user + " password " +
                                              options.password + "\n");
+  ::chmod((dir / ".netrc").c_str(), 0600);
   auto s = LogonAndRead();
   ASSERT_TRUE(s->LoggedOn()) << Err().Description();
   ExpectOnly("NTLM", options.user);
+}
+
+// libcurl reads the netrc file itself; before it may, the file is held to the password file's
+// rules. One others may read fails the logon by name and reason, and nothing authenticated.
+TEST_F(AuthTest, NetrcOthersMayReadFailsTheLogonByName) {
+  Serve({AuthScheme::Negotiate, AuthScheme::Ntlm});
+  const std::string netrc = dir / ".netrc";
+  oa::testing::WriteFile(
+      netrc, "machine 127.0.0.1 login " + options.user + " password " + options.password + "\n");
+  ::chmod(netrc.c_str(), 0644);
+  auto s = LogonAndRead();
+  EXPECT_FALSE(s->LoggedOn());
+  EXPECT_NE(Err().Description().find("the netrc file " + netrc +
+                                     ": mode 0644, must be readable by its owner only (chmod 600)"),
+            std::string::npos)
+      << Err().Description();
+  for (const SeenRequest& r : server->Requests()) {
+    EXPECT_FALSE(r.authorized);
+    EXPECT_FALSE(CarriesPassword(r.authorization, options.password));
+  }
+}
+
+// A FIFO as netrc file would keep libcurl waiting for a writer for ever. The logon must fail
+// at once; should it wait, a watchdog opens the FIFO for writing after 20 s, which ends the
+// wait, and the test fails.
+TEST_F(AuthTest, NetrcFifoFailsTheLogonWithoutWaiting) {
+  Serve({AuthScheme::Negotiate, AuthScheme::Ntlm});
+  const std::string netrc = dir / ".netrc";
+  ASSERT_EQ(::mkfifo(netrc.c_str(), 0600), 0);
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false, released = false;
+  std::thread watchdog([&] {
+    std::unique_lock lock(mu);
+    if (cv.wait_for(lock, std::chrono::seconds(20), [&] { return done; })) return;
+    while (!done) {
+      // Succeeds only while a reader waits in its open; that reader then reads an empty file.
+      const int fd = ::open(netrc.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) {
+        released = true;
+        ::close(fd);
+      }
+      cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
+    }
+  });
+  auto s = LogonAndRead();
+  {
+    std::lock_guard lock(mu);
+    done = true;
+  }
+  cv.notify_all();
+  watchdog.join();
+  EXPECT_FALSE(released) << "the logon waited on the FIFO";
+  EXPECT_FALSE(s->LoggedOn());
+  EXPECT_NE(Err().Description().find("the netrc file " + netrc + ": is no regular file"),
+            std::string::npos)
+      << Err().Description();
 }
 
 TEST_F(AuthTest, BasicGoesOnlyToAServerThatTakesNothingElse) {

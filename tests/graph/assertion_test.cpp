@@ -2,13 +2,19 @@
 // the certificate's public key: header, claims and signature, from a PKCS#8 or a PKCS#1 key, a
 // key in its own file or beside the certificate; keys that cannot sign are refused by name.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "base/secret_file.h"
 #include "base/thumbprint.h"
 #include "mailbox/graph/jwt.h"
 #include "tests/graph/rs256_verify.h"
@@ -87,6 +93,9 @@ TEST(ClientAssertion, KeyInTheCertificateFile) {
     std::ofstream out(both, std::ios::binary);
     out << Read(Key("cert.pem")) << Read(Key("key-pkcs1.pem"));
   }
+  // It holds the key: its owner's only.
+  std::filesystem::permissions(
+      both, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   ExpectValidAssertion(both, "");
   std::remove(both.c_str());
 }
@@ -104,14 +113,23 @@ TEST(ClientAssertion, UnusableFilesAreRefusedByNameWithoutAPassPhrasePrompt) {
     std::string cert, key, error;
   };
   const std::string cert = Key("cert.pem");
+  // Looked in for the key, so its owner's only, as a key file must be.
+  const std::string certOnly = Key("cert-only.pem");
+  std::filesystem::copy_file(cert, certOnly, std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::permissions(
+      certOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#ifdef _WIN32
+  const std::string missing = ": cannot be read: no such file.";
+#else
+  const std::string missing = ": cannot be read: No such file or directory.";
+#endif
   const std::vector<Case> cases = {
-      {Key("missing.pem"), "", "The certificate file " + Key("missing.pem") + " cannot be read."},
+      {Key("missing.pem"), "", "The certificate file " + Key("missing.pem") + missing},
       {Key("key-pkcs8.pem"), "",
        "The certificate file " + Key("key-pkcs8.pem") + " holds no PEM certificate."},
-      {cert, Key("missing-key.pem"),
-       "The private key file " + Key("missing-key.pem") + " cannot be read."},
-      {cert, "",
-       "The private key file " + cert +
+      {cert, Key("missing-key.pem"), "The private key file " + Key("missing-key.pem") + missing},
+      {certOnly, "",
+       "The private key file " + certOnly +
            " holds no unencrypted RSA private key in PEM (RS256 needs one)."},
       {cert, Key("ec-key.pem"),
        "The private key file " + Key("ec-key.pem") +
@@ -162,6 +180,83 @@ TEST(CertificateThumbprint, NamesNoCertificateWithoutAWindowsStore) {
   std::string error;
   EXPECT_FALSE(LoadStoreCertificateKey("3AB001FF102030405060708090A0B0C0D0E0F00F", &error));
   EXPECT_NE(error.find("only a Windows certificate store knows"), std::string::npos) << error;
+}
+
+// The certificate and key files are read as the password file is: a FIFO or a device is refused
+// without waiting on it, and so is a file too large; the key must be its owner's only, the
+// certificate (public) need not.
+class CertificateFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/oa-jwt-files-XXXXXX";
+    ASSERT_NE(::mkdtemp(name), nullptr);
+    dir = name;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+
+  std::string Copy(const std::string& from, const std::string& name, mode_t mode) {
+    const std::string to = dir + "/" + name;
+    std::ofstream(to, std::ios::binary) << Read(from);
+    ::chmod(to.c_str(), mode);
+    return to;
+  }
+  static std::string Error(const std::string& certFile, const std::string& keyFile) {
+    std::string error;
+    return ClientAssertion(certFile, keyFile, kClient, kAudience, &error) ? "signed" : error;
+  }
+
+  std::string dir;
+};
+
+TEST_F(CertificateFiles, FifoDeviceAndHugeFilesAreRefusedWithoutWaiting) {
+  const std::string fifo = dir + "/fifo.pem";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string key = Copy(Key("key-pkcs8.pem"), "key.pem", 0600);
+  const std::string cert = Copy(Key("cert.pem"), "cert.pem", 0644);
+  EXPECT_EQ(Error(fifo, key), "The certificate file " + fifo + ": is no regular file.");
+  EXPECT_EQ(Error(cert, fifo), "The private key file " + fifo + ": is no regular file.");
+  EXPECT_EQ(Error(cert, "/dev/zero"), "The private key file /dev/zero: is no regular file.");
+  const std::string huge = dir + "/huge.pem";
+  std::ofstream(huge, std::ios::binary) << Read(cert) << std::string(kMaxSecretFileBytes, '\n');
+  ::chmod(huge.c_str(), 0600);
+  EXPECT_EQ(Error(huge, key), "The certificate file " + huge +
+                                  ": is larger than 64 KiB, the most a password or secret file "
+                                  "may hold.");
+  EXPECT_EQ(Error(cert, huge), "The private key file " + huge +
+                                   ": is larger than 64 KiB, the most a password or secret file "
+                                   "may hold.");
+  EXPECT_EQ(Error(cert, key), "signed");
+}
+
+TEST_F(CertificateFiles, TheKeyIsItsOwnersOnlyTheCertificateNeedNotBe) {
+  const std::string cert = Copy(Key("cert.pem"), "cert.pem", 0644);
+  const std::string key = Copy(Key("key-pkcs8.pem"), "key.pem", 0640);
+  EXPECT_EQ(Error(cert, key), "The private key file " + key +
+                                  ": mode 0640, must be readable by its owner only (chmod 600).");
+  ::chmod(key.c_str(), 0604);
+  EXPECT_NE(Error(cert, key).find(": mode 0604, must be readable by its owner only"),
+            std::string::npos);
+  ::chmod(key.c_str(), 0400);
+  EXPECT_EQ(Error(cert, key), "signed");
+  // The key beside the certificate makes that file a key file.
+  const std::string both = dir + "/both.pem";
+  std::ofstream(both, std::ios::binary) << Read(cert) << Read(key);
+  ::chmod(both.c_str(), 0644);
+  EXPECT_EQ(Error(both, ""), "The private key file " + both +
+                                 ": mode 0644, must be readable by its owner only (chmod 600).");
+}
+
+TEST_F(CertificateFiles, AKeyOwnedByAnotherUserIsRefusedAlsoForRoot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file away";
+  const std::string cert = Copy(Key("cert.pem"), "cert.pem", 0644);
+  const std::string key = Copy(Key("key-pkcs8.pem"), "key.pem", 0600);
+  ASSERT_EQ(::chown(key.c_str(), 65534, 65534), 0);
+  EXPECT_EQ(Error(cert, key),
+            "The private key file " + key + ": is owned by user 65534, not by you (uid 0).");
+  // A certificate is public: another owner is fine.
+  ASSERT_EQ(::chown(cert.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chown(key.c_str(), 0, 0), 0);
+  EXPECT_EQ(Error(cert, key), "signed");
 }
 #endif
 

@@ -3,6 +3,9 @@
 // exit status is the one the real run (made afterwards on a copy) ends its lookups with.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -276,6 +279,87 @@ TEST_F(DryRun, BatchReportsPlannedAndTheLookupFailures) {
   const std::vector<std::string> out = Lines(r.dry.out);
   EXPECT_EQ(std::count(out.begin(), out.end(), "Dry run: nothing was changed"), 4);
 }
+
+// A store the user may not write: the real run is refused at the logon, as before; the dry run
+// reads it, shows its plan, and leaves the file's bytes as they were.
+class ReadOnlyStore : public DryRun {
+ protected:
+  void SetUp() override {
+    Import(Dump({MailboxStore({.alias = "jdoe", .items = 3})}));
+    hh = HandheldsID(Export(), "jdoe");
+    before = ReadFile(StoreFile());
+    ASSERT_FALSE(before.empty());
+  }
+
+  // The refused real run, then the dry run; `wrap` is put before the program's own argv.
+  void RefusedThenPlanned(const std::vector<std::string>& wrap) {
+    auto run = [&](std::vector<std::string> args) {
+      Child child;
+      child.argv = wrap;
+      for (const std::string& a : {std::string(OA_CLEANUP_BIN), std::string("--no-window"),
+                                   std::string("--log"), logFile}) {
+        child.argv.push_back(a);
+      }
+      child.argv.insert(child.argv.end(), args.begin(), args.end());
+      child.env = env;
+      return RunChild(child);
+    };
+    const ChildResult real = run({"--server", "demo", "--mailbox", "jdoe"});
+    EXPECT_EQ(real.status, 3) << real.out << real.err;
+    EXPECT_NE(real.err.find("The store file " + StoreFile() + " is read-only"), std::string::npos)
+        << real.err;
+    EXPECT_EQ(ReadFile(StoreFile()), before);
+
+    const ChildResult dry = run({"--server", "demo", "--mailbox", "jdoe", "--dry-run"});
+    EXPECT_EQ(dry.status, 0) << dry.out << dry.err;
+    EXPECT_EQ(dry.err, "");
+    const std::vector<std::string> would = WouldLines(dry.out);
+    ASSERT_EQ(would.size(), 4u) << dry.out;
+    EXPECT_EQ(would[0],
+              "Dry run: would delete folder \"Handhelds\" (entry ID " + hh + ", 3 items)");
+    EXPECT_EQ(Lines(dry.out).back(), "Dry run: nothing was changed");
+    EXPECT_EQ(ReadFile(StoreFile()), before) << "a dry run changed the store file";
+  }
+
+  std::string hh, before;
+};
+
+TEST_F(ReadOnlyStore, ByItsMode) {
+  // Read-only by its mode also for root, who could write it: the program goes by the mode.
+  namespace fs = std::filesystem;
+  const fs::perms readOnly = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+  fs::permissions(StoreFile(), readOnly);
+  RefusedThenPlanned({});
+  fs::permissions(StoreFile(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+#ifndef _WIN32
+TEST_F(ReadOnlyStore, OnAReadOnlyMount) {
+  // The store directory mounted read-only in a namespace of the run's own: nobody may write
+  // the file, root included, whatever its mode, and no journal can be made beside it.
+  std::string unshare;
+  for (const char* p : {"/usr/bin/unshare", "/bin/unshare"}) {
+    if (unshare.empty() && ::access(p, X_OK) == 0) unshare = p;
+  }
+  if (unshare.empty()) GTEST_SKIP() << "no unshare program";
+  const std::vector<std::string> wrap = {
+      unshare,
+      "-rm",
+      "sh",
+      "-c",
+      "mount --bind \"$1\" \"$1\" && mount -o remount,bind,ro \"$1\" \"$1\" && shift && "
+      "exec \"$@\"",
+      "sh",
+      storeDir};
+  std::vector<std::string> probe = wrap;
+  probe.push_back("true");
+  if (RunProgram(probe).status != 0) {
+    GTEST_SKIP() << "unshare cannot mount in a namespace of its own here";
+  }
+  RefusedThenPlanned(wrap);
+  EXPECT_FALSE(std::filesystem::exists(StoreFile() + "-wal"));
+}
+#endif
 
 TEST_F(DryRun, NeedsTheWindowlessMode) {
   ChildResult r = RunProgram({OA_CLEANUP_BIN, "--dry-run"}, env);

@@ -150,6 +150,59 @@ TEST_F(ParallelBatch, JobsNeedAListAndANumberInRange) {
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// An alias and its address are one mailbox, which the list cannot tell (the store resolves
+// them at the logon): under --jobs both spellings are in flight at once, and the one that logs
+// on second stops before it changes anything. Repeated, so that a race between the two shows.
+TEST_F(ParallelBatch, AnAliasAndItsAddressRunOnce) {
+  constexpr int kMailboxes = 6;
+  constexpr int kBatches = 24;
+  std::vector<json> stores;
+  std::string list;
+  for (int i = 1; i <= kMailboxes; ++i) {
+    const std::string alias = "d" + std::to_string(i);
+    stores.push_back(MailboxStore({.alias = alias, .items = 40}));
+    // Each mailbox's two spellings next to each other, in either order.
+    list +=
+        i % 2 ? alias + "\n" + alias + "@example.com\n" : alias + "@example.com\n" + alias + "\n";
+  }
+  WriteFile(dir / "list.txt", list);
+  for (int batch = 0; batch < kBatches; ++batch) {
+    SCOPED_TRACE("batch " + std::to_string(batch + 1));
+    Import(Dump(stores));
+    ChildResult r = Cleanup({"--server", "demo", "--mailboxes", dir / "list.txt", "--jobs", "8",
+                             "--report", dir / "report.csv"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::string report = ReadFile(dir / "report.csv");
+    const auto rows = ReportRows(report);
+    ASSERT_EQ(rows.size(), 2u * kMailboxes) << report;
+    const json after = Export();
+    for (int i = 1; i <= kMailboxes; ++i) {
+      const std::string alias = "d" + std::to_string(i);
+      // Its two rows: one completed, one duplicate (whichever logged on second).
+      std::vector<std::string> outcomes;
+      for (const auto& [mailbox, outcome] : rows) {
+        if (mailbox == alias || mailbox == alias + "@example.com") outcomes.push_back(outcome);
+      }
+      std::sort(outcomes.begin(), outcomes.end());
+      EXPECT_EQ(outcomes, (std::vector<std::string>{"completed", "duplicate"})) << alias;
+      // Cleaned up once: the agent names the one new, empty Handhelds folder.
+      const json* store = FindStore(after, alias);
+      ASSERT_NE(store, nullptr);
+      int handhelds = 0;
+      for (const json& f : (*store)["root"]["folders"][1]["folders"]) {
+        EXPECT_NE(f.value("name", ""), "Handhelds -1") << alias;
+        handhelds += f.value("name", "") == "Handhelds";
+      }
+      EXPECT_EQ(handhelds, 1) << alias;
+      const json* hh = FindTopFolder(*store, "Handhelds");
+      ASSERT_NE(hh, nullptr);
+      EXPECT_EQ(hh->value("count", -1), 0) << alias;
+      EXPECT_EQ(AgentHHEntryID(*store), hh->value("entryId", "")) << alias;
+    }
+    EXPECT_NE(report.find("the same mailbox as list entry "), std::string::npos) << report;
+  }
+}
+
 TEST_F(ParallelBatch, CtrlCCancelsTheMailboxesInProgressAndMarksTheRest) {
   std::vector<json> stores{MailboxStore({.alias = "c1"})};
   std::vector<json> faults;
