@@ -7,6 +7,11 @@
 
 namespace oa::store {
 
+// Folders below the root folder a store may nest. A dump is held to it as it is read, and every
+// walk over a store's folders (export, the tree) recurses and stops with an error beyond it, so a
+// store file made by other means cannot overflow the stack.
+constexpr int kMaxFolderDepth = 1000;
+
 inline constexpr const char* kDumpFormat = "oa-store-dump/1";
 inline constexpr int kDefaultMaxMessages = 100;
 

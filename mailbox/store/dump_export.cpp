@@ -79,6 +79,10 @@ class Exporter {
   static std::string Pad(int level) { return std::string(static_cast<size_t>(level) * 2, ' '); }
 
   void Folder(int64_t id, int level, bool isRoot) {
+    // The root folder is written at level 3.
+    if (level - 3 > kMaxFolderDepth)
+      Fail(MAPI_E_CORRUPT_DATA, "the store's folders are nested more than " +
+                                    std::to_string(kMaxFolderDepth) + " levels deep");
     Stmt f(db_, "SELECT name, key, item_count FROM folders WHERE id = ?1");
     f.Bind(1, id);
     if (!f.Step()) Fail(MAPI_E_CORRUPT_DATA, "a folder of the store is missing");

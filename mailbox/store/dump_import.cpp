@@ -50,9 +50,6 @@ struct Keyed {
 };
 
 constexpr int64_t kMaxItems = 100'000'000;
-// Folders below the root folder a dump may nest; every walk over the folders recurses, so the
-// document is held to it before any of them runs.
-constexpr int kMaxFolderDepth = 1000;
 // A folder lies two levels of JSON below its parent (its object in the parent's "folders"
 // array); the rest is the levels around the root folder and within a message.
 constexpr int kMaxDocumentDepth = 2 * kMaxFolderDepth + 16;

@@ -1,13 +1,22 @@
 #include "mailbox/store/tree.h"
 
 #include "base/text_fold.h"
+#include "mailbox/model/const_mapi.h"
+#include "mailbox/store/dump.h"
 #include "mailbox/store/entry_id.h"
 #include "mailbox/store/schema.h"
+#include "mailbox/store/store_error.h"
 
 namespace oa::store {
 namespace {
 
+using mailbox::ConstMAPI::MAPI_E_CORRUPT_DATA;
+
 void PrintFolder(Db& db, const Guid& guid, int64_t id, int level, std::ostream& out) {
+  // The root folder is level 1.
+  if (level - 1 > kMaxFolderDepth)
+    Fail(MAPI_E_CORRUPT_DATA, "the store's folders are nested more than " +
+                                  std::to_string(kMaxFolderDepth) + " levels deep");
   std::vector<int64_t> children;
   {
     Stmt s(db, "SELECT name, item_count FROM folders WHERE id = ?1");

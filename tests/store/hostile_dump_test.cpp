@@ -1,5 +1,6 @@
 // oa-store against dumps and leftovers made to hurt it: folder chains nested deeper than any
 // walk may go, temporary files of killed imports, and a umask that would open the store file.
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +69,39 @@ TEST_F(HostileDumpTest, FolderChainAtTheLimitImportsAndOneMoreIsRefusedWithItsPl
   for (int i = 0; i < 1001; ++i) place += "/folders/0";
   EXPECT_EQ(error, place + ": nested too deeply: folders may be nested 1000 levels deep at most");
   EXPECT_FALSE(std::filesystem::exists(dir + "/other.oastore"));
+}
+
+// A store file made by other means than an import may nest its folders deeper than a dump may:
+// the export and the tree, which walk the folders, stop with an error instead of overflowing
+// the stack.
+TEST_F(HostileDumpTest, StoreNestedDeeperThanADumpMayIsRefusedByEveryWalk) {
+  // Two chains of 600 folders side by side below the root.
+  std::string chain;
+  for (int i = 0; i < 600; ++i) chain += R"({"name": "f", "folders": [)";
+  for (int i = 0; i < 600; ++i) chain += "]}";
+  std::string chains = ChainDump(0);
+  const size_t at = chains.find("\"folders\": [") + std::string("\"folders\": [").size();
+  chains.insert(at, chain + ", " + R"({"name": "g", "folders": [)" + chain + "]}");
+  std::string error;
+  ASSERT_TRUE(ImportDump(chains, path, &error)) << error;
+  ASSERT_EQ(RunTool("export " + path).first, 0);
+  // The second chain is hung below the first one's deepest folder: 1,201 levels.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  const char* sql =
+      "UPDATE folders SET parent_id = (SELECT id FROM folders WHERE name = 'f' ORDER BY id "
+      "LIMIT 1 OFFSET 599) WHERE name = 'g'";
+  EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(sqlite3_changes(db), 1);
+  sqlite3_close(db);
+  for (const char* command : {"export", "tree"}) {
+    SCOPED_TRACE(command);
+    const auto [status, out] = RunTool(std::string(command) + " " + path);
+    EXPECT_EQ(status, 1) << out.substr(0, 300);
+    EXPECT_NE(out.find("the store's folders are nested more than 1000 levels deep"),
+              std::string::npos)
+        << out.substr(out.size() > 300 ? out.size() - 300 : 0);
+  }
 }
 
 TEST_F(HostileDumpTest, ImportRemovesTempFilesOfDeadImportsOfTheSameTargetOnly) {
