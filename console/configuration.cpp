@@ -59,10 +59,14 @@ mailbox::BackendOptions BackendOptionsFor(
 }
 
 std::optional<int> Configure(const settings::ConfigOptions& options, bool checkConfig,
-                             bool askOnTerminal, std::ostream& out, std::ostream& err) {
+                             bool askOnTerminal, const std::string& logPath, std::ostream& out,
+                             std::ostream& err) {
   const settings::ConfigResult result =
       settings::LoadConfig(options, settings::ProcessEnvironment());
-  if (checkConfig) settings::PrintConfig(result.config, out);
+  if (checkConfig) {
+    settings::PrintConfig(result.config, out);
+    out << "Activity log: " << logPath << '\n';
+  }
   for (const std::string& e : result.errors) err << "oa-cleanup: " << e << "\n";
   if (!result.ok()) return 2;
   if (checkConfig) return 0;

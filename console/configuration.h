@@ -20,8 +20,9 @@ mailbox::BackendOptions BackendOptionsFor(
 // Reads the configuration and hands it on. Returns nullopt to go on, or the exit status when
 // the program is done: 0 after --check-config, 2 when the configuration is invalid (each error
 // written to err, naming its input and the reason). A window-less run on a terminal asks for a
-// missing password without echo.
+// missing password without echo. --check-config also prints `logPath`, the activity log's file.
 std::optional<int> Configure(const settings::ConfigOptions& options, bool checkConfig,
-                             bool askOnTerminal, std::ostream& out, std::ostream& err);
+                             bool askOnTerminal, const std::string& logPath, std::ostream& out,
+                             std::ostream& err);
 
 }  // namespace oa

@@ -46,6 +46,10 @@ class Console {
   // paused for it.
   virtual bool HandledInput() { return false; }
 
+  // The activity log cannot be written (`text` names the file and why); called once. A window
+  // shows it as a line of the results box.
+  virtual void LogNotWritten(const std::string& text) { AppendResult(text); }
+
   // Application-modal, critical icon, one OK button, title "ondavelAgent Administrator".
   virtual void MsgBox(const std::string& text) = 0;
 

@@ -94,7 +94,7 @@ void Form::EndSession() {
 }
 
 void Form::WriteLog(const std::string& sMsg, bool bClear) {
-  log_.Append(sMsg, bClear, [&] {
+  const bool written = log_.Append(sMsg, bClear, [&] {
     // After an unload the console decides what a line still reaches (the window is gone,
     // standard output in the window-less mode is not).
     if (bClear) {
@@ -105,6 +105,14 @@ void Form::WriteLog(const std::string& sMsg, bool bClear) {
     console_.RepaintResults();
     DoEvents();
   });
+  // Once: a log that is lost is said, not hidden, but a line about it for every step would
+  // drown the run's own lines. It follows the clearing, so a window keeps it in sight.
+  if (!written && !toldLogNotWritten_ && !unloaded_) {
+    toldLogNotWritten_ = true;
+    console_.LogNotWritten("The activity log " + log_.path() + " cannot be written (" +
+                           log_.error() + "); the run's lines are kept in no file");
+    console_.RepaintResults();
+  }
 }
 
 void Form::DoEvents() {

@@ -67,6 +67,8 @@ class Form : private RunHost {
   RunContext run_{*this};
   bool running_ = false;
   bool unloaded_ = false;
+  // The user has been told that the log file cannot be written.
+  bool toldLogNotWritten_ = false;
 };
 
 }  // namespace oa

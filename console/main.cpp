@@ -36,8 +36,9 @@ int main(int argc, char** argv) {
           oa::ParseOptions(static_cast<int>(arg.size()), arg.data(), options, std::cout, std::cerr))
     return *status;
   // Every setting is read here, once; an invalid one stops the program before anything runs.
-  if (std::optional<int> status = oa::Configure(options.config, options.checkConfig,
-                                                options.noWindow.noWindow, std::cout, std::cerr))
+  if (std::optional<int> status =
+          oa::Configure(options.config, options.checkConfig, options.noWindow.noWindow,
+                        options.logPath, std::cout, std::cerr))
     return *status;
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 

@@ -4,24 +4,30 @@
 #include <cstring>
 
 #include "console/activity_log.h"
+#include "settings/places.h"
 
 namespace oa {
 namespace {
 
 void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
   auto text = [&app](const char* name, std::optional<std::string>& into, const char* type,
-                     const char* help) {
+                     const std::string& help) {
     return app
         .add_option_function<std::string>(
             name, [&into](const std::string& v) { into = v; }, help)
         ->type_name(type);
   };
   text("--config", config.configFile, "FILE",
-       "Configuration file instead of ~/.config/ondavel/oa-cleanup.conf");
+       std::string("Configuration file instead of ") + settings::kConfigFileShown);
   text("--user", config.user, "NAME", "Exchange account for NTLM and Basic (DOMAIN\\user or UPN)");
   text("--password-file", config.passwordFile, "FILE",
-       "Read the account's password from FILE, which only its owner may read (chmod 600)");
-  text("--ca-file", config.caFile, "FILE", "Trust the certificates in FILE (PEM) for the server");
+       std::string("Read the account's password from FILE, which only its owner may read (") +
+           settings::kOwnerOnlyHint + ")");
+  text("--ca-file", config.caFile, "FILE",
+       settings::kCaFileRefused
+           ? "Not on Windows: the server's certificate is checked against the Windows "
+             "certificate store"
+           : "Trust the certificates in FILE (PEM) for the server");
   CLI::Option* impersonate = app.add_flag_callback(
       "--impersonate", [&config] { config.impersonate = true; },
       "Act as each mailbox by impersonation (needs the ApplicationImpersonation role)");
@@ -56,8 +62,8 @@ bool RefusesPasswordOption(int argc, const char* const* argv, std::ostream& err)
     if (std::strcmp(a, "--") == 0) return false;
     if (std::strcmp(a, "--password") == 0 || std::strncmp(a, "--password=", 11) == 0) {
       err << "oa-cleanup: a password is not taken on the command line, where other users can "
-             "see it; use --password-file FILE (readable by its owner only), ~/.netrc, or type "
-             "it when asked\n";
+             "see it; use --password-file FILE (readable by its owner only), "
+          << settings::kOtherPasswordSources << "\n";
       return true;
     }
   }

@@ -55,6 +55,19 @@ known+='|ScanWithThreeDuplicatesExaminesEveryItemOnce)|NoWindowRun\.BoxesComeFro
 exclude=(-E "$known")
 [ "${OA_WINDOWS_ALL_TESTS:-}" = 1 ] && exclude=()
 
+# An install folder its user cannot write, as Program Files is on Windows: immutable (chattr +i,
+# which needs root; the test that uses it is skipped without it).
+readonly_install=$build/readonly-install
+chattr -i "$readonly_install" 2>/dev/null || true
+rm -rf "$readonly_install"
+mkdir -p "$readonly_install"
+cp "$build/console/oa-cleanup.exe" "$readonly_install/"
+if chattr +i "$readonly_install" 2>/dev/null; then
+  export OA_WINE_READONLY_INSTALL
+  OA_WINE_READONLY_INSTALL=$(winepath -w "$readonly_install" 2>/dev/null)
+  trap 'chattr -i "$readonly_install" 2>/dev/null || true; wineserver -k >/dev/null 2>&1 || true; kill $xvfb_pid 2>/dev/null || true' EXIT
+fi
+
 start=$(date +%s)
 status=0
 ctest --test-dir "$build" --output-on-failure -j2 "${exclude[@]}" "$@" || status=1

@@ -17,6 +17,7 @@
 #include "base/url_origin.h"
 #include "settings/config_file.h"
 #include "settings/password.h"
+#include "settings/places.h"
 #include "settings/settings.h"
 
 namespace oa::settings {
@@ -77,13 +78,6 @@ const KnownKey* FindKey(const std::string& section, const std::string& key) {
 std::string HomeDirectory(const Environment& env) {
   if (auto home = env("HOME")) return *home;
   return AccountHomeDirectory();
-}
-
-// An absolute XDG directory variable, else nullopt (a relative one is to be ignored).
-std::optional<std::string> XdgDirectory(const Environment& env, const char* name) {
-  auto v = env(name);
-  if (v && PathFromUtf8(*v).is_absolute()) return v;
-  return std::nullopt;
 }
 
 // The text of one setting and where it came from, before it is converted.
@@ -172,7 +166,7 @@ class Loader {
 
   void Fill() {
     EwsConfig& ews = config_.ews;
-    ews.netrcFile = JoinPath(HomeDirectory(env_), ".netrc");
+    ews.netrcFile = NetrcFile(env_);
     if (options_.impersonate) {
       ews.impersonate = {*options_.impersonate,
                          {Source::Option, *options_.impersonate ? "--impersonate" : "--delegate"}};
@@ -193,24 +187,22 @@ class Loader {
     if (ews.maxWaitMs.origin.source != Source::Default) config_.graph.maxWaitMs = ews.maxWaitMs;
 
     if (options_.readSecrets) ReadEwsPassword();
-    if (!ews.caFile.value.empty() && !CanOpenForReading(ews.caFile.value)) {
+    if (!ews.caFile.value.empty() && kCaFileRefused) {
+      // Refused before any logon, also by --check-config: it could never be used.
+      Error(Where(ews.caFile.origin) + ": " + kCaFileRefused);
+    } else if (!ews.caFile.value.empty() && !CanOpenForReading(ews.caFile.value)) {
       Error(Where(ews.caFile.origin) + ": " + ews.caFile.value +
             ": cannot be read: " + std::strerror(errno));
     }
 
     FillGraph();
 
-    const std::string home = HomeDirectory(env_);
-    auto data = XdgDirectory(env_, "XDG_DATA_HOME");
-    config_.storeDirectory = {
-        data ? JoinPath(*data, "ondavel/stores") : JoinPath(home, ".local/share/ondavel/stores"),
-        {Source::Default, data ? "XDG_DATA_HOME" : ""}};
+    const Place data = DataPlace(env_);
+    config_.storeDirectory = {JoinPath(data.path, "stores"), {Source::Default, data.variable}};
     String(config_.storeDirectory, options_.storeDirectory, "--store-dir", "store.directory",
            "OA_STORE_DIR");
-    auto conf = XdgDirectory(env_, "XDG_CONFIG_HOME");
-    config_.registryUser = {conf ? JoinPath(*conf, "ondavel/registry.reg")
-                                 : JoinPath(home, ".config/ondavel/registry.reg"),
-                            {Source::Default, conf ? "XDG_CONFIG_HOME" : ""}};
+    const Place conf = ConfigPlace(env_);
+    config_.registryUser = {JoinPath(conf.path, "registry.reg"), {Source::Default, conf.variable}};
     String(config_.registryUser, std::nullopt, "", "registry.user", "OA_REGISTRY_USER");
     config_.registryMachine = {"/etc/ondavel/registry.reg", {}};
     String(config_.registryMachine, std::nullopt, "", "registry.machine", "OA_REGISTRY_MACHINE");
@@ -393,9 +385,7 @@ std::string Origin::Describe() const {
 }
 
 std::string UserConfigFile(const Environment& env) {
-  if (auto conf = XdgDirectory(env, "XDG_CONFIG_HOME"))
-    return JoinPath(*conf, "ondavel/oa-cleanup.conf");
-  return JoinPath(HomeDirectory(env), ".config/ondavel/oa-cleanup.conf");
+  return JoinPath(ConfigPlace(env).path, "oa-cleanup.conf");
 }
 
 ConfigResult LoadConfig(const ConfigOptions& options, const Environment& env, bool readFile) {
@@ -416,8 +406,7 @@ void PrintConfig(const Config& c, std::ostream& out) {
   Row(out, "password-file", e.passwordFile.value, e.passwordFile.origin.Describe());
   std::string from;
   if (e.password.value.empty()) {
-    from = e.user.value.empty() ? "the Kerberos ticket, or ~/.netrc"
-                                : "~/.netrc, or asked for on the terminal without a window";
+    from = e.user.value.empty() ? kPasswordWithoutUser : kPasswordWithUser;
   } else if (e.password.origin.source == Source::Variable) {
     from = "variable OA_EWS_PASSWORD (from the environment; a password file is safer)";
   } else {
@@ -429,9 +418,13 @@ void PrintConfig(const Config& c, std::ostream& out) {
   Row(out, "timeout", FormatDurationMs(e.timeoutMs.value), e.timeoutMs.origin.Describe());
   Row(out, "max-wait", FormatDurationMs(e.maxWaitMs.value), e.maxWaitMs.origin.Describe());
   std::error_code ec;
-  Row(out, "netrc",
-      e.netrcFile + (std::filesystem::exists(PathFromUtf8(e.netrcFile), ec) ? "" : " (not found)"),
-      "default");
+  // Windows has no netrc file.
+  if (!e.netrcFile.empty()) {
+    Row(out, "netrc",
+        e.netrcFile +
+            (std::filesystem::exists(PathFromUtf8(e.netrcFile), ec) ? "" : " (not found)"),
+        "default");
+  }
   const GraphConfig& g = c.graph;
   out << "[graph]\n";
   Row(out, "tenant", g.tenant.value, g.tenant.origin.Describe());

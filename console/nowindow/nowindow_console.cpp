@@ -1,6 +1,6 @@
 #include "console/nowindow/nowindow_console.h"
 
-#include "base/utf8.h"
+#include "console/control_escapes.h"
 #include "console/form.h"
 #include "console/nowindow/cancel_signals.h"
 
@@ -11,48 +11,10 @@ namespace {
 constexpr auto kProgressInterval = std::chrono::milliseconds(50);
 constexpr const char* kEraseLine = "\r\x1b[K";
 
-void AppendEscape(std::string& out, const char* format, unsigned value) {
-  char buf[8];
-  std::snprintf(buf, sizeof buf, format, value);
-  out += buf;
-}
-
 }  // namespace
 
 std::string TerminalSafe(const std::string& text) {
-  std::string safe;
-  safe.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    // Line breaks of a multi-line text (LF, CR LF) and tabs move no cursor anywhere harmful;
-    // a lone CR would let a text overwrite what the line showed before it.
-    const bool lineBreak =
-        c == '\n' || c == '\t' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
-    if ((c < 0x20 && !lineBreak) || c == 0x7F) {
-      AppendEscape(safe, "\\x%02x", c);
-      ++i;
-      continue;
-    }
-    if (c < 0x80) {
-      safe += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    char32_t code = 0;
-    const size_t length = Utf8SequenceAt(text, i, &code);
-    if (length == 0) {
-      AppendEscape(safe, "\\x%02x", c);
-      ++i;
-    } else if (code <= 0x9F) {
-      AppendEscape(safe, "\\u%04x", static_cast<unsigned>(code));
-      i += length;
-    } else {
-      safe.append(text, i, length);
-      i += length;
-    }
-  }
-  return safe;
+  return EscapeControls(text, LineBreaks::Keep);
 }
 
 NoWindowConsole::NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal)
@@ -116,6 +78,16 @@ void NoWindowConsole::SetProgress(const std::string& caption) {
 void NoWindowConsole::MsgBox(const std::string& text) {
   EraseProgress();
   std::string line = TerminalSafe(std::string(kMsgBoxTitle) + ": " + text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), err_);
+  std::fflush(err_);
+}
+
+void NoWindowConsole::LogNotWritten(const std::string& text) {
+  EraseProgress();
+  std::string line = TerminalSafe(text);
+  if (!line.empty() && line[0] >= 'A' && line[0] <= 'Z')
+    line[0] = static_cast<char>(line[0] - 'A' + 'a');
+  line = "oa-cleanup: " + line + "\n";
   std::fwrite(line.data(), 1, line.size(), err_);
   std::fflush(err_);
 }

@@ -56,6 +56,8 @@ class NoWindowConsole : public Console {
   void SetProgress(const std::string& caption) override;
   void DoEvents() override { HandlePendingSignal(); }
   void MsgBox(const std::string& text) override;
+  // To standard error, which a script keeps apart from the run's lines.
+  void LogNotWritten(const std::string& text) override;
   void CloseWindow() override { EraseProgress(); }
 
  private:

@@ -144,7 +144,7 @@ void Job(Shared& shared, int index) {
         std::lock_guard lock(shared.outputMu);
         std::fwrite(lines.data(), 1, lines.size(), stdout);
         std::fflush(stdout);
-        std::ofstream(batch.logFile, std::ios::binary | std::ios::app) << logLines;
+        ActivityLog(batch.logFile).AppendLogText(logLines);
         const double seconds = result.seconds;
         const Outcome outcome = result.outcome;
         shared.results[i] = std::move(result);

@@ -16,7 +16,12 @@ class CheckConfig : public ::testing::Test {
  protected:
   CheckConfig() {
     std::filesystem::create_directories(dir / "config/ondavel");
-    env = {{"HOME", dir.path().string()}, {"XDG_CONFIG_HOME", dir / "config"}, {"LC_ALL", "C"}};
+    env = {{"HOME", dir.path().string()},
+           {"XDG_CONFIG_HOME", dir / "config"},
+           {"LC_ALL", "C"},
+           // Windows's places for the same.
+           {"APPDATA", dir / "config"},
+           {"LOCALAPPDATA", dir / "local"}};
     for (const char* v :
          {"OA_EWS_USER", "OA_EWS_PASSWORD", "OA_EWS_PASSWORD_FILE", "OA_EWS_CAFILE",
           "OA_EWS_ACCESS", "OA_EWS_TIMEOUT_MS", "OA_EWS_MAX_WAIT_MS", "OA_STORE_DIR",
@@ -82,7 +87,10 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
                 "[store]\n"
                 "directory = " +
                 stores + "\n");
+#ifndef _WIN32
+  // Windows refuses CA files (tests/settings).
   env["OA_EWS_CAFILE"] = dir / "ca.pem";
+#endif
   env["OA_EWS_MAX_WAIT_MS"] = "90000";
   env["OA_REGISTRY_USER"] = dir / "user.reg";
   env["OA_EWS_PASSWORD"] = "env-Pa55";
@@ -95,7 +103,9 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   EXPECT_EQ(Words(Row(r.out, "ews", "user")), "EXAMPLE\\oa-admin option --user");
   EXPECT_EQ(Words(Row(r.out, "ews", "password-file")), pw + " " + at + "4");
   EXPECT_EQ(Words(Row(r.out, "ews", "password")), "set the password file");
+#ifndef _WIN32
   EXPECT_EQ(Words(Row(r.out, "ews", "ca-file")), dir / "ca.pem" + " variable OA_EWS_CAFILE");
+#endif
   EXPECT_EQ(Words(Row(r.out, "ews", "timeout")), "30s option --timeout");
   EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
   EXPECT_EQ(Words(Row(r.out, "graph", "max-wait")), "90s variable OA_EWS_MAX_WAIT_MS");
@@ -129,8 +139,13 @@ TEST_F(CheckConfig, EverySettingWithItsValueAndSourceSecretsOnlyAsSet) {
   r = Run({"--check-config"});
   EXPECT_EQ(Words(Row(r.out, "ews", "max-wait")), "300s default");
   EXPECT_EQ(Words(Row(r.out, "graph", "max-wait")), "600s default");
+#ifdef _WIN32
+  EXPECT_EQ(Words(Row(r.out, "store", "directory")),
+            dir / "local/ondavel/stores" + " default (from LOCALAPPDATA)");
+#else
   EXPECT_EQ(Words(Row(r.out, "store", "directory")),
             dir / ".local/share/ondavel/stores" + " default");
+#endif
   EXPECT_EQ(r.out.find("env-Pa55"), std::string::npos);
 }
 
@@ -207,6 +222,43 @@ TEST_F(CheckConfig, PasswordIsNeverTakenOnTheCommandLine) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   EXPECT_EQ(help.out.find("--password "), std::string::npos);
 }
+
+#ifdef _WIN32
+// Windows's places (the roaming and local application data folders, no netrc file), and a CA
+// file refused at once, before any logon, with the certificate store named instead.
+TEST_F(CheckConfig, WindowsPlacesAndACaFileRefusedAtOnce) {
+  ChildResult r = Run({"--check-config"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Lines(r.out).front(),
+            "Configuration file: " + dir / "config/ondavel/oa-cleanup.conf" + " (not found)");
+  EXPECT_EQ(Words(Row(r.out, "store", "directory")),
+            dir / "local/ondavel/stores" + " default (from LOCALAPPDATA)");
+  EXPECT_EQ(Row(r.out, "ews", "netrc"), "");
+  EXPECT_EQ(r.out.find(".netrc"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Kerberos"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nActivity log: "), std::string::npos) << r.out;
+
+  WriteFile(dir / "ca.pem", "PEM");
+  r = Run({"--check-config", "--ca-file", dir / "ca.pem"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("oa-cleanup: --ca-file: a CA file is not used on Windows, which trusts "
+                       "the certificates in its certificate store: add the CA's certificate to "
+                       "the store (certutil -addstore Root FILE"),
+            std::string::npos)
+      << r.err;
+  // A run is refused the same way, before it begins.
+  r = Run({"--no-window", "--server", "https://127.0.0.1:9/ews", "--mailbox", "jdoe", "--ca-file",
+           dir / "ca.pem"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.out, "");
+
+  // The help speaks of Windows's places and ACLs, not of ~/.config and chmod.
+  const ChildResult help = Run({"--help"});
+  EXPECT_NE(help.out.find("%APPDATA%\\ondavel\\oa-cleanup.conf"), std::string::npos) << help.out;
+  for (const char* posix : {"~/.config", "chmod", "~/.netrc"})
+    EXPECT_EQ(help.out.find(posix), std::string::npos) << posix;
+}
+#endif
 
 #ifndef _WIN32
 // Opening a FIFO waits for a writer for ever; the program refuses it at once. The bound is

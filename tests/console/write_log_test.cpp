@@ -54,14 +54,18 @@ TEST_F(WindowTest, EmptyOrdinaryMessage) {
   EXPECT_EQ(window->ResultsText(), "\r\n");
 }
 
-TEST_F(WindowTest, MessageWithCrLfSpansLinesAndOnlyTheFirstIsStamped) {
+// A text from a server may hold line breaks and terminal controls: in the box it spans lines,
+// in the file it stays on its one stamped line, so that it cannot pass for a line of its own.
+TEST_F(WindowTest, MessageWithCrLfSpansLinesInTheBoxAndStaysOneLineInTheFile) {
   Show();
-  window->form().WriteLog("CleanupHH: first\r\nsecond");
+  window->form().WriteLog("CleanupHH: first\r\n" + kStamp + ":forged\x1b[2K\nsecond");
   window->form().WriteLog("third");
-  EXPECT_EQ(Log(), kStamp + ":CleanupHH: first\r\nsecond\r\n" + kStamp + ":third\r\n");
-  EXPECT_EQ(window->ResultsText(), "CleanupHH: first\r\nsecond\r\nthird\r\n");
+  EXPECT_EQ(Log(), kStamp + ":CleanupHH: first\\x0d\\x0a" + kStamp +
+                       ":forged\\x1b[2K\\x0asecond\r\n" + kStamp + ":third\r\n");
+  EXPECT_EQ(window->ResultsText(),
+            "CleanupHH: first\r\n" + kStamp + ":forged\x1b[2K\r\nsecond\r\nthird\r\n");
   auto* box = qobject_cast<QPlainTextEdit*>(W(Control::txtResult));
-  EXPECT_EQ(box->document()->blockCount(), 4) << "three lines and the empty one after them";
+  EXPECT_EQ(box->document()->blockCount(), 5) << "four lines and the empty one after them";
 }
 
 TEST_F(WindowTest, TwoRunsOfLinesTheFileKeepsBoth) {
@@ -100,7 +104,11 @@ TEST_F(WindowTest, UnwritableFileStillFillsTheBox) {
     QTimer::singleShot(0, window.get(), [&] { ++eventsRun; });
     window->form().WriteLog(line, *line == '\0');
   }
-  EXPECT_EQ(window->ResultsText(), "GetAgentFolders one\r\nGetAgentFolders two\r\n");
+  // The box says once, after its clearing, that the file lacks the lines.
+  EXPECT_EQ(window->ResultsText(), "The activity log " + blocked.string() +
+                                       " cannot be written (Is a directory); the run's lines are "
+                                       "kept in no file\r\nGetAgentFolders one\r\nGetAgentFolders "
+                                       "two\r\n");
   EXPECT_EQ(eventsRun, 3) << "events are still processed";
   EXPECT_TRUE(boxes.empty());
   EXPECT_TRUE(std::filesystem::is_empty(blocked));

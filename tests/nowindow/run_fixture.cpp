@@ -51,7 +51,8 @@ ChildResult RunFixture::Cleanup(const std::vector<std::string>& args,
 std::vector<std::string> RunFixture::LogLines() const {
   const std::string text = ReadFile(logFile);
   std::vector<std::string> lines;
-  size_t start = 0;
+  // A new log file on Windows starts with a UTF-8 byte order mark, which is no line's text.
+  size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   while (start < text.size()) {
     size_t end = text.find("\r\n", start);
     if (end == std::string::npos) end = text.size();

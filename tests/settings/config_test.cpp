@@ -8,6 +8,7 @@
 
 #include <map>
 
+#include "settings/places.h"
 #include "tests/nowindow/temp_files.h"
 
 namespace oa::settings {
@@ -21,6 +22,9 @@ class ConfigTest : public ::testing::Test {
   ConfigTest() {
     vars["HOME"] = dir.path().string();
     vars["XDG_CONFIG_HOME"] = dir / "config";
+    // Windows's places for the same.
+    vars["APPDATA"] = dir / "config";
+    vars["LOCALAPPDATA"] = dir / "local";
     std::filesystem::create_directories(dir / "config/ondavel");
   }
 
@@ -59,34 +63,52 @@ TEST_F(ConfigTest, DefaultsWithoutFileOrVariables) {
   // Graph's longest wait covers the service's own 10-minute window.
   EXPECT_EQ(c.graph.maxWaitMs.value, 600000);
   EXPECT_EQ(c.graph.maxWaitMs.origin.Describe(), "default");
-  EXPECT_EQ(c.ews.netrcFile, dir / ".netrc");
-  EXPECT_EQ(c.storeDirectory.value, dir / ".local/share/ondavel/stores");
   EXPECT_EQ(c.registryUser.value, dir / "config/ondavel/registry.reg");
-  EXPECT_EQ(c.registryUser.origin.Describe(), "default (from XDG_CONFIG_HOME)");
   EXPECT_EQ(c.registryMachine.value, "/etc/ondavel/registry.reg");
   EXPECT_EQ(c.ews.user.origin.Describe(), "default");
+#ifdef _WIN32
+  // Credential Manager, not a netrc file; the stores in the local (not roaming) folder.
+  EXPECT_EQ(c.ews.netrcFile, "");
+  EXPECT_EQ(c.storeDirectory.value, dir / "local/ondavel/stores");
+  EXPECT_EQ(c.storeDirectory.origin.Describe(), "default (from LOCALAPPDATA)");
+  EXPECT_EQ(c.registryUser.origin.Describe(), "default (from APPDATA)");
+
+  // A relative folder variable is ignored: the known folder is taken.
+  vars["APPDATA"] = "relative";
+  const std::string file = Load().config.file;
+  EXPECT_TRUE(std::filesystem::path(file).is_absolute()) << file;
+  EXPECT_EQ(file.find(dir.path().string()), std::string::npos) << file;
+  EXPECT_EQ(file.substr(file.size() - 24), "\\ondavel\\oa-cleanup.conf") << file;
+#else
+  EXPECT_EQ(c.ews.netrcFile, dir / ".netrc");
+  EXPECT_EQ(c.storeDirectory.value, dir / ".local/share/ondavel/stores");
+  EXPECT_EQ(c.registryUser.origin.Describe(), "default (from XDG_CONFIG_HOME)");
 
   // A relative XDG directory is ignored.
   vars["XDG_CONFIG_HOME"] = "relative";
   EXPECT_EQ(Load().config.file, dir / ".config/ondavel/oa-cleanup.conf");
+#endif
 }
 
 // Each setting, given at every level that has it, is taken from the highest one; taking the
 // levels away one by one walks it down to the default.
 TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
+  // Windows refuses CA files (CaFileRefusedOnWindowsWhereverItIsGiven): none is given there.
+  const bool caFiles = kCaFileRefused == nullptr;
   for (const char* name : {"ca-opt", "ca-file", "ca-var"}) WriteFile(dir / name, "PEM");
   const std::string pwFile = Secret("pw-file", "from-file\n", 0600);
   const std::string pwOpt = Secret("pw-opt", "from-option\n", 0600);
   // Absolute paths on every system ("/srv/..." has no drive on Windows).
   const std::string fileStores = dir / "srv/file-stores", fileReg = dir / "srv/file.reg",
                     fileMachineReg = dir / "srv/file-machine.reg";
-  Conf("[ews]\naccess = impersonate\nuser = file-user\npassword-file = " + pwFile + "\nca-file = " +
-       dir / "ca-file" + "\ntimeout = 2m\nmax-wait = 45s\n" + "[store]\ndirectory = " + fileStores +
+  Conf("[ews]\naccess = impersonate\nuser = file-user\npassword-file = " + pwFile +
+       (caFiles ? "\nca-file = " + dir / "ca-file" : std::string("\n# no ca-file")) +
+       "\ntimeout = 2m\nmax-wait = 45s\n" + "[store]\ndirectory = " + fileStores +
        "\n[registry]\nuser = " + fileReg + "\nmachine = " + fileMachineReg + "\n");
   vars["OA_EWS_ACCESS"] = "delegate";
   vars["OA_EWS_USER"] = "var-user";
   vars["OA_EWS_PASSWORD"] = "from-variable";
-  vars["OA_EWS_CAFILE"] = dir / "ca-var";
+  if (caFiles) vars["OA_EWS_CAFILE"] = dir / "ca-var";
   vars["OA_EWS_TIMEOUT_MS"] = "7000";
   vars["OA_EWS_MAX_WAIT_MS"] = "8000";
   vars["OA_STORE_DIR"] = "/srv/var-stores";
@@ -96,7 +118,7 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   o.impersonate = false;
   o.user = "opt-user";
   o.passwordFile = pwOpt;
-  o.caFile = dir / "ca-opt";
+  if (caFiles) o.caFile = dir / "ca-opt";
   o.timeout = "90";
   o.maxWait = "500ms";
   o.storeDirectory = "/srv/opt-stores";
@@ -109,7 +131,9 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.user.value, "opt-user");
   EXPECT_EQ(e.user.origin.Describe(), "option --user");
   EXPECT_EQ(e.password.value, "from-option");
-  EXPECT_EQ(e.caFile.value, dir / "ca-opt");
+  if (caFiles) {
+    EXPECT_EQ(e.caFile.value, dir / "ca-opt");
+  }
   EXPECT_EQ(e.timeoutMs.value, 90000);
   EXPECT_EQ(e.maxWaitMs.value, 500);
   EXPECT_EQ(e.maxWaitMs.origin.Describe(), "option --max-wait");
@@ -128,7 +152,9 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.user.origin.Describe(), at + "3");
   EXPECT_EQ(e.password.value, "from-file");
   EXPECT_EQ(e.password.origin.Describe(), at + "4");
-  EXPECT_EQ(e.caFile.value, dir / "ca-file");
+  if (caFiles) {
+    EXPECT_EQ(e.caFile.value, dir / "ca-file");
+  }
   EXPECT_EQ(e.timeoutMs.value, 120000);
   EXPECT_EQ(e.timeoutMs.origin.Describe(), at + "6");
   EXPECT_EQ(e.maxWaitMs.value, 45000);
@@ -147,7 +173,9 @@ TEST_F(ConfigTest, OptionOverFileOverVariableOverDefault) {
   EXPECT_EQ(e.user.value, "var-user");
   EXPECT_EQ(e.password.value, "from-variable");
   EXPECT_EQ(e.password.origin.Describe(), "variable OA_EWS_PASSWORD");
-  EXPECT_EQ(e.caFile.value, dir / "ca-var");
+  if (caFiles) {
+    EXPECT_EQ(e.caFile.value, dir / "ca-var");
+  }
   EXPECT_EQ(e.timeoutMs.value, 7000);
   EXPECT_EQ(e.timeoutMs.origin.Describe(), "variable OA_EWS_TIMEOUT_MS");
   EXPECT_EQ(e.maxWaitMs.value, 8000);
@@ -227,9 +255,39 @@ TEST_F(ConfigTest, NamedFileMustExistAndInputsMustBeValid) {
   ASSERT_EQ(r.errors.size(), 2u);
   EXPECT_EQ(r.errors[0],
             "OA_EWS_TIMEOUT_MS: \"fast\" is no duration; give a number of milliseconds");
-  EXPECT_EQ(r.errors[1], "OA_EWS_CAFILE: " + dir / "missing.pem" +
-                             ": cannot be read: No such file or directory");
+  if (kCaFileRefused) {
+    EXPECT_EQ(r.errors[1], std::string("OA_EWS_CAFILE: ") + kCaFileRefused);
+  } else {
+    EXPECT_EQ(r.errors[1], "OA_EWS_CAFILE: " + dir / "missing.pem" +
+                               ": cannot be read: No such file or directory");
+  }
 }
+
+#ifdef _WIN32
+// WinHTTP trusts the certificate store only: a CA file could never be used, so it is refused at
+// once, wherever it is given, with the store named instead.
+TEST_F(ConfigTest, CaFileRefusedOnWindowsWhereverItIsGiven) {
+  WriteFile(dir / "ca.pem", "PEM");
+  const std::string why =
+      ": a CA file is not used on Windows, which trusts the certificates in its certificate "
+      "store: add the CA's certificate to the store (certutil -addstore Root FILE, or "
+      "certlm.msc, Trusted Root Certification Authorities) and leave ca-file unset";
+  ConfigOptions o;
+  o.caFile = dir / "ca.pem";
+  ConfigResult r = Load(o);
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0], "--ca-file" + why);
+  Conf("[ews]\nca-file = " + dir / "ca.pem" + "\n");
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0], ConfFile() + ":2" + why);
+  Conf("");
+  vars["OA_EWS_CAFILE"] = dir / "ca.pem";
+  r = Load();
+  ASSERT_EQ(r.errors.size(), 1u);
+  EXPECT_EQ(r.errors[0], "OA_EWS_CAFILE" + why);
+}
+#endif
 
 TEST_F(ConfigTest, GraphUrlsAreHttpsUnlessToThisMachine) {
   // The client secret and every token go there: no clear text to another host.
