@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/mapi_error.h"
+#include "bench/bench_mailbox.h"
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/backends.h"
@@ -29,33 +30,8 @@ namespace {
 using nlohmann::json;
 using namespace oa::ews::testing;
 
-json Mailbox(int items) {
-  json agent = {
-      {"key", "agent"},
-      {"class", "ondavel.Agent"},
-      {"subject", "ondavelAgent"},
-      {"created", "2026-03-01T09:00:00Z"},
-      {"named", {{"HHEntryID", {{"ref", "hh"}}}, {"HHPath", "\\\\Mailbox - jdoe\\Handhelds"}}}};
-  json top = {{"name", "Top of Information Store"},
-              {"ipmRoot", true},
-              {"folders", {{{"name", "Handhelds"}, {"key", "hh"}, {"items", items}}}}};
-  json info = {{"name", "ondavelAgentInfo"}, {"messages", {agent}}};
-  return {{"format", "oa-store-dump/1"},
-          {"stores",
-           {{{"kind", "mailbox"},
-             {"displayName", "Mailbox - jdoe"},
-             {"alias", "jdoe"},
-             {"address", "jdoe@example.com"},
-             {"root", {{"folders", {info, top}}}}}}}};
-}
-
-bool Import(const json& dump, const std::string& store) {
-  std::ofstream(store + ".json") << dump.dump();
-  std::filesystem::remove(store);
-  const std::string cmd =
-      std::string("'") + OA_STORE_BIN + "' import '" + store + ".json' '" + store + "'";
-  return std::system(cmd.c_str()) == 0;
-}
+using oa::bench::Import;
+using oa::bench::Mailbox;
 
 struct Served {
   std::unique_ptr<EwsTestServer> server;

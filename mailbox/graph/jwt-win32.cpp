@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/platform.h"
+#include "base/secret_file.h"
 #include "base/thumbprint.h"
 #include "mailbox/graph/jwt.h"
 
@@ -34,16 +35,6 @@ struct LocalCloser {
 using Alg = std::unique_ptr<void, AlgCloser>;
 using Key = std::unique_ptr<void, KeyCloser>;
 using Cert = std::unique_ptr<const CERT_CONTEXT, CertCloser>;
-
-std::optional<std::string> ReadText(const std::string& path) {
-  std::FILE* f = oa::OpenFile(path, "rb");
-  if (!f) return std::nullopt;
-  std::string text;
-  char buf[4096];
-  for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
-  std::fclose(f);
-  return text;
-}
 
 // The DER inside the first PEM block with this label, or nullopt.
 std::optional<std::string> PemBlock(const std::string& text, const std::string& label) {
@@ -214,9 +205,11 @@ std::optional<std::string> RsaPrivateKeyDer(const std::string& text) {
 
 std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
                                                    const std::string& keyFile, std::string* error) {
-  auto certText = ReadText(certFile);
+  std::string readError;
+  const std::optional<std::string> certText =
+      ReadSecretFile(certFile, SecretFileRule::Public, &readError);
   if (!certText) {
-    *error = "The certificate file " + certFile + " cannot be read.";
+    *error = "The certificate file " + readError + ".";
     return nullptr;
   }
   auto certDer = PemBlock(*certText, "CERTIFICATE");
@@ -229,11 +222,16 @@ std::unique_ptr<CertificateKey> LoadCertificateKey(const std::string& certFile,
     return nullptr;
   }
   const std::string& keyPath = keyFile.empty() ? certFile : keyFile;
-  auto keyText = keyFile.empty() ? certText : ReadText(keyPath);
+  std::optional<std::string> keyText =
+      ReadSecretFile(keyPath, SecretFileRule::OwnerOnly, &readError);
   if (!keyText) {
-    *error = "The private key file " + keyPath + " cannot be read.";
+    *error = "The private key file " + readError + ".";
     return nullptr;
   }
+  struct Wipe {
+    std::string& text;
+    ~Wipe() { WipeSecret(text); }
+  } wipeKey{*keyText};
   auto rsaDer = RsaPrivateKeyDer(*keyText);
   auto legacy = rsaDer ? Decode(PKCS_RSA_PRIVATE_KEY, reinterpret_cast<const BYTE*>(rsaDer->data()),
                                 static_cast<DWORD>(rsaDer->size()))
@@ -384,16 +382,16 @@ Cert FindInStores(const std::string& sha1) {
 // the RSA and AES provider, the one of CryptoAPI's that hashes SHA-256.
 std::unique_ptr<KeyHandle> AcquireKey(const CERT_CONTEXT* cert, DWORD* failure) {
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-  DWORD spec = 0;
+  DWORD keySpec = 0;
   BOOL mustFree = FALSE;
   if (!CryptAcquireCertificatePrivateKey(
           cert, CRYPT_ACQUIRE_SILENT_FLAG | CRYPT_ACQUIRE_PREFER_NCRYPT_KEY_FLAG, nullptr, &handle,
-          &spec, &mustFree)) {
+          &keySpec, &mustFree)) {
     *failure = GetLastError();
     return nullptr;
   }
   auto key = std::make_unique<KeyHandle>();
-  if (spec == CERT_NCRYPT_KEY_SPEC) {
+  if (keySpec == CERT_NCRYPT_KEY_SPEC) {
     // Without CRYPT_ACQUIRE_CACHE_FLAG the handle is always the caller's to free.
     if (!mustFree) {
       *failure = static_cast<DWORD>(NTE_NOT_SUPPORTED);

@@ -115,7 +115,9 @@ TEST(ClientAssertion, UnusableFilesAreRefusedByNameWithoutAPassPhrasePrompt) {
   const std::string cert = Key("cert.pem");
   // Looked in for the key, so its owner's only, as a key file must be.
   const std::string certOnly = Key("cert-only.pem");
-  std::filesystem::copy_file(cert, certOnly, std::filesystem::copy_options::overwrite_existing);
+  // Removed first: mingw's copy_file refuses to overwrite even when told to.
+  std::filesystem::remove(certOnly);
+  std::filesystem::copy_file(cert, certOnly);
   std::filesystem::permissions(
       certOnly, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 #ifdef _WIN32

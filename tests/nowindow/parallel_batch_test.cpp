@@ -155,7 +155,12 @@ TEST_F(ParallelBatch, JobsNeedAListAndANumberInRange) {
 // on second stops before it changes anything. Repeated, so that a race between the two shows.
 TEST_F(ParallelBatch, AnAliasAndItsAddressRunOnce) {
   constexpr int kMailboxes = 6;
+#ifdef _WIN32
+  // A process start under Wine takes a large part of a second.
+  constexpr int kBatches = 3;
+#else
   constexpr int kBatches = 24;
+#endif
   std::vector<json> stores;
   std::string list;
   for (int i = 1; i <= kMailboxes; ++i) {

@@ -325,6 +325,8 @@ TEST_F(ConfigTest, CertificateThumbprintOnlyWhereAWindowsStoreIs) {
 #ifdef _WIN32
   EXPECT_TRUE(r.errors.empty()) << r.errors.front();
   EXPECT_EQ(r.config.graph.certificateThumbprint.value, "3AB001FF102030405060708090A0B0C0D0E0F00F");
+  // The file's key would win over the variable.
+  Conf("");
   vars["OA_GRAPH_CERTIFICATE_THUMBPRINT"] = "C:\\certs\\app.pem";
   r = Load();
   ASSERT_EQ(r.errors.size(), 1u);
@@ -333,6 +335,7 @@ TEST_F(ConfigTest, CertificateThumbprintOnlyWhereAWindowsStoreIs) {
             "not a certificate thumbprint (40 hexadecimal digits, the SHA-1 shown in the "
             "certificate's details)");
   vars.erase("OA_GRAPH_CERTIFICATE_THUMBPRINT");
+  Conf("[graph]\ncertificate-thumbprint = 3AB001FF102030405060708090A0B0C0D0E0F00F\n");
   const std::string cert = dir / "app.pem";
   WriteFile(cert, "-----BEGIN CERTIFICATE-----\n");
   vars["OA_GRAPH_CERTIFICATE"] = cert;
