@@ -110,8 +110,10 @@ wait_for "the last line of the run in the log" log_has "pointed agent to new Han
 # The results box is painted after each line; the screenshot is taken once it has drawn.
 import -window root "$out/frmCleanup-wine.png"
 
-# The log: an empty line without a time stamp, then one stamped line per step, CR LF.
-head -c 2 "$out/OA-Cleanup.log" | od -An -c | grep -q '\\r  *\\n' || fail "the log does not start with an empty CR LF line"
+# The log: a UTF-8 byte order mark (a new log on Windows), an empty line without a time stamp,
+# then one stamped line per step, CR LF.
+[ "$(head -c 5 "$out/OA-Cleanup.log" | od -An -tx1 | tr -d ' \n')" = efbbbf0d0a ] ||
+  fail "the log does not start with a byte order mark and an empty CR LF line"
 for line in "Retrieved Handhelds folder using EntryID $old_id" "Created new Handhelds folder in mailbox" \
   "pointed agent to new Handhelds folder"; do
   log_has ":$line" || fail "log line missing: $line"
