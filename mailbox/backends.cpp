@@ -10,6 +10,7 @@
 #endif
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/model/session_registry.h"
+#include "mailbox/model/wrappers.h"
 #include "mailbox/store/embedded_store.h"
 #include "mailbox/store/store_location.h"
 
@@ -24,10 +25,12 @@ bool IsServiceUrl(const std::string& server) {
   return lower.rfind("https://", 0) == 0 || lower.rfind("http://", 0) == 0;
 }
 
-// Delegates every call to the backend chosen by the last logon.
-class RoutingSession : public RDOSession {
+// Delegates every call to the backend chosen by the last logon; before the first, a call fails
+// as on a session not logged on.
+class RoutingSession : public SessionWrapper {
  public:
-  explicit RoutingSession(SessionFactory embedded) : embedded_(std::move(embedded)) {}
+  explicit RoutingSession(SessionFactory embedded)
+      : SessionWrapper(nullptr), embedded_(std::move(embedded)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
     Logon(mailbox, server, false);
@@ -35,22 +38,6 @@ class RoutingSession : public RDOSession {
   void LogonExchangeMailboxReadOnly(const std::string& mailbox,
                                     const std::string& server) override {
     Logon(mailbox, server, true);
-  }
-  bool LoggedOn() override { return inner_ && inner_->LoggedOn(); }
-  void Logoff() override {
-    if (inner_) inner_->Logoff();
-  }
-  std::shared_ptr<RDOStores> Stores() override { return Ready() ? inner_->Stores() : nullptr; }
-  std::shared_ptr<RDOFolder> GetDefaultFolder(int32_t folderType) override {
-    return Ready() ? inner_->GetDefaultFolder(folderType) : nullptr;
-  }
-  std::shared_ptr<RDOMail> GetMessageFromID(const std::string& entryID,
-                                            const std::string& storeID) override {
-    return Ready() ? inner_->GetMessageFromID(entryID, storeID) : nullptr;
-  }
-  std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
-                                             const std::string& storeID) override {
-    return Ready() ? inner_->GetFolderFromID(entryID, storeID) : nullptr;
   }
 
  private:
@@ -61,24 +48,24 @@ class RoutingSession : public RDOSession {
                           ? Kind::Store
                           : Kind::Ews;
     const bool store = kind == Kind::Store;
-    if (!inner_ || kind != innerKind_) {
-      if (inner_ && inner_->LoggedOn()) inner_->Logoff();
-      inner_ = store   ? (embedded_ ? embedded_() : nullptr)
+    if (!target() || kind != innerKind_) {
+      if (target() && target()->LoggedOn()) target()->Logoff();
+      Retarget(store   ? (embedded_ ? embedded_() : nullptr)
                : graph ? NewGraph()
-                       : oa::ews::NewEwsSession();
+                       : oa::ews::NewEwsSession());
       innerKind_ = kind;
     }
-    if (!inner_ && graph) {
+    if (!target() && graph) {
       Err().Raise(ConstMAPI::MAPI_E_LOGON_FAILED, "Exchange Online (" + server +
                                                       ") cannot be reached: this build has no "
                                                       "Microsoft Graph support.");
       return;
     }
-    if (!inner_ && store) {
+    if (!target() && store) {
       Err().Raise(ConstMAPI::REGDB_E_CLASSNOTREG, "The embedded store is not available.");
       return;
     }
-    if (!inner_) {
+    if (!target()) {
       Err().Raise(ConstMAPI::MAPI_E_LOGON_FAILED,
                   "Exchange server " + server +
                       " cannot be reached: this build has no Exchange Web Services support "
@@ -86,18 +73,9 @@ class RoutingSession : public RDOSession {
       return;
     }
     if (readOnly)
-      inner_->LogonExchangeMailboxReadOnly(mailbox, server);
+      target()->LogonExchangeMailboxReadOnly(mailbox, server);
     else
-      inner_->LogonExchangeMailbox(mailbox, server);
-  }
-  bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) override {
-    return Ready() && inner_->CheckRepointReads(messageEntryID, folder);
-  }
-
-  bool Ready() {
-    if (inner_) return true;
-    Err().Raise(ConstMAPI::MAPI_E_NOT_INITIALIZED, "The session is not logged on.");
-    return false;
+      target()->LogonExchangeMailbox(mailbox, server);
   }
 
   enum class Kind { Store, Ews, Graph };
@@ -110,7 +88,6 @@ class RoutingSession : public RDOSession {
   }
 
   SessionFactory embedded_;
-  std::shared_ptr<RDOSession> inner_;
   Kind innerKind_ = Kind::Store;
 };
 

@@ -200,6 +200,11 @@ class EwsSession : public oa::mailbox::RDOSession {
   EwsSession() = default;
   ~EwsSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    LogonExchangeMailbox(mailbox, server);
+  }
   bool LoggedOn() override;
   void Logoff() override;
   std::shared_ptr<oa::mailbox::RDOStores> Stores() override;
@@ -209,6 +214,10 @@ class EwsSession : public oa::mailbox::RDOSession {
   std::shared_ptr<oa::mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                           const std::string& storeID) override;
   void SendHeldBack() override;
+  bool CheckRepointReads(const std::string& messageEntryID,
+                         oa::mailbox::RDOFolder& folder) override {
+    return oa::mailbox::CheckRepointReadsThrough(*this, messageEntryID, folder);
+  }
 
   // Requests sent by this session so far, retries included (for measurements).
   long RequestsSent() const;

@@ -328,6 +328,11 @@ class GraphSession : public oa::mailbox::RDOSession {
  public:
   ~GraphSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
+  // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    LogonExchangeMailbox(mailbox, server);
+  }
   bool LoggedOn() override { return core_ && !core_->ended(); }
   void Logoff() override {
     if (core_) core_->End();

@@ -8,6 +8,9 @@
 //    take an entry ID accept hexadecimal in either case.
 //  - Objects are handed out as shared_ptr; a caller may keep one as long as it likes, also after
 //    the session has logged off (its calls then fail with MAPI_E_END_OF_SESSION).
+//  - Every call is pure, with no behaviour shared by default: an object that wraps another
+//    derives from a forwarding base (wrappers.h), so that a call it does not change still
+//    reaches the object it wraps. Default arguments are the interface's: call through it.
 #pragma once
 
 #include <cstdint>
@@ -135,10 +138,7 @@ class RDOItems {
   // Returns how many of them the server refused since the last call: those items are back in
   // the collection, ahead of every item not deleted yet. With settle, whatever is still held
   // back is sent first. Always 0 where a delete takes effect at once.
-  virtual int32_t TakeRefusedDeletes(bool settle) {
-    (void)settle;
-    return 0;
-  }
+  virtual int32_t TakeRefusedDeletes(bool settle) = 0;
 };
 
 class RDOMail : public MAPIProp {
@@ -158,10 +158,10 @@ class RDOSession {
   // Logs on to a mailbox (alias or address) on a server; success is read from LoggedOn().
   virtual void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) = 0;
   // The same logon for a session that is to change nothing (a dry run): a backend that can
-  // opens the mailbox for reading only, so that one the user may not write can still be read.
-  virtual void LogonExchangeMailboxReadOnly(const std::string& mailbox, const std::string& server) {
-    LogonExchangeMailbox(mailbox, server);
-  }
+  // opens the mailbox for reading only, so that one the user may not write can still be read;
+  // one that cannot logs on as LogonExchangeMailbox does.
+  virtual void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                            const std::string& server) = 0;
   virtual bool LoggedOn() = 0;
   virtual void Logoff() = 0;
   virtual std::shared_ptr<RDOStores> Stores() = 0;
@@ -172,14 +172,21 @@ class RDOSession {
   virtual std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
                                                      const std::string& storeID = "") = 0;
   // Sends what the session holds back (deletes waiting for their group) now: called when the
-  // program pauses for the user, so that the mailbox shows what the window does.
-  virtual void SendHeldBack() {}
+  // program pauses for the user, so that the mailbox shows what the window does. Nothing where
+  // a change takes effect at once.
+  virtual void SendHeldBack() = 0;
   // Tries, on this mailbox and with this session's credential, the reads that pointing a
   // message's property at another folder needs: the message opened again by its entry ID, and a
   // folder's entry ID. Called before a change that only such a pointing could make good. False,
   // with the reason raised (naming a permission the service says is missing), when one fails;
   // true leaves the pending error as it was. Cheap: it reads what the run has read already.
-  virtual bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder);
+  virtual bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) = 0;
 };
+
+// CheckRepointReads made through the session's own calls: the message opened by its entry ID,
+// and the entry IDs of the message and the folder read. A backend whose service may refuse those
+// reads for want of a permission makes its own check, which names the permission.
+bool CheckRepointReadsThrough(RDOSession& session, const std::string& messageEntryID,
+                              RDOFolder& folder);
 
 }  // namespace oa::mailbox

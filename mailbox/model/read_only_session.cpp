@@ -4,6 +4,7 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/model/const_mapi.h"
+#include "mailbox/model/wrappers.h"
 
 namespace oa::mailbox {
 
@@ -42,52 +43,50 @@ std::shared_ptr<RDOStore> Wrap(std::shared_ptr<RDOStore> inner, const Refused& r
 std::shared_ptr<RDOFolder> Wrap(std::shared_ptr<RDOFolder> inner, const Refused& refused);
 std::shared_ptr<RDOMail> Wrap(std::shared_ptr<RDOMail> inner, const Refused& refused);
 
-class ReadOnlyStore : public RDOStore {
+// Every object hands out its children wrapped, and refuses the calls that would write.
+
+class ReadOnlyStore : public StoreWrapper {
  public:
   ReadOnlyStore(std::shared_ptr<RDOStore> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
-  std::string EntryID() override { return inner_->EntryID(); }
-  std::string Name() override { return inner_->Name(); }
-  std::shared_ptr<RDOFolder> RootFolder() override { return Wrap(inner_->RootFolder(), refused_); }
-  std::shared_ptr<RDOFolder> IPMRootFolder() override {
-    return Wrap(inner_->IPMRootFolder(), refused_);
+      : StoreWrapper(std::move(inner)), refused_(std::move(refused)) {}
+  std::shared_ptr<RDOFolder> RootFolder() override {
+    return Wrap(target()->RootFolder(), refused_);
   }
-  bool CompareEntryIDs(const std::string& a, const std::string& b) override {
-    return inner_->CompareEntryIDs(a, b);
+  std::shared_ptr<RDOFolder> IPMRootFolder() override {
+    return Wrap(target()->IPMRootFolder(), refused_);
   }
 
  private:
-  std::shared_ptr<RDOStore> inner_;
   Refused refused_;
 };
 
-class ReadOnlyStores : public RDOStores {
+class ReadOnlyStores : public StoresWrapper {
  public:
   ReadOnlyStores(std::shared_ptr<RDOStores> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
+      : StoresWrapper(std::move(inner)), refused_(std::move(refused)) {}
   std::shared_ptr<RDOStore> DefaultStore() override {
-    return Wrap(inner_->DefaultStore(), refused_);
+    return Wrap(target()->DefaultStore(), refused_);
   }
   std::shared_ptr<RDOStore> FindExchangePublicFoldersStore() override {
-    return Wrap(inner_->FindExchangePublicFoldersStore(), refused_);
+    return Wrap(target()->FindExchangePublicFoldersStore(), refused_);
   }
 
  private:
-  std::shared_ptr<RDOStores> inner_;
   Refused refused_;
 };
 
-class ReadOnlyFolders : public RDOFolders {
+class ReadOnlyFolders : public FoldersWrapper {
  public:
   ReadOnlyFolders(std::shared_ptr<RDOFolders> inner, std::shared_ptr<RDOFolder> parent,
                   Refused refused)
-      : inner_(std::move(inner)), parent_(std::move(parent)), refused_(std::move(refused)) {}
-  int32_t Count() override { return inner_->Count(); }
+      : FoldersWrapper(std::move(inner)),
+        parent_(std::move(parent)),
+        refused_(std::move(refused)) {}
   std::shared_ptr<RDOFolder> Item(int32_t index) override {
-    return Wrap(inner_->Item(index), refused_);
+    return Wrap(target()->Item(index), refused_);
   }
   std::shared_ptr<RDOFolder> Item(const std::string& name) override {
-    return Wrap(inner_->Item(name), refused_);
+    return Wrap(target()->Item(name), refused_);
   }
   std::shared_ptr<RDOFolder> Add(const std::string&) override {
     Refuse(refused_, "Folders.Add", *parent_);
@@ -95,94 +94,80 @@ class ReadOnlyFolders : public RDOFolders {
   }
 
  private:
-  std::shared_ptr<RDOFolders> inner_;
   std::shared_ptr<RDOFolder> parent_;
   Refused refused_;
 };
 
-class ReadOnlyItems : public RDOItems {
+// Columns and a filter are the table's view, not the mailbox's contents: MAPITable goes through.
+class ReadOnlyItems : public ItemsWrapper {
  public:
   ReadOnlyItems(std::shared_ptr<RDOItems> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
-  int32_t Count() override { return inner_->Count(); }
+      : ItemsWrapper(std::move(inner)), refused_(std::move(refused)) {}
   std::shared_ptr<RDOMail> Item(int32_t index) override {
-    return Wrap(inner_->Item(index), refused_);
+    return Wrap(target()->Item(index), refused_);
   }
-  std::shared_ptr<RDOMail> GetFirst() override { return Wrap(inner_->GetFirst(), refused_); }
-  // Columns and a filter are the table's view, not the mailbox's contents.
-  std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override { return inner_->MAPITable(); }
+  std::shared_ptr<RDOMail> GetFirst() override { return Wrap(target()->GetFirst(), refused_); }
 
  private:
-  std::shared_ptr<RDOItems> inner_;
   Refused refused_;
 };
 
 // The property part messages and folders share: reads go through, writes are refused as
 // KIND.Fields and KIND.Save.
-template <class Interface>
-class ReadOnlyProps : public Interface {
+template <class Wrapper>
+class ReadOnlyProps : public Wrapper {
  public:
-  ReadOnlyProps(std::shared_ptr<Interface> inner, Refused refused, const char* kind)
-      : inner_(std::move(inner)), refused_(std::move(refused)), kind_(kind) {}
-  std::string EntryID() override { return inner_->EntryID(); }
+  ReadOnlyProps(std::shared_ptr<typename Wrapper::Wrapped> inner, Refused refused, const char* kind)
+      : Wrapper(std::move(inner)), refused_(std::move(refused)), kind_(kind) {}
   // A name the store has no ID for yet is one no object carries: reading it needs none.
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override {
-    return inner_->LookupIDsFromNames(guid, name);
+    return this->target()->LookupIDsFromNames(guid, name);
   }
-  int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
-    return inner_->LookupIDsFromNames(guid, name);
-  }
-  Variant Fields(int32_t propTag) override { return inner_->Fields(propTag); }
   bool SetFields(int32_t, const Variant&) override {
-    Refuse(refused_, (kind_ + ".Fields").c_str(), *inner_);
+    Refuse(refused_, (kind_ + ".Fields").c_str(), *this->target());
     return false;
   }
   bool Save() override {
-    Refuse(refused_, (kind_ + ".Save").c_str(), *inner_);
+    Refuse(refused_, (kind_ + ".Save").c_str(), *this->target());
     return false;
   }
 
  protected:
-  std::shared_ptr<Interface> inner_;
   Refused refused_;
 
  private:
   std::string kind_;
 };
 
-class ReadOnlyFolder : public ReadOnlyProps<RDOFolder> {
+class ReadOnlyFolder : public ReadOnlyProps<FolderWrapper> {
  public:
   ReadOnlyFolder(std::shared_ptr<RDOFolder> inner, Refused refused)
       : ReadOnlyProps(std::move(inner), std::move(refused), "Folder") {}
-  std::string Name() override { return inner_->Name(); }
   bool SetName(const std::string&) override {
-    Refuse(refused_, "Folder.Name", *inner_);
+    Refuse(refused_, "Folder.Name", *target());
     return false;
   }
-  std::shared_ptr<RDOFolder> Parent() override { return Wrap(inner_->Parent(), refused_); }
-  std::shared_ptr<RDOStore> Store() override { return Wrap(inner_->Store(), refused_); }
+  std::shared_ptr<RDOFolder> Parent() override { return Wrap(target()->Parent(), refused_); }
+  std::shared_ptr<RDOStore> Store() override { return Wrap(target()->Store(), refused_); }
   std::shared_ptr<RDOItems> Items() override {
-    auto items = inner_->Items();
+    auto items = target()->Items();
     if (!items) return nullptr;
     return std::make_shared<ReadOnlyItems>(std::move(items), refused_);
   }
   std::shared_ptr<RDOFolders> Folders() override {
-    auto folders = inner_->Folders();
+    auto folders = target()->Folders();
     if (!folders) return nullptr;
-    return std::make_shared<ReadOnlyFolders>(std::move(folders), inner_, refused_);
+    return std::make_shared<ReadOnlyFolders>(std::move(folders), target(), refused_);
   }
-  void Delete() override { Refuse(refused_, "Folder.Delete", *inner_); }
+  void Delete() override { Refuse(refused_, "Folder.Delete", *target()); }
 };
 
-class ReadOnlyMail : public ReadOnlyProps<RDOMail> {
+class ReadOnlyMail : public ReadOnlyProps<MailWrapper> {
  public:
   ReadOnlyMail(std::shared_ptr<RDOMail> inner, Refused refused)
       : ReadOnlyProps(std::move(inner), std::move(refused), "Mail") {}
-  std::string MessageClass() override { return inner_->MessageClass(); }
-  std::string Subject() override { return inner_->Subject(); }
-  Variant CreationTime() override { return inner_->CreationTime(); }
-  std::shared_ptr<RDOStore> Store() override { return Wrap(inner_->Store(), refused_); }
-  void Delete(int32_t) override { Refuse(refused_, "Mail.Delete", *inner_); }
+  std::shared_ptr<RDOStore> Store() override { return Wrap(target()->Store(), refused_); }
+  void Delete(int32_t) override { Refuse(refused_, "Mail.Delete", *target()); }
 };
 
 std::shared_ptr<RDOStore> Wrap(std::shared_ptr<RDOStore> inner, const Refused& refused) {
@@ -200,42 +185,33 @@ std::shared_ptr<RDOMail> Wrap(std::shared_ptr<RDOMail> inner, const Refused& ref
   return std::make_shared<ReadOnlyMail>(std::move(inner), refused);
 }
 
-class ReadOnlySession : public RDOSession {
+// A logon of either kind is the read-only one; the backend's own repoint check runs as it would
+// without the guard, as it only reads.
+class ReadOnlySession : public SessionWrapper {
  public:
   ReadOnlySession(std::shared_ptr<RDOSession> inner, Refused refused)
-      : inner_(std::move(inner)), refused_(std::move(refused)) {}
+      : SessionWrapper(std::move(inner)), refused_(std::move(refused)) {}
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
-    inner_->LogonExchangeMailboxReadOnly(mailbox, server);
+    SessionWrapper::LogonExchangeMailboxReadOnly(mailbox, server);
   }
-  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
-                                    const std::string& server) override {
-    inner_->LogonExchangeMailboxReadOnly(mailbox, server);
-  }
-  bool LoggedOn() override { return inner_->LoggedOn(); }
-  void Logoff() override { inner_->Logoff(); }
   std::shared_ptr<RDOStores> Stores() override {
-    auto stores = inner_->Stores();
+    auto stores = SessionWrapper::Stores();
     if (!stores) return nullptr;
     return std::make_shared<ReadOnlyStores>(std::move(stores), refused_);
   }
   std::shared_ptr<RDOFolder> GetDefaultFolder(int32_t folderType) override {
-    return Wrap(inner_->GetDefaultFolder(folderType), refused_);
+    return Wrap(SessionWrapper::GetDefaultFolder(folderType), refused_);
   }
   std::shared_ptr<RDOMail> GetMessageFromID(const std::string& entryID,
                                             const std::string& storeID) override {
-    return Wrap(inner_->GetMessageFromID(entryID, storeID), refused_);
+    return Wrap(SessionWrapper::GetMessageFromID(entryID, storeID), refused_);
   }
   std::shared_ptr<RDOFolder> GetFolderFromID(const std::string& entryID,
                                              const std::string& storeID) override {
-    return Wrap(inner_->GetFolderFromID(entryID, storeID), refused_);
-  }
-  // Reads only: the backend's own check runs as it would without the guard.
-  bool CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) override {
-    return inner_->CheckRepointReads(messageEntryID, folder);
+    return Wrap(SessionWrapper::GetFolderFromID(entryID, storeID), refused_);
   }
 
  private:
-  std::shared_ptr<RDOSession> inner_;
   Refused refused_;
 };
 

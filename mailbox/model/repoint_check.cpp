@@ -14,10 +14,11 @@ bool Fail(const std::string& why) {
 
 }  // namespace
 
-bool RDOSession::CheckRepointReads(const std::string& messageEntryID, RDOFolder& folder) {
+bool CheckRepointReadsThrough(RDOSession& session, const std::string& messageEntryID,
+                              RDOFolder& folder) {
   const ErrObject before = Err();
   Err().Clear();
-  std::shared_ptr<RDOMail> message = GetMessageFromID(messageEntryID, "");
+  std::shared_ptr<RDOMail> message = session.GetMessageFromID(messageEntryID, "");
   if (!message) return Fail("The message " + messageEntryID + " cannot be opened by its entry ID.");
   if (message->EntryID().empty()) return Fail("The message's entry ID cannot be read.");
   if (folder.EntryID().empty()) return Fail("The folder's entry ID cannot be read.");

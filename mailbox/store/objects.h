@@ -95,6 +95,8 @@ class EmbeddedItems : public mailbox::RDOItems {
   std::shared_ptr<mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<mailbox::RDOMail> GetFirst() override;
   std::shared_ptr<mailbox::MAPITable> MAPITable() override;
+  // A delete takes effect at once.
+  int32_t TakeRefusedDeletes(bool) override { return 0; }
 
  private:
   ConnPtr conn_;
@@ -149,6 +151,11 @@ class EmbeddedSession : public mailbox::RDOSession {
                                                      const std::string& storeID) override;
   std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string& entryID,
                                                       const std::string& storeID) override;
+  // A change takes effect at once.
+  void SendHeldBack() override {}
+  bool CheckRepointReads(const std::string& messageEntryID, mailbox::RDOFolder& folder) override {
+    return mailbox::CheckRepointReadsThrough(*this, messageEntryID, folder);
+  }
 
   // The declared faults of the file this session is logged on to; nullptr when it declares
   // none (or the session is not logged on).

@@ -31,6 +31,14 @@ class LogoffCounter : public mailbox::RDOSession {
                                                       const std::string&) override {
     return nullptr;
   }
+  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
+                                    const std::string& server) override {
+    LogonExchangeMailbox(mailbox, server);
+  }
+  void SendHeldBack() override {}
+  bool CheckRepointReads(const std::string& id, mailbox::RDOFolder& folder) override {
+    return mailbox::CheckRepointReadsThrough(*this, id, folder);
+  }
   int logoffs = 0;
 
  private:
