@@ -1,11 +1,10 @@
 #include "handhelds/folder_ops.h"
 
-#include <algorithm>
-
 #include "base/mapi_error.h"
 #include "base/text_fold.h"
 #include "handhelds/guarded.h"
 #include "mailbox/basGlobals.h"
+#include "mailbox/item_deleter.h"
 
 namespace oa {
 
@@ -20,6 +19,12 @@ std::string CountCaption(int64_t count) {
   return "Count = " + std::to_string(count);
 }
 
+// Cancel was pressed or the window went away: the emptying ends unfinished.
+bool Stopped(FolderEmptying& out) {
+  out.stopped = true;
+  return false;
+}
+
 }  // namespace
 
 bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder,
@@ -28,116 +33,46 @@ bool DeleteFolderItems(RunContext& run, const std::shared_ptr<RDOFolder>& folder
   FolderEmptying local;
   FolderEmptying& out = outcome ? *outcome : local;
   out = FolderEmptying{};
-
   auto items = On(folder, [](auto& f) { return f.Items(); });
   if (!items) return false;
-  Err().Clear();
-  int64_t count = items->Count();
-  if (Err().Pending()) return false;
-  out.remaining = count;
-  run.host().SetProgress(CountCaption(count));
-
-  // Items before `position` could not be deleted; they stay where they are in the collection.
-  int64_t position = 1;
-  auto fetch = [&] {
-    return position == 1 ? items->GetFirst() : items->Item(static_cast<int32_t>(position));
+  mailbox::ItemDeleter deleter(items);
+  if (!deleter.Start()) return false;
+  const auto tell = [&] {
+    out.deleted = deleter.deleted();
+    out.skipped = deleter.skipped();
+    out.remaining = deleter.left();
   };
-  // Deletes the backend held back and the server refused later: those items are back, ahead of
-  // the rest, and are skipped instead of deleted.
-  auto refusedLater = [&](int32_t refused) {
-    out.deleted -= refused;
-    out.skipped += refused;
-    position += refused;
-  };
-  bool countRead = true;
+  tell();
+  run.host().SetProgress(CountCaption(deleter.left()));
   int64_t logged = 0;
-  // A count that cannot be read stays as last known, with the items refused since (`back`)
-  // added to it.
-  auto readCount = [&](int32_t back) {
-    Err().Clear();
-    const int64_t n = items->Count();
-    countRead = !Err().Pending();
-    count = countRead ? n : count + back;
-    out.remaining = count;
-  };
-  while (countRead) {
-    while (countRead && count >= position) {
-      auto item = fetch();
-      if (const int32_t refused = items->TakeRefusedDeletes(false); refused > 0) {
-        // Fetching sent the held-back deletes: the position now names another item.
-        refusedLater(refused);
-        readCount(refused);
-        continue;
-      }
-      const std::string itemID = item ? item->EntryID() : "";
-      if (item) item->Delete();
-      // Judged by the count, whatever the delete reported: a delete may fail silently.
-      Err().Clear();
-      const int64_t after = items->Count();
-      countRead = !Err().Pending();
-      // Taken also when the count could not be read: the items are back all the same.
-      const int32_t refused = items->TakeRefusedDeletes(false);
-      // When deletes came back refused, this one went out with them or waits in the next group.
-      bool gone = (countRead && after < count) || (refused > 0 && item);
-      if (countRead && !gone && item) {
-        // Items added meanwhile keep the count up; whether this one is still there decides.
-        auto again = fetch();
-        gone = !again || again->EntryID() != itemID;
-      }
-      if (countRead)
-        count = after;
-      else
-        // The count as last known: this item gone, the refused ones back.
-        count += refused - (gone ? 1 : 0);
-      if (gone) {
-        ++out.deleted;
-      } else {
-        ++position;
-        ++out.skipped;
-      }
-      if (refused > 0) refusedLater(refused);
-      out.remaining = count;
-
+  for (;;) {
+    while (deleter.ItemsLeft()) {
+      const mailbox::ItemDeleter::Step step = deleter.DeleteNext();
+      tell();
+      if (!step.tried) continue;  // refusals moved the position: no item was in hand
       run.host().DoEvents();
       run.host().DoEvents();
       if (run.StopRequested()) {
         // Whatever is held back goes out now, so the count told is the folder's.
-        if (!run.Ended()) {
-          const int32_t late = std::max(items->TakeRefusedDeletes(true), 0);
-          if (late > 0) refusedLater(late);
-          readCount(late);
-        } else if (const int32_t late = items->TakeRefusedDeletes(false); late > 0) {
-          refusedLater(late);
-          count += late;
-          out.remaining = count;
-        }
-        out.stopped = true;
-        return false;
+        deleter.Stop(!run.Ended());
+        tell();
+        return Stopped(out);
       }
       // A delete refused later takes its count back: each line is written once all the same.
-      if (gone && out.deleted % kProgressLineEvery == 0 && out.deleted > logged) {
+      if (step.gone && out.deleted % kProgressLineEvery == 0 && out.deleted > logged) {
         logged = out.deleted;
         run.WriteLog("Deleted " + std::to_string(out.deleted) + " items");
-        if (run.Ended()) {
-          out.stopped = true;
-          return false;
-        }
+        if (run.Ended()) return Stopped(out);
       }
-      run.host().SetProgress(CountCaption(count));
+      run.host().SetProgress(CountCaption(deleter.left()));
     }
     // The folder looks empty: the held-back deletes go out before that is believed.
-    const int32_t late = items->TakeRefusedDeletes(countRead);
-    if (!countRead && late > 0) {
-      refusedLater(late);
-      count += late;
-      out.remaining = count;
-    }
-    if (late <= 0 || !countRead) break;
-    refusedLater(late);
-    readCount(late);
-    if (countRead) run.host().SetProgress(CountCaption(count));
+    if (!deleter.ItemsCameBack()) break;
+    tell();
+    run.host().SetProgress(CountCaption(deleter.left()));
   }
-  return countRead && count == 0;
+  tell();
+  return deleter.Emptied();
 }
 
 std::string GetUniqueFolderName(RunContext&, const std::shared_ptr<RDOFolder>& folder) {
