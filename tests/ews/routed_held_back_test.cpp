@@ -5,7 +5,6 @@
 
 #include "base/mapi_error.h"
 #include "console/form.h"
-#include "handhelds/folder_ops.h"
 #include "mailbox/backends.h"
 #include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
@@ -69,26 +68,6 @@ TEST_F(RoutedHeldBack, APauseForTheUserOrAMessageBoxSendsTheGroup) {
   EXPECT_EQ(StoredCount(), 7);
   EXPECT_EQ(DeleteItemsSent(), 2);
   EXPECT_EQ(console.msgBoxes, std::vector<std::string>{"shown"});
-}
-
-// The emptying's own sends (Cancel, the folder looking empty) go through the router too.
-TEST_F(RoutedHeldBack, CancelSendsTheGroupSoTheCountToldIsTheFolders) {
-  Serve(Dump({MailboxStore({.alias = "jdoe", .items = 250})}));
-  auto s = ProgramSession();
-  ASSERT_TRUE(s);
-  oa::RDO = s;
-  auto folder = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
-  Form form(console, ActivityLog(dir / "log"));
-  int calls = 0;
-  console.onEvents = [&] {
-    if (++calls == 2 * 130) form.run().bCancel = true;
-  };
-  FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(form.run(), folder, &outcome));
-  EXPECT_TRUE(outcome.stopped);
-  EXPECT_EQ(outcome.deleted, 130);
-  EXPECT_EQ(outcome.remaining, 120);
-  EXPECT_EQ(StoredCount(), 120);
 }
 
 }  // namespace
