@@ -27,7 +27,6 @@
 #include "console/form.h"
 #include "console/nowindow/nowindow_console.h"
 #include "handhelds/folder_ops.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
@@ -140,11 +139,11 @@ Store MakeStore(const std::filesystem::path& dir, const std::string& name, int64
   return store;
 }
 
-// Logs the shared session on to the store and empties its Handhelds folder through the form.
+// Logs the window's session on to the store and empties its Handhelds folder through the form.
 Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
-  oa::RDO = oa::mailbox::CreateObject(oa::mailbox::kSessionProgID);
-  oa::RDO->LogonExchangeMailbox("bench", store.path);
-  auto folder = oa::RDO->GetFolderFromID(store.folderID);
+  form.run().RDO = oa::mailbox::CreateObject(oa::mailbox::kSessionProgID);
+  form.run().RDO->LogonExchangeMailbox("bench", store.path);
+  auto folder = form.run().RDO->GetFolderFromID(store.folderID);
   if (!folder) {
     std::fprintf(stderr, "folder not found\n");
     std::exit(1);
@@ -157,8 +156,8 @@ Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
   const Timing seconds{Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
   if (!emptied || outcome.remaining != 0) std::fprintf(stderr, "folder not emptied\n");
   folder.reset();
-  oa::RDO->Logoff();
-  oa::RDO.reset();
+  form.run().RDO->Logoff();
+  form.run().RDO.reset();
   return seconds;
 }
 

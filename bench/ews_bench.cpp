@@ -17,7 +17,6 @@
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/model/const_mapi.h"
@@ -153,7 +152,6 @@ int main(int argc, char** argv) {
       }
       form.Form_Unload();
     }
-    oa::RDO.reset();
   }
   std::filesystem::remove_all(dir);
   return status;

@@ -17,7 +17,6 @@
 #include "bench/bench_mailbox.h"
 #include "console/form.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/ews/ews_test_server.h"
 #include "tests/graph/graph_test_server.h"
@@ -75,7 +74,6 @@ bool RunCleanup(const std::string& server, const std::filesystem::path& dir) {
                   console.results.empty() ? "(no line)" : console.results.back().c_str());
     form.Form_Unload();
   }
-  oa::RDO.reset();
   return completed;
 }
 

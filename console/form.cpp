@@ -4,7 +4,6 @@
 
 #include "base/mapi_error.h"
 #include "handhelds/cleanup_hh.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
 #include "settings/settings.h"
 
@@ -87,10 +86,10 @@ void Form::Form_Unload() {
 }
 
 void Form::EndSession() {
-  if (!RDO) return;
+  if (!run_.RDO) return;
   mailbox::ErrScope scope;
-  RDO->Logoff();
-  RDO.reset();
+  run_.RDO->Logoff();
+  run_.RDO.reset();
 }
 
 void Form::WriteLog(const std::string& sMsg, bool bClear) {
@@ -128,7 +127,7 @@ void Form::MsgBox(const std::string& text) {
 void Form::SendHeldBack() {
   // While the run waits for the user the mailbox already shows what the window does.
   mailbox::ErrScope keep;
-  if (RDO && !unloaded_) RDO->SendHeldBack();
+  if (run_.RDO && !unloaded_) run_.RDO->SendHeldBack();
 }
 
 void Form::SetProgress(const std::string& caption) {

@@ -5,7 +5,6 @@
 #include "handhelds/folder_ops.h"
 #include "handhelds/guarded.h"
 #include "mailbox/agent_message.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -103,7 +102,7 @@ void EmptyRenamedFolder(RunContext& run, const std::shared_ptr<RDOFolder>& folde
 // mailbox whole again: the reads that pointing needs are tried first, and a run that could not
 // do them ends here with nothing changed.
 bool RepointReadsWork(RunContext& run, RDOFolder& folder) {
-  auto session = RDO;
+  auto session = run.RDO;
   Err().Clear();
   if (session && session->CheckRepointReads(run.agentMessageEntryID, folder)) return true;
   if (!Err().Pending()) handhelds::RaiseObjectNotSet();

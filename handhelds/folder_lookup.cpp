@@ -6,7 +6,6 @@
 #include "base/text_fold.h"
 #include "handhelds/guarded.h"
 #include "mailbox/agent_message.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/confirmed_open.h"
 #include "mailbox/model/const_mapi.h"
@@ -107,7 +106,7 @@ std::shared_ptr<RDOFolder> GetHandheldsFolder(RunContext& run) {
 std::shared_ptr<RDOFolder> GetFolder(RunContext& run, const std::string& EntryID,
                                      const std::string& StoreID) {
   ErrScope scope;
-  auto session = RDO;
+  auto session = run.RDO;
   if (!session) return nullptr;
   return mailbox::OpenConfirmed<RDOFolder>(
              *session, EntryID, StoreID, run.folderStoreIDCache,
@@ -122,7 +121,7 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(RunContext& run, std::string strFol
   path.erase(0, first == std::string::npos ? path.size() : first);
   while (!path.empty() && path.back() == '\\') path.pop_back();
 
-  auto session = RDO;
+  auto session = run.RDO;
   std::shared_ptr<RDOFolder> top;
   if (path.find(kPublicPath) != std::string::npos) {
     top = On(session, [](auto& s) {

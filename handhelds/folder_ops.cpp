@@ -3,7 +3,6 @@
 #include "base/mapi_error.h"
 #include "base/text_fold.h"
 #include "handhelds/guarded.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/item_deleter.h"
 
 namespace oa {
@@ -88,7 +87,7 @@ std::string GetUniqueFolderName(RunContext&, const std::shared_ptr<RDOFolder>& f
 
 std::shared_ptr<RDOFolder> CreateHandheldsFolder(RunContext& run) {
   ErrScope scope;
-  auto stores = On(RDO, [](auto& s) { return s.Stores(); });
+  auto stores = On(run.RDO, [](auto& s) { return s.Stores(); });
   auto store = On(stores, [](auto& s) { return s.DefaultStore(); });
   auto top = On(store, [](auto& s) { return s.IPMRootFolder(); });
   auto children = On(top, [](auto& f) { return f.Folders(); });

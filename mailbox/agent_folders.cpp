@@ -5,7 +5,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/agent_message.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -18,9 +17,9 @@ int32_t NamedStringTag(mailbox::RDOMail& mail, const char* name) {
                                  mailbox::ConstMAPI::PT_STRING8, "");
 }
 
-std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder() {
-  if (!RDO) return nullptr;
-  std::shared_ptr<mailbox::RDOStores> stores = RDO->Stores();
+std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder(mailbox::RDOSession* session) {
+  if (!session) return nullptr;
+  std::shared_ptr<mailbox::RDOStores> stores = session->Stores();
   if (!stores) return nullptr;
   std::shared_ptr<mailbox::RDOStore> store = stores->DefaultStore();
   if (!store) return nullptr;
@@ -33,7 +32,7 @@ bool GetAgentFolders(RunContext& run) {
   mailbox::ErrScope scope;
   run.agentInfoFolder.reset();
 
-  if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder()) {
+  if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder(run.RDO.get())) {
     std::shared_ptr<mailbox::RDOFolders> folders = root->Folders();
     if (folders) run.agentInfoFolder = folders->Item(std::string(kAgentInfoFolderName));
     // A dry run goes on without the folder: a new one would hold no agent message.

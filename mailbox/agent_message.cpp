@@ -6,7 +6,6 @@
 
 #include "base/date.h"
 #include "base/mapi_error.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/confirmed_open.h"
 #include "mailbox/model/const_mapi.h"
@@ -149,7 +148,7 @@ std::shared_ptr<RDOMail> GetAgentMessage(RunContext& run) {
 std::shared_ptr<RDOMail> GetMessage(RunContext& run, const std::string& EntryID,
                                     const std::string& StoreID) {
   mailbox::ErrScope scope;
-  std::shared_ptr<mailbox::RDOSession> session = RDO;
+  std::shared_ptr<mailbox::RDOSession> session = run.RDO;
   if (!session) return nullptr;
   auto opened = mailbox::OpenConfirmed<RDOMail>(
       *session, EntryID, StoreID, run.messageStoreIDCache,

@@ -4,7 +4,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/agent_folders.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 
 namespace oa {
@@ -35,19 +34,19 @@ bool ConnectMailbox(RunContext& run) {
   RunHost& host = run.host();
   RunOutcome& outcome = run.outcome;
 
-  if (!RDO) {
+  if (!run.RDO) {
     run.WriteLog("instantiating RDO");
     if (run.Ended()) return false;
     Err().Clear();
-    RDO = mailbox::CreateObject(mailbox::kSessionProgID);
-    if (Err().Pending()) RDO.reset();
+    run.RDO = mailbox::CreateObject(mailbox::kSessionProgID);
+    if (Err().Pending()) run.RDO.reset();
     // A dry run's session cannot write, whatever a procedure asks of it.
-    if (RDO && run.dryRun) {
+    if (run.RDO && run.dryRun) {
       if (!run.refusedCalls) run.refusedCalls = std::make_shared<mailbox::RefusedCalls>();
-      RDO = mailbox::NewReadOnlySession(RDO, run.refusedCalls);
+      run.RDO = mailbox::NewReadOnlySession(run.RDO, run.refusedCalls);
     }
   }
-  if (!RDO) {
+  if (!run.RDO) {
     run.WriteLog("no RDO");
     if (!run.Ended()) host.MsgBox("Unable to create MAPI session!");
     return false;
@@ -57,7 +56,7 @@ bool ConnectMailbox(RunContext& run) {
   run.WriteLog("Logging on with " + host.MailboxText() + " " + host.ServerText());
   if (run.Ended()) return false;
   // Held locally so that the session outlives this call even if the window lets it go.
-  std::shared_ptr<mailbox::RDOSession> session = RDO;
+  std::shared_ptr<mailbox::RDOSession> session = run.RDO;
   // Only the logon and LoggedOn count as the logon's error; a failing LoggedOn replaces the
   // logon's error, a succeeding one leaves it pending.
   Err().Clear();

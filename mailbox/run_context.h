@@ -47,6 +47,10 @@ class RunContext {
   // Cancel was pressed or the window was closed.
   bool StopRequested() { return bCancel || host_.Ended(); }
 
+  // The run's mailbox session: empty until the first run creates it; logged off and released
+  // when the window unloads. Each window has its own (each job of a parallel batch is a window).
+  std::shared_ptr<mailbox::RDOSession> RDO;
+
   // The window's cancel flag.
   bool bCancel = false;
 

@@ -7,7 +7,6 @@
 #include "base/text_fold.h"
 #include "console/form.h"
 #include "handhelds/folder_lookup.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -16,8 +15,8 @@ namespace {
 
 // The HHEntryID the agent message holds now, read back from the store.
 std::string AgentHHEntryID(RunContext& run) {
-  if (!RDO || run.agentMessageEntryID.empty()) return "";
-  std::shared_ptr<mailbox::RDOMail> message = RDO->GetMessageFromID(run.agentMessageEntryID);
+  if (!run.RDO || run.agentMessageEntryID.empty()) return "";
+  std::shared_ptr<mailbox::RDOMail> message = run.RDO->GetMessageFromID(run.agentMessageEntryID);
   if (!message) return "";
   const int32_t tag = basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
                                               mailbox::ConstMAPI::PT_STRING8, "");
@@ -86,13 +85,13 @@ RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& 
   } else if (record.dryRun) {
     result.outcome =
         record.folderFound != RunOutcome::Found::none ? Outcome::planned : Outcome::incomplete;
-  } else if (!record.agentPointed || form.Unloaded() || !RDO) {
+  } else if (!record.agentPointed || form.Unloaded() || !form.run().RDO) {
     result.outcome = Outcome::incomplete;
   } else {
     mailbox::ErrScope scope;
     RunContext& run = form.run();
     const std::string newID = AgentHHEntryID(run);
-    const bool newFolderOpens = !newID.empty() && RDO->GetFolderFromID(newID) != nullptr;
+    const bool newFolderOpens = !newID.empty() && run.RDO->GetFolderFromID(newID) != nullptr;
     // Opened the way the cleanup itself decides that the old folder is gone.
     const bool oldFolderGone =
         run.hhEntryID.empty() || GetFolder(run, run.hhEntryID, "") == nullptr;

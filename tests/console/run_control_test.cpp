@@ -76,7 +76,7 @@ TEST_P(InputCheckTest, MessageFocusAndNoRun) {
   EXPECT_EQ(QApplication::focusWidget(), W(c.focus));
   EXPECT_FALSE(LogExists()) << "an input check writes no log line";
   EXPECT_EQ(window->ResultsText(), "an earlier run\r\n");
-  EXPECT_FALSE(RDO) << "no run, so no session";
+  EXPECT_FALSE(window->form().run().RDO) << "no run, so no session";
   EXPECT_TRUE(window->isVisible());
 }
 
@@ -157,7 +157,7 @@ TEST_F(WindowTest, CancelBeforeAnyRunClosesTheWindow) {
   EXPECT_TRUE(window->form().run().bCancel);
   EXPECT_TRUE(window->form().Unloaded());
   EXPECT_FALSE(window->isVisible());
-  EXPECT_FALSE(RDO);
+  EXPECT_FALSE(window->form().run().RDO);
   EXPECT_FALSE(LogExists());
   EXPECT_TRUE(boxes.empty());
 }
@@ -186,10 +186,10 @@ TEST_F(WindowTest, ProgramEndsWhenTheWindowUnloads) {
 TEST_F(WindowTest, UnloadLogsTheSessionOffAndReleasesIt) {
   Show();
   auto session = std::make_shared<LogoffCounter>(nullptr);
-  RDO = session;
+  window->form().run().RDO = session;
   window->close();  // by the frame: no cancel flag
   EXPECT_EQ(session->logoffs, 1);
-  EXPECT_FALSE(RDO);
+  EXPECT_FALSE(window->form().run().RDO);
   EXPECT_FALSE(window->form().run().bCancel);
   EXPECT_FALSE(window->isVisible());
 }
@@ -201,7 +201,7 @@ void ExpectRunEndsWhenUnloadedDuringIt(WindowTest& t, frmCleanup& window,
   bool runningAtLogoff = true;
   auto session =
       std::make_shared<LogoffCounter>([&] { runningAtLogoff = window.form().Running(); });
-  RDO = session;
+  window.form().run().RDO = session;
   window.SetText(Control::txtExServer, "exch01");
   window.SetText(Control::txtAlias, "jdoe");
   bool unloadedInRun = false;
@@ -215,7 +215,7 @@ void ExpectRunEndsWhenUnloadedDuringIt(WindowTest& t, frmCleanup& window,
   EXPECT_FALSE(window.form().Running());
   EXPECT_EQ(session->logoffs, 1);
   EXPECT_FALSE(runningAtLogoff) << "logged off while the run still used the session";
-  EXPECT_FALSE(RDO);
+  EXPECT_FALSE(window.form().run().RDO);
   EXPECT_FALSE(window.isVisible());
   // The run stopped right after its first line: the clear line.
   EXPECT_EQ(ReadFile(std::filesystem::path(window.form().log().path())), "\r\n");

@@ -15,7 +15,6 @@
 #include "console/win32/frmCleanup.h"
 #include "console/win32/twips.h"
 #include "console/win32/wide_text.h"
-#include "mailbox/basGlobals.h"
 
 namespace oa::win32 {
 namespace {
@@ -37,7 +36,6 @@ class Win32WindowTest : public ::testing::Test {
     MSG quit;
     while (::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
     }
-    RDO.reset();
     std::error_code ec;
     std::filesystem::remove(log, ec);
   }

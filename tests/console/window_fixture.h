@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "console/qt/frmCleanup.h"
-#include "mailbox/basGlobals.h"
 
 namespace oa::testing {
 
@@ -52,10 +51,7 @@ class WindowTest : public ::testing::Test {
  protected:
   void SetUp() override { MakeWindow(logPath()); }
 
-  void TearDown() override {
-    window.reset();
-    RDO.reset();
-  }
+  void TearDown() override { window.reset(); }
 
   void MakeWindow(const std::filesystem::path& log) {
     window = std::make_unique<frmCleanup>(

@@ -9,7 +9,6 @@
 #include "base/mapi_error.h"
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/soap.h"
@@ -180,9 +179,9 @@ TEST_F(DeleteGroups, QueuedDeletesGoOutBeforeAnyOtherRequestAndAtLogoff) {
 TEST_F(DeleteGroups, APauseForTheUserOrAMessageBoxSendsTheGroup) {
   Serve(Dump({Mailbox(10)}));
   auto s = Logon();
-  oa::RDO = s;
   auto items = Handhelds(*s)->Items();
   Form form(console, ActivityLog(dir / "log"));
+  form.run().RDO = s;
   RunHost& host = form.run().host();
   items->GetFirst()->Delete();
   items->GetFirst()->Delete();

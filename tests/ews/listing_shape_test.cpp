@@ -9,7 +9,6 @@
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/agent_message.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/soap.h"
 #include "tests/ews/server_fixture.h"
@@ -73,8 +72,8 @@ TEST_F(ListingShape, TheEmptyingAsksForIdsAndTheScanForClassesAPageGroupAtATime)
     agentFolder["messages"].push_back({{"subject", "note " + std::to_string(i)}});
   Serve(Dump({store}));
   auto s = Logon();
-  oa::RDO = s;
   Form form(console, ActivityLog(dir / "log"));
+  form.run().RDO = s;
   auto root = s->Stores()->DefaultStore();
 
   server->ClearRequests();

@@ -10,7 +10,6 @@
 #include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/agent_message.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/basRDO.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/soap.h"
@@ -198,10 +197,10 @@ TEST_F(PublicFolderItems, ListedItemsGiveTheStoresEntryIdsAndDeleteInTheirFolder
 TEST_F(PublicFolderItems, GetMessageFindsAPublicMessageByItsRetryOverEws) {
   oa::testing::RecordingConsole console;
   Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
-  RDO = session;
+  form.run().RDO = session;
   const std::string hex = IdOf(exported, "pub3");
   auto mail = GetMessage(form.run(), hex, "");
-  RDO.reset();
+  form.run().RDO.reset();
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), hex);
   EXPECT_EQ(form.run().messageStoreIDCache, pubID);

@@ -6,7 +6,6 @@
 #include "base/mapi_error.h"
 #include "console/form.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/ews/server_fixture.h"
 #include "tests/support/recording_console.h"
@@ -49,9 +48,9 @@ TEST_F(RoutedHeldBack, APauseForTheUserOrAMessageBoxSendsTheGroup) {
   Serve(Dump({MailboxStore({.alias = "jdoe", .items = 10})}));
   auto s = ProgramSession();
   ASSERT_TRUE(s);
-  oa::RDO = s;
   auto items = HandheldsItems(*s);
   Form form(console, ActivityLog(dir / "log"));
+  form.run().RDO = s;
   RunHost& host = form.run().host();
   items->GetFirst()->Delete();
   items->GetFirst()->Delete();

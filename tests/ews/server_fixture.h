@@ -9,7 +9,6 @@
 #include <string>
 
 #include "base/mapi_error.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/model/rdo.h"
 #include "tests/ews/ews_test_server.h"
@@ -66,14 +65,10 @@ class ServedStore : public ::testing::Test {
   std::unique_ptr<EwsTestServer> server;
 };
 
-// Tests that drive the backend themselves: logons that must succeed, the global session dropped
-// before the server stops.
+// Tests that drive the backend themselves: logons that must succeed.
 class LoggedOnServedStore : public ServedStore {
  protected:
-  void TearDown() override {
-    oa::RDO.reset();
-    ServedStore::TearDown();
-  }
+  void TearDown() override { ServedStore::TearDown(); }
   std::shared_ptr<EwsSession> Logon() {
     auto s = std::make_shared<EwsSession>();
     oa::mailbox::Err().Clear();

@@ -15,7 +15,6 @@
 #include "console/qt/ews_wait_hooks.h"
 #include "console/qt/frmCleanup.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/wait_hook.h"
 #include "tests/ews/server_fixture.h"
 #include "tests/nowindow/run_fixture.h"
@@ -61,7 +60,6 @@ class WindowBackOff : public ServedStore {
   void TearDown() override {
     hooks.reset();
     window.reset();
-    RDO.reset();
     unsetenv("OA_REGISTRY_USER");
     unsetenv("OA_REGISTRY_MACHINE");
     ServedStore::TearDown();
@@ -137,7 +135,7 @@ class WindowBackOff : public ServedStore {
     EXPECT_TRUE(window->form().Unloaded());
     EXPECT_FALSE(window->form().Running());
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(RDO, nullptr) << "the session outlived its run";
+    EXPECT_EQ(window->form().run().RDO, nullptr) << "the session outlived its run";
 
     // The window's objects hold the server's connection open; the server stops once they are
     // gone.

@@ -15,7 +15,6 @@
 #include "console/activity_log.h"
 #include "console/form.h"
 #include "handhelds/folder_lookup.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"

@@ -11,7 +11,6 @@
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/graph/objects.h"
 #include "tests/graph/served_mailbox.h"
@@ -69,7 +68,6 @@ TEST_F(DeleteBatches, FullGroupsGoOutAndTheLastOneBeforeTheFolderCountsAsEmpty) 
 TEST_F(DeleteBatches, QueuedDeletesGoOutBeforeAnyOtherRequestOnAPauseAndAtLogoff) {
   Serve(Dump({Mailbox(10)}));
   auto s = Logon();
-  oa::RDO = s;
   auto items = Handhelds(*s)->Items();
   ASSERT_EQ(items->Count(), 10);
   for (int i = 0; i < 3; ++i) items->GetFirst()->Delete();
@@ -89,6 +87,7 @@ TEST_F(DeleteBatches, QueuedDeletesGoOutBeforeAnyOtherRequestOnAPauseAndAtLogoff
   EXPECT_EQ(StoredCount(), 7);
 
   Form form(console, ActivityLog(dir / "log"));
+  form.run().RDO = s;
   RunHost& host = form.run().host();
   items->GetFirst()->Delete();
   host.DoEvents();  // nothing for the user: the group keeps waiting

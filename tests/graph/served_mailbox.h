@@ -13,7 +13,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/backends.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/graph/mailbox_limits.h"
 #include "mailbox/graph/objects.h"
@@ -38,7 +37,6 @@ inline json Mailbox(int items, const std::vector<std::string>& subjects = {}) {
 class ServedMailbox : public ::testing::Test {
  protected:
   void TearDown() override {
-    oa::RDO.reset();
     oa::ews::SetWaitCancelCheck({});
     oa::ews::SetRequestCancelCheck({});
     oa::ews::SetWhileWaiting({});

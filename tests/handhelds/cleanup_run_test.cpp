@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "mailbox/basGlobals.h"
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
@@ -235,7 +234,7 @@ TEST_F(CleanupRun, NoNewFolderAfterADeleteLeavesTheAgentOnTheOldIDAndTheNextRunF
   EXPECT_EQ(NamedOf(AgentOf(after), "HHEntryID"), old);
   EXPECT_EQ(CountOf(after, {kTopName, "handhelds"}), 4);
 
-  RDO.reset();  // a later start of the program
+  form->run().RDO.reset();  // a later start of the program
   EXPECT_EQ(
       PressOK(),
       Concat(LogonLines(),
@@ -399,7 +398,7 @@ TEST_F(CleanupRun, CancelDuringEmptyingStopsAfterTheItemInHandAndClosesTheWindow
   EXPECT_EQ(console.progress.back(), "Count = 40");
   EXPECT_EQ(console.closes, 1);
   EXPECT_TRUE(form->Unloaded());
-  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(form->run().RDO, nullptr);
   const json after = Export();
   const json* kept = FindFolder(after, {kTopName, "Handhelds -1"});
   ASSERT_NE(kept, nullptr);
@@ -424,7 +423,7 @@ TEST_F(CleanupRun, WindowClosedDuringAProgressLineEndsTheRunWithTheCancelLine) {
                                       "Canceled delete of folder items before completion; "
                                       "count = 200"}));
   EXPECT_FALSE(form->run().bCancel);
-  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(form->run().RDO, nullptr);
   EXPECT_EQ(CountOf(Export(), {kTopName, "Handhelds -1"}), 200);
 }
 

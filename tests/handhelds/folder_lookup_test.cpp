@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include "mailbox/basGlobals.h"
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {

@@ -6,7 +6,6 @@
 #include <sqlite3.h>
 
 #include "handhelds/folder_lookup.h"
-#include "mailbox/basGlobals.h"
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {

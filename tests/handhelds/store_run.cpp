@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "console/activity_log.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
@@ -71,7 +70,6 @@ void StoreRun::SetUpTestSuite() {
 }
 
 void StoreRun::SetUp() {
-  RDO.reset();
   char pattern[] = "/tmp/hh-test-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   dir = pattern;
@@ -82,7 +80,6 @@ void StoreRun::SetUp() {
 
 void StoreRun::TearDown() {
   form.reset();
-  RDO.reset();
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
@@ -119,10 +116,13 @@ std::string StoreRun::IdOf(const std::string& key) const {
 }
 
 Form& StoreRun::NewForm() {
+  // One start of the program: the session of the window before goes on in the next.
+  std::shared_ptr<mailbox::RDOSession> session = form ? form->run().RDO : nullptr;
   form.reset();
   console.results.clear();
   console.progress.clear();
   form = std::make_unique<Form>(console, ActivityLog((dir / "OA-Cleanup.log").string()));
+  form->run().RDO = std::move(session);
   return *form;
 }
 

@@ -8,7 +8,6 @@
 #include <QTest>
 
 #include "console/qt/frmCleanup.h"
-#include "mailbox/basGlobals.h"
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
@@ -77,7 +76,7 @@ TEST_F(WindowCancel, CancelButtonDuringEmptyingKeepsTheRestOfTheRenamedFolder) {
   EXPECT_TRUE(window.form().run().bCancel);
   EXPECT_TRUE(window.form().Unloaded());
   EXPECT_FALSE(window.isVisible());
-  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(window.form().run().RDO, nullptr);
 
   const json after = Export();
   const json* kept = FindFolder(after, {kTopName, "Handhelds -1"});

@@ -239,7 +239,7 @@ TEST_F(GetMessageCache, SecondRetryUsesTheCache) {
   EXPECT_TRUE(GetMessage(form->run(), pubID_, ""));
   EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
   // A third look-up would have failed.
-  EXPECT_FALSE(RDO->Stores()->FindExchangePublicFoldersStore());
+  EXPECT_FALSE(form->run().RDO->Stores()->FindExchangePublicFoldersStore());
 }
 
 TEST_F(GetMessageCache, CacheOutlivesALogonToAnotherRun) {

@@ -39,7 +39,7 @@ class Properties : public StoreRun {
 };
 
 TEST_F(Properties, NamedPropertyTagsReadTheAgentValues) {
-  std::shared_ptr<mailbox::RDOMail> mail = RDO->GetMessageFromID(EntryIDOf("agent"));
+  std::shared_ptr<mailbox::RDOMail> mail = form->run().RDO->GetMessageFromID(EntryIDOf("agent"));
   ASSERT_TRUE(mail);
   const int32_t tag =
       basRDO::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"), ConstMAPI::PT_STRING8, "");

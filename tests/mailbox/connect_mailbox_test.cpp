@@ -23,17 +23,17 @@ TEST_F(Logon, FirstRunCreatesTheSessionAndFindsTheAgentMessage) {
   EXPECT_TRUE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(), kFound));
   EXPECT_TRUE(console.msgBoxes.empty());
-  ASSERT_TRUE(RDO);
-  EXPECT_TRUE(RDO->LoggedOn());
+  ASSERT_TRUE(form->run().RDO);
+  EXPECT_TRUE(form->run().RDO->LoggedOn());
   EXPECT_EQ(form->run().hhPath, "\\Handhelds");
 }
 
 TEST_F(Logon, SecondRunReusesTheSession) {
   ASSERT_TRUE(Connect("jdoe"));
-  const std::shared_ptr<mailbox::RDOSession> first = RDO;
+  const std::shared_ptr<mailbox::RDOSession> first = form->run().RDO;
   EXPECT_TRUE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(false), kFound));
-  EXPECT_EQ(RDO, first);
+  EXPECT_EQ(form->run().RDO, first);
 }
 
 TEST_F(Logon, LibraryNotRegistered) {
@@ -41,7 +41,7 @@ TEST_F(Logon, LibraryNotRegistered) {
   EXPECT_FALSE(Connect("jdoe"));
   EXPECT_EQ(console.results, (Lines{"instantiating RDO", "no RDO"}));
   EXPECT_EQ(console.msgBoxes, (Lines{"Unable to create MAPI session!"}));
-  EXPECT_FALSE(RDO);
+  EXPECT_FALSE(form->run().RDO);
 
   // The next run tries again and, with the class back, gets through.
   store::RegisterEmbeddedSessionClass();
@@ -61,7 +61,7 @@ TEST_F(Logon, UnknownServer) {
   EXPECT_EQ(console.msgBoxes,
             (Lines{"Unable to logon using dynamic profile exch01 jdoe\r\n" + description}));
   // The session stays for the next run, which may name the right server.
-  ASSERT_TRUE(RDO);
+  ASSERT_TRUE(form->run().RDO);
   EXPECT_TRUE(Connect("jdoe"));
   EXPECT_EQ(console.results, Join(LogonLines(false), kFound));
 }
@@ -131,7 +131,7 @@ TEST_F(Logon, CancelDuringTheLogonEndsTheRunAndReleasesTheSession) {
   };
   form->cmdOK_Click();
   EXPECT_EQ(console.results, (Lines{"instantiating RDO", "Logging on with jdoe " + storePath}));
-  EXPECT_FALSE(RDO);
+  EXPECT_FALSE(form->run().RDO);
   EXPECT_TRUE(form->run().bCancel);
 }
 

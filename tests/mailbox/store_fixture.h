@@ -15,7 +15,6 @@
 
 #include "base/mapi_error.h"
 #include "console/form.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/connect_mailbox.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
@@ -81,14 +80,13 @@ class StoreRun : public ::testing::Test {
     dir_ = tmpl;
     storePath = dir_ + "/mail.oastore";
     store::RegisterEmbeddedSessionClass();
-    RDO.reset();
     form = std::make_unique<Form>(console, ActivityLog(dir_ + "/OA-Cleanup.log"));
   }
 
   void TearDown() override {
-    if (RDO) {
-      RDO->Logoff();
-      RDO.reset();
+    if (form && form->run().RDO) {
+      form->run().RDO->Logoff();
+      form->run().RDO.reset();
     }
     form.reset();
     store::RegisterEmbeddedSessionClass();

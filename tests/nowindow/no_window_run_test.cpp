@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include "console/form.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/store/embedded_store.h"
 #include "tests/nowindow/run_fixture.h"
 #include "tests/support/configure_from_environment.h"

@@ -12,7 +12,6 @@
 #include "console/form.h"
 #include "console/nowindow/cancel_signals.h"
 #include "console/nowindow/run_result.h"
-#include "mailbox/basGlobals.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/nowindow/temp_files.h"
 
@@ -212,7 +211,7 @@ TEST_F(NoWindowConsoleTest, SignalDuringARunEndsItAtTheNextStepAndLogsTheSession
   EXPECT_EQ(out.Text(), "instantiating RDO\nLogging on with jdoe srv\nLoggedOn = True\n");
   EXPECT_TRUE(form.Unloaded());
   EXPECT_EQ(logoffs, 1);
-  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(form.run().RDO, nullptr);
   const RunResult result =
       JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
   EXPECT_EQ(result.outcome, Outcome::cancelled);
@@ -248,7 +247,7 @@ TEST(JudgeRun, JudgesFromTheRunsRecordNotItsLines) {
   EXPECT_EQ(notPointed.itemCount, 50000);
 
   record.agentPointed = true;
-  EXPECT_EQ(RDO, nullptr);
+  EXPECT_EQ(form.run().RDO, nullptr);
   EXPECT_EQ(JudgeRun(record, "", form, false).outcome, Outcome::incomplete);
   EXPECT_EQ(JudgeRun(record, "", form, true).outcome, Outcome::cancelled);
 }

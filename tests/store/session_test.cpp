@@ -1,6 +1,5 @@
 // The object model on real store files: logon, stores, folders, items, entry IDs.
 #include "tests/store/store_test_support.h"
-#include "tests/support/configure_from_environment.h"
 
 namespace oa::store::testing {
 namespace {
@@ -48,7 +47,7 @@ TEST_F(SessionTest, LogonByAliasOrAddressInAnyCase) {
 
 TEST_F(SessionTest, ServerNameFoundInStoreDirectory) {
   setenv("OA_STORE_DIR", dir.c_str(), 1);
-  oa::testing::ConfigureFromEnvironment();
+  StoreDirectoryFromEnvironment();
   Import(TwoMailboxesAndPublic(), dir + "/lab.oastore");
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("jdoe", "lab");
@@ -58,7 +57,7 @@ TEST_F(SessionTest, ServerNameFoundInStoreDirectory) {
   EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NETWORK_ERROR);
   EXPECT_NE(mb::Err().Description().find("nosuchserver"), std::string::npos);
   unsetenv("OA_STORE_DIR");
-  oa::testing::ConfigureFromEnvironment();
+  StoreDirectoryFromEnvironment();
 }
 
 TEST_F(SessionTest, UnknownMailboxFailsNamingIt) {

@@ -16,12 +16,23 @@
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 #include "mailbox/store/schema.h"
+#include "mailbox/store/store_location.h"
+#include "settings/config.h"
 
 namespace oa::store::testing {
 
 using Json = nlohmann::json;
 namespace mb = oa::mailbox;
 namespace C = oa::mailbox::ConstMAPI;
+
+// The store directory the program would take from OA_STORE_DIR (or its default), as at
+// start-up.
+inline void StoreDirectoryFromEnvironment() {
+  const settings::ConfigResult r =
+      settings::LoadConfig({}, settings::ProcessEnvironment(), /*readFile=*/false);
+  for (const std::string& e : r.errors) ADD_FAILURE() << e;
+  SetStoreDirectory(r.config.storeDirectory.value);
+}
 
 inline Json Mailbox(const std::string& alias, Json folders = Json::array(),
                     Json messages = Json::array()) {

@@ -7,7 +7,6 @@
 
 #include "mailbox/store/demo.h"
 #include "tests/store/store_test_support.h"
-#include "tests/support/configure_from_environment.h"
 
 namespace oa::store::testing {
 namespace {
@@ -34,7 +33,7 @@ class ToolTest : public StoreTest {};
 TEST_F(ToolTest, DemoByNameInTheStoreDirectoryThenTree) {
   const std::string stores = dir + "/fresh/stores";
   setenv("OA_STORE_DIR", stores.c_str(), 1);
-  oa::testing::ConfigureFromEnvironment();
+  StoreDirectoryFromEnvironment();
   ASSERT_EQ(RunTool("demo lab").status, 0);
   const Result tree = RunTool("tree lab JDOE");
   EXPECT_EQ(tree.status, 0) << tree.out;
@@ -47,7 +46,7 @@ TEST_F(ToolTest, DemoByNameInTheStoreDirectoryThenTree) {
       << tree.out;
   EXPECT_EQ(tree.out.find("Anna Smith"), std::string::npos);
   unsetenv("OA_STORE_DIR");
-  oa::testing::ConfigureFromEnvironment();
+  StoreDirectoryFromEnvironment();
 }
 
 TEST_F(ToolTest, ErrorsGoToStderrWithNonZeroExit) {
