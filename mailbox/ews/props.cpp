@@ -287,35 +287,6 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text) {
   return out;
 }
 
-std::string HexEncode(const std::vector<uint8_t>& bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
-  if (hex.size() % 2) return std::nullopt;
-  std::vector<uint8_t> out;
-  out.reserve(hex.size() / 2);
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = digit(hex[i]), lo = digit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out.push_back(static_cast<uint8_t>(hi * 16 + lo));
-  }
-  return out;
-}
-
 namespace {
 
 constexpr size_t kTypeAt = 20;  // after the flags and the provider UID

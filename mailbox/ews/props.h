@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/variant.h"
 
 namespace oa::ews {
@@ -62,9 +63,8 @@ oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
 
 std::string Base64Encode(const std::vector<uint8_t>& bytes);
 std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text);
-// Upper-case hex digits <-> bytes; nullopt for odd length or another character.
-std::string HexEncode(const std::vector<uint8_t>& bytes);
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
+using oa::HexDecode;
+using oa::HexEncode;
 
 // Exchange's long-term entry IDs of folders (46 bytes) and messages (70 bytes): zero flags, the
 // store's provider UID, a 16-bit object type, the folder's global ID and, for a message, the

@@ -120,36 +120,6 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text, bool u
   return out;
 }
 
-std::string HexEncode(const std::vector<uint8_t>& bytes) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
-  if (hex.size() % 2) return std::nullopt;
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    unsigned v = 0;
-    for (size_t k = i; k < i + 2; ++k) {
-      const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(hex[k])));
-      if (c >= '0' && c <= '9') {
-        v = v * 16 + static_cast<unsigned>(c - '0');
-      } else if (c >= 'A' && c <= 'F') {
-        v = v * 16 + static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        return std::nullopt;
-      }
-    }
-    out.push_back(static_cast<uint8_t>(v));
-  }
-  return out;
-}
-
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   int y, mo, d, h, mi;
   double s;
