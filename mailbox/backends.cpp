@@ -4,7 +4,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/ews_session.h"
-#include "mailbox/ews/wait_hook.h"
 #ifdef OA_HAVE_GRAPH
 #include "mailbox/graph/graph_session.h"
 #endif
@@ -27,7 +26,8 @@ bool IsServiceUrl(const std::string& server) {
 // Delegates every call to the backend chosen by the last logon.
 class RoutingSession : public RDOSession {
  public:
-  explicit RoutingSession(SessionFactory embedded) : embedded_(std::move(embedded)) {}
+  RoutingSession(SessionFactory embedded, std::shared_ptr<Waiter> waiter)
+      : embedded_(std::move(embedded)), waiter_(std::move(waiter)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
     Logon(mailbox, server, false);
@@ -64,8 +64,8 @@ class RoutingSession : public RDOSession {
     if (!inner_ || kind != innerKind_) {
       if (inner_ && inner_->LoggedOn()) inner_->Logoff();
       inner_ = store   ? (embedded_ ? embedded_() : nullptr)
-               : graph ? NewGraph()
-                       : oa::ews::NewEwsSession();
+               : graph ? NewGraph(waiter_)
+                       : oa::ews::NewEwsSession(waiter_);
       innerKind_ = kind;
     }
     if (!inner_ && graph) {
@@ -101,37 +101,35 @@ class RoutingSession : public RDOSession {
   }
 
   enum class Kind { Store, Ews, Graph };
-  static std::shared_ptr<RDOSession> NewGraph() {
+  static std::shared_ptr<RDOSession> NewGraph(std::shared_ptr<Waiter> waiter) {
 #ifdef OA_HAVE_GRAPH
-    return oa::graph::NewGraphSession();
+    return oa::graph::NewGraphSession(std::move(waiter));
 #else
+    (void)waiter;
     return nullptr;
 #endif
   }
 
   SessionFactory embedded_;
+  std::shared_ptr<Waiter> waiter_;
   std::shared_ptr<RDOSession> inner_;
   Kind innerKind_ = Kind::Store;
 };
 
 }  // namespace
 
-void RegisterSessionClasses() {
+void RegisterSessionClasses(std::shared_ptr<Waiter> waiter) {
   oa::store::RegisterEmbeddedSessionClass();
   SessionFactory embedded = FindSessionClass(kSessionProgID);
-  RegisterSessionClass(kSessionProgID,
-                       [embedded] { return std::make_shared<RoutingSession>(embedded); });
+  RegisterSessionClass(kSessionProgID, [embedded, waiter] {
+    return std::make_shared<RoutingSession>(embedded, waiter);
+  });
 }
 
 void ConfigureBackends(const BackendOptions& options) {
   oa::ews::SetEwsOptions(options.ews);
 #ifdef OA_HAVE_GRAPH
-  oa::graph::GraphOptions graph = options.graph;
-  // Graph's waits for a busy service keep the window alive and obey Cancel as EWS's do.
-  if (!graph.wait) graph.wait = &oa::ews::WaitWithEvents;
-  if (!graph.takeWaitCancelled) graph.takeWaitCancelled = &oa::ews::TakeWaitCancelled;
-  if (!graph.cancelRequested) graph.cancelRequested = &oa::ews::CancelRequested;
-  oa::graph::SetGraphOptions(std::move(graph));
+  oa::graph::SetGraphOptions(options.graph);
 #endif
   oa::store::SetStoreDirectory(options.storeDirectory);
 }

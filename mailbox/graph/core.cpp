@@ -101,16 +101,19 @@ bool Core::Alive() {
   return false;
 }
 
-std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
-  std::vector<std::shared_ptr<DeletionListener>> live;
-  for (auto& w : listeners_)
-    if (auto l = w.lock()) live.push_back(std::move(l));
-  listeners_.assign(live.begin(), live.end());
-  return live;
-}
+Core::Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
+    : client_(std::move(client)),
+      userId_(std::move(userId)),
+      name_(std::move(displayName)),
+      queue_(
+          kDeleteGroup,
+          [this](const std::vector<std::string>& ids, const std::string&, std::vector<bool>& gone) {
+            SendDeleteBatch(ids, gone);
+          },
+          [this](const std::string& id) { ItemDeleted(id); }) {}
 
 void Core::ItemDeleted(const std::string& id) {
-  for (auto& l : LiveListeners()) l->ItemDeleted(id);
+  for (auto& l : queue_.Listeners()) l->ItemDeleted(id);
 }
 
 void Core::Learn(const std::string& graphId, const std::optional<std::string>& entryID) {

@@ -13,6 +13,8 @@
 
 #include "mailbox/graph/client.h"
 #include "mailbox/model/rdo.h"
+#include "mailbox/remote/delete_queue.h"
+#include "mailbox/remote/paged_items.h"
 
 namespace oa::graph {
 
@@ -40,20 +42,11 @@ struct MailData {
   std::map<int32_t, Variant> props;
 };
 
-class DeletionListener {
- public:
-  virtual ~DeletionListener() = default;
-  virtual void ItemDeleted(const std::string& graphId) = 0;
-  // A delete told as done earlier that the service refused when its batch went out.
-  virtual void DeleteRefused(const std::string& graphId) { (void)graphId; }
-  // A batch of deletes went out; every delete told so far is settled.
-  virtual void DeletesSettled() {}
-};
+using remote::DeletionListener;
 
 class Core : public std::enable_shared_from_this<Core> {
  public:
-  Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
-      : client_(std::move(client)), userId_(std::move(userId)), name_(std::move(displayName)) {}
+  Core(std::unique_ptr<Client> client, std::string userId, std::string displayName);
 
   Client& client() { return *client_; }
   const std::string& displayName() const { return name_; }
@@ -139,7 +132,7 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string& ipmRootId() { return ipmRootId_; }
 
   std::string& storeEntryID() { return storeEntryID_; }
-  void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
+  void AddListener(const std::shared_ptr<DeletionListener>& l) { queue_.AddListener(l); }
   void ItemDeleted(const std::string& id);
 
   // Message deletes go out together, up to kDeleteGroup in one $batch (the most Graph takes). A
@@ -147,18 +140,17 @@ class Core : public std::enable_shared_from_this<Core> {
   // before any other request, when the program pauses and at logoff. An item already queued is
   // not queued again.
   static constexpr size_t kDeleteGroup = 20;
-  void QueueDelete(const std::string& id);
+  void QueueDelete(const std::string& id) { queue_.Queue(id); }
   // 1 sends every delete on its own (for measurements).
-  void SetDeleteGroup(size_t items) { deleteGroup_ = std::clamp<size_t>(items, 1, kDeleteGroup); }
+  void SetDeleteGroup(size_t items) { queue_.SetGroup(std::clamp<size_t>(items, 1, kDeleteGroup)); }
   // Sends the queued deletes; an item the service refuses, or every item of a batch that failed,
   // is told to the listeners as refused. The pending error is left as it was.
-  void SendQueuedDeletes();
+  void SendQueuedDeletes() { queue_.SendQueued(alive_); }
 
  private:
   // One $batch of permanentDelete requests, throttled ones sent again after the service's wait;
   // gone[i] tells which items the service no longer holds.
   void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
-  std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
   std::optional<std::string> FindInFolders(const std::string& hex, Kind kind);
   // Whether the message is known to lie outside the folder and everything below it: its folder
   // reaches, going up, one of the folder's own ancestors before the folder itself.
@@ -180,11 +172,7 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry IDs the lookup did not find in this generation, with its reason.
   std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;
-  std::vector<std::weak_ptr<DeletionListener>> listeners_;
-  std::vector<std::string> queued_;
-  std::set<std::string> queuedIds_;
-  bool sendingQueue_ = false;
-  size_t deleteGroup_ = kDeleteGroup;
+  remote::DeleteQueue queue_;
 };
 
 class GraphStore : public oa::mailbox::RDOStore {
@@ -259,10 +247,8 @@ class GraphFolders : public oa::mailbox::RDOFolders {
   std::optional<std::vector<FolderData>> all_;
 };
 
-// Message IDs are read a page at a time and kept, so that deleting the items one by one from the
-// front costs one listing per page. Deletes of its messages are queued (Core::QueueDelete); the
-// count leaves them out, and one the service refuses later is counted again.
-class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
+// Message IDs are read a page at a time and kept (remote/paged_items.h).
+class GraphItems : public oa::mailbox::RDOItems, public remote::PagedItems<MailData> {
  public:
   // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and two extended
   // properties well inside the gateway's time limit.
@@ -270,29 +256,23 @@ class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
   // total: the folder's item count, when read in the session's current generation.
   GraphItems(std::shared_ptr<Core> core, std::string folderId,
              std::optional<int32_t> total = std::nullopt)
-      : core_(std::move(core)), folderId_(std::move(folderId)), total_(total) {}
-  int32_t Count() override;
+      : PagedItems(total), core_(std::move(core)), folderId_(std::move(folderId)) {}
+  int32_t Count() override { return CountItems(); }
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }
   std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
-  int32_t TakeRefusedDeletes(bool settle) override;
-  void ItemDeleted(const std::string& graphId) override;
-  void DeleteRefused(const std::string& graphId) override;
-  void DeletesSettled() override { deletedHere_.clear(); }
+  int32_t TakeRefusedDeletes(bool settle) override { return TakeRefused(settle); }
 
  private:
-  bool LoadPage(int32_t offset);
-  void Forget();
+  bool Alive() override { return core_->Alive(); }
+  std::optional<int32_t> ReadCount() override;
+  bool ReadPage(int32_t offset, std::deque<MailData>& rows) override;
+  void SettleDeletes() override {
+    if (!core_->ended()) core_->SendQueuedDeletes();
+  }
 
   std::shared_ptr<Core> core_;
   std::string folderId_;
-  std::optional<int32_t> total_;
-  int32_t pageStart_ = 0;
-  std::deque<MailData> page_;
-  bool pageValid_ = false;
-  // Messages of this collection told deleted and not settled yet, and those refused since asked.
-  std::set<std::string> deletedHere_;
-  int32_t refused_ = 0;
 };
 
 class GraphMail : public oa::mailbox::RDOMail {
@@ -326,6 +306,8 @@ class GraphMail : public oa::mailbox::RDOMail {
 
 class GraphSession : public oa::mailbox::RDOSession {
  public:
+  explicit GraphSession(std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : waiter_(std::move(waiter)) {}
   ~GraphSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   bool LoggedOn() override { return core_ && !core_->ended(); }
@@ -353,6 +335,7 @@ class GraphSession : public oa::mailbox::RDOSession {
   // False (MAPI_E_NOT_FOUND) when the store ID names another store than the mailbox.
   bool MailboxStoreID(const std::string& storeID);
 
+  std::shared_ptr<remote::Waiter> waiter_;
   std::shared_ptr<Core> core_;
   long earlier_ = 0;
 };

@@ -21,10 +21,19 @@ namespace fs = std::filesystem;
 // The layer of a path relative to the source root; "" for files outside the layered tree.
 std::string LayerOf(const std::string& path) {
   static const std::vector<std::pair<std::string, std::string>> kPrefixes = {
-      {"base/", "base"},           {"mailbox/model/", "model"},  {"mailbox/http/", "http"},
-      {"mailbox/store/", "store"}, {"mailbox/ews/", "ews"},      {"mailbox/graph/", "graph"},
-      {"mailbox/", "mailbox"},     {"handhelds/", "handhelds"},  {"settings/", "settings"},
-      {"console/qt/", "window"},   {"console/win32/", "window"}, {"console/", "console"},
+      {"base/", "base"},
+      {"mailbox/model/", "model"},
+      {"mailbox/http/", "http"},
+      {"mailbox/store/", "store"},
+      {"mailbox/ews/", "ews"},
+      {"mailbox/graph/", "graph"},
+      {"mailbox/remote/", "remote"},
+      {"mailbox/", "mailbox"},
+      {"handhelds/", "handhelds"},
+      {"settings/", "settings"},
+      {"console/qt/", "window"},
+      {"console/win32/", "window"},
+      {"console/", "console"},
   };
   for (const auto& [prefix, layer] : kPrefixes) {
     if (path.rfind(prefix, 0) == 0) return layer;
@@ -38,20 +47,22 @@ const std::set<std::string>& Reach(const std::string& layer) {
       {"base", {}},
       {"model", {"base"}},
       {"http", {"base"}},
+      {"remote", {"http", "model", "base"}},
       {"store", {"model", "base"}},
-      {"ews", {"http", "model", "base"}},
-      {"graph", {"http", "model", "base"}},
-      {"mailbox", {"store", "ews", "graph", "http", "model", "base"}},
+      {"ews", {"remote", "http", "model", "base"}},
+      {"graph", {"remote", "http", "model", "base"}},
+      {"mailbox", {"store", "ews", "graph", "remote", "http", "model", "base"}},
       {"handhelds", {"mailbox", "model", "base"}},
       {"settings", {"base"}},
       {"console",
-       {"handhelds", "mailbox", "store", "ews", "graph", "http", "model", "base", "settings"}},
-      {"window",
-       {"console", "handhelds", "mailbox", "store", "ews", "graph", "http", "model", "base",
+       {"handhelds", "mailbox", "store", "ews", "graph", "remote", "http", "model", "base",
         "settings"}},
-      {"program",
-       {"window", "console", "handhelds", "mailbox", "store", "ews", "graph", "http", "model",
+      {"window",
+       {"console", "handhelds", "mailbox", "store", "ews", "graph", "remote", "http", "model",
         "base", "settings"}},
+      {"program",
+       {"window", "console", "handhelds", "mailbox", "store", "ews", "graph", "remote", "http",
+        "model", "base", "settings"}},
   };
   return kReach.at(layer);
 }
