@@ -43,23 +43,17 @@ std::optional<std::string> CheckedHex(const std::string& entryID) {
 }
 
 Core::Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName)
-    : client_(std::move(client)),
-      smtp_(std::move(smtp)),
-      displayName_(std::move(displayName)),
-      cache_(std::make_unique<ReadCache>()),
-      queue_(
+    : SessionCore(
           kDeleteGroup,
           [this](const std::vector<std::string>& ids, const std::string& deleteType,
                  std::vector<bool>& gone) { SendDeleteGroup(ids, deleteType, gone); },
-          [this](const std::string& ewsId) { ItemDeleted(ewsId); }) {}
+          [this](const std::string& ewsId) { ItemDeleted(ewsId); }),
+      client_(std::move(client)),
+      smtp_(std::move(smtp)),
+      displayName_(std::move(displayName)),
+      cache_(std::make_unique<ReadCache>()) {}
 
 Core::~Core() = default;
-
-bool Core::Alive() {
-  if (alive_) return true;
-  Err().Raise(MAPI_E_END_OF_SESSION, "The session has logged off.");
-  return false;
-}
 
 std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
   return client_->NewRequest(operation);

@@ -16,6 +16,7 @@
 #include "mailbox/ews/props.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/remote/delete_queue.h"
+#include "mailbox/remote/session_core.h"
 
 namespace oa::ews {
 
@@ -75,7 +76,7 @@ struct PublicItemRef {
 class EwsStore;
 class ReadCache;
 
-class Core : public std::enable_shared_from_this<Core> {
+class Core : public remote::SessionCore, public std::enable_shared_from_this<Core> {
  public:
   Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName);
   ~Core();
@@ -85,16 +86,6 @@ class Core : public std::enable_shared_from_this<Core> {
   const std::string& displayName() const { return displayName_; }
   // Named-property IDs are the same for every session of the process, as a store's are.
   NamedPropMap& named() { return SharedNamedProps(); }
-
-  // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
-  bool Alive();
-  // Logoff: the queued deletes go out first.
-  void End() {
-    if (alive_) SendQueuedDeletes();
-    alive_ = false;
-    client_->Disconnect();
-  }
-  bool ended() const { return !alive_; }
 
   // Sends a request; the response or nullopt with the error raised.
   std::unique_ptr<Request> NewRequest(const std::string& operation);
@@ -155,7 +146,6 @@ class Core : public std::enable_shared_from_this<Core> {
   // The store entry IDs learnt so far.
   std::string& StoreEntryID(bool isPublic) { return storeEntryIDs_[isPublic ? 1 : 0]; }
 
-  void AddListener(const std::shared_ptr<DeletionListener>& l) { queue_.AddListener(l); }
   void ItemDeleted(const std::string& ewsId);
 
   // Item deletes go out together, up to kDeleteGroup in one DeleteItem. A queued delete is told
@@ -165,9 +155,6 @@ class Core : public std::enable_shared_from_this<Core> {
   void QueueDelete(const std::string& ewsId, const std::string& deleteType);
   // 1 sends every delete at once, as one DeleteItem each (for measurements).
   void SetDeleteGroup(size_t items) { queue_.SetGroup(items); }
-  // Sends the queued deletes; an item the server refuses, or every item of a request that
-  // failed, is told to the listeners as refused. The pending error is left as it was.
-  void SendQueuedDeletes() { queue_.SendQueued(alive_); }
   // DeleteItem for one type; calendar items and tasks need the two attributes to be deleted.
   std::unique_ptr<Request> NewDeleteRequest(const std::string& deleteType);
 
@@ -184,7 +171,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::unique_ptr<Client> client_;
   std::string smtp_;
   std::string displayName_;
-  bool alive_ = true;
   std::map<std::string, std::string> hexByEws_;
   std::map<std::string, std::string> ewsByHex_;
   // Public folder items met: item EWS ID -> folder EWS ID, and entry ID -> both.
@@ -193,11 +179,11 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string storeEntryIDs_[2];
   std::optional<oa::mailbox::ErrObject> publicStoreMissing_;
   std::unique_ptr<ReadCache> cache_;
+  void Disconnect() override { client_->Disconnect(); }
   // One DeleteItem for the group of one delete type; gone[i] for the items the server no
   // longer holds.
   void SendDeleteGroup(const std::vector<std::string>& ids, const std::string& deleteType,
                        std::vector<bool>& gone);
-  remote::DeleteQueue queue_;
 };
 
 using remote::MAPI_E_USER_CANCEL;

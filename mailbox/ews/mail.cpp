@@ -91,13 +91,7 @@ Variant EwsMail::Fields(int32_t propTag) {
   return data_.props[propTag];
 }
 
-bool EwsMail::SetFields(int32_t propTag, const Variant& value) {
-  return core_->Alive() && StageField(pendingFields_, propTag, value);
-}
-
-bool EwsMail::Save() {
-  if (!core_->Alive()) return false;
-  if (pendingFields_.empty()) return true;
+bool EwsMail::SavePending() {
   // Whatever the answer, what the session read of the item may be old now.
   core_->cache().ItemChanged(data_.id, data_.isPublic);
   auto req = core_->NewRequest("UpdateItem");
@@ -121,25 +115,6 @@ bool EwsMail::Save() {
   for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
   pendingFields_.clear();
   return true;
-}
-
-std::string EwsMail::MessageClass() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.itemClass.value_or("");
-}
-
-std::string EwsMail::Subject() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.subject.value_or("");
-}
-
-Variant EwsMail::CreationTime() {
-  if (!core_->Alive() || !LoadBasics()) return {};
-  if (!data_.created) {
-    Err().Raise(MAPI_E_NOT_FOUND, "The server did not give the message's creation time.");
-    return {};
-  }
-  return Variant::FromDate(*data_.created);
 }
 
 std::shared_ptr<oa::mailbox::RDOStore> EwsMail::Store() {

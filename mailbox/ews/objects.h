@@ -12,6 +12,7 @@
 #include "mailbox/ews/core.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/model/restriction_tree.h"
+#include "mailbox/remote/listed_mail.h"
 #include "mailbox/remote/paged_items.h"
 #include "mailbox/remote/row_cursor.h"
 
@@ -132,31 +133,30 @@ class EwsItems : public oa::mailbox::RDOItems,
   bool listBasics_ = false;
 };
 
-class EwsMail : public oa::mailbox::RDOMail {
+class EwsMail : public remote::ListedMail<ItemData> {
  public:
   // queueDelete: Delete() joins the session's group of deletes (items handed out by a
   // collection, which keeps its count in step) instead of going out at once.
   EwsMail(std::shared_ptr<Core> core, ItemData data, bool queueDelete = false)
-      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
+      : ListedMail(std::move(data)), core_(std::move(core)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
   Variant Fields(int32_t propTag) override;
-  bool SetFields(int32_t propTag, const Variant& value) override;
-  bool Save() override;
-  std::string MessageClass() override;
-  std::string Subject() override;
-  Variant CreationTime() override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
  private:
-  bool LoadBasics();
+  bool Alive() override { return core_->Alive(); }
+  bool LoadBasics() override;
+  bool Stage(int32_t propTag, const Variant& value) override {
+    return StageField(pendingFields_, propTag, value);
+  }
+  bool SavePending() override;
+  std::string Who() const override { return "The server"; }
 
   std::shared_ptr<Core> core_;
-  ItemData data_;
   bool queueDelete_;
-  std::map<int32_t, Variant> pendingFields_;
 };
 
 // The folder's contents table as FindItem: columns as item properties, the restriction as a

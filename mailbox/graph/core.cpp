@@ -95,22 +95,16 @@ std::string Core::User(const std::string& rest) const {
   return "/users/" + UrlEncode(userId_) + rest;
 }
 
-bool Core::Alive() {
-  if (alive_) return true;
-  Err().Raise(MAPI_E_END_OF_SESSION, "The session has logged off.");
-  return false;
-}
-
 Core::Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
-    : client_(std::move(client)),
-      userId_(std::move(userId)),
-      name_(std::move(displayName)),
-      queue_(
+    : SessionCore(
           kDeleteGroup,
           [this](const std::vector<std::string>& ids, const std::string&, std::vector<bool>& gone) {
             SendDeleteBatch(ids, gone);
           },
-          [this](const std::string& id) { ItemDeleted(id); }) {}
+          [this](const std::string& id) { ItemDeleted(id); }),
+      client_(std::move(client)),
+      userId_(std::move(userId)),
+      name_(std::move(displayName)) {}
 
 void Core::ItemDeleted(const std::string& id) {
   for (auto& l : queue_.Listeners()) l->ItemDeleted(id);

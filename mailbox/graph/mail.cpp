@@ -91,13 +91,7 @@ Variant GraphMail::Fields(int32_t propTag) {
   return data_.props[propTag];
 }
 
-bool GraphMail::SetFields(int32_t propTag, const Variant& value) {
-  return core_->Alive() && StageField(pendingFields_, propTag, value);
-}
-
-bool GraphMail::Save() {
-  if (!core_->Alive()) return false;
-  if (pendingFields_.empty()) return true;
+bool GraphMail::SavePending() {
   json list = json::array();
   for (const auto& [tag, value] : pendingFields_)
     list.push_back(
@@ -107,25 +101,6 @@ bool GraphMail::Save() {
   for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
   pendingFields_.clear();
   return true;
-}
-
-std::string GraphMail::MessageClass() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.itemClass.value_or("");
-}
-
-std::string GraphMail::Subject() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.subject.value_or("");
-}
-
-Variant GraphMail::CreationTime() {
-  if (!core_->Alive() || !LoadBasics()) return {};
-  if (!data_.created) {
-    Err().Raise(MAPI_E_NOT_FOUND, "The service did not give the message's creation time.");
-    return {};
-  }
-  return Variant::FromDate(*data_.created);
 }
 
 std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {

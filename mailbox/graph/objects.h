@@ -14,12 +14,17 @@
 #include "mailbox/graph/client.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/remote/delete_queue.h"
+#include "mailbox/remote/listed_mail.h"
 #include "mailbox/remote/paged_items.h"
+#include "mailbox/remote/session_core.h"
 
 namespace oa::graph {
 
 using oa::mailbox::Variant;
 using oa::mailbox::VariantArray;
+
+// Stages a value for Save(); false (error raised) when it does not fit the tag's type.
+bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
 
 struct FolderData {
   std::string id;  // Graph ID or a well-known name ("root", "msgfolderroot")
@@ -44,7 +49,7 @@ struct MailData {
 
 using remote::DeletionListener;
 
-class Core : public std::enable_shared_from_this<Core> {
+class Core : public remote::SessionCore, public std::enable_shared_from_this<Core> {
  public:
   Core(std::unique_ptr<Client> client, std::string userId, std::string displayName);
 
@@ -52,15 +57,6 @@ class Core : public std::enable_shared_from_this<Core> {
   const std::string& displayName() const { return name_; }
   // "/users/{id}" and below.
   std::string User(const std::string& rest = "") const;
-
-  bool Alive();
-  // Logoff: the queued deletes go out first.
-  void End() {
-    if (alive_) SendQueuedDeletes();
-    alive_ = false;
-    client_->Disconnect();
-  }
-  bool ended() const { return !alive_; }
 
   std::optional<json> Call(const std::string& method, const std::string& path,
                            const json* body = nullptr) {
@@ -132,7 +128,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string& ipmRootId() { return ipmRootId_; }
 
   std::string& storeEntryID() { return storeEntryID_; }
-  void AddListener(const std::shared_ptr<DeletionListener>& l) { queue_.AddListener(l); }
   void ItemDeleted(const std::string& id);
 
   // Message deletes go out together, up to kDeleteGroup in one $batch (the most Graph takes). A
@@ -143,14 +138,12 @@ class Core : public std::enable_shared_from_this<Core> {
   void QueueDelete(const std::string& id) { queue_.Queue(id); }
   // 1 sends every delete on its own (for measurements).
   void SetDeleteGroup(size_t items) { queue_.SetGroup(std::clamp<size_t>(items, 1, kDeleteGroup)); }
-  // Sends the queued deletes; an item the service refuses, or every item of a batch that failed,
-  // is told to the listeners as refused. The pending error is left as it was.
-  void SendQueuedDeletes() { queue_.SendQueued(alive_); }
 
  private:
   // One $batch of permanentDelete requests, throttled ones sent again after the service's wait;
   // gone[i] tells which items the service no longer holds.
   void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
+  void Disconnect() override { client_->Disconnect(); }
   std::optional<std::string> FindInFolders(const std::string& hex, Kind kind);
   // Whether the message is known to lie outside the folder and everything below it: its folder
   // reaches, going up, one of the folder's own ancestors before the folder itself.
@@ -159,7 +152,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::unique_ptr<Client> client_;
   std::string userId_;
   std::string name_;
-  bool alive_ = true;
   std::map<std::string, std::string> idByHex_;
   std::string ipmRootId_;
   uint64_t generation_ = 0;
@@ -172,7 +164,6 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry IDs the lookup did not find in this generation, with its reason.
   std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;
-  remote::DeleteQueue queue_;
 };
 
 class GraphStore : public oa::mailbox::RDOStore {
@@ -275,11 +266,11 @@ class GraphItems : public oa::mailbox::RDOItems, public remote::PagedItems<MailD
   std::string folderId_;
 };
 
-class GraphMail : public oa::mailbox::RDOMail {
+class GraphMail : public remote::ListedMail<MailData> {
  public:
   // queueDelete: fetched through a folder's items, so its delete may wait for its group.
   GraphMail(std::shared_ptr<Core> core, MailData data, bool queueDelete = false)
-      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
+      : ListedMail(std::move(data)), core_(std::move(core)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   // Graph names extended properties by name: nothing is given out in the mailbox either way.
@@ -287,20 +278,19 @@ class GraphMail : public oa::mailbox::RDOMail {
     return GetIDsFromNames(guid, name);
   }
   Variant Fields(int32_t propTag) override;
-  bool SetFields(int32_t propTag, const Variant& value) override;
-  bool Save() override;
-  std::string MessageClass() override;
-  std::string Subject() override;
-  Variant CreationTime() override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
  private:
-  bool LoadBasics();
+  bool Alive() override { return core_->Alive(); }
+  bool LoadBasics() override;
+  bool Stage(int32_t propTag, const Variant& value) override {
+    return StageField(pendingFields_, propTag, value);
+  }
+  bool SavePending() override;
+  std::string Who() const override { return "The service"; }
 
   std::shared_ptr<Core> core_;
-  MailData data_;
-  std::map<int32_t, Variant> pendingFields_;
   bool queueDelete_ = false;
 };
 
@@ -342,8 +332,6 @@ class GraphSession : public oa::mailbox::RDOSession {
 
 // Named property IDs, as GetIDsFromNames gives them (type bits 0); 0 with the error raised.
 int32_t IdsFromNames(const std::string& guid, const std::string& name);
-// Stages a value for Save(); false (error raised) when it does not fit the tag's type.
-bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
 // Upper-case entry-ID text; nullopt (MAPI_E_INVALID_ENTRYID raised) when it is no hex text.
 std::optional<std::string> CheckedHex(const std::string& entryID);
 
