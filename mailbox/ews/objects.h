@@ -142,7 +142,6 @@ class EwsMail : public remote::ListedMail<ItemData> {
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
-  Variant Fields(int32_t propTag) override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
@@ -153,6 +152,8 @@ class EwsMail : public remote::ListedMail<ItemData> {
     return StageField(pendingFields_, propTag, value);
   }
   bool SavePending() override;
+  std::vector<int32_t> KnownNamedTags() override { return core_->named().AllStringTags(); }
+  bool ReadProps(const std::vector<int32_t>& tags) override;
   std::string Who() const override { return "The server"; }
 
   std::shared_ptr<Core> core_;

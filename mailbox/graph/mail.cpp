@@ -65,30 +65,16 @@ int32_t GraphMail::GetIDsFromNames(const std::string& guid, const std::string& n
   return core_->Alive() ? IdsFromNames(guid, name) : 0;
 }
 
-Variant GraphMail::Fields(int32_t propTag) {
-  if (!core_->Alive()) return {};
-  if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
-  switch (propTag) {
-    case PR_SUBJECT:
-      return LoadBasics() ? Variant::String(data_.subject.value_or("")) : Variant();
-    case PR_MESSAGE_CLASS:
-      return LoadBasics() ? Variant::String(data_.itemClass.value_or("")) : Variant();
-    case PR_CREATION_TIME:
-      return CreationTime();
-    default:
-      break;
-  }
-  if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
-  // One read brings every named property this session knows: reading HHEntryID and then HHPath
-  // costs one round trip.
-  std::vector<int32_t> tags{propTag};
-  for (int32_t t : NamedStringTags())
-    if (t != propTag && !data_.props.count(t)) tags.push_back(t);
+std::vector<int32_t> GraphMail::KnownNamedTags() {
+  return NamedStringTags();
+}
+
+bool GraphMail::ReadProps(const std::vector<int32_t>& tags) {
   auto fresh = core_->GetMail(data_.id, tags);
-  if (!fresh) return {};
+  if (!fresh) return false;
   for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
   if (!data_.entryID) data_.entryID = fresh->entryID;
-  return data_.props[propTag];
+  return true;
 }
 
 bool GraphMail::SavePending() {

@@ -277,7 +277,6 @@ class GraphMail : public remote::ListedMail<MailData> {
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
     return GetIDsFromNames(guid, name);
   }
-  Variant Fields(int32_t propTag) override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
@@ -288,6 +287,8 @@ class GraphMail : public remote::ListedMail<MailData> {
     return StageField(pendingFields_, propTag, value);
   }
   bool SavePending() override;
+  std::vector<int32_t> KnownNamedTags() override;
+  bool ReadProps(const std::vector<int32_t>& tags) override;
   std::string Who() const override { return "The service"; }
 
   std::shared_ptr<Core> core_;

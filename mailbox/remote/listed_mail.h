@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "base/mapi_error.h"
 #include "base/variant.h"
@@ -17,6 +18,31 @@ namespace oa::remote {
 template <class Data>
 class ListedMail : public oa::mailbox::RDOMail {
  public:
+  oa::mailbox::Variant Fields(int32_t propTag) override {
+    using namespace oa::mailbox::ConstMAPI;
+    using oa::mailbox::Variant;
+    if (!Alive()) return {};
+    if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
+    switch (propTag) {
+      case PR_SUBJECT:
+        return LoadBasics() ? Variant::String(data_.subject.value_or("")) : Variant();
+      case PR_MESSAGE_CLASS:
+        return LoadBasics() ? Variant::String(data_.itemClass.value_or("")) : Variant();
+      case PR_CREATION_TIME:
+        return CreationTime();
+      default:
+        break;
+    }
+    if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
+    // One read brings every string named property this session knows, so that reading the
+    // properties of a message one after the other (HHEntryID, then HHPath) costs one round
+    // trip.
+    std::vector<int32_t> tags{propTag};
+    for (int32_t t : KnownNamedTags())
+      if (t != propTag && !data_.props.count(t)) tags.push_back(t);
+    if (!ReadProps(tags)) return {};
+    return data_.props[propTag];
+  }
   std::string MessageClass() override {
     if (!Alive() || !LoadBasics()) return "";
     return data_.itemClass.value_or("");
@@ -52,6 +78,11 @@ class ListedMail : public oa::mailbox::RDOMail {
   virtual bool LoadBasics() = 0;
   // Who is asked, as a sentence starts: "The server", "The service".
   virtual std::string Who() const = 0;
+  // The string named properties the session knows (their tags).
+  virtual std::vector<int32_t> KnownNamedTags() = 0;
+  // Reads the properties of the tags into data_.props (an absent one as Empty); false with the
+  // error raised.
+  virtual bool ReadProps(const std::vector<int32_t>& tags) = 0;
   // Stages a value in pendingFields_; false, with the error raised, when it does not fit the
   // tag's type as the service writes it.
   virtual bool Stage(int32_t propTag, const oa::mailbox::Variant& value) = 0;
