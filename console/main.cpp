@@ -12,7 +12,6 @@
 #include "console/nowindow/run_without_window.h"
 #include "console/options.h"
 #include "mailbox/backends.h"
-#include "mailbox/ews/wait_hook.h"
 #include "settings/check_registry.h"
 
 #if defined(OA_WITH_WIN32_WINDOW)
@@ -42,14 +41,16 @@ int main(int argc, char** argv) {
     return *status;
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
 
-  // Store files open the embedded store; any other server text is an Exchange server.
-  oa::mailbox::RegisterSessionClasses();
+  // Store files open the embedded store; any other server text is an Exchange server. Their
+  // waits for a busy server ask `waiter`, which the window or the signals fill in below.
+  auto waiter = std::make_shared<oa::mailbox::WaitHooks>();
+  oa::mailbox::RegisterSessionClasses(waiter);
   if (options.noWindow.noWindow) {
     // No event loop runs during a wait for a busy server: Ctrl+C or SIGTERM cuts the wait short
     // itself, and the run ends at its next step as after any other signal.
-    oa::ews::SetWaitCancelCheck(&oa::nowindow::CancelSignalPending);
+    waiter->SetWaitCancelCheck(&oa::nowindow::CancelSignalPending);
     // A request in flight is cut short too, instead of running on to its time-out.
-    oa::ews::SetRequestCancelCheck(&oa::nowindow::CancelSignalPending);
+    waiter->SetRequestCancelCheck(&oa::nowindow::CancelSignalPending);
     return oa::nowindow::RunWithoutWindow(options.noWindow);
   }
 
@@ -70,7 +71,7 @@ int main(int argc, char** argv) {
   QApplication app(qtArgc, argv);
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};
   // A call waiting out a busy server still lets repaints through, and Cancel ends the wait.
-  oa::WindowWaitHooks waitHooks(window);
+  oa::WindowWaitHooks waitHooks(window, *waiter);
   window.Load();
   window.show();
   return app.exec();

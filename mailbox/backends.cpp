@@ -4,7 +4,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/ews_session.h"
-#include "mailbox/ews/wait_hook.h"
 #ifdef OA_HAVE_GRAPH
 #include "mailbox/graph/graph_session.h"
 #endif
@@ -29,8 +28,8 @@ bool IsServiceUrl(const std::string& server) {
 // as on a session not logged on.
 class RoutingSession : public SessionWrapper {
  public:
-  explicit RoutingSession(SessionFactory embedded)
-      : SessionWrapper(nullptr), embedded_(std::move(embedded)) {}
+  RoutingSession(SessionFactory embedded, std::shared_ptr<Waiter> waiter)
+      : SessionWrapper(nullptr), embedded_(std::move(embedded)), waiter_(std::move(waiter)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
     Logon(mailbox, server, false);
@@ -51,8 +50,8 @@ class RoutingSession : public SessionWrapper {
     if (!target() || kind != innerKind_) {
       if (target() && target()->LoggedOn()) target()->Logoff();
       Retarget(store   ? (embedded_ ? embedded_() : nullptr)
-               : graph ? NewGraph()
-                       : oa::ews::NewEwsSession());
+               : graph ? NewGraph(waiter_)
+                       : oa::ews::NewEwsSession(waiter_));
       innerKind_ = kind;
     }
     if (!target() && graph) {
@@ -79,36 +78,34 @@ class RoutingSession : public SessionWrapper {
   }
 
   enum class Kind { Store, Ews, Graph };
-  static std::shared_ptr<RDOSession> NewGraph() {
+  static std::shared_ptr<RDOSession> NewGraph(std::shared_ptr<Waiter> waiter) {
 #ifdef OA_HAVE_GRAPH
-    return oa::graph::NewGraphSession();
+    return oa::graph::NewGraphSession(std::move(waiter));
 #else
+    (void)waiter;
     return nullptr;
 #endif
   }
 
   SessionFactory embedded_;
+  std::shared_ptr<Waiter> waiter_;
   Kind innerKind_ = Kind::Store;
 };
 
 }  // namespace
 
-void RegisterSessionClasses() {
+void RegisterSessionClasses(std::shared_ptr<Waiter> waiter) {
   oa::store::RegisterEmbeddedSessionClass();
   SessionFactory embedded = FindSessionClass(kSessionProgID);
-  RegisterSessionClass(kSessionProgID,
-                       [embedded] { return std::make_shared<RoutingSession>(embedded); });
+  RegisterSessionClass(kSessionProgID, [embedded, waiter] {
+    return std::make_shared<RoutingSession>(embedded, waiter);
+  });
 }
 
 void ConfigureBackends(const BackendOptions& options) {
   oa::ews::SetEwsOptions(options.ews);
 #ifdef OA_HAVE_GRAPH
-  oa::graph::GraphOptions graph = options.graph;
-  // Graph's waits for a busy service keep the window alive and obey Cancel as EWS's do.
-  if (!graph.wait) graph.wait = &oa::ews::WaitWithEvents;
-  if (!graph.takeWaitCancelled) graph.takeWaitCancelled = &oa::ews::TakeWaitCancelled;
-  if (!graph.cancelRequested) graph.cancelRequested = &oa::ews::CancelRequested;
-  oa::graph::SetGraphOptions(std::move(graph));
+  oa::graph::SetGraphOptions(options.graph);
 #endif
   oa::store::SetStoreDirectory(options.storeDirectory);
 }

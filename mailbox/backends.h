@@ -10,17 +10,29 @@
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/graph/graph_options.h"
 #include "mailbox/model/rdo.h"
+#include "mailbox/remote/waiter.h"
 
 namespace oa::mailbox {
 
+// What a call of a remote backend does while it waits out a busy service (remote/waiter.h):
+// events processed, and the run's Cancel asked, as the window or the run without one says.
+using remote::Waiter;
+// The usual waiter: three functions the program sets once it has a window or its signals, e.g.
+//   auto waiter = std::make_shared<WaitHooks>();
+//   RegisterSessionClasses(waiter);
+//   waiter->SetWhileWaiting([] { DoEvents(); });
+//   waiter->SetWaitCancelCheck([&run] { return run.StopRequested(); });
+//   waiter->SetRequestCancelCheck([&run] { return run.StopRequested(); });  // any thread
+using remote::WaitHooks;
+
 // Registers the routing session class under "OAHelper.RDOSession" (and the embedded store's
 // class behind it). Call once at start-up instead of oa::store::RegisterEmbeddedSessionClass().
-void RegisterSessionClasses();
+// Every EWS and Graph session it creates waits through `waiter` (none: waits only sleep).
+void RegisterSessionClasses(std::shared_ptr<Waiter> waiter = nullptr);
 
 // What the backends are told at start-up; they read no configuration of their own.
 struct BackendOptions {
   oa::ews::EwsOptions ews;
-  // Its waits are given the EWS backend's wait hooks here.
   oa::graph::GraphOptions graph;
   // Where a bare server NAME is looked for as NAME.oastore.
   std::string storeDirectory;

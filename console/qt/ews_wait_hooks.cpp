@@ -3,22 +3,19 @@
 #include <QCoreApplication>
 
 #include "console/qt/frmCleanup.h"
-#include "mailbox/ews/wait_hook.h"
 
 namespace oa {
 
-WindowWaitHooks::WindowWaitHooks(frmCleanup& window) {
-  ews::SetWhileWaiting([] { QCoreApplication::processEvents(); });
+WindowWaitHooks::WindowWaitHooks(frmCleanup& window, mailbox::WaitHooks& hooks) : hooks_(hooks) {
+  hooks_.SetWhileWaiting([] { QCoreApplication::processEvents(); });
   // Asked right after the events: a Cancel click or close handled there ends this very wait.
-  ews::SetWaitCancelCheck([&window] { return window.form().run().StopRequested(); });
+  hooks_.SetWaitCancelCheck([&window] { return window.form().run().StopRequested(); });
   // The request runs on this thread (libcurl), so the same flag may be read from there.
-  ews::SetRequestCancelCheck([&window] { return window.form().run().StopRequested(); });
+  hooks_.SetRequestCancelCheck([&window] { return window.form().run().StopRequested(); });
 }
 
 WindowWaitHooks::~WindowWaitHooks() {
-  ews::SetRequestCancelCheck({});
-  ews::SetWaitCancelCheck({});
-  ews::SetWhileWaiting({});
+  hooks_.Clear();
 }
 
 }  // namespace oa

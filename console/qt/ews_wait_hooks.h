@@ -3,18 +3,24 @@
 // close has asked the run to stop, so the run unwinds and the program can exit.
 #pragma once
 
+#include "mailbox/backends.h"
+
 namespace oa {
 
 class frmCleanup;
 
-// Installs both wait hooks for `window` and removes them again when destroyed; create it after
-// the window (and the QApplication) so that no hook outlives what it calls.
+// Sets the hooks of the sessions' waiter (`hooks`, as given to RegisterSessionClasses) for
+// `window` and removes them again when destroyed; create it after the window (and the
+// QApplication) so that no hook outlives what it calls.
 class WindowWaitHooks {
  public:
-  explicit WindowWaitHooks(frmCleanup& window);
+  WindowWaitHooks(frmCleanup& window, mailbox::WaitHooks& hooks);
   ~WindowWaitHooks();
   WindowWaitHooks(const WindowWaitHooks&) = delete;
   WindowWaitHooks& operator=(const WindowWaitHooks&) = delete;
+
+ private:
+  mailbox::WaitHooks& hooks_;
 };
 
 }  // namespace oa

@@ -1,12 +1,10 @@
 #include "mailbox/ews/client.h"
 
 #include <algorithm>
-#include <mutex>
 
 #include "base/backoff.h"
 #include "base/mapi_error.h"
 #include "mailbox/ews/core.h"
-#include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -16,33 +14,6 @@ using oa::mailbox::Err;
 using std::chrono::milliseconds;
 
 namespace {
-
-// One back-off for every client of the process: when the server tells one job of a parallel
-// batch to wait, all of them wait, instead of the others pressing on and being throttled too.
-struct SharedBackOff {
-  std::mutex mu;
-  std::chrono::steady_clock::time_point until{};
-};
-
-SharedBackOff& BackOff() {
-  static SharedBackOff b;
-  return b;
-}
-
-std::chrono::steady_clock::time_point BusyUntil() {
-  std::lock_guard lock(BackOff().mu);
-  return BackOff().until;
-}
-
-void NoteBusyUntil(std::chrono::steady_clock::time_point until) {
-  std::lock_guard lock(BackOff().mu);
-  BackOff().until = std::max(BackOff().until, until);
-}
-
-void EndSharedBackOff() {
-  std::lock_guard lock(BackOff().mu);
-  BackOff().until = {};
-}
 
 TransportOptions TransportFor(const ClientOptions& o) {
   TransportOptions t;
@@ -91,34 +62,16 @@ ClientOptions ClientOptionsFor(const std::string& url, const EwsOptions& setting
 }
 
 CallError ErrorForTransport(const HttpResult& r) {
-  using http::Failure;
-  const std::string& text = r.failureText;
-  switch (r.failure) {
-    case Failure::TlsVerify:
-      return {MAPI_E_NETWORK_ERROR, "The server's TLS certificate could not be verified: " + text};
-    case Failure::Tls:
-      return {MAPI_E_NETWORK_ERROR, "The TLS connection to the server failed: " + text};
-    case Failure::Timeout:
-      return {MAPI_E_NETWORK_ERROR, "The server did not answer in time: " + text};
-    case Failure::Unreachable:
-      return {MAPI_E_NETWORK_ERROR, "The server cannot be reached: " + text};
-    case Failure::Dropped:
-      return {MAPI_E_NETWORK_ERROR, "The connection to the server was lost: " + text};
-    case Failure::LoginDenied:
-      return {MAPI_E_LOGON_FAILED, "The server refused the logon: " + text};
-    case Failure::TooLarge:
-      return {MAPI_E_CALL_FAILED, "The server's answer was refused: " + text + "."};
-    case Failure::Cancelled:
-      return {MAPI_E_USER_CANCEL, "The request to the server was cancelled."};
-    default:
-      return {MAPI_E_NETWORK_ERROR, "The request to the server failed: " + text};
-  }
+  return remote::TransportError(r, remote::TheServer());
 }
 
-Client::Client(ClientOptions options)
-    : options_(std::move(options)), transport_(TransportFor(options_)) {
+Client::Client(ClientOptions options, std::shared_ptr<remote::Waiter> waiter)
+    : options_(std::move(options)),
+      transport_(TransportFor(options_)),
+      // One gate for every client of the process (every Exchange server it talks to).
+      retry_(remote::GateFor("ews"), std::move(waiter)) {
   // A request in flight ends on the same checks as a wait.
-  transport_.SetCancelCheck([this] { return (stop_ && stop_()) || CancelRequested(); });
+  transport_.SetCancelCheck([this] { return retry_.RequestCancelled(); });
 }
 
 void Client::SetImpersonation(const std::string& smtp) {
@@ -130,86 +83,74 @@ std::unique_ptr<Request> Client::NewRequest(const std::string& operation) const 
   return std::make_unique<Request>(operation, options_.impersonate);
 }
 
-std::optional<Response> Client::Call(const Request& request) {
-  using clock = std::chrono::steady_clock;
-  backoff::BackOff backOff(options_.maxWait, clock::now());
-  const std::string body = request.Serialize();
-  bool retriedDrop = false;
-  while (true) {
-    if (const auto busy = BusyUntil() - clock::now(); busy > clock::duration::zero()) {
-      const auto wait = std::chrono::ceil<milliseconds>(busy);
-      if (!backOff.Fits(wait, clock::now())) {
-        Err().Raise(MAPI_E_CALL_FAILED, "The server stayed busy.");
-        return std::nullopt;
-      }
-      if (!WaitWithEvents(wait, stop_)) {
-        Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
-        return std::nullopt;
-      }
-    }
-    ++requests_;
-    HttpResult r = transport_.Post(body);
+// One request to the server: its answers as the retry loop reads them.
+class Client::Tries : public remote::Tries {
+ public:
+  Tries(Client& client, const Request& request) : client_(client), body_(request.Serialize()) {}
+
+  std::optional<Response> response;
+
+  std::string GateStayedBusy() const override { return "The server stayed busy."; }
+  void RaiseStayedBusy(const std::string& busyText) override {
+    Err().Raise(MAPI_E_CALL_FAILED,
+                busyText.empty() ? std::string("The server stayed busy.") : busyText);
+  }
+
+  remote::Try Once() override {
+    using remote::Try;
+    ++client_.requests_;
+    HttpResult r = client_.transport_.Post(body_);
     // A connection that broke off before the answer is tried once more on a new one: the
     // operations this backend sends may be repeated (a repeated delete finds nothing to delete).
-    const bool dropped = r.failure == http::Failure::Dropped;
-    if (dropped && !retriedDrop) {
-      retriedDrop = true;
-      continue;
+    if (r.failure == http::Failure::Dropped && !retriedDrop_) {
+      retriedDrop_ = true;
+      return Try::Again();
     }
     if (!r.answered()) {
-      CallError e = ErrorForTransport(r);
-      Err().Raise(e.number, e.description);
-      return std::nullopt;
+      remote::Raise(ErrorForTransport(r));
+      return Try::Failed();
     }
     if (r.status == 401) {
       Err().Raise(MAPI_E_LOGON_FAILED,
                   "The server refused the logon (HTTP 401 Unauthorized); check the credentials "
                   "in " +
-                      options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
-      return std::nullopt;
+                      client_.options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
+      return Try::Failed();
     }
-    std::optional<milliseconds> hint;
-    std::string busyText;
-    std::optional<Response> response;
-    if (r.status == 503) {
-      hint = backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now());
-      busyText = "The server is busy (HTTP 503 Service Unavailable).";
-    } else {
-      std::string error;
-      response = ParseResponse(r.body, &error);
-      if (!response) {
-        Err().Raise(
-            MAPI_E_CALL_FAILED,
-            r.status == 200 ? error : "HTTP " + HttpStatusText(r.status) + " from the server.");
-        return std::nullopt;
-      }
-      const ResponseMessage& first = response->messages.front();
-      if (IsThrottlingCode(first.code)) {
-        if (first.backOffMs && *first.backOffMs >= 0) hint = milliseconds(*first.backOffMs);
-        busyText = first.text;
-      } else if (response->fault) {
-        RaiseMessage(first);
-        return std::nullopt;
-      } else {
-        return response;
-      }
+    if (r.status == 503)
+      return Try::Busy(backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now()),
+                       "The server is busy (HTTP 503 Service Unavailable).");
+    std::string error;
+    response = ParseResponse(r.body, &error);
+    if (!response) {
+      Err().Raise(
+          MAPI_E_CALL_FAILED,
+          r.status == 200 ? error : "HTTP " + HttpStatusText(r.status) + " from the server.");
+      return Try::Failed();
     }
-    // Throttled: wait and send the same request again, within the call's budget. Our own
-    // guesses grow while the server gives no usable hint of its own.
-    const milliseconds wait = backOff.Next(hint);
-    if (!backOff.Fits(wait, clock::now())) {
-      Err().Raise(MAPI_E_CALL_FAILED,
-                  busyText.empty() ? std::string("The server stayed busy.") : busyText);
-      return std::nullopt;
+    const ResponseMessage& first = response->messages.front();
+    if (IsThrottlingCode(first.code)) {
+      std::optional<milliseconds> hint;
+      if (first.backOffMs && *first.backOffMs >= 0) hint = milliseconds(*first.backOffMs);
+      return Try::Busy(hint, first.text);
     }
-    NoteBusyUntil(clock::now() + wait);
-    if (!WaitWithEvents(wait, stop_)) {
-      // A wait given up (Cancel, logoff) holds back no one else.
-      EndSharedBackOff();
-      Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
-      return std::nullopt;
+    if (response->fault) {
+      RaiseMessage(first);
+      return Try::Failed();
     }
+    return Try::Done();
   }
+
+ private:
+  Client& client_;
+  const std::string body_;
+  bool retriedDrop_ = false;
+};
+
+std::optional<Response> Client::Call(const Request& request) {
+  Tries tries(*this, request);
+  if (!retry_.Run(options_.maxWait, tries)) return std::nullopt;
+  return std::move(tries.response);
 }
 
 void RaiseMessage(const ResponseMessage& m) {

@@ -12,6 +12,9 @@
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/soap.h"
 #include "mailbox/http/transport.h"
+#include "mailbox/remote/call_error.h"
+#include "mailbox/remote/retry.h"
+#include "mailbox/remote/waiter.h"
 
 namespace oa::ews {
 
@@ -37,16 +40,14 @@ struct ClientOptions {
 // on after the mailbox's address is known).
 ClientOptions ClientOptionsFor(const std::string& url, const EwsOptions& settings);
 
+using remote::CallError;
 // A transport failure as the error a mailbox call raises.
-struct CallError {
-  int32_t number;
-  std::string description;
-};
 CallError ErrorForTransport(const HttpResult& r);
 
 class Client {
  public:
-  explicit Client(ClientOptions options);
+  // Its waits for a busy server go through `waiter` (none: they only sleep).
+  explicit Client(ClientOptions options, std::shared_ptr<remote::Waiter> waiter = nullptr);
 
   // A request for an operation, with the impersonation header when configured.
   std::unique_ptr<Request> NewRequest(const std::string& operation) const;
@@ -56,7 +57,7 @@ class Client {
   std::optional<Response> Call(const Request& request);
 
   // Called while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
-  void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
+  void SetStopCheck(std::function<bool()> stop) { retry_.SetStopCheck(std::move(stop)); }
 
   // Acts as that mailbox from now on (impersonation); empty for delegate access.
   void SetImpersonation(const std::string& smtp);
@@ -68,9 +69,11 @@ class Client {
   void Disconnect() { transport_.Close(); }
 
  private:
+  class Tries;
+
   ClientOptions options_;
   Transport transport_;
-  std::function<bool()> stop_;
+  remote::Retry retry_;
   long requests_ = 0;
 };
 

@@ -5,7 +5,6 @@
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/read_cache.h"
-#include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::ews {
@@ -43,27 +42,18 @@ std::optional<std::string> CheckedHex(const std::string& entryID) {
   return HexEncode(*bytes);
 }
 
-std::optional<Response> CallServer(Client& client, const Request& request) {
-  TakeWaitCancelled();
-  auto r = client.Call(request);
-  if (!r && TakeWaitCancelled())
-    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
-  return r;
-}
-
 Core::Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName)
-    : client_(std::move(client)),
+    : SessionCore(
+          kDeleteGroup,
+          [this](const std::vector<std::string>& ids, const std::string& deleteType,
+                 std::vector<bool>& gone) { SendDeleteGroup(ids, deleteType, gone); },
+          [this](const std::string& ewsId) { ItemDeleted(ewsId); }),
+      client_(std::move(client)),
       smtp_(std::move(smtp)),
       displayName_(std::move(displayName)),
       cache_(std::make_unique<ReadCache>()) {}
 
 Core::~Core() = default;
-
-bool Core::Alive() {
-  if (alive_) return true;
-  Err().Raise(MAPI_E_END_OF_SESSION, "The session has logged off.");
-  return false;
-}
 
 std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
   return client_->NewRequest(operation);
@@ -72,7 +62,7 @@ std::unique_ptr<Request> Core::NewRequest(const std::string& operation) {
 std::optional<Response> Core::Send(const Request& request) {
   if (!Alive()) return std::nullopt;
   SendQueuedDeletes();
-  return CallServer(*client_, request);
+  return client_->Call(request);
 }
 
 std::optional<Response> Core::SendOne(const Request& request) {
@@ -467,19 +457,10 @@ std::shared_ptr<EwsStore> Core::Store(bool isPublic) {
   return std::make_shared<EwsStore>(shared_from_this(), isPublic);
 }
 
-std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
-  std::vector<std::shared_ptr<DeletionListener>> live;
-  for (auto& w : listeners_) {
-    if (auto l = w.lock()) live.push_back(std::move(l));
-  }
-  listeners_.assign(live.begin(), live.end());
-  return live;
-}
-
 void Core::ItemDeleted(const std::string& ewsId) {
   cache_->ItemChanged(ewsId, false);
   cache_->ItemChanged(ewsId, true);
-  for (auto& l : LiveListeners()) l->ItemDeleted(ewsId);
+  for (auto& l : queue_.Listeners()) l->ItemDeleted(ewsId);
 }
 
 }  // namespace oa::ews

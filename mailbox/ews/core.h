@@ -15,6 +15,8 @@
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/props.h"
 #include "mailbox/model/rdo.h"
+#include "mailbox/remote/delete_queue.h"
+#include "mailbox/remote/session_core.h"
 
 namespace oa::ews {
 
@@ -63,16 +65,7 @@ struct ListedPage {
   bool basicsAsked = false;
 };
 
-// Told when an item is deleted through the session, so that item collections stay in step.
-class DeletionListener {
- public:
-  virtual ~DeletionListener() = default;
-  virtual void ItemDeleted(const std::string& ewsId) = 0;
-  // A delete told as done earlier that the server refused when its group went out.
-  virtual void DeleteRefused(const std::string& ewsId) { (void)ewsId; }
-  // A group of deletes went out; every delete told so far is settled.
-  virtual void DeletesSettled() {}
-};
+using remote::DeletionListener;
 
 // A public folder item as EWS names it: its own ID and its folder's.
 struct PublicItemRef {
@@ -83,7 +76,7 @@ struct PublicItemRef {
 class EwsStore;
 class ReadCache;
 
-class Core : public std::enable_shared_from_this<Core> {
+class Core : public remote::SessionCore, public std::enable_shared_from_this<Core> {
  public:
   Core(std::unique_ptr<Client> client, std::string smtp, std::string displayName);
   ~Core();
@@ -93,16 +86,6 @@ class Core : public std::enable_shared_from_this<Core> {
   const std::string& displayName() const { return displayName_; }
   // Named-property IDs are the same for every session of the process, as a store's are.
   NamedPropMap& named() { return SharedNamedProps(); }
-
-  // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
-  bool Alive();
-  // Logoff: the queued deletes go out first.
-  void End() {
-    if (alive_) SendQueuedDeletes();
-    alive_ = false;
-    client_->Disconnect();
-  }
-  bool ended() const { return !alive_; }
 
   // Sends a request; the response or nullopt with the error raised.
   std::unique_ptr<Request> NewRequest(const std::string& operation);
@@ -163,7 +146,6 @@ class Core : public std::enable_shared_from_this<Core> {
   // The store entry IDs learnt so far.
   std::string& StoreEntryID(bool isPublic) { return storeEntryIDs_[isPublic ? 1 : 0]; }
 
-  void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
   void ItemDeleted(const std::string& ewsId);
 
   // Item deletes go out together, up to kDeleteGroup in one DeleteItem. A queued delete is told
@@ -172,10 +154,7 @@ class Core : public std::enable_shared_from_this<Core> {
   static constexpr size_t kDeleteGroup = 100;
   void QueueDelete(const std::string& ewsId, const std::string& deleteType);
   // 1 sends every delete at once, as one DeleteItem each (for measurements).
-  void SetDeleteGroup(size_t items) { deleteGroup_ = items < 1 ? 1 : items; }
-  // Sends the queued deletes; an item the server refuses, or every item of a request that
-  // failed, is told to the listeners as refused. The pending error is left as it was.
-  void SendQueuedDeletes();
+  void SetDeleteGroup(size_t items) { queue_.SetGroup(items); }
   // DeleteItem for one type; calendar items and tasks need the two attributes to be deleted.
   std::unique_ptr<Request> NewDeleteRequest(const std::string& deleteType);
 
@@ -192,7 +171,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::unique_ptr<Client> client_;
   std::string smtp_;
   std::string displayName_;
-  bool alive_ = true;
   std::map<std::string, std::string> hexByEws_;
   std::map<std::string, std::string> ewsByHex_;
   // Public folder items met: item EWS ID -> folder EWS ID, and entry ID -> both.
@@ -201,21 +179,14 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string storeEntryIDs_[2];
   std::optional<oa::mailbox::ErrObject> publicStoreMissing_;
   std::unique_ptr<ReadCache> cache_;
-  std::vector<std::weak_ptr<DeletionListener>> listeners_;
-  std::vector<std::string> queued_;
-  std::set<std::string> queuedIds_;
-  std::string queuedType_;
-  bool sendingQueue_ = false;
-  size_t deleteGroup_ = kDeleteGroup;
-
-  std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
+  void Disconnect() override { client_->Disconnect(); }
+  // One DeleteItem for the group of one delete type; gone[i] for the items the server no
+  // longer holds.
+  void SendDeleteGroup(const std::vector<std::string>& ids, const std::string& deleteType,
+                       std::vector<bool>& gone);
 };
 
-// A call given up because its wait for a busy server was cancelled.
-inline constexpr int32_t MAPI_E_USER_CANCEL = static_cast<int32_t>(0x80040501);
-
-// Client::Call, with a wait that the cancel check ended reported as MAPI_E_USER_CANCEL.
-std::optional<Response> CallServer(Client& client, const Request& request);
+using remote::MAPI_E_USER_CANCEL;
 
 // Upper case of an entry-ID text; nullopt when it is no hexadecimal text (MAPI_E_INVALID_ENTRYID
 // raised).

@@ -14,39 +14,21 @@ std::unique_ptr<Request> Core::NewDeleteRequest(const std::string& deleteType) {
 }
 
 void Core::QueueDelete(const std::string& ewsId, const std::string& deleteType) {
-  if (queuedIds_.count(ewsId)) return;
-  if (!queued_.empty() && deleteType != queuedType_) SendQueuedDeletes();
-  queuedType_ = deleteType;
-  queued_.push_back(ewsId);
-  queuedIds_.insert(ewsId);
-  ItemDeleted(ewsId);
-  if (queued_.size() >= deleteGroup_) SendQueuedDeletes();
+  queue_.Queue(ewsId, deleteType);
 }
 
-void Core::SendQueuedDeletes() {
-  if (queued_.empty() || sendingQueue_) return;
-  oa::mailbox::ErrScope keep;
-  std::vector<std::string> ids;
-  ids.swap(queued_);
-  queuedIds_.clear();
-  auto req = NewDeleteRequest(queuedType_);
+void Core::SendDeleteGroup(const std::vector<std::string>& ids, const std::string& deleteType,
+                           std::vector<bool>& gone) {
+  auto req = NewDeleteRequest(deleteType);
   auto list = req->op().append_child("m:ItemIds");
   for (const std::string& id : ids)
     list.append_child("t:ItemId").append_attribute("Id") = id.c_str();
-  std::optional<Response> r;
-  if (alive_) {
-    sendingQueue_ = true;
-    r = CallServer(*client_, *req);
-    sendingQueue_ = false;
-  }
-  auto live = LiveListeners();
+  auto r = client_->Call(*req);
   for (size_t i = 0; i < ids.size(); ++i) {
     const ResponseMessage* m = r && i < r->messages.size() ? &r->messages[i] : nullptr;
     // Gone either way when the server does not know it.
-    if (m && (m->ok() || m->code == "ErrorItemNotFound")) continue;
-    for (auto& l : live) l->DeleteRefused(ids[i]);
+    gone[i] = m && (m->ok() || m->code == "ErrorItemNotFound");
   }
-  for (auto& l : live) l->DeletesSettled();
 }
 
 }  // namespace oa::ews

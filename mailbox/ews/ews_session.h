@@ -4,9 +4,13 @@
 #include <memory>
 
 #include "mailbox/model/rdo.h"
+#include "mailbox/remote/waiter.h"
 
 namespace oa::ews {
 
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession();
+// Its calls wait out a busy server through `waiter` (none: they only sleep, and nothing but
+// Logoff cuts them short).
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(
+    std::shared_ptr<remote::Waiter> waiter = nullptr);
 
 }  // namespace oa::ews

@@ -1,7 +1,6 @@
 // A folder's items: FindItem pages of IDs, the count from the folder's TotalCount, kept in step
 // with the deletions this session makes.
 #include <algorithm>
-#include <utility>
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/objects.h"
@@ -12,20 +11,15 @@ namespace oa::ews {
 using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
 
-int32_t EwsItems::Count() {
-  if (!core_->Alive()) return 0;
-  if (total_) return *total_;
+std::optional<int32_t> EwsItems::ReadCount() {
   auto folder = core_->GetFolder(folder_);
-  if (!folder) return 0;
-  if (!folder->totalCount) {
+  if (!folder) return std::nullopt;
+  if (!folder->totalCount)
     Err().Raise(MAPI_E_CALL_FAILED, "The server did not give the folder's item count.");
-    return 0;
-  }
-  total_ = folder->totalCount;
-  return *total_;
+  return folder->totalCount;
 }
 
-bool EwsItems::LoadPage(int32_t offset) {
+bool EwsItems::ReadPage(int32_t offset, std::deque<ItemData>& rows) {
   // IDs only, until the items of a page listed so are asked for more.
   if (listed_ && listed_->basicsAsked) listBasics_ = true;
   auto req = core_->NewRequest("FindItem");
@@ -39,34 +33,20 @@ bool EwsItems::LoadPage(int32_t offset) {
   auto r = core_->SendOne(*req);
   if (!r) return false;
   auto root = Child(r->messages.front().node, "RootFolder");
-  page_.clear();
-  pageStart_ = offset;
   listed_ = std::make_shared<ListedPage>();
   for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
     if (e.type() != pugi::node_element) continue;
-    page_.push_back(core_->ReadItem(e, folder_.isPublic, {}));
-    page_.back().page = listed_;
-    listed_->ids.push_back(page_.back().id);
+    rows.push_back(core_->ReadItem(e, folder_.isPublic, {}));
+    rows.back().page = listed_;
+    listed_->ids.push_back(rows.back().id);
   }
-  if (auto total = root.attribute("TotalItemsInView")) total_ = total.as_int();
-  pageValid_ = true;
+  if (auto total = root.attribute("TotalItemsInView")) KnowCount(total.as_int());
   return true;
 }
 
 std::shared_ptr<oa::mailbox::RDOMail> EwsItems::Item(int32_t index) {
-  if (!core_->Alive()) return nullptr;
-  auto inPage = [&] {
-    return pageValid_ && index - 1 >= pageStart_ &&
-           index - 1 < pageStart_ + static_cast<int32_t>(page_.size());
-  };
-  if (index >= 1 && !inPage() && !(total_ && index > *total_)) {
-    if (!LoadPage(index - 1)) return nullptr;
-  }
-  if (index < 1 || !inPage()) {
-    Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
-    return nullptr;
-  }
-  return std::make_shared<EwsMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)], true);
+  const ItemData* row = RowAt(index);
+  return row ? std::make_shared<EwsMail>(core_, *row, true) : nullptr;
 }
 
 std::shared_ptr<oa::mailbox::RDOMail> EwsItems::GetFirst() {
@@ -76,39 +56,6 @@ std::shared_ptr<oa::mailbox::RDOMail> EwsItems::GetFirst() {
 std::shared_ptr<oa::mailbox::MAPITable> EwsItems::MAPITable() {
   if (!core_->Alive()) return nullptr;
   return std::make_shared<EwsTable>(core_, folder_);
-}
-
-int32_t EwsItems::TakeRefusedDeletes(bool settle) {
-  if (settle && !core_->ended()) core_->SendQueuedDeletes();
-  return std::exchange(refused_, 0);
-}
-
-void EwsItems::Forget() {
-  pageValid_ = false;
-  page_.clear();
-  total_.reset();
-}
-
-void EwsItems::ItemDeleted(const std::string& ewsId) {
-  if (pageValid_) {
-    for (auto it = page_.begin(); it != page_.end(); ++it) {
-      if (it->id != ewsId) continue;
-      page_.erase(it);
-      if (total_ && *total_ > 0) --*total_;
-      deletedHere_.insert(ewsId);
-      return;
-    }
-    // Not among the items known: ours only if the page does not cover the whole folder.
-    if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
-  }
-  Forget();
-}
-
-void EwsItems::DeleteRefused(const std::string& ewsId) {
-  if (!deletedHere_.erase(ewsId)) return;
-  ++refused_;
-  // Back in the folder where the server lists it: the page and the count are read again.
-  Forget();
 }
 
 std::optional<ItemData> Core::ListedBasics(ListedPage& page, const std::string& ewsId,

@@ -63,41 +63,14 @@ int32_t EwsMail::LookupIDsFromNames(const std::string& guid, const std::string& 
   return GetIDsFromNames(guid, name);
 }
 
-Variant EwsMail::Fields(int32_t propTag) {
-  if (!core_->Alive()) return {};
-  if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
-  switch (propTag) {
-    case PR_SUBJECT:
-      if (!LoadBasics()) return {};
-      return Variant::String(data_.subject.value_or(""));
-    case PR_MESSAGE_CLASS:
-      if (!LoadBasics()) return {};
-      return Variant::String(data_.itemClass.value_or(""));
-    case PR_CREATION_TIME:
-      return CreationTime();
-    default:
-      break;
-  }
-  if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
-  // One GetItem brings every string named property this session knows, so that reading the
-  // properties of a message one after the other costs one round trip.
-  std::vector<int32_t> tags{propTag};
-  for (int32_t t : core_->named().AllStringTags()) {
-    if (t != propTag && !data_.props.count(t)) tags.push_back(t);
-  }
+bool EwsMail::ReadProps(const std::vector<int32_t>& tags) {
   auto fresh = core_->GetItem(data_.id, data_.isPublic, tags);
-  if (!fresh) return {};
+  if (!fresh) return false;
   for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
-  return data_.props[propTag];
+  return true;
 }
 
-bool EwsMail::SetFields(int32_t propTag, const Variant& value) {
-  return core_->Alive() && StageField(pendingFields_, propTag, value);
-}
-
-bool EwsMail::Save() {
-  if (!core_->Alive()) return false;
-  if (pendingFields_.empty()) return true;
+bool EwsMail::SavePending() {
   // Whatever the answer, what the session read of the item may be old now.
   core_->cache().ItemChanged(data_.id, data_.isPublic);
   auto req = core_->NewRequest("UpdateItem");
@@ -121,25 +94,6 @@ bool EwsMail::Save() {
   for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
   pendingFields_.clear();
   return true;
-}
-
-std::string EwsMail::MessageClass() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.itemClass.value_or("");
-}
-
-std::string EwsMail::Subject() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.subject.value_or("");
-}
-
-Variant EwsMail::CreationTime() {
-  if (!core_->Alive() || !LoadBasics()) return {};
-  if (!data_.created) {
-    Err().Raise(MAPI_E_NOT_FOUND, "The server did not give the message's creation time.");
-    return {};
-  }
-  return Variant::FromDate(*data_.created);
 }
 
 std::shared_ptr<oa::mailbox::RDOStore> EwsMail::Store() {

@@ -12,6 +12,9 @@
 #include "mailbox/ews/core.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/model/restriction_tree.h"
+#include "mailbox/remote/listed_mail.h"
+#include "mailbox/remote/paged_items.h"
+#include "mailbox/remote/row_cursor.h"
 
 namespace oa::ews {
 
@@ -99,105 +102,94 @@ class EwsFolders : public oa::mailbox::RDOFolders {
 };
 
 // Item IDs of a folder are read a page (1000, as many as Exchange gives by default) at a time
-// and kept, so that walking the items, or deleting them one by one from the front, costs one
-// FindItem per page. Deletes of its items are queued (Core::QueueDelete); the count leaves them
-// out, and one the server refuses later is counted again.
+// and kept (remote/paged_items.h).
 class EwsItems : public oa::mailbox::RDOItems,
-                 public DeletionListener,
+                 public remote::PagedItems<ItemData>,
                  public std::enable_shared_from_this<EwsItems> {
  public:
   static constexpr int kPageSize = 1000;
   EwsItems(std::shared_ptr<Core> core, FolderRef folder)
       : core_(std::move(core)), folder_(std::move(folder)) {}
-  int32_t Count() override;
+  int32_t Count() override { return CountItems(); }
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override;
   std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
-  int32_t TakeRefusedDeletes(bool settle) override;
-  void ItemDeleted(const std::string& ewsId) override;
-  void DeleteRefused(const std::string& ewsId) override;
-  void DeletesSettled() override { deletedHere_.clear(); }
+  int32_t TakeRefusedDeletes(bool settle) override { return TakeRefused(settle); }
   // The folder's item count as just read with the folder.
-  void KnowCount(int32_t count) { total_ = count; }
+  using PagedItems::KnowCount;
 
  private:
-  bool LoadPage(int32_t offset);
-  void Forget();
+  bool Alive() override { return core_->Alive(); }
+  std::optional<int32_t> ReadCount() override;
+  bool ReadPage(int32_t offset, std::deque<ItemData>& rows) override;
+  void SettleDeletes() override {
+    if (!core_->ended()) core_->SendQueuedDeletes();
+  }
 
   std::shared_ptr<Core> core_;
   FolderRef folder_;
-  std::optional<int32_t> total_;
-  // Items from position pageStart_ + 1 on, as the server listed them.
-  int32_t pageStart_ = 0;
-  std::deque<ItemData> page_;
-  bool pageValid_ = false;
   // The page as listed; whether the pages are listed with the items' class, subject and time.
   std::shared_ptr<ListedPage> listed_;
   bool listBasics_ = false;
-  // Items of this collection told deleted and not settled yet, and those refused since asked.
-  std::set<std::string> deletedHere_;
-  int32_t refused_ = 0;
 };
 
-class EwsMail : public oa::mailbox::RDOMail {
+class EwsMail : public remote::ListedMail<ItemData> {
  public:
   // queueDelete: Delete() joins the session's group of deletes (items handed out by a
   // collection, which keeps its count in step) instead of going out at once.
   EwsMail(std::shared_ptr<Core> core, ItemData data, bool queueDelete = false)
-      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
+      : ListedMail(std::move(data)), core_(std::move(core)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override;
-  Variant Fields(int32_t propTag) override;
-  bool SetFields(int32_t propTag, const Variant& value) override;
-  bool Save() override;
-  std::string MessageClass() override;
-  std::string Subject() override;
-  Variant CreationTime() override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
  private:
-  bool LoadBasics();
+  bool Alive() override { return core_->Alive(); }
+  bool LoadBasics() override;
+  bool Stage(int32_t propTag, const Variant& value) override {
+    return StageField(pendingFields_, propTag, value);
+  }
+  bool SavePending() override;
+  std::vector<int32_t> KnownNamedTags() override { return core_->named().AllStringTags(); }
+  bool ReadProps(const std::vector<int32_t>& tags) override;
+  std::string Who() const override { return "The server"; }
 
   std::shared_ptr<Core> core_;
-  ItemData data_;
   bool queueDelete_;
-  std::map<int32_t, Variant> pendingFields_;
 };
 
 // The folder's contents table as FindItem: columns as item properties, the restriction as a
 // FindItem restriction, rows read a page at a time.
-class EwsTable : public oa::mailbox::MAPITable,
-                 public oa::mailbox::RestrictionSearch,
-                 public std::enable_shared_from_this<EwsTable> {
+class EwsTable : public remote::RowCursor<ItemData>, public std::enable_shared_from_this<EwsTable> {
  public:
   EwsTable(std::shared_ptr<Core> core, FolderRef folder)
       : core_(std::move(core)), folder_(std::move(folder)) {}
-  bool SetColumns(const std::vector<int32_t>& propTags) override;
-  VariantArray GetRow() override;
   std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override;
 
-  bool Find(const std::shared_ptr<oa::mailbox::RestrictionNode>& restriction, bool next) override;
-  void ClearPosition() override;
-
  private:
-  bool LoadPage(int32_t offset);
+  bool Alive() override { return core_->Alive(); }
+  bool ReadFirst(const std::shared_ptr<oa::mailbox::RestrictionNode>& restriction,
+                 std::vector<ItemData>& rows) override;
+  bool MorePages() const override { return morePages_; }
+  bool ReadNext(std::vector<ItemData>& rows) override;
+  void ForgetPages() override;
+  Variant EntryIdOf(size_t index) override;
+  bool LoadPage(int32_t offset, std::vector<ItemData>& rows);
 
   std::shared_ptr<Core> core_;
   FolderRef folder_;
-  std::vector<int32_t> columns_;
   std::shared_ptr<oa::mailbox::RestrictionNode> restriction_;
-  std::vector<ItemData> rows_;
   std::vector<std::optional<std::string>> rowEntryIDs_;
   int32_t pageOffset_ = 0;
   bool morePages_ = false;
-  int32_t position_ = -1;  // index into rows_
 };
 
 class EwsSession : public oa::mailbox::RDOSession {
  public:
-  EwsSession() = default;
+  explicit EwsSession(std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : waiter_(std::move(waiter)) {}
   ~EwsSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
@@ -233,6 +225,7 @@ class EwsSession : public oa::mailbox::RDOSession {
   // Whether a store ID names the public folders store (which needs its own ID conversion).
   bool IsPublicStoreID(const std::string& storeID);
 
+  std::shared_ptr<remote::Waiter> waiter_;
   std::shared_ptr<Core> core_;
   long earlierRequests_ = 0;
 };

@@ -19,94 +19,20 @@ using oa::mailbox::Variant;
 
 namespace {
 
-constexpr int32_t kFirstNamedId = 0x8000;
+constexpr int32_t kFirstNamedId = NamedPropMap::kFirstId;
 const std::string kPublicStrings = "00020329-0000-0000-C000-000000000046";
 
-const char* EwsType(int32_t type) {
-  switch (type) {
-    case PT_STRING8:
-    case PT_UNICODE:
-      return "String";
-    case PT_LONG:
-      return "Integer";
-    case PT_I2:
-      return "Short";
-    case PT_BOOLEAN:
-      return "Boolean";
-    case PT_SYSTIME:
-      return "SystemTime";
-    case PT_BINARY:
-      return "Binary";
-    default:
-      return nullptr;
-  }
-}
-
-std::optional<int32_t> TypeOf(const std::string& ewsType) {
-  if (ewsType == "String") return PT_STRING8;
-  if (ewsType == "Integer") return PT_LONG;
-  if (ewsType == "Short") return PT_I2;
-  if (ewsType == "Boolean") return PT_BOOLEAN;
-  if (ewsType == "SystemTime") return PT_SYSTIME;
-  if (ewsType == "Binary") return PT_BINARY;
-  return std::nullopt;
-}
-
-std::string Upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
-  return s;
-}
-
 }  // namespace
-
-std::string NormalizeGuid(const std::string& guid) {
-  std::string g = guid;
-  if (g.size() == 38 && g.front() == '{' && g.back() == '}') g = g.substr(1, 36);
-  if (g.size() != 36) return "";
-  for (size_t i = 0; i < g.size(); ++i) {
-    bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? g[i] != '-' : !std::isxdigit(static_cast<unsigned char>(g[i]))) return "";
-  }
-  return Upper(g);
-}
 
 NamedPropMap& SharedNamedProps() {
   static NamedPropMap map;
   return map;
 }
 
-int32_t NamedPropMap::IdFor(const std::string& guid, const std::string& name) {
-  std::string g = NormalizeGuid(guid);
-  if (g.empty() || name.empty()) return 0;
-  std::lock_guard lock(mu_);
-  auto key = std::make_pair(g, name);
-  if (auto it = byName_.find(key); it != byName_.end()) return it->second;
-  int32_t id = kFirstNamedId + static_cast<int32_t>(byId_.size());
-  if (id > 0xFFFE) return 0;
-  byName_[key] = id;
-  byId_[id] = NamedProp{g, name};
-  return id;
-}
-
-std::optional<NamedProp> NamedPropMap::Find(int32_t id) const {
-  std::lock_guard lock(mu_);
-  auto it = byId_.find(id);
-  if (it == byId_.end()) return std::nullopt;
-  return it->second;
-}
-
-std::vector<int32_t> NamedPropMap::AllStringTags() const {
-  std::lock_guard lock(mu_);
-  std::vector<int32_t> tags;
-  for (const auto& [id, prop] : byId_)
-    tags.push_back(static_cast<int32_t>((id << 16) | PT_STRING8));
-  return tags;
-}
-
 bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& named) {
   const uint32_t utag = static_cast<uint32_t>(tag);
   const int32_t id = static_cast<int32_t>(utag >> 16);
-  const char* type = EwsType(static_cast<int32_t>(utag & 0xFFFF));
+  const char* type = remote::PropTypeName(static_cast<int32_t>(utag & 0xFFFF));
   if (!type) return false;
   if (id >= kFirstNamedId) {
     auto prop = named.Find(id);
@@ -130,7 +56,7 @@ bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& 
 }
 
 std::optional<int32_t> TagOfPath(pugi::xml_node uri, const NamedPropMap& named) {
-  auto type = TypeOf(Attr(uri, "PropertyType"));
+  auto type = remote::PropTypeOf(Attr(uri, "PropertyType"));
   if (!type) return std::nullopt;
   std::string propTag = Attr(uri, "PropertyTag");
   if (!propTag.empty()) {
@@ -283,35 +209,6 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text) {
       bits -= 8;
       out.push_back(static_cast<uint8_t>((acc >> bits) & 0xFF));
     }
-  }
-  return out;
-}
-
-std::string HexEncode(const std::vector<uint8_t>& bytes) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (uint8_t b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
-  if (hex.size() % 2) return std::nullopt;
-  std::vector<uint8_t> out;
-  out.reserve(hex.size() / 2);
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    int hi = digit(hex[i]), lo = digit(hex[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out.push_back(static_cast<uint8_t>(hi * 16 + lo));
   }
   return out;
 }

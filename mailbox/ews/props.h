@@ -11,35 +11,18 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/variant.h"
+#include "mailbox/remote/named_props.h"
 
 namespace oa::ews {
 
-struct NamedProp {
-  std::string guid;  // upper case, without braces
-  std::string name;
-};
-
-// Shared by the sessions of parallel jobs: every call takes the map's lock.
-class NamedPropMap {
- public:
-  // The ID for a set and name, given out now if need be; 0 for an empty name or a bad GUID.
-  int32_t IdFor(const std::string& guid, const std::string& name);
-  std::optional<NamedProp> Find(int32_t id) const;
-  // Every named property given out so far, as tags of type PT_STRING8.
-  std::vector<int32_t> AllStringTags() const;
-
- private:
-  mutable std::mutex mu_;
-  std::map<int32_t, NamedProp> byId_;
-  std::map<std::pair<std::string, std::string>, int32_t> byName_;
-};
+using remote::NamedProp;
+using remote::NamedPropMap;
+using remote::NormalizeGuid;
 
 // The map every session of the process shares.
 NamedPropMap& SharedNamedProps();
-
-// "{00020329-...}" or "00020329-..." in any case -> "00020329-...", upper case; empty if bad.
-std::string NormalizeGuid(const std::string& guid);
 
 // Appends <t:ExtendedFieldURI .../> for a tag; false when the tag's type or name is unknown.
 bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& named);
@@ -62,9 +45,8 @@ oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
 
 std::string Base64Encode(const std::vector<uint8_t>& bytes);
 std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text);
-// Upper-case hex digits <-> bytes; nullopt for odd length or another character.
-std::string HexEncode(const std::vector<uint8_t>& bytes);
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
+using oa::HexDecode;
+using oa::HexEncode;
 
 // Exchange's long-term entry IDs of folders (46 bytes) and messages (70 bytes): zero flags, the
 // store's provider UID, a 16-bit object type, the folder's global ID and, for a message, the

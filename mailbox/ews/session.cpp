@@ -122,13 +122,13 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
     return;
   }
   const EwsOptions settings = SettingsForLogon();
-  auto client = std::make_unique<Client>(ClientOptionsFor(*url, settings));
+  auto client = std::make_unique<Client>(ClientOptionsFor(*url, settings), waiter_);
 
   // The mailbox text as the service account sees it: its primary address and display name.
   auto req = client->NewRequest("ResolveNames");
   req->op().append_attribute("ReturnFullContactData") = "false";
   AddText(req->op(), "m:UnresolvedEntry", mailbox);
-  auto r = CallServer(*client, *req);
+  auto r = client->Call(*req);
   if (!r) return;
   const ResponseMessage& m = r->messages.front();
   auto resolution = Child(Child(m.node, "ResolutionSet"), "Resolution");
@@ -236,8 +236,8 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsSession::GetFolderFromID(const std::s
   return std::make_shared<EwsFolder>(core_, std::move(*data), true);
 }
 
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession() {
-  return std::make_shared<EwsSession>();
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<remote::Waiter> waiter) {
+  return std::make_shared<EwsSession>(std::move(waiter));
 }
 
 }  // namespace oa::ews

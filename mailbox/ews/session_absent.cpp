@@ -4,7 +4,7 @@
 
 namespace oa::ews {
 
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession() {
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<remote::Waiter>) {
   return nullptr;
 }
 

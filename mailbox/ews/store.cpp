@@ -31,10 +31,7 @@ std::string EwsStore::EntryID() {
   auto folder = core_->GetFolder(
       Distinguished(public_ ? "publicfoldersroot" : "msgfolderroot", public_), {PR_STORE_ENTRYID});
   if (!folder) return "";
-  const Variant& v = folder->props[PR_STORE_ENTRYID];
-  std::vector<uint8_t> bytes;
-  if (v.IsArray())
-    for (const Variant& b : v.AsArray()) bytes.push_back(b.AsByte());
+  const std::vector<uint8_t> bytes = remote::BytesOf(folder->props[PR_STORE_ENTRYID]);
   if (bytes.empty()) {
     Err().Raise(MAPI_E_NOT_FOUND, "The server did not give the store's entry ID.");
     return "";

@@ -11,6 +11,7 @@ namespace oa::ews {
 using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
 using Node = oa::mailbox::RestrictionNode;
+using remote::IsEntryIdColumn;
 
 namespace {
 
@@ -80,35 +81,32 @@ bool AppendRestriction(pugi::xml_node parent, const Node& node, NamedPropMap& na
   return false;
 }
 
-bool IsEntryIdColumn(int32_t tag) {
-  return tag == PR_LONGTERM_ENTRYID_FROM_TABLE || tag == PR_ENTRYID;
-}
-
 }  // namespace
-
-bool EwsTable::SetColumns(const std::vector<int32_t>& propTags) {
-  if (!core_->Alive()) return false;
-  columns_ = propTags;
-  return true;
-}
 
 std::shared_ptr<oa::mailbox::RDOTableFilter> EwsTable::Filter() {
   if (!core_->Alive()) return nullptr;
   return oa::mailbox::NewTreeFilter(shared_from_this(), oa::mailbox::MemberKinds::AndOrNot);
 }
 
-void EwsTable::ClearPosition() {
-  rows_.clear();
+void EwsTable::ForgetPages() {
   rowEntryIDs_.clear();
-  position_ = -1;
   morePages_ = false;
 }
 
-bool EwsTable::LoadPage(int32_t offset) {
+bool EwsTable::ReadFirst(const std::shared_ptr<Node>& restriction, std::vector<ItemData>& rows) {
+  restriction_ = restriction;
+  return LoadPage(0, rows);
+}
+
+bool EwsTable::ReadNext(std::vector<ItemData>& rows) {
+  return LoadPage(pageOffset_ + static_cast<int32_t>(rows.size()), rows);
+}
+
+bool EwsTable::LoadPage(int32_t offset, std::vector<ItemData>& rows) {
   std::vector<int32_t> extra;
   bool basics = false;
   bool entryIDs = false;
-  for (int32_t tag : columns_) {
+  for (int32_t tag : columns()) {
     if (tag == PR_SUBJECT || tag == PR_MESSAGE_CLASS || tag == PR_CREATION_TIME) {
       basics = true;
     } else if (IsEntryIdColumn(tag)) {
@@ -140,12 +138,12 @@ bool EwsTable::LoadPage(int32_t offset) {
   auto r = core_->SendOne(*req);
   if (!r) return false;
   auto root = Child(r->messages.front().node, "RootFolder");
-  rows_.clear();
+  rows.clear();
   rowEntryIDs_.clear();
   for (auto e = Child(root, "Items").first_child(); e; e = e.next_sibling()) {
     if (e.type() != pugi::node_element) continue;
-    rows_.push_back(core_->ReadItem(e, folder_.isPublic, asked));
-    ItemData& row = rows_.back();
+    rows.push_back(core_->ReadItem(e, folder_.isPublic, asked));
+    ItemData& row = rows.back();
     if (auto id = row.props.find(PR_ENTRYID); id != row.props.end()) {
       if (id->second.IsArray()) {
         std::vector<uint8_t> bytes;
@@ -165,58 +163,20 @@ bool EwsTable::LoadPage(int32_t offset) {
     core_->cache().PutItem(kept, folder_.id);
   }
   pageOffset_ = offset;
-  morePages_ = Attr(root, "IncludesLastItemInRange") == "false" && !rows_.empty();
+  morePages_ = Attr(root, "IncludesLastItemInRange") == "false" && !rows.empty();
   return true;
 }
 
-bool EwsTable::Find(const std::shared_ptr<Node>& restriction, bool next) {
-  if (!core_->Alive()) return false;
-  if (!next || position_ < 0) {
-    restriction_ = restriction;
-    ClearPosition();
-    if (!LoadPage(0)) return false;
-    position_ = 0;
-    return !rows_.empty();
+Variant EwsTable::EntryIdOf(size_t index) {
+  // The page's entry IDs in one ConvertId, when the first of them is asked for.
+  if (rowEntryIDs_.empty()) {
+    std::vector<std::string> ids;
+    for (const auto& r : rows()) ids.push_back(r.id);
+    rowEntryIDs_ = core_->HexFromEws(ids, folder_.isPublic);
   }
-  ++position_;
-  if (position_ < static_cast<int32_t>(rows_.size())) return true;
-  if (!morePages_) {
-    position_ = static_cast<int32_t>(rows_.size());
-    return false;
-  }
-  if (!LoadPage(pageOffset_ + static_cast<int32_t>(rows_.size()))) return false;
-  position_ = 0;
-  return !rows_.empty();
-}
-
-VariantArray EwsTable::GetRow() {
-  if (!core_->Alive()) return {};
-  if (position_ < 0 || position_ >= static_cast<int32_t>(rows_.size())) return {};
-  const ItemData& row = rows_[static_cast<size_t>(position_)];
-  VariantArray values;
-  for (int32_t tag : columns_) {
-    if (IsEntryIdColumn(tag)) {
-      // The page's entry IDs in one ConvertId, when the first of them is asked for.
-      if (rowEntryIDs_.empty()) {
-        std::vector<std::string> ids;
-        for (const auto& r : rows_) ids.push_back(r.id);
-        rowEntryIDs_ = core_->HexFromEws(ids, folder_.isPublic);
-      }
-      const auto& hex = rowEntryIDs_[static_cast<size_t>(position_)];
-      auto bytes = hex ? HexDecode(*hex) : std::nullopt;
-      values.push_back(bytes ? Variant::Binary(*bytes) : Variant());
-    } else if (tag == PR_SUBJECT) {
-      values.push_back(row.subject ? Variant::String(*row.subject) : Variant());
-    } else if (tag == PR_MESSAGE_CLASS) {
-      values.push_back(row.itemClass ? Variant::String(*row.itemClass) : Variant());
-    } else if (tag == PR_CREATION_TIME) {
-      values.push_back(row.created ? Variant::FromDate(*row.created) : Variant());
-    } else {
-      auto it = row.props.find(tag);
-      values.push_back(it == row.props.end() ? Variant() : it->second);
-    }
-  }
-  return values;
+  const auto& hex = rowEntryIDs_[index];
+  auto bytes = hex ? HexDecode(*hex) : std::nullopt;
+  return bytes ? Variant::Binary(*bytes) : Variant();
 }
 
 }  // namespace oa::ews

@@ -1,7 +1,6 @@
 #include "mailbox/graph/client.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "base/mapi_error.h"
 #include "mailbox/graph/bounded_json.h"
@@ -105,28 +104,8 @@ std::string UrlEncode(const std::string& text) {
 }
 
 CallError ErrorFor(const http::HttpResult& r, const std::string& service) {
-  using http::Failure;
-  const std::string& text = r.failureText;
-  switch (r.failure) {
-    case Failure::None:
-      break;
-    case Failure::TlsVerify:
-      return {MAPI_E_NETWORK_ERROR, service + "'s TLS certificate could not be verified: " + text};
-    case Failure::Tls:
-      return {MAPI_E_NETWORK_ERROR, "The TLS connection to " + service + " failed: " + text};
-    case Failure::Timeout:
-      return {MAPI_E_NETWORK_ERROR, service + " did not answer in time: " + text};
-    case Failure::Unreachable:
-      return {MAPI_E_NETWORK_ERROR, service + " cannot be reached: " + text};
-    case Failure::Dropped:
-      return {MAPI_E_NETWORK_ERROR, "The connection to " + service + " was lost: " + text};
-    case Failure::TooLarge:
-      return {MAPI_E_CALL_FAILED, "The answer from " + service + " was refused: " + text + "."};
-    case Failure::Cancelled:
-      return {MAPI_E_USER_CANCEL, "The request to " + service + " was cancelled."};
-    default:
-      return {MAPI_E_NETWORK_ERROR, "The request to " + service + " failed: " + text};
-  }
+  if (r.failure != http::Failure::None)
+    return remote::TransportError(r, remote::PartyNamed(service));
   std::string code;
   std::string message = ServiceText(ParseOrNull(r.body), &code);
   const std::string status = "HTTP " + std::to_string(r.status) + " from " + service;
@@ -142,17 +121,16 @@ CallError ErrorFor(const http::HttpResult& r, const std::string& service) {
   return {MAPI_E_CALL_FAILED, message};
 }
 
-Client::Client(GraphOptions options, std::string tenant)
+Client::Client(GraphOptions options, std::string tenant, std::shared_ptr<remote::Waiter> waiter)
     : options_(std::move(options)),
       tenant_(std::move(tenant)),
       login_(TransportFor(options_, "", "application/x-www-form-urlencoded")),
       graph_(TransportFor(options_, "", "application/json")),
+      retry_(remote::GateFor("graph"), std::move(waiter)),
       graphOrigin_(OriginOf(options_.graphUrl)),
       loginOrigin_(OriginOf(options_.loginUrl)) {
   // A request in flight ends on the same checks as a wait.
-  auto cancelled = [this] {
-    return (stop_ && stop_()) || (options_.cancelRequested && options_.cancelRequested());
-  };
+  auto cancelled = [this] { return retry_.RequestCancelled(); };
   login_.SetCancelCheck(cancelled);
   graph_.SetCancelCheck(cancelled);
 }
@@ -257,41 +235,19 @@ bool Client::FetchToken() {
   return true;
 }
 
-bool Client::Wait(milliseconds d) {
-  if (options_.wait) return options_.wait(d, stop_);
-  const auto end = clock::now() + d;
-  while (clock::now() < end) {
-    if (stop_ && stop_()) return false;
-    std::this_thread::sleep_for(std::min<clock::duration>(milliseconds(50), end - clock::now()));
-  }
-  return true;
-}
-
 void Client::SetMailbox(const std::string& userId) {
   limits_ = LimitsFor(options_.graphUrl, options_.clientId, userId, options_.budgetRequests,
                       options_.budgetWindow);
 }
 
-bool Client::RaiseCutWait() {
-  if (options_.takeWaitCancelled && options_.takeWaitCancelled())
-    Err().Raise(MAPI_E_USER_CANCEL, "The wait for the busy server was cancelled.");
-  else
-    Err().Raise(MAPI_E_END_OF_SESSION, "The session was logged off while the server was busy.");
-  return false;
+void Client::Tries::BusyUntil(clock::time_point until) {
+  // The service's wait holds for the whole mailbox, also when this call gives up on it.
+  if (client_.limits_) client_.limits_->HoldUntil(until);
 }
 
-bool Client::WaitToRetry(milliseconds d, const backoff::BackOff& budget,
-                         const std::string& busyAnswer) {
-  // The service's wait holds for the whole mailbox, also when this call gives up on it.
-  if (limits_) limits_->HoldUntil(clock::now() + d);
-  if (!budget.Fits(d, clock::now())) {
-    Err().Raise(MAPI_E_CALL_FAILED, busyAnswer.empty() ? "The service stayed busy."
-                                                       : "The service stayed busy: " + busyAnswer);
-    return false;
-  }
-  if (options_.takeWaitCancelled) options_.takeWaitCancelled();
-  if (Wait(d)) return true;
-  return RaiseCutWait();
+void Client::Tries::RaiseStayedBusy(const std::string& busyAnswer) {
+  Err().Raise(MAPI_E_CALL_FAILED, busyAnswer.empty() ? "The service stayed busy."
+                                                     : "The service stayed busy: " + busyAnswer);
 }
 
 bool Client::AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late) {
@@ -306,8 +262,7 @@ bool Client::AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late) 
                         std::to_string((wait.count() + 999) / 1000) + " seconds more.");
         return false;
       }
-      if (options_.takeWaitCancelled) options_.takeWaitCancelled();
-      if (!Wait(wait)) return RaiseCutWait();
+      if (!retry_.Wait(wait)) return false;
       continue;
     }
     if (late) {
@@ -317,15 +272,68 @@ bool Client::AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late) 
     const auto pace = limits_->Reserve(cost, now);
     if (pace == clock::duration::zero()) return true;
     // Our own pace: short (a batch's share of the window), and Cancel ends it as any wait.
-    if (options_.takeWaitCancelled) options_.takeWaitCancelled();
-    if (!Wait(std::chrono::ceil<milliseconds>(pace))) return RaiseCutWait();
+    if (!retry_.Wait(std::chrono::ceil<milliseconds>(pace))) return false;
   }
 }
 
+// One request to Graph: its answers as the retry loop reads them.
+class Client::CallTries : public Client::Tries {
+ public:
+  CallTries(Client& client, http::HttpRequest req, int64_t cost, bool late)
+      : Tries(client), req_(std::move(req)), cost_(cost), late_(late) {}
+
+  std::optional<json> answer;
+
+  bool AwaitTurn(const backoff::BackOff& budget) override {
+    return client_.AwaitTurn(cost_, budget, late_);
+  }
+
+  remote::Try Once() override {
+    using remote::Try;
+    if (!client_.EnsureToken()) return Try::Failed();
+    req_.headers = {"Authorization: Bearer " + client_.token_};
+    ++client_.requests_;
+    http::HttpResult r = client_.graph_.Send(req_);
+    // The operations sent here may be repeated: a repeated delete finds nothing to delete.
+    if (r.failure == http::Failure::Dropped && !retriedDrop_) {
+      retriedDrop_ = true;
+      return Try::Again();
+    }
+    if (r.answered() && r.status == 401 && !renewed_) {
+      // A token the service no longer takes (revoked, clock skew): one fresh one.
+      renewed_ = true;
+      client_.token_.clear();
+      return Try::Again();
+    }
+    if (r.answered() && r.status >= 200 && r.status < 300) {
+      std::string unread;
+      json j = r.body.empty() ? json() : ParseOrNull(r.body, &unread);
+      if (unread.empty()) {
+        answer = std::move(j);
+        return Try::Done();
+      }
+      Err().Raise(MAPI_E_CALL_FAILED,
+                  "The answer from Microsoft Graph was refused: " + unread + ".");
+      return Try::Failed();
+    }
+    if (!r.answered() || !Throttled(r.status)) {
+      remote::Raise(ErrorFor(r, "Microsoft Graph"));
+      return Try::Failed();
+    }
+    return Try::Busy(backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now()),
+                     ErrorFor(r, "Microsoft Graph").description);
+  }
+
+ private:
+  http::HttpRequest req_;
+  const int64_t cost_;
+  const bool late_;
+  bool retriedDrop_ = false;
+  bool renewed_ = false;
+};
+
 std::optional<json> Client::Call(const std::string& method, const std::string& pathOrUrl,
                                  const json* body) {
-  if (options_.takeWaitCancelled) options_.takeWaitCancelled();
-  backoff::BackOff backOff(milliseconds(options_.maxWaitMs), clock::now());
   http::HttpRequest req;
   req.method = method;
   const bool absolute = pathOrUrl.find("://") != std::string::npos;
@@ -345,43 +353,9 @@ std::optional<json> Client::Call(const std::string& method, const std::string& p
       (*body)["requests"].is_array())
     cost = std::max<int64_t>(1, static_cast<int64_t>((*body)["requests"].size()));
   // A request begun after Cancel (a cancelled run's last count, its logoff) runs to its end.
-  const bool late = options_.cancelRequested && options_.cancelRequested();
-  bool retriedDrop = false, renewed = false;
-  while (true) {
-    if (!AwaitTurn(cost, backOff, late)) return std::nullopt;
-    if (!EnsureToken()) return std::nullopt;
-    req.headers = {"Authorization: Bearer " + token_};
-    ++requests_;
-    http::HttpResult r = graph_.Send(req);
-    // The operations sent here may be repeated: a repeated delete finds nothing to delete.
-    if (r.failure == http::Failure::Dropped && !retriedDrop) {
-      retriedDrop = true;
-      continue;
-    }
-    if (r.answered() && r.status == 401 && !renewed) {
-      // A token the service no longer takes (revoked, clock skew): one fresh one.
-      renewed = true;
-      token_.clear();
-      continue;
-    }
-    if (r.answered() && r.status >= 200 && r.status < 300) {
-      std::string unread;
-      json j = r.body.empty() ? json() : ParseOrNull(r.body, &unread);
-      if (unread.empty()) return j;
-      Err().Raise(MAPI_E_CALL_FAILED,
-                  "The answer from Microsoft Graph was refused: " + unread + ".");
-      return std::nullopt;
-    }
-    if (!r.answered() || !Throttled(r.status)) {
-      CallError e = ErrorFor(r, "Microsoft Graph");
-      Err().Raise(e.number, e.description);
-      return std::nullopt;
-    }
-    const milliseconds wait =
-        backOff.Next(backoff::ParseRetryAfter(r.retryAfter, std::chrono::system_clock::now()));
-    if (!WaitToRetry(wait, backOff, ErrorFor(r, "Microsoft Graph").description))
-      return std::nullopt;
-  }
+  CallTries tries(*this, std::move(req), cost, retry_.CancelAsked());
+  if (!Run(tries)) return std::nullopt;
+  return std::move(tries.answer);
 }
 
 }  // namespace oa::graph

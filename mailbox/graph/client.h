@@ -16,18 +16,16 @@
 #include "mailbox/graph/graph_options.h"
 #include "mailbox/graph/mailbox_limits.h"
 #include "mailbox/http/transport.h"
+#include "mailbox/remote/call_error.h"
+#include "mailbox/remote/retry.h"
+#include "mailbox/remote/waiter.h"
 
 namespace oa::graph {
 
 using nlohmann::json;
 
-// A call given up because its wait for a busy service was cancelled.
-inline constexpr int32_t MAPI_E_USER_CANCEL = static_cast<int32_t>(0x80040501);
-
-struct CallError {
-  int32_t number;
-  std::string description;
-};
+using remote::CallError;
+using remote::MAPI_E_USER_CANCEL;
 
 // An answer that is no success, or no answer at all, as the error a mailbox call raises. The
 // service's own description is kept (Graph's error.message, the token endpoint's
@@ -36,7 +34,9 @@ CallError ErrorFor(const http::HttpResult& r, const std::string& service);
 
 class Client {
  public:
-  Client(GraphOptions options, std::string tenant);
+  // Its waits for a busy service go through `waiter` (none: they only sleep).
+  Client(GraphOptions options, std::string tenant,
+         std::shared_ptr<remote::Waiter> waiter = nullptr);
 
   // Gets a token now, so that a refused sign-in fails the logon. False with the error raised.
   bool SignIn();
@@ -53,15 +53,26 @@ class Client {
   void SetMailbox(const std::string& userId);
 
   // Asked while waiting; a true answer ends the wait and the call with MAPI_E_END_OF_SESSION.
-  void SetStopCheck(std::function<bool()> stop) { stop_ = std::move(stop); }
+  void SetStopCheck(std::function<bool()> stop) { retry_.SetStopCheck(std::move(stop)); }
 
-  // Waits before sending again what a busy service turned away (a whole request, or requests
-  // inside a $batch answer). False, with the error raised, when the wait would end after
-  // the budget (`busyAnswer`: the service's description, when there is one) or was cut short.
-  // Either way nothing else goes to the mailbox before the wait's end.
-  bool WaitToRetry(std::chrono::milliseconds d, const backoff::BackOff& budget,
-                   const std::string& busyAnswer = "");
-  long maxWaitMs() const { return options_.maxWaitMs; }
+  // What a busy service turned away (a whole request, or requests inside a $batch answer) is
+  // sent again after the wait (remote/retry.h); a wait beyond the call's budget fails the call,
+  // with the service's description (the busy text) when there is one. Either way nothing else
+  // goes to the mailbox before the wait's end.
+  class Tries : public remote::Tries {
+   public:
+    explicit Tries(Client& client) : client_(client) {}
+    std::string GateStayedBusy() const override { return "The service stayed busy."; }
+    void BusyUntil(std::chrono::steady_clock::time_point until) override;
+    void RaiseStayedBusy(const std::string& busyAnswer) override;
+
+   protected:
+    Client& client_;
+  };
+  // Tries until done, within the budget of one call; false with the error raised.
+  bool Run(Tries& tries) {
+    return retry_.Run(std::chrono::milliseconds(options_.maxWaitMs), tries);
+  }
 
   std::string Url(const std::string& path) const;
   long requestsSent() const { return requests_; }
@@ -71,19 +82,17 @@ class Client {
  private:
   bool EnsureToken();
   bool FetchToken();
-  bool Wait(std::chrono::milliseconds d);
   // The wait before `cost` requests may go (see Call). `late`: the call began after Cancel, so
   // it runs to its end: it is not paced (the pace keeps room for it) and fails only on a hold.
   bool AwaitTurn(int64_t cost, const backoff::BackOff& budget, bool late);
-  // False with the error raised for a wait cut short (Cancel or logoff).
-  bool RaiseCutWait();
+  class CallTries;
   std::chrono::steady_clock::time_point Now() const;
 
   GraphOptions options_;
   std::string tenant_;
   http::Transport login_;
   http::Transport graph_;
-  std::function<bool()> stop_;
+  remote::Retry retry_;
   std::shared_ptr<MailboxLimits> limits_;
   // Where the token may go: the configured service, and the login service for the credential.
   std::optional<UrlOrigin> graphOrigin_;

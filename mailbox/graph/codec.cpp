@@ -10,6 +10,7 @@
 #include "base/date.h"
 #include "base/platform.h"
 #include "mailbox/model/const_mapi.h"
+#include "mailbox/remote/named_props.h"
 
 namespace oa::graph {
 
@@ -29,47 +30,10 @@ int B64Value(char c) {
   return -1;
 }
 
-struct Named {
-  std::mutex mu;
-  std::map<std::pair<std::string, std::string>, int32_t> byName;
-  std::map<int32_t, std::pair<std::string, std::string>> byId;
-};
-
-Named& NamedMap() {
-  static Named n;
-  return n;
-}
-
-std::string NormalizeGuid(const std::string& guid) {
-  std::string g = guid;
-  if (g.size() == 38 && g.front() == '{' && g.back() == '}') g = g.substr(1, 36);
-  if (g.size() != 36) return "";
-  for (size_t i = 0; i < g.size(); ++i) {
-    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-    if (dash ? g[i] != '-' : !std::isxdigit(static_cast<unsigned char>(g[i]))) return "";
-    g[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(g[i])));
-  }
-  return g;
-}
-
-const char* TypeName(int32_t type) {
-  switch (type) {
-    case PT_STRING8:
-    case PT_UNICODE:
-      return "String";
-    case PT_LONG:
-      return "Integer";
-    case PT_I2:
-      return "Short";
-    case PT_BOOLEAN:
-      return "Boolean";
-    case PT_SYSTIME:
-      return "SystemTime";
-    case PT_BINARY:
-      return "Binary";
-    default:
-      return nullptr;
-  }
+// The named properties of every session of the process.
+remote::NamedPropMap& NamedMap() {
+  static remote::NamedPropMap map;
+  return map;
 }
 
 }  // namespace
@@ -120,36 +84,6 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text, bool u
   return out;
 }
 
-std::string HexEncode(const std::vector<uint8_t>& bytes) {
-  static const char* kHex = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t b : bytes) {
-    out += kHex[b >> 4];
-    out += kHex[b & 15];
-  }
-  return out;
-}
-
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex) {
-  if (hex.size() % 2) return std::nullopt;
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    unsigned v = 0;
-    for (size_t k = i; k < i + 2; ++k) {
-      const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(hex[k])));
-      if (c >= '0' && c <= '9') {
-        v = v * 16 + static_cast<unsigned>(c - '0');
-      } else if (c >= 'A' && c <= 'F') {
-        v = v * 16 + static_cast<unsigned>(c - 'A' + 10);
-      } else {
-        return std::nullopt;
-      }
-    }
-    out.push_back(static_cast<uint8_t>(v));
-  }
-  return out;
-}
-
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   int y, mo, d, h, mi;
   double s;
@@ -193,21 +127,12 @@ std::string OneLineSignInRefusal(const std::string& description) {
 }
 
 int32_t NamedPropId(const std::string& guid, const std::string& name) {
-  const std::string g = NormalizeGuid(guid);
-  if (g.empty() || name.empty()) return 0;
-  Named& n = NamedMap();
-  std::lock_guard lock(n.mu);
-  auto [it, added] = n.byName.try_emplace({g, name}, 0);
-  if (added) {
-    it->second = 0x8000 + static_cast<int32_t>(n.byId.size());
-    n.byId[it->second] = {g, name};
-  }
-  return it->second;
+  return NamedMap().IdFor(guid, name);
 }
 
 std::string ExtendedPropertyId(int32_t tag) {
   const uint32_t u = static_cast<uint32_t>(tag);
-  const char* type = TypeName(static_cast<int32_t>(u & 0xFFFF));
+  const char* type = remote::PropTypeName(static_cast<int32_t>(u & 0xFFFF));
   if (!type) return "";
   const int32_t id = static_cast<int32_t>(u >> 16);
   if (id < 0x8000) {
@@ -215,20 +140,13 @@ std::string ExtendedPropertyId(int32_t tag) {
     std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(id));
     return std::string(type) + " " + buf;
   }
-  Named& n = NamedMap();
-  std::lock_guard lock(n.mu);
-  auto it = n.byId.find(id);
-  if (it == n.byId.end()) return "";
-  return std::string(type) + " {" + it->second.first + "} Name " + it->second.second;
+  auto named = NamedMap().Find(id);
+  if (!named) return "";
+  return std::string(type) + " {" + named->guid + "} Name " + named->name;
 }
 
 std::vector<int32_t> NamedStringTags() {
-  Named& n = NamedMap();
-  std::lock_guard lock(n.mu);
-  std::vector<int32_t> out;
-  for (const auto& [id, name] : n.byId)
-    out.push_back(static_cast<int32_t>((static_cast<uint32_t>(id) << 16) | PT_STRING8));
-  return out;
+  return NamedMap().AllStringTags();
 }
 
 std::optional<std::string> ValueText(const Variant& value, int32_t tag) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/variant.h"
 
 namespace oa::graph {
@@ -19,8 +20,8 @@ std::string UrlTokenEncode(const std::vector<uint8_t>& bytes);
 std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text, bool urlToken = false);
 std::string Base64Encode(const std::vector<uint8_t>& bytes);
 
-std::string HexEncode(const std::vector<uint8_t>& bytes);
-std::optional<std::vector<uint8_t>> HexDecode(const std::string& hex);
+using oa::HexDecode;
+using oa::HexEncode;
 
 // "2026-03-01T09:00:00Z", with fractions or an offset.
 std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);

@@ -95,22 +95,19 @@ std::string Core::User(const std::string& rest) const {
   return "/users/" + UrlEncode(userId_) + rest;
 }
 
-bool Core::Alive() {
-  if (alive_) return true;
-  Err().Raise(MAPI_E_END_OF_SESSION, "The session has logged off.");
-  return false;
-}
-
-std::vector<std::shared_ptr<DeletionListener>> Core::LiveListeners() {
-  std::vector<std::shared_ptr<DeletionListener>> live;
-  for (auto& w : listeners_)
-    if (auto l = w.lock()) live.push_back(std::move(l));
-  listeners_.assign(live.begin(), live.end());
-  return live;
-}
+Core::Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
+    : SessionCore(
+          kDeleteGroup,
+          [this](const std::vector<std::string>& ids, const std::string&, std::vector<bool>& gone) {
+            SendDeleteBatch(ids, gone);
+          },
+          [this](const std::string& id) { ItemDeleted(id); }),
+      client_(std::move(client)),
+      userId_(std::move(userId)),
+      name_(std::move(displayName)) {}
 
 void Core::ItemDeleted(const std::string& id) {
-  for (auto& l : LiveListeners()) l->ItemDeleted(id);
+  for (auto& l : queue_.Listeners()) l->ItemDeleted(id);
 }
 
 void Core::Learn(const std::string& graphId, const std::optional<std::string>& entryID) {

@@ -35,61 +35,34 @@ std::optional<milliseconds> RetryAfterOf(const json& answer) {
   return std::nullopt;
 }
 
-bool Busy(long status) {
-  return status == 429 || status == 503 || status == 504;
-}
-
 // Not run: a request it depends on failed.
 constexpr long kFailedDependency = 424;
 
-}  // namespace
-
-void Core::QueueDelete(const std::string& id) {
-  if (queuedIds_.count(id)) return;
-  queued_.push_back(id);
-  queuedIds_.insert(id);
-  ItemDeleted(id);
-  if (queued_.size() >= deleteGroup_) SendQueuedDeletes();
-}
-
-void Core::SendQueuedDeletes() {
-  if (queued_.empty() || sendingQueue_) return;
-  oa::mailbox::ErrScope keep;
-  std::vector<std::string> ids;
-  ids.swap(queued_);
-  queuedIds_.clear();
-  std::vector<bool> gone(ids.size(), false);
-  if (alive_) {
-    sendingQueue_ = true;
-    SendDeleteBatch(ids, gone);
-    sendingQueue_ = false;
+// One batch's answers as the retry loop reads them: what the service deleted, what it turned
+// away busy (sent again after the longest wait any of them asks for) and what did not run.
+class DeleteBatchTries : public Client::Tries {
+ public:
+  DeleteBatchTries(Client& client, std::string user, const std::vector<std::string>& ids,
+                   std::vector<bool>& gone)
+      : Tries(client), user_(std::move(user)), ids_(ids), gone_(gone), todo_(ids.size()) {
+    for (size_t i = 0; i < todo_.size(); ++i) todo_[i] = i;
   }
-  auto live = LiveListeners();
-  for (size_t i = 0; i < ids.size(); ++i) {
-    if (gone[i]) continue;
-    for (auto& l : live) l->DeleteRefused(ids[i]);
-  }
-  for (auto& l : live) l->DeletesSettled();
-}
 
-void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone) {
-  backoff::BackOff backOff(milliseconds(client_->maxWaitMs()), std::chrono::steady_clock::now());
-  std::vector<size_t> todo(ids.size());
-  for (size_t i = 0; i < todo.size(); ++i) todo[i] = i;
-  while (!todo.empty()) {
+  remote::Try Once() override {
+    using remote::Try;
     json requests = json::array();
-    for (size_t k = 0; k < todo.size(); ++k) {
-      const size_t i = todo[k];
+    for (size_t k = 0; k < todo_.size(); ++k) {
+      const size_t i = todo_[k];
       json r = {{"id", std::to_string(i + 1)},
                 {"method", "POST"},
-                {"url", User("/messages/" + UrlEncode(ids[i]) + "/permanentDelete")}};
-      if (k > 0) r["dependsOn"] = json::array({std::to_string(todo[k - 1] + 1)});
+                {"url", user_ + "/messages/" + UrlEncode(ids_[i]) + "/permanentDelete"}};
+      if (k > 0) r["dependsOn"] = json::array({std::to_string(todo_[k - 1] + 1)});
       requests.push_back(std::move(r));
     }
     const json body = {{"requests", requests}};
-    auto r = client_->Call("POST", "/$batch", &body);
+    auto r = client_.Call("POST", "/$batch", &body);
     // Without an answer nothing is known to be gone: the items count as refused.
-    if (!r) return;
+    if (!r) return Try::Failed();
     // Throttled, or not run because one before it failed: these go again.
     std::vector<size_t> again;
     bool busy = false;
@@ -100,15 +73,15 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
         continue;
       const std::string idText = a["id"].get<std::string>();
       const size_t n = std::strtoul(idText.c_str(), nullptr, 10);
-      if (n < 1 || n > ids.size() || std::to_string(n) != idText ||
-          std::find(todo.begin(), todo.end(), n - 1) == todo.end() ||
-          std::find(again.begin(), again.end(), n - 1) != again.end() || gone[n - 1])
+      if (n < 1 || n > ids_.size() || std::to_string(n) != idText ||
+          std::find(todo_.begin(), todo_.end(), n - 1) == todo_.end() ||
+          std::find(again.begin(), again.end(), n - 1) != again.end() || gone_[n - 1])
         continue;
       const long status = a["status"].get<long>();
       // Gone either way when the service does not know it.
       if ((status >= 200 && status < 300) || status == 404) {
-        gone[n - 1] = true;
-      } else if (Busy(status)) {
+        gone_[n - 1] = true;
+      } else if (status == 429 || status == 503 || status == 504) {
         again.push_back(n - 1);
         busy = true;
         // The longest wait any of them asks for.
@@ -118,11 +91,24 @@ void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool
       }
     }
     // Nothing settled and nothing to wait for: a service that answers so is not asked again.
-    if (again.empty() || (!busy && again.size() == todo.size())) return;
-    if (busy && !client_->WaitToRetry(backOff.Next(hint), backOff)) return;
+    if (again.empty() || (!busy && again.size() == todo_.size())) return Try::Done();
     std::sort(again.begin(), again.end());
-    todo = std::move(again);
+    todo_ = std::move(again);
+    return busy ? Try::Busy(hint, "") : Try::Again();
   }
+
+ private:
+  const std::string user_;
+  const std::vector<std::string>& ids_;
+  std::vector<bool>& gone_;
+  std::vector<size_t> todo_;
+};
+
+}  // namespace
+
+void Core::SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone) {
+  DeleteBatchTries tries(*client_, User(), ids, gone);
+  client_->Run(tries);
 }
 
 }  // namespace oa::graph

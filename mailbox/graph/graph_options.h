@@ -32,13 +32,6 @@ struct GraphOptions {
   // (Exchange Online's: 10,000 per 10 minutes); 0 paces nothing. Tests scale it down.
   int64_t budgetRequests = 10000;
   std::chrono::milliseconds budgetWindow{std::chrono::minutes(10)};
-  // Waits out a busy service; false when the wait was cut short (stop() or Cancel). Installed by
-  // the program so that waits keep the window alive and obey Cancel as the other backend's do.
-  std::function<bool(std::chrono::milliseconds, const std::function<bool()>& stop)> wait;
-  // Whether the last wait on this thread ended by Cancel (clears it).
-  std::function<bool()> takeWaitCancelled;
-  // Whether Cancel was asked for; a request in flight asks it and ends at once.
-  std::function<bool()> cancelRequested;
   // The clock token lifetimes are measured with; empty: the steady clock. Tests move it on.
   std::function<std::chrono::steady_clock::time_point()> now;
 };

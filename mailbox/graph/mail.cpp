@@ -1,7 +1,5 @@
 // A folder's messages: pages of IDs, the count from totalItemCount kept in step with this
 // session's deletions; messages read, patched and permanently deleted.
-#include <utility>
-
 #include "base/mapi_error.h"
 #include "mailbox/graph/codec.h"
 #include "mailbox/graph/objects.h"
@@ -12,83 +10,30 @@ namespace oa::graph {
 using namespace oa::mailbox::ConstMAPI;
 using oa::mailbox::Err;
 
-int32_t GraphItems::Count() {
-  if (!core_->Alive()) return 0;
-  if (total_) return *total_;
+std::optional<int32_t> GraphItems::ReadCount() {
   auto folder = core_->GetFolder(folderId_);
-  if (!folder) return 0;
-  if (!folder->total) {
+  if (!folder) return std::nullopt;
+  if (!folder->total)
     Err().Raise(MAPI_E_CALL_FAILED, "The service did not give the folder's item count.");
-    return 0;
-  }
-  total_ = folder->total;
-  return *total_;
+  return folder->total;
 }
 
-bool GraphItems::LoadPage(int32_t offset) {
+bool GraphItems::ReadPage(int32_t offset, std::deque<MailData>& rows) {
   auto r = core_->Call("GET",
                        core_->User("/mailFolders/" + UrlEncode(folderId_) +
                                    "/messages?$top=" + std::to_string(kPageSize) +
                                    "&$skip=" + std::to_string(offset) + "&" + Core::MailQuery({})));
   if (!r) return false;
-  page_.clear();
-  pageStart_ = offset;
   for (const json& m : r->value("value", json::array())) {
     if (!m.is_object()) continue;
-    page_.push_back(core_->TakeMail(m, folderId_));
+    rows.push_back(core_->TakeMail(m, folderId_));
   }
-  pageValid_ = true;
   return true;
 }
 
 std::shared_ptr<oa::mailbox::RDOMail> GraphItems::Item(int32_t index) {
-  if (!core_->Alive()) return nullptr;
-  auto inPage = [&] {
-    return pageValid_ && index - 1 >= pageStart_ &&
-           index - 1 < pageStart_ + static_cast<int32_t>(page_.size());
-  };
-  if (index >= 1 && !inPage() && !(total_ && index > *total_)) {
-    if (!LoadPage(index - 1)) return nullptr;
-  }
-  if (index < 1 || !inPage()) {
-    Err().Raise(MAPI_E_NOT_FOUND, "There is no item at that position.");
-    return nullptr;
-  }
-  return std::make_shared<GraphMail>(core_, page_[static_cast<size_t>(index - 1 - pageStart_)],
-                                     true);
-}
-
-int32_t GraphItems::TakeRefusedDeletes(bool settle) {
-  if (settle && !core_->ended()) core_->SendQueuedDeletes();
-  return std::exchange(refused_, 0);
-}
-
-void GraphItems::Forget() {
-  pageValid_ = false;
-  page_.clear();
-  total_.reset();
-}
-
-void GraphItems::DeleteRefused(const std::string& graphId) {
-  if (!deletedHere_.erase(graphId)) return;
-  ++refused_;
-  // Back in the folder where the service lists it: the page and the count are read again.
-  Forget();
-}
-
-void GraphItems::ItemDeleted(const std::string& graphId) {
-  if (pageValid_) {
-    for (auto it = page_.begin(); it != page_.end(); ++it) {
-      if (it->id != graphId) continue;
-      page_.erase(it);
-      if (total_ && *total_ > 0) --*total_;
-      deletedHere_.insert(graphId);
-      return;
-    }
-    // Not among the messages known: ours only if the page covers the whole folder.
-    if (total_ && pageStart_ == 0 && static_cast<int32_t>(page_.size()) >= *total_) return;
-  }
-  Forget();
+  const MailData* row = RowAt(index);
+  return row ? std::make_shared<GraphMail>(core_, *row, true) : nullptr;
 }
 
 bool GraphMail::LoadBasics() {
@@ -120,39 +65,19 @@ int32_t GraphMail::GetIDsFromNames(const std::string& guid, const std::string& n
   return core_->Alive() ? IdsFromNames(guid, name) : 0;
 }
 
-Variant GraphMail::Fields(int32_t propTag) {
-  if (!core_->Alive()) return {};
-  if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
-  switch (propTag) {
-    case PR_SUBJECT:
-      return LoadBasics() ? Variant::String(data_.subject.value_or("")) : Variant();
-    case PR_MESSAGE_CLASS:
-      return LoadBasics() ? Variant::String(data_.itemClass.value_or("")) : Variant();
-    case PR_CREATION_TIME:
-      return CreationTime();
-    default:
-      break;
-  }
-  if (auto it = data_.props.find(propTag); it != data_.props.end()) return it->second;
-  // One read brings every named property this session knows: reading HHEntryID and then HHPath
-  // costs one round trip.
-  std::vector<int32_t> tags{propTag};
-  for (int32_t t : NamedStringTags())
-    if (t != propTag && !data_.props.count(t)) tags.push_back(t);
+std::vector<int32_t> GraphMail::KnownNamedTags() {
+  return NamedStringTags();
+}
+
+bool GraphMail::ReadProps(const std::vector<int32_t>& tags) {
   auto fresh = core_->GetMail(data_.id, tags);
-  if (!fresh) return {};
+  if (!fresh) return false;
   for (auto& [tag, value] : fresh->props) data_.props[tag] = value;
   if (!data_.entryID) data_.entryID = fresh->entryID;
-  return data_.props[propTag];
+  return true;
 }
 
-bool GraphMail::SetFields(int32_t propTag, const Variant& value) {
-  return core_->Alive() && StageField(pendingFields_, propTag, value);
-}
-
-bool GraphMail::Save() {
-  if (!core_->Alive()) return false;
-  if (pendingFields_.empty()) return true;
+bool GraphMail::SavePending() {
   json list = json::array();
   for (const auto& [tag, value] : pendingFields_)
     list.push_back(
@@ -162,25 +87,6 @@ bool GraphMail::Save() {
   for (auto& [tag, value] : pendingFields_) data_.props[tag] = value;
   pendingFields_.clear();
   return true;
-}
-
-std::string GraphMail::MessageClass() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.itemClass.value_or("");
-}
-
-std::string GraphMail::Subject() {
-  if (!core_->Alive() || !LoadBasics()) return "";
-  return data_.subject.value_or("");
-}
-
-Variant GraphMail::CreationTime() {
-  if (!core_->Alive() || !LoadBasics()) return {};
-  if (!data_.created) {
-    Err().Raise(MAPI_E_NOT_FOUND, "The service did not give the message's creation time.");
-    return {};
-  }
-  return Variant::FromDate(*data_.created);
 }
 
 std::shared_ptr<oa::mailbox::RDOStore> GraphMail::Store() {

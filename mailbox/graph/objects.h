@@ -13,11 +13,18 @@
 
 #include "mailbox/graph/client.h"
 #include "mailbox/model/rdo.h"
+#include "mailbox/remote/delete_queue.h"
+#include "mailbox/remote/listed_mail.h"
+#include "mailbox/remote/paged_items.h"
+#include "mailbox/remote/session_core.h"
 
 namespace oa::graph {
 
 using oa::mailbox::Variant;
 using oa::mailbox::VariantArray;
+
+// Stages a value for Save(); false (error raised) when it does not fit the tag's type.
+bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
 
 struct FolderData {
   std::string id;  // Graph ID or a well-known name ("root", "msgfolderroot")
@@ -40,34 +47,16 @@ struct MailData {
   std::map<int32_t, Variant> props;
 };
 
-class DeletionListener {
- public:
-  virtual ~DeletionListener() = default;
-  virtual void ItemDeleted(const std::string& graphId) = 0;
-  // A delete told as done earlier that the service refused when its batch went out.
-  virtual void DeleteRefused(const std::string& graphId) { (void)graphId; }
-  // A batch of deletes went out; every delete told so far is settled.
-  virtual void DeletesSettled() {}
-};
+using remote::DeletionListener;
 
-class Core : public std::enable_shared_from_this<Core> {
+class Core : public remote::SessionCore, public std::enable_shared_from_this<Core> {
  public:
-  Core(std::unique_ptr<Client> client, std::string userId, std::string displayName)
-      : client_(std::move(client)), userId_(std::move(userId)), name_(std::move(displayName)) {}
+  Core(std::unique_ptr<Client> client, std::string userId, std::string displayName);
 
   Client& client() { return *client_; }
   const std::string& displayName() const { return name_; }
   // "/users/{id}" and below.
   std::string User(const std::string& rest = "") const;
-
-  bool Alive();
-  // Logoff: the queued deletes go out first.
-  void End() {
-    if (alive_) SendQueuedDeletes();
-    alive_ = false;
-    client_->Disconnect();
-  }
-  bool ended() const { return !alive_; }
 
   std::optional<json> Call(const std::string& method, const std::string& path,
                            const json* body = nullptr) {
@@ -139,7 +128,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::string& ipmRootId() { return ipmRootId_; }
 
   std::string& storeEntryID() { return storeEntryID_; }
-  void AddListener(const std::shared_ptr<DeletionListener>& l) { listeners_.push_back(l); }
   void ItemDeleted(const std::string& id);
 
   // Message deletes go out together, up to kDeleteGroup in one $batch (the most Graph takes). A
@@ -147,18 +135,15 @@ class Core : public std::enable_shared_from_this<Core> {
   // before any other request, when the program pauses and at logoff. An item already queued is
   // not queued again.
   static constexpr size_t kDeleteGroup = 20;
-  void QueueDelete(const std::string& id);
+  void QueueDelete(const std::string& id) { queue_.Queue(id); }
   // 1 sends every delete on its own (for measurements).
-  void SetDeleteGroup(size_t items) { deleteGroup_ = std::clamp<size_t>(items, 1, kDeleteGroup); }
-  // Sends the queued deletes; an item the service refuses, or every item of a batch that failed,
-  // is told to the listeners as refused. The pending error is left as it was.
-  void SendQueuedDeletes();
+  void SetDeleteGroup(size_t items) { queue_.SetGroup(std::clamp<size_t>(items, 1, kDeleteGroup)); }
 
  private:
   // One $batch of permanentDelete requests, throttled ones sent again after the service's wait;
   // gone[i] tells which items the service no longer holds.
   void SendDeleteBatch(const std::vector<std::string>& ids, std::vector<bool>& gone);
-  std::vector<std::shared_ptr<DeletionListener>> LiveListeners();
+  void Disconnect() override { client_->Disconnect(); }
   std::optional<std::string> FindInFolders(const std::string& hex, Kind kind);
   // Whether the message is known to lie outside the folder and everything below it: its folder
   // reaches, going up, one of the folder's own ancestors before the folder itself.
@@ -167,7 +152,6 @@ class Core : public std::enable_shared_from_this<Core> {
   std::unique_ptr<Client> client_;
   std::string userId_;
   std::string name_;
-  bool alive_ = true;
   std::map<std::string, std::string> idByHex_;
   std::string ipmRootId_;
   uint64_t generation_ = 0;
@@ -180,11 +164,6 @@ class Core : public std::enable_shared_from_this<Core> {
   // Entry IDs the lookup did not find in this generation, with its reason.
   std::map<std::string, std::string> lookupFailed_;
   std::string storeEntryID_;
-  std::vector<std::weak_ptr<DeletionListener>> listeners_;
-  std::vector<std::string> queued_;
-  std::set<std::string> queuedIds_;
-  bool sendingQueue_ = false;
-  size_t deleteGroup_ = kDeleteGroup;
 };
 
 class GraphStore : public oa::mailbox::RDOStore {
@@ -259,10 +238,8 @@ class GraphFolders : public oa::mailbox::RDOFolders {
   std::optional<std::vector<FolderData>> all_;
 };
 
-// Message IDs are read a page at a time and kept, so that deleting the items one by one from the
-// front costs one listing per page. Deletes of its messages are queued (Core::QueueDelete); the
-// count leaves them out, and one the service refuses later is counted again.
-class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
+// Message IDs are read a page at a time and kept (remote/paged_items.h).
+class GraphItems : public oa::mailbox::RDOItems, public remote::PagedItems<MailData> {
  public:
   // Graph gives up to 1000 messages a page; half of that keeps a page of IDs and two extended
   // properties well inside the gateway's time limit.
@@ -270,62 +247,58 @@ class GraphItems : public oa::mailbox::RDOItems, public DeletionListener {
   // total: the folder's item count, when read in the session's current generation.
   GraphItems(std::shared_ptr<Core> core, std::string folderId,
              std::optional<int32_t> total = std::nullopt)
-      : core_(std::move(core)), folderId_(std::move(folderId)), total_(total) {}
-  int32_t Count() override;
+      : PagedItems(total), core_(std::move(core)), folderId_(std::move(folderId)) {}
+  int32_t Count() override { return CountItems(); }
   std::shared_ptr<oa::mailbox::RDOMail> Item(int32_t index) override;
   std::shared_ptr<oa::mailbox::RDOMail> GetFirst() override { return Item(1); }
   std::shared_ptr<oa::mailbox::MAPITable> MAPITable() override;
-  int32_t TakeRefusedDeletes(bool settle) override;
-  void ItemDeleted(const std::string& graphId) override;
-  void DeleteRefused(const std::string& graphId) override;
-  void DeletesSettled() override { deletedHere_.clear(); }
+  int32_t TakeRefusedDeletes(bool settle) override { return TakeRefused(settle); }
 
  private:
-  bool LoadPage(int32_t offset);
-  void Forget();
+  bool Alive() override { return core_->Alive(); }
+  std::optional<int32_t> ReadCount() override;
+  bool ReadPage(int32_t offset, std::deque<MailData>& rows) override;
+  void SettleDeletes() override {
+    if (!core_->ended()) core_->SendQueuedDeletes();
+  }
 
   std::shared_ptr<Core> core_;
   std::string folderId_;
-  std::optional<int32_t> total_;
-  int32_t pageStart_ = 0;
-  std::deque<MailData> page_;
-  bool pageValid_ = false;
-  // Messages of this collection told deleted and not settled yet, and those refused since asked.
-  std::set<std::string> deletedHere_;
-  int32_t refused_ = 0;
 };
 
-class GraphMail : public oa::mailbox::RDOMail {
+class GraphMail : public remote::ListedMail<MailData> {
  public:
   // queueDelete: fetched through a folder's items, so its delete may wait for its group.
   GraphMail(std::shared_ptr<Core> core, MailData data, bool queueDelete = false)
-      : core_(std::move(core)), data_(std::move(data)), queueDelete_(queueDelete) {}
+      : ListedMail(std::move(data)), core_(std::move(core)), queueDelete_(queueDelete) {}
   std::string EntryID() override;
   int32_t GetIDsFromNames(const std::string& guid, const std::string& name) override;
   // Graph names extended properties by name: nothing is given out in the mailbox either way.
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
     return GetIDsFromNames(guid, name);
   }
-  Variant Fields(int32_t propTag) override;
-  bool SetFields(int32_t propTag, const Variant& value) override;
-  bool Save() override;
-  std::string MessageClass() override;
-  std::string Subject() override;
-  Variant CreationTime() override;
   std::shared_ptr<oa::mailbox::RDOStore> Store() override;
   void Delete(int32_t flags) override;
 
  private:
-  bool LoadBasics();
+  bool Alive() override { return core_->Alive(); }
+  bool LoadBasics() override;
+  bool Stage(int32_t propTag, const Variant& value) override {
+    return StageField(pendingFields_, propTag, value);
+  }
+  bool SavePending() override;
+  std::vector<int32_t> KnownNamedTags() override;
+  bool ReadProps(const std::vector<int32_t>& tags) override;
+  std::string Who() const override { return "The service"; }
 
   std::shared_ptr<Core> core_;
-  MailData data_;
-  std::map<int32_t, Variant> pendingFields_;
   bool queueDelete_ = false;
 };
 
 class GraphSession : public oa::mailbox::RDOSession {
  public:
+  explicit GraphSession(std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : waiter_(std::move(waiter)) {}
   ~GraphSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
@@ -358,14 +331,13 @@ class GraphSession : public oa::mailbox::RDOSession {
   // False (MAPI_E_NOT_FOUND) when the store ID names another store than the mailbox.
   bool MailboxStoreID(const std::string& storeID);
 
+  std::shared_ptr<remote::Waiter> waiter_;
   std::shared_ptr<Core> core_;
   long earlier_ = 0;
 };
 
 // Named property IDs, as GetIDsFromNames gives them (type bits 0); 0 with the error raised.
 int32_t IdsFromNames(const std::string& guid, const std::string& name);
-// Stages a value for Save(); false (error raised) when it does not fit the tag's type.
-bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
 // Upper-case entry-ID text; nullopt (MAPI_E_INVALID_ENTRYID raised) when it is no hex text.
 std::optional<std::string> CheckedHex(const std::string& entryID);
 

@@ -89,7 +89,7 @@ void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::s
     Err().Raise(MAPI_E_NOT_FOUND, "No mailbox was given.");
     return;
   }
-  auto client = std::make_unique<Client>(o, tenant);
+  auto client = std::make_unique<Client>(o, tenant, waiter_);
   auto count = [&] { earlier_ += client->requestsSent(); };
   if (!client->SignIn()) return count();
 
@@ -260,8 +260,8 @@ bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
   return true;
 }
 
-std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession() {
-  return std::make_shared<GraphSession>();
+std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession(std::shared_ptr<remote::Waiter> waiter) {
+  return std::make_shared<GraphSession>(std::move(waiter));
 }
 
 }  // namespace oa::graph

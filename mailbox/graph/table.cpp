@@ -5,6 +5,7 @@
 #include "mailbox/graph/objects.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/model/restriction_tree.h"
+#include "mailbox/remote/row_cursor.h"
 
 namespace oa::graph {
 
@@ -56,71 +57,19 @@ std::optional<std::string> FilterText(const Node& node) {
   return std::nullopt;
 }
 
-bool IsEntryIdColumn(int32_t tag) {
-  return tag == PR_LONGTERM_ENTRYID_FROM_TABLE || tag == PR_ENTRYID;
-}
-
-class GraphTable : public oa::mailbox::MAPITable,
-                   public oa::mailbox::RestrictionSearch,
+class GraphTable : public remote::RowCursor<MailData>,
                    public std::enable_shared_from_this<GraphTable> {
  public:
   GraphTable(std::shared_ptr<Core> core, std::string folderId)
       : core_(std::move(core)), folderId_(std::move(folderId)) {}
-  bool SetColumns(const std::vector<int32_t>& propTags) override {
-    if (!core_->Alive()) return false;
-    columns_ = propTags;
-    return true;
-  }
-  VariantArray GetRow() override;
-  std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override;
-
-  bool Find(const std::shared_ptr<Node>& restriction, bool next) override;
-  void ClearPosition() override {
-    rows_.clear();
-    position_ = -1;
-    nextLink_.clear();
+  std::shared_ptr<oa::mailbox::RDOTableFilter> Filter() override {
+    if (!core_->Alive()) return nullptr;
+    return oa::mailbox::NewTreeFilter(shared_from_this(), oa::mailbox::MemberKinds::AndOr);
   }
 
  private:
-  bool LoadPage(const std::string& url);
-  std::vector<int32_t> Extra() const {
-    std::vector<int32_t> extra;
-    for (int32_t tag : columns_)
-      if (tag != PR_SUBJECT && tag != PR_MESSAGE_CLASS && tag != PR_CREATION_TIME &&
-          !IsEntryIdColumn(tag))
-        extra.push_back(tag);
-    return extra;
-  }
-
-  std::shared_ptr<Core> core_;
-  std::string folderId_;
-  std::vector<int32_t> columns_;
-  std::vector<MailData> rows_;
-  std::string nextLink_;
-  int32_t position_ = -1;
-};
-
-std::shared_ptr<oa::mailbox::RDOTableFilter> GraphTable::Filter() {
-  if (!core_->Alive()) return nullptr;
-  return oa::mailbox::NewTreeFilter(shared_from_this(), oa::mailbox::MemberKinds::AndOr);
-}
-
-bool GraphTable::LoadPage(const std::string& url) {
-  auto r = core_->Call("GET", url);
-  if (!r) return false;
-  rows_.clear();
-  for (const json& m : r->value("value", json::array())) {
-    if (!m.is_object()) continue;
-    rows_.push_back(core_->TakeMail(m, folderId_));
-  }
-  nextLink_ = r->value("@odata.nextLink", "");
-  return true;
-}
-
-bool GraphTable::Find(const std::shared_ptr<Node>& restriction, bool next) {
-  if (!core_->Alive()) return false;
-  if (!next || position_ < 0) {
-    ClearPosition();
+  bool Alive() override { return core_->Alive(); }
+  bool ReadFirst(const std::shared_ptr<Node>& restriction, std::vector<MailData>& rows) override {
     std::string url = core_->User("/mailFolders/" + UrlEncode(folderId_) + "/messages?$top=100&" +
                                   Core::MailQuery(Extra()));
     if (restriction) {
@@ -128,44 +77,42 @@ bool GraphTable::Find(const std::shared_ptr<Node>& restriction, bool next) {
       if (!filter) return false;
       url += "&$filter=" + UrlEncode(*filter);
     }
-    if (!LoadPage(url)) return false;
-    position_ = 0;
-    return !rows_.empty();
+    return LoadPage(url, rows);
   }
-  ++position_;
-  if (position_ < static_cast<int32_t>(rows_.size())) return true;
-  if (nextLink_.empty()) {
-    position_ = static_cast<int32_t>(rows_.size());
-    return false;
+  bool MorePages() const override { return !nextLink_.empty(); }
+  bool ReadNext(std::vector<MailData>& rows) override { return LoadPage(nextLink_, rows); }
+  void ForgetPages() override { nextLink_.clear(); }
+  Variant EntryIdOf(size_t index) override {
+    // Read with the row: a mailbox message's entry ID is its long-term one.
+    const MailData& row = rows()[index];
+    auto bytes = row.entryID ? HexDecode(*row.entryID) : std::nullopt;
+    return bytes ? Variant::Binary(*bytes) : Variant();
   }
-  if (!LoadPage(nextLink_)) return false;
-  position_ = 0;
-  return !rows_.empty();
-}
 
-VariantArray GraphTable::GetRow() {
-  if (!core_->Alive()) return {};
-  if (position_ < 0 || position_ >= static_cast<int32_t>(rows_.size())) return {};
-  const MailData& row = rows_[static_cast<size_t>(position_)];
-  VariantArray values;
-  for (int32_t tag : columns_) {
-    if (IsEntryIdColumn(tag)) {
-      // Read with the row: a mailbox message's entry ID is its long-term one.
-      auto bytes = row.entryID ? HexDecode(*row.entryID) : std::nullopt;
-      values.push_back(bytes ? Variant::Binary(*bytes) : Variant());
-    } else if (tag == PR_SUBJECT) {
-      values.push_back(row.subject ? Variant::String(*row.subject) : Variant());
-    } else if (tag == PR_MESSAGE_CLASS) {
-      values.push_back(row.itemClass ? Variant::String(*row.itemClass) : Variant());
-    } else if (tag == PR_CREATION_TIME) {
-      values.push_back(row.created ? Variant::FromDate(*row.created) : Variant());
-    } else {
-      auto it = row.props.find(tag);
-      values.push_back(it == row.props.end() ? Variant() : it->second);
+  bool LoadPage(const std::string& url, std::vector<MailData>& rows) {
+    auto r = core_->Call("GET", url);
+    if (!r) return false;
+    rows.clear();
+    for (const json& m : r->value("value", json::array())) {
+      if (!m.is_object()) continue;
+      rows.push_back(core_->TakeMail(m, folderId_));
     }
+    nextLink_ = r->value("@odata.nextLink", "");
+    return true;
   }
-  return values;
-}
+  std::vector<int32_t> Extra() const {
+    std::vector<int32_t> extra;
+    for (int32_t tag : columns())
+      if (tag != PR_SUBJECT && tag != PR_MESSAGE_CLASS && tag != PR_CREATION_TIME &&
+          !remote::IsEntryIdColumn(tag))
+        extra.push_back(tag);
+    return extra;
+  }
+
+  std::shared_ptr<Core> core_;
+  std::string folderId_;
+  std::string nextLink_;
+};
 
 }  // namespace
 

@@ -165,7 +165,7 @@ class Exporter {
         return Quote(IsoUtc(std::get_if<int64_t>(&v) ? std::get<int64_t>(v) : 0));
       case PT_BINARY:
         return Quote(std::get_if<std::vector<uint8_t>>(&v)
-                         ? HexText(std::get<std::vector<uint8_t>>(v))
+                         ? HexEncode(std::get<std::vector<uint8_t>>(v))
                          : "");
       case PT_I2:
       case PT_LONG:

@@ -205,7 +205,7 @@ class Reader {
     const std::string vp = place + "/props" + PointerPart(tagText);
     const auto bytes =
         tagText.size() == 10 && (tagText[1] == 'x' || tagText[1] == 'X') && tagText[0] == '0'
-            ? ParseHex(tagText.substr(2))
+            ? HexDecode(tagText.substr(2))
             : std::nullopt;
     if (!bytes) Refuse(vp, "a property tag must be 0x and eight hexadecimal digits");
     uint32_t u = 0;
@@ -245,7 +245,7 @@ class Reader {
         break;
       }
       case PT_BINARY: {
-        auto b = v.is_string() ? ParseHex(v.get<std::string>()) : std::nullopt;
+        auto b = v.is_string() ? HexDecode(v.get<std::string>()) : std::nullopt;
         if (!b) wrong("a hexadecimal string");
         value = *b;
         break;
@@ -276,7 +276,7 @@ class Reader {
     f.target = OptString(j, "target", place);
     if (auto e = OptString(j, "error", place)) {
       auto b =
-          e->size() == 10 && e->compare(0, 2, "0x") == 0 ? ParseHex(e->substr(2)) : std::nullopt;
+          e->size() == 10 && e->compare(0, 2, "0x") == 0 ? HexDecode(e->substr(2)) : std::nullopt;
       if (!b) Refuse(place + "/error", "an error must be 0x and eight hexadecimal digits");
       uint32_t u = 0;
       for (uint8_t c : *b) u = (u << 8) | c;

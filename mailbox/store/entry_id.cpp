@@ -27,40 +27,12 @@ std::optional<EntryId> DecodeEntryId(const std::vector<uint8_t>& b) {
   return id;
 }
 
-std::string HexText(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  s.reserve(bytes.size() * 2);
-  for (uint8_t c : bytes) {
-    s.push_back(digits[c >> 4]);
-    s.push_back(digits[c & 15]);
-  }
-  return s;
-}
-
-std::optional<std::vector<uint8_t>> ParseHex(const std::string& text) {
-  if (text.size() % 2) return std::nullopt;
-  auto nibble = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  std::vector<uint8_t> out(text.size() / 2);
-  for (size_t i = 0; i < out.size(); ++i) {
-    const int hi = nibble(text[2 * i]), lo = nibble(text[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out[i] = static_cast<uint8_t>(hi * 16 + lo);
-  }
-  return out;
-}
-
 std::string EntryIdText(const EntryId& id) {
-  return HexText(EncodeEntryId(id));
+  return HexEncode(EncodeEntryId(id));
 }
 
 std::optional<EntryId> ParseEntryIdText(const std::string& text) {
-  auto bytes = ParseHex(text);
+  auto bytes = HexDecode(text);
   if (!bytes) return std::nullopt;
   return DecodeEntryId(*bytes);
 }

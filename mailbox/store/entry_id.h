@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/hex.h"
+
 namespace oa::store {
 
 using Guid = std::array<uint8_t, 16>;
@@ -30,9 +32,6 @@ std::optional<EntryId> DecodeEntryId(const std::vector<uint8_t>& bytes);
 std::string EntryIdText(const EntryId& id);
 // Accepts hex digits in either case; nullopt for anything that is not one of our entry IDs.
 std::optional<EntryId> ParseEntryIdText(const std::string& text);
-
-std::string HexText(const std::vector<uint8_t>& bytes);
-std::optional<std::vector<uint8_t>> ParseHex(const std::string& text);
 
 Guid NewGuid();
 Guid GuidFromBlob(const std::vector<uint8_t>& blob);

@@ -57,7 +57,7 @@ Variant ReadFolderProp(Connection& conn, int64_t folderId, int64_t storeRow, int
   Db& db = conn.db();
   if (PropId(tag) == kEntryIdId && PropType(tag) == PT_BINARY) {
     RequireFolder(db, folderId);
-    return Variant::Binary(*ParseHex(ObjectEntryId(conn, storeRow, ObjectKind::Folder, folderId)));
+    return Variant::Binary(*HexDecode(ObjectEntryId(conn, storeRow, ObjectKind::Folder, folderId)));
   }
   if (PropId(tag) == kDisplayNameId || PropId(tag) == kContentCountId) {
     CachedStmt s = db.Cached("SELECT name, item_count FROM folders WHERE id = ?1");

@@ -111,7 +111,7 @@ Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, i
   }
   if ((id == kEntryIdId || id == kLongTermEntryIdId) && PropType(tag) == PT_BINARY) {
     return Variant::Binary(
-        *ParseHex(ObjectEntryId(conn, storeRow, ObjectKind::Message, messageId)));
+        *HexDecode(ObjectEntryId(conn, storeRow, ObjectKind::Message, messageId)));
   }
   return Variant();
 }

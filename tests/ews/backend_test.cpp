@@ -9,7 +9,6 @@
 #include "mailbox/basRDO.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/ews/server_fixture.h"
@@ -27,7 +26,7 @@ class EwsBackend : public ServedStore {
  protected:
   std::shared_ptr<EwsSession> Logon(const std::string& mailbox = "jdoe") {
     oa::testing::ConfigureFromEnvironment();
-    auto s = std::make_shared<EwsSession>();
+    auto s = std::make_shared<EwsSession>(waiter);
     Err().Clear();
     s->LogonExchangeMailbox(mailbox, server->url());
     return s;

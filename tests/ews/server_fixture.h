@@ -15,6 +15,7 @@
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"
 #include "tests/support/configure_from_environment.h"
+#include "tests/support/test_waiter.h"
 
 namespace oa::ews::testing {
 
@@ -27,7 +28,8 @@ inline std::vector<ServerMailbox> MailboxesOf(const nlohmann::json& dump) {
   return out;
 }
 
-class ServedStore : public ::testing::Test {
+// Sessions and clients made here wait through `waiter`.
+class ServedStore : public ::testing::Test, public oa::testing::TestWaiter {
  protected:
   // Imports the dump and starts the server on it; the client's environment is set to trust
   // the server's certificate and to log on with its Basic credentials.
@@ -70,7 +72,7 @@ class LoggedOnServedStore : public ServedStore {
  protected:
   void TearDown() override { ServedStore::TearDown(); }
   std::shared_ptr<EwsSession> Logon() {
-    auto s = std::make_shared<EwsSession>();
+    auto s = std::make_shared<EwsSession>(waiter);
     oa::mailbox::Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());
     EXPECT_TRUE(s->LoggedOn()) << oa::mailbox::Err().Description();

@@ -6,7 +6,6 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/ews/client.h"
-#include "mailbox/ews/wait_hook.h"
 #include "tests/ews/server_fixture.h"
 
 namespace oa::ews::testing {
@@ -28,7 +27,7 @@ class SharedBackOff : public ServedStore {
     o.user = user;
     o.password = password;
     o.caFile = server->caFile();
-    return std::make_unique<Client>(o);
+    return std::make_unique<Client>(o, waiter);
   }
   // Requests that passed authentication (each new connection is challenged first).
   int Answered() {

@@ -15,7 +15,6 @@
 #include "console/qt/ews_wait_hooks.h"
 #include "console/qt/frmCleanup.h"
 #include "mailbox/backends.h"
-#include "mailbox/ews/wait_hook.h"
 #include "tests/ews/server_fixture.h"
 #include "tests/nowindow/run_fixture.h"
 
@@ -47,11 +46,9 @@ int DeleteItemsSeen(EwsTestServer& server) {
 
 class WindowBackOff : public ServedStore {
  protected:
-  static void SetUpTestSuite() {
-    static const bool registered = (oa::mailbox::RegisterSessionClasses(), true);
-    (void)registered;
-  }
   void SetUp() override {
+    // The program's sessions wait through the waiter whose hooks the window sets.
+    oa::mailbox::RegisterSessionClasses(waiter);
     // Empty registry files, so that no setting of the user's own reaches the run.
     for (const char* hive : {"user", "machine"}) oa::testing::WriteFile(dir / hive, "");
     setenv("OA_REGISTRY_USER", (dir / "user").c_str(), 1);
@@ -158,7 +155,7 @@ class WindowBackOff : public ServedStore {
     hooks.reset();
     window =
         std::make_unique<frmCleanup>(ActivityLog(LogPath(), [] { return mailbox::Date{kNow}; }));
-    hooks.emplace(*window);
+    hooks.emplace(*window, *waiter);
   }
 
   std::unique_ptr<frmCleanup> window;

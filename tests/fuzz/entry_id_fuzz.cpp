@@ -26,14 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (EntryIdText(*id) != Upper(text)) std::abort();
     if (ParseEntryIdText(EntryIdText(*id)) != id) std::abort();
   }
-  if (const auto bytes = ParseHex(text)) {
-    if (bytes->size() * 2 != text.size() || HexText(*bytes) != Upper(text)) std::abort();
+  if (const auto bytes = oa::HexDecode(text)) {
+    if (bytes->size() * 2 != text.size() || oa::HexEncode(*bytes) != Upper(text)) std::abort();
   }
 
   const std::vector<std::uint8_t> bytes(data, data + size);
   if (const auto id = DecodeEntryId(bytes)) {
     if (bytes.size() != kEntryIdBytes || EncodeEntryId(*id) != bytes) std::abort();
-    if (ParseEntryIdText(HexText(bytes)) != id) std::abort();
+    if (ParseEntryIdText(oa::HexEncode(bytes)) != id) std::abort();
   }
   return 0;
 }

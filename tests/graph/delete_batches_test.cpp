@@ -11,7 +11,6 @@
 #include "console/form.h"
 #include "handhelds/folder_ops.h"
 #include "mailbox/backends.h"
-#include "mailbox/ews/wait_hook.h"
 #include "mailbox/graph/objects.h"
 #include "tests/graph/served_mailbox.h"
 #include "tests/nowindow/store_fixture.h"
@@ -165,7 +164,7 @@ TEST_F(DeleteBatches, ACancelledWaitForAThrottledBatchLeavesItsItemsCountedAsThe
   Serve(Dump({Mailbox(25)}));
   server->AddTrouble({Trouble::Kind::Http429, "deleteMessage", 0, 2, 60000});
   int asked = 0;
-  oa::ews::SetWaitCancelCheck([&] { return ++asked >= 3; });
+  SetWaitCancelCheck([&] { return ++asked >= 3; });
   auto s = Logon();
   auto folder = Handhelds(*s);
   Form form(console, ActivityLog(dir / "log"));

@@ -132,12 +132,12 @@ TEST_F(CancelledPacingWait, CancelInTheWindowEndsIt) {
   // As the window does: events run during the wait (the click on Cancel is one of them), and
   // its checks ask whether the run is to stop.
   int waits = 0;
-  oa::ews::SetWhileWaiting([&] {
+  SetWhileWaiting([&] {
     ++waits;
     form.run().bCancel = true;
   });
-  oa::ews::SetWaitCancelCheck([&] { return form.run().StopRequested(); });
-  oa::ews::SetRequestCancelCheck([&] { return form.run().StopRequested(); });
+  SetWaitCancelCheck([&] { return form.run().StopRequested(); });
+  SetRequestCancelCheck([&] { return form.run().StopRequested(); });
   const FolderEmptying outcome = Run(form);
   EXPECT_GE(waits, 1);
   ExpectStoppedInTheWait(outcome);
@@ -148,11 +148,11 @@ TEST_F(CancelledPacingWait, ASignalWithoutAWindowEndsIt) {
   // As the window-less mode does: no events during the wait; the signal's flag ends the wait
   // and any request in flight, and the console turns it into Cancel at its next events.
   std::atomic<bool> signal{false}, waiting{false};
-  oa::ews::SetWaitCancelCheck([&] {
+  SetWaitCancelCheck([&] {
     waiting = true;
     return signal.load();
   });
-  oa::ews::SetRequestCancelCheck([&] { return signal.load(); });
+  SetRequestCancelCheck([&] { return signal.load(); });
   console.onEvents = [&] {
     if (signal) form.run().bCancel = true;
   };

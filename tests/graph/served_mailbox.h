@@ -13,13 +13,13 @@
 
 #include "base/mapi_error.h"
 #include "mailbox/backends.h"
-#include "mailbox/ews/wait_hook.h"
 #include "mailbox/graph/mailbox_limits.h"
 #include "mailbox/graph/objects.h"
 #include "tests/graph/graph_test_server.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"
 #include "tests/support/recording_console.h"
+#include "tests/support/test_waiter.h"
 
 namespace oa::graph::testing {
 
@@ -34,12 +34,11 @@ inline json Mailbox(int items, const std::vector<std::string>& subjects = {}) {
   return store;
 }
 
-class ServedMailbox : public ::testing::Test {
+// Sessions made here wait through `waiter`.
+class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
  protected:
   void TearDown() override {
-    oa::ews::SetWaitCancelCheck({});
-    oa::ews::SetRequestCancelCheck({});
-    oa::ews::SetWhileWaiting({});
+    waiter->Clear();
     if (server) server->Stop();
     // A later test's server may get this one's port: no hold or pace carries over.
     ForgetMailboxLimits();
@@ -68,7 +67,7 @@ class ServedMailbox : public ::testing::Test {
     oa::mailbox::ConfigureBackends(b);
   }
   std::shared_ptr<GraphSession> Logon() {
-    auto s = std::make_shared<GraphSession>();
+    auto s = std::make_shared<GraphSession>(waiter);
     oa::mailbox::Err().Clear();
     s->LogonExchangeMailbox("jdoe", "graph");
     EXPECT_TRUE(s->LoggedOn()) << oa::mailbox::Err().Description();

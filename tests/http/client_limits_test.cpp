@@ -11,7 +11,7 @@
 #include "hostile_server.h"
 #include "mailbox/ews/client.h"
 #include "mailbox/ews/soap.h"
-#include "mailbox/ews/wait_hook.h"
+#include "mailbox/remote/waiter.h"
 #ifdef OA_TEST_GRAPH
 #include "mailbox/graph/bounded_json.h"
 #include "mailbox/graph/client.h"
@@ -72,7 +72,8 @@ TEST(ClientCancel, EwsCallEndsOnTheRequestCancelCheck) {
     while (!s.stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
   });
   std::atomic<bool> cancel{false};
-  ews::SetRequestCancelCheck([&] { return cancel.load(); });
+  auto waiter = std::make_shared<remote::WaitHooks>();
+  waiter->SetRequestCancelCheck([&] { return cancel.load(); });
   std::chrono::steady_clock::time_point cancelledAt;
   std::thread canceller([&] {
     if (server.WaitForRequest()) {
@@ -82,14 +83,12 @@ TEST(ClientCancel, EwsCallEndsOnTheRequestCancelCheck) {
   });
   ews::ClientOptions o;
   o.url = server.url();
-  ews::Client client(o);
+  ews::Client client(o, waiter);
   Err().Clear();
   auto request = client.NewRequest("FindItem");
   const bool answered = client.Call(*request).has_value();
   const auto ended = std::chrono::steady_clock::now();
   canceller.join();
-  ews::SetRequestCancelCheck({});
-  ews::TakeWaitCancelled();
   ASSERT_TRUE(cancel.load()) << "the server saw no request";
   EXPECT_FALSE(answered);
   EXPECT_EQ(Err().Number(), kUserCancel) << Err().Description();
@@ -169,9 +168,9 @@ TEST(ClientCancel, GraphCallEndsOnTheStopCheck) {
       cancel = true;
     }
   });
-  graph::GraphOptions o = GraphAt(server);
-  o.cancelRequested = [&] { return cancel.load(); };
-  graph::Client client(o, "t");
+  auto waiter = std::make_shared<remote::WaitHooks>();
+  waiter->SetRequestCancelCheck([&] { return cancel.load(); });
+  graph::Client client(GraphAt(server), "t", waiter);
   Err().Clear();
   const bool signedIn = client.SignIn();
   const auto ended = std::chrono::steady_clock::now();
