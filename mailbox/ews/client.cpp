@@ -4,7 +4,9 @@
 #include <mutex>
 
 #include "base/backoff.h"
+#include "base/credential_target.h"
 #include "base/mapi_error.h"
+#include "base/url_origin.h"
 #include "mailbox/ews/core.h"
 #include "mailbox/ews/wait_hook.h"
 #include "mailbox/model/const_mapi.h"
@@ -72,6 +74,21 @@ std::string HttpStatusText(long status) {
     default:
       return std::to_string(status);
   }
+}
+
+// Where else a logon's credentials come from, after those configured, for the message of a
+// refused logon: the netrc file and the Kerberos ticket, or on Windows the server's credential
+// in Credential Manager and the user's own Windows logon.
+std::string OtherCredentials(const ClientOptions& o) {
+#ifdef _WIN32
+  const std::optional<UrlOrigin> origin = OriginOf(o.url);
+  const std::string stored = CredentialManagerEntry(origin ? origin->host : "SERVER");
+  if (o.credentialsFrom == stored) return ", or the Windows logon.";
+  return " or " + stored + ", or the Windows logon.";
+#else
+  (void)o;
+  return " or ~/.netrc, or the Kerberos ticket.";
+#endif
 }
 
 }  // namespace
@@ -165,7 +182,7 @@ std::optional<Response> Client::Call(const Request& request) {
       Err().Raise(MAPI_E_LOGON_FAILED,
                   "The server refused the logon (HTTP 401 Unauthorized); check the credentials "
                   "in " +
-                      options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
+                      options_.credentialsFrom + OtherCredentials(options_));
       return std::nullopt;
     }
     std::optional<milliseconds> hint;

@@ -57,6 +57,7 @@ class WineEws : public oa::testing::RunFixture {
     ASSERT_TRUE(build && *build) << "OA_WINE_BUILD names the Windows build";
     exe = std::string(build) + "/console/oa-cleanup.exe";
     addCa = std::string(build) + "/tests/ews/add_test_ca.exe";
+    addCredential = std::string(build) + "/tests/ews/add_test_credential.exe";
     Import(oa::testing::Dump({oa::testing::MailboxStore({.alias = "jdoe", .items = 3})}),
            "forlinux");
     CopyStore(StoreFile("forlinux"), "forwine");
@@ -66,6 +67,7 @@ class WineEws : public oa::testing::RunFixture {
     Configure(password);
   }
   void TearDown() override {
+    Forget();
     Untrust();
     if (server) server->Stop();
   }
@@ -150,6 +152,30 @@ class WineEws : public oa::testing::RunFixture {
     EXPECT_EQ(removed.status, 0) << removed.err;
   }
 
+  // A generic credential in the prefix's Credential Manager until the test ends, as an
+  // administrator keeps one with cmdkey; the password goes through a file, never the command line.
+  void Remember(const std::string& target, const std::string& account, const std::string& secret) {
+    secretInUse = secret;
+    const std::string file = dir / "credential-password";
+    oa::testing::WriteFile(file, secret + "\n");
+    const ChildResult added = Wine({addCredential, "add", target, account, WinePath(file)});
+    std::filesystem::remove(file);
+    ASSERT_EQ(added.status, 0) << added.err;
+    remembered = target;
+  }
+  void Forget() {
+    if (remembered.empty()) return;
+    const ChildResult removed = Wine({addCredential, "remove", remembered});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    remembered.clear();
+  }
+  // The configuration names the user only (or nothing), no password.
+  void ConfigureWithoutPassword(const std::string& configuredUser) {
+    oa::testing::WriteFile(wineConf, configuredUser.empty()
+                                         ? std::string("[ews]\naccess = delegate\n")
+                                         : "[ews]\nuser = " + configuredUser + "\n");
+  }
+
   // Every request that passed was authenticated by `scheme` as the configured user, and none
   // carried the password in its body.
   void ExpectAuthenticatedBy(const std::string& scheme) {
@@ -194,7 +220,9 @@ class WineEws : public oa::testing::RunFixture {
     EXPECT_EQ(after.dump().find(oldFolder), std::string::npos) << "the old folder is left";
   }
 
-  std::string exe, addCa;
+  std::string exe, addCa, addCredential;
+  // The credential's target while one is kept.
+  std::string remembered;
   std::string linuxConf, wineConf;
   const std::string wineLog = dir / "wine.log";
   std::unique_ptr<EwsTestServer> server;
@@ -206,6 +234,62 @@ class WineEws : public oa::testing::RunFixture {
 
 TEST_F(WineEws, BasicOverHttpsWithTheCertificateTrusted) {
   ExpectCleanupLikeLinux({AuthScheme::Basic}, "Basic");
+}
+
+// The password kept in Credential Manager as oa-cleanup:HOST (the server's host), for the
+// configured user or, with none configured, with its own user: the server checks it.
+TEST_F(WineEws, PasswordFromCredentialManagerForTheServersHost) {
+  ConfigureWithoutPassword(user);
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", user, password));
+  const std::string url = server->url("localhost");
+  const ChildResult r = RunOnWine(url);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectAuthenticatedBy("Basic");
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Normalized(r.out, url).back(), "pointed agent to new Handhelds folder") << r.out;
+
+  // No user configured: the credential's own, the same password.
+  ConfigureWithoutPassword("");
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  const ChildResult own = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(own.status, 0) << own.out << own.err;
+  ExpectAuthenticatedBy("Basic");
+}
+
+// A credential kept for another account is not sent for the configured one; a wrong password
+// kept there is named as the place to look.
+TEST_F(WineEws, CredentialOfAnotherUserIsNotUsedAndAWrongOneIsNamed) {
+  ConfigureWithoutPassword(user);
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", "EXAMPLE\\someone-else", password));
+  const json before = Export("forwine");
+  const std::string prefix = "RDO.LoggedOn = False " + std::to_string(MAPI_E_LOGON_FAILED) +
+                             " The server refused the logon (HTTP 401 Unauthorized); check the "
+                             "credentials in ";
+  const ChildResult other = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(other.status, 3) << other.out << other.err;
+  ASSERT_FALSE(Lines(other.out).empty());
+  EXPECT_EQ(Normalized(other.out, "").back(),
+            prefix + "the user in " + WinePath(wineConf) +
+                ":2 and a password (none is set) or the credential oa-cleanup:localhost in "
+                "Credential Manager, or the Windows logon.")
+      << other.out;
+  for (const SeenRequest& q : server->Requests()) EXPECT_FALSE(q.authorized);
+
+  Forget();
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", user, "wrong-Pa55"));
+  const ChildResult wrong = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(wrong.status, 3) << wrong.out << wrong.err;
+  ASSERT_FALSE(Lines(wrong.out).empty());
+  EXPECT_EQ(Normalized(wrong.out, "").back(),
+            prefix +
+                "the credential oa-cleanup:localhost in Credential Manager, or the Windows "
+                "logon.")
+      << wrong.out;
+  for (const SeenRequest& q : server->Requests()) EXPECT_FALSE(q.authorized);
+  server->Stop();
+  EXPECT_EQ(Export("forwine"), before);
 }
 
 TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
@@ -220,6 +304,10 @@ TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
   EXPECT_TRUE(Normalized(r.out, "").back().starts_with(
       "RDO.LoggedOn = False " + std::to_string(MAPI_E_LOGON_FAILED) +
       " The server refused the logon (HTTP 401 Unauthorized); check the credentials in "))
+      << r.out;
+  // Windows' other places, not the netrc file and the Kerberos ticket.
+  EXPECT_TRUE(Normalized(r.out, "").back().ends_with(
+      " or the credential oa-cleanup:localhost in Credential Manager, or the Windows logon."))
       << r.out;
   // The client gives up by itself, well before the server's own cap on rounds.
   const std::vector<SeenRequest> seen = server->Requests();
