@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/win32/busy_wait.h"
 #include "console/win32/frmCleanup.h"
 #include "console/win32/run_window.h"
 
@@ -27,6 +28,9 @@ int RunWindow(const std::string& logPath) {
     return 1;
   }
   LeaveOwnConsole();
+  // A call waiting out a busy server still lets the window's messages through, and Cancel ends
+  // the wait.
+  BusyWaitPump busyWait(window);
   window.Load();
   window.Show(SW_SHOWDEFAULT);
   return MessageLoop(window);

@@ -8,14 +8,17 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "console/win32/busy_wait.h"
 #include "console/win32/frmCleanup.h"
 #include "console/win32/twips.h"
 #include "console/win32/wide_text.h"
 #include "mailbox/basGlobals.h"
+#include "mailbox/ews/wait_hook.h"
 
 namespace oa::win32 {
 namespace {
@@ -300,6 +303,37 @@ TEST_F(Win32WindowTest, MessageBoxIsApplicationModalCriticalWithItsTitle) {
   EXPECT_TRUE(ownerDisabled);
   EXPECT_TRUE(critical);
   EXPECT_TRUE(::IsWindowEnabled(window->Handle()));
+}
+
+// During a wait for a busy server the window's messages are dispatched (a click on Cancel, a
+// close, painting), and once the run is asked to stop the wait ends at once; the hooks go with
+// their pump.
+TEST_F(Win32WindowTest, BusyWaitDispatchesTheWindowsMessagesAndEndsOnClose) {
+  std::optional<BusyWaitPump> pump(std::in_place, *window);
+  // A message the window gets only through the pump: its frame's close, posted from another
+  // thread, as the window manager's would arrive.
+  std::atomic<bool> posted{false};
+  std::thread closer([&] { posted = ::PostMessageW(window->Handle(), WM_CLOSE, 0, 0) != FALSE; });
+  closer.join();
+  ASSERT_TRUE(posted);
+  // Generous: the close is dispatched within the first round of the pump, a stop not taken
+  // waits all of it.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ews::WaitWithEvents(std::chrono::seconds(120), {}));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_TRUE(ews::TakeWaitCancelled());
+  EXPECT_TRUE(window->Closed());
+  EXPECT_TRUE(window->form().Unloaded());
+  EXPECT_FALSE(::IsWindowVisible(window->Handle()));
+  // The check a request in flight asks from another thread sees the stop too.
+  std::atomic<bool> requestCancelled{false};
+  std::thread request([&] { requestCancelled = ews::CancelRequested(); });
+  request.join();
+  EXPECT_TRUE(requestCancelled);
+
+  pump.reset();
+  EXPECT_TRUE(ews::WaitWithEvents(std::chrono::milliseconds(60), {}));
+  EXPECT_FALSE(ews::CancelRequested());
 }
 
 }  // namespace
