@@ -27,12 +27,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # status 53; linked statically it runs from anywhere.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# Tests and test discovery run under Wine, in a prefix of the build's own, quiet and without the
-# Mono and Gecko prompts. Tests are listed when ctest runs them, so building needs no Wine.
+# Tests and test discovery run under Wine, in a prefix of the build's own (wine-test-run.sh).
+# Tests are listed when ctest runs them, so building needs no Wine.
 find_program(OA_WINE NAMES wine64 wine)
 if(OA_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix WINEDEBUG=-all
-      WINEDLLOVERRIDES=mscoree,mshtml= ${OA_WINE})
+      /bin/sh ${CMAKE_CURRENT_LIST_DIR}/wine-test-run.sh ${CMAKE_BINARY_DIR}/wineprefix ${OA_WINE})
 endif()
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)

@@ -1,8 +1,13 @@
 #include "console/configuration.h"
 
+#include <algorithm>
+
+#include "base/credential_target.h"
 #include "base/platform.h"
+#include "base/secret_file.h"
 #include "console/nowindow/cancel_signals.h"
 #include "settings/password.h"
+#include "settings/stored_credential.h"
 
 namespace oa {
 namespace {
@@ -26,6 +31,30 @@ std::string CredentialsFrom(const settings::EwsConfig& e, bool asks) {
   return user + " and " + password;
 }
 
+// The same account, whatever the letter case ("EXAMPLE\svc", "example\SVC").
+bool SameAccount(const std::string& a, const std::string& b) {
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [&](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The logon the system keeps for a server (Credential Manager), taken when the configuration
+// gives no password: with the configured user only when it names that user, since a password
+// kept for another account is not sent for this one.
+std::optional<ews::EwsOptions::StoredLogon> StoredLogonFor(const std::string& configuredUser,
+                                                           const std::string& host) {
+  std::optional<settings::StoredCredential> stored = settings::ReadStoredCredential(host);
+  if (!stored) return std::nullopt;
+  if (!configuredUser.empty() && !SameAccount(stored->user, configuredUser)) {
+    WipeSecret(stored->password);
+    return std::nullopt;
+  }
+  ews::EwsOptions::StoredLogon logon{configuredUser.empty() ? stored->user : configuredUser,
+                                     std::move(stored->password), CredentialManagerEntry(host)};
+  WipeSecret(stored->password);
+  return logon;
+}
+
 }  // namespace
 
 mailbox::BackendOptions BackendOptionsFor(
@@ -42,6 +71,11 @@ mailbox::BackendOptions BackendOptionsFor(
   o.ews.maxWaitMs = e.maxWaitMs.value;
   o.ews.credentialsFrom = CredentialsFrom(e, static_cast<bool>(askPassword));
   o.ews.askPassword = std::move(askPassword);
+  if (settings::kHaveCredentialStore && e.password.value.empty()) {
+    o.ews.storedLogon = [user = e.user.value](const std::string& host) {
+      return StoredLogonFor(user, host);
+    };
+  }
   const settings::GraphConfig& g = config.graph;
   o.graph.tenant = g.tenant.value;
   o.graph.clientId = g.clientId.value;

@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   }
 
 #if defined(OA_WITH_WIN32_WINDOW)
-  return oa::win32::RunWindow(options.logPath);
+  return oa::win32::RunWindow(options.logPath, *waiter);
 #elif !defined(OA_WITH_WINDOW)
   std::cerr << "oa-cleanup: this build has no window; run it with --no-window\n";
   return 2;

@@ -82,7 +82,9 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
   app.allow_windows_style_options(false);
   std::string logPath;
   app.add_option("--log", logPath,
-                 "Activity log file (default: OA-Cleanup.log in the program's directory)")
+                 std::string("Activity log file (default: OA-Cleanup.log in the program's "
+                             "directory, else in ") +
+                     settings::kLogPlaceShown + " where that one cannot be written)")
       ->type_name("FILE");
   app.add_flag("--check-registry", options.checkRegistry,
                "Print the registry sources read for the default server and mailbox, then exit");
@@ -90,6 +92,7 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
                "Print every connection setting, its value and where it came from, then exit");
   AddConfigOptions(app, options.config);
   nowindow::AddNoWindowOptions(app, options.noWindow);
+  if (*settings::kHelpNotes) app.footer(settings::kHelpNotes);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

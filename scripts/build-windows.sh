@@ -6,6 +6,7 @@
 # own, never the machine's), GoogleTest from /usr/src/googletest; everything lands in
 # BUILD/deps/prefix, which the toolchain file searches instead of the machine's /usr.
 # Run as root (or with sudo at hand) the first time, to install the packages.
+# OA_SIGN_CERT and OA_SIGN_KEY sign the programs and the MSI (see scripts/package-windows.sh).
 # OA_DEBUG_INFO=0 builds without debug information (about a third less compile time; the
 # packaged programs are stripped either way).
 set -euo pipefail
@@ -23,7 +24,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   wine wine64 fonts-wine winbind
   nlohmann-json3-dev libcli11-dev googletest
-  imagemagick xxd xvfb xdotool x11-utils jq wixl msitools zip unzip
+  imagemagick xxd xvfb xdotool x11-utils jq wixl msitools zip unzip osslsigncode openssl
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -2,6 +2,11 @@
 # Packs a Windows build (scripts/build-windows.sh) for users: a zip and an MSI (wixl) holding
 # oa-cleanup.exe, oa-store.exe, README.txt and LICENSES.txt, in BUILD/package/.
 # Usage: package-windows.sh BUILD_DIR
+# Signing (Authenticode, osslsigncode): with OA_SIGN_CERT (the code-signing certificate, PEM or
+# DER, with its chain) and OA_SIGN_KEY (its private key) both programs and the MSI are signed;
+# OA_SIGN_PASS_FILE names a file holding the key's pass phrase (never given on a command line),
+# OA_SIGN_TIMESTAMP_URL a time-stamping service to count the signature past the certificate's
+# end. Neither file belongs in the repository. Without them the packages are unsigned.
 set -euo pipefail
 
 cd "$(dirname "$0")/.."
@@ -14,9 +19,39 @@ stage=$package/$name
 rm -rf "$package"
 mkdir -p "$stage"
 
-# The programs without their debugging information, which only the build needs.
+signing=
+if [ -n "${OA_SIGN_CERT:-}" ] || [ -n "${OA_SIGN_KEY:-}" ]; then
+  for f in "${OA_SIGN_CERT:-}" "${OA_SIGN_KEY:-}" ${OA_SIGN_PASS_FILE:+"$OA_SIGN_PASS_FILE"}; do
+    [ -n "$f" ] && [ -r "$f" ] || {
+      echo "package-windows.sh: signing needs OA_SIGN_CERT and OA_SIGN_KEY, readable files" \
+        "(and OA_SIGN_PASS_FILE, when set): '${f}' is not" >&2
+      exit 1
+    }
+  done
+  command -v osslsigncode >/dev/null || {
+    echo "package-windows.sh: signing needs osslsigncode (apt-get install osslsigncode)" >&2
+    exit 1
+  }
+  signing=1
+fi
+# Signs FILE in place (SHA-256), named as the product, when signing is asked for.
+sign() {
+  [ -n "$signing" ] || return 0
+  local options=(-certs "$OA_SIGN_CERT" -key "$OA_SIGN_KEY" -h sha256
+    -n "ondavel Agent Cleanup")
+  [ -z "${OA_SIGN_PASS_FILE:-}" ] || options+=(-readpass "$OA_SIGN_PASS_FILE")
+  [ -z "${OA_SIGN_TIMESTAMP_URL:-}" ] || options+=(-ts "$OA_SIGN_TIMESTAMP_URL")
+  rm -f "$1.signed"
+  osslsigncode sign "${options[@]}" -in "$1" -out "$1.signed" >/dev/null
+  mv "$1.signed" "$1"
+  echo "Signed: $1"
+}
+
+# The programs without their debugging information, which only the build needs; signed after
+# stripping, which would break a signature.
 for exe in console/oa-cleanup.exe tools/oa-store/oa-store.exe; do
   x86_64-w64-mingw32-strip -o "$stage/$(basename "$exe")" "$build/$exe"
+  sign "$stage/$(basename "$exe")"
 done
 sed 's/$/\r/' "$top/packaging/windows/README.txt" >"$stage/README.txt"
 
@@ -47,4 +82,5 @@ deps=$build/deps/src
 # wixl takes file sources relative to where it runs.
 (cd "$package" && wixl -a x64 -D Version="$version" -D SourceDir="$name" -o "$name.msi" \
   "$top/packaging/windows/oa-cleanup.wxs")
+sign "$package/$name.msi"
 echo "Packages: $package/$name.zip, $package/$name.msi"

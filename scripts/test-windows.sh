@@ -7,6 +7,16 @@ set -euo pipefail
 
 cd "$(dirname "$0")/.."
 build=$(realpath -m "${OA_WINDOWS_BUILD:-build-windows}")
+# The packages are signed with a throwaway code-signing certificate made here (its key behind a
+# pass phrase in a file, as a real one would be), and the signatures checked below.
+signing=$build/signing
+rm -rf "$signing"
+mkdir -p "$signing"
+(umask 077 && openssl rand -hex 16 >"$signing/pass")
+openssl req -x509 -newkey rsa:2048 -sha256 -days 2 -subj "/CN=ondavel Agent Cleanup test signing" \
+  -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+  -keyout "$signing/key.pem" -out "$signing/cert.pem" -passout "file:$signing/pass" 2>/dev/null
+export OA_SIGN_CERT=$signing/cert.pem OA_SIGN_KEY=$signing/key.pem OA_SIGN_PASS_FILE=$signing/pass
 build_start=$(date +%s)
 bash scripts/build-windows.sh "$build"
 echo "Windows build: $(($(date +%s) - build_start)) s"
@@ -24,7 +34,10 @@ Xvfb -displayfd 3 -dpi 96 -screen 0 1024x768x24 -nolisten tcp 3>"$build/xvfb-dis
 xvfb_pid=$!
 read -r -t 60 display_number <"$build/xvfb-display"
 export DISPLAY=:$display_number
-wineserver -p >/dev/null 2>&1 </dev/null || true
+# The files Windows programs make are made by the server, with its umask: owner-only, as a
+# Windows profile's files are (Wine reports a file's access list from its mode bits, and a
+# password file that others may read is refused; see cmake/wine-test-run.sh).
+(umask 077 && wineserver -p >/dev/null 2>&1 </dev/null) || true
 wineboot --init >/dev/null 2>&1 </dev/null
 # The first program that uses the window system starts Wine's desktop process, which would keep
 # that program's output pipe open (a test reading it to its end would wait for ever): start it
@@ -122,6 +135,53 @@ grep -q $'^INSTALLDIR\tProgramFiles64Folder\t' <<<"$directories" ||
   { echo "FAIL: the MSI does not install under Program Files"; status=1; }
 grep -q $'\tMenuDir\t.*\[INSTALLDIR\]oa-cleanup.exe' <<<"$shortcuts" ||
   { echo "FAIL: the MSI has no Start-menu entry for oa-cleanup.exe"; status=1; }
+# The MSI names the product and the build's version, in its properties and its summary (what
+# the installer and the file's Details tab show).
+properties=$(msiinfo export "$package.msi" Property | tr -d '\r')
+summary=$(msiinfo suminfo "$package.msi")
+for want in $'ProductName\tondavel Agent Cleanup' $'ProductVersion\t'"$version" \
+  $'Manufacturer\tondavel'; do
+  grep -qx -- "$want" <<<"$properties" || { echo "FAIL: the MSI's properties lack $want"; status=1; }
+done
+for want in "Subject: ondavel Agent Cleanup $version" "Author: ondavel" \
+  "Comments: Replaces the Handhelds folder of a mailbox"; do
+  grep -q -- "^$want" <<<"$summary" || { echo "FAIL: the MSI's summary lacks $want"; status=1; }
+done
+# Both programs (in the zip and in the MSI) and the MSI itself carry a valid signature by the
+# throwaway certificate; the build's own unsigned program does not pass the same check.
+unpacked=$build/package/unpacked
+rm -rf "$unpacked"
+mkdir -p "$unpacked/zip" "$unpacked/msi"
+unzip -q "$package.zip" -d "$unpacked/zip"
+msiextract -C "$unpacked/msi" "$package.msi" >/dev/null
+for f in "$unpacked/zip/oa-cleanup-$version-win64/oa-cleanup.exe" \
+  "$unpacked/zip/oa-cleanup-$version-win64/oa-store.exe" \
+  "$unpacked/msi/ondavel Agent Cleanup/oa-cleanup.exe" \
+  "$unpacked/msi/ondavel Agent Cleanup/oa-store.exe" "$package.msi"; do
+  if ! osslsigncode verify -CAfile "$OA_SIGN_CERT" -in "$f" >"$unpacked/verify.txt" 2>&1; then
+    echo "FAIL: no valid signature on $f:"
+    cat "$unpacked/verify.txt"
+    status=1
+  elif ! grep -q "Subject: /CN=ondavel Agent Cleanup test signing" "$unpacked/verify.txt"; then
+    echo "FAIL: $f is not signed by the test certificate"
+    status=1
+  fi
+done
+if osslsigncode verify -CAfile "$OA_SIGN_CERT" -in "$build/console/oa-cleanup.exe" >/dev/null 2>&1; then
+  echo "FAIL: osslsigncode verify passes an unsigned program"
+  status=1
+fi
+echo "Signatures checked: both programs in the zip and the MSI, and the MSI"
+# The read-me speaks of this build as it is: Exchange Web Services and the Windows places.
+readme=$(unzip -p "$package.zip" "oa-cleanup-$version-win64/README.txt" | tr -d '\r')
+if grep -q "not in this build" <<<"$readme"; then
+  echo "FAIL: README.txt denies what the build has"
+  status=1
+fi
+for text in 'Exchange Web' '%APPDATA%\ondavel\oa-cleanup.conf' \
+  '%LOCALAPPDATA%\ondavel\OA-Cleanup.log' 'cmdkey /generic:oa-cleanup:'; do
+  grep -qF -- "$text" <<<"$readme" || { echo "FAIL: README.txt does not mention $text"; status=1; }
+done
 echo "Packages checked: zip and MSI for ${files[*]}"
 
 start=$(date +%s)

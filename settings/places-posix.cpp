@@ -25,6 +25,8 @@ const char* const kOtherPasswordSources = "~/.netrc, or type it when asked";
 const char* const kPasswordWithoutUser = "the Kerberos ticket, or ~/.netrc";
 const char* const kPasswordWithUser = "~/.netrc, or asked for on the terminal without a window";
 const char* const kCaFileRefused = nullptr;
+const char* const kLogPlaceShown = "~/.local/state/ondavel";
+const char* const kHelpNotes = "";
 
 Place ConfigPlace(const Environment& env) {
   return Xdg(env, "XDG_CONFIG_HOME", ".config");

@@ -41,5 +41,10 @@ extern const char* const kPasswordWithoutUser;
 extern const char* const kPasswordWithUser;
 // Why a CA file is refused on this system; nullptr where one is used (POSIX: libcurl reads it).
 extern const char* const kCaFileRefused;
+// The activity log's directory when the program's own cannot be written, as the user is shown
+// it: "~/.local/state/ondavel" or "%LOCALAPPDATA%\ondavel".
+extern const char* const kLogPlaceShown;
+// What --help adds about this system's places and logons; empty where the options say it all.
+extern const char* const kHelpNotes;
 
 }  // namespace oa::settings

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "console/win32/busy_wait.h"
 #include "console/win32/frmCleanup.h"
 #include "console/win32/run_window.h"
 
@@ -17,7 +18,7 @@ void LeaveOwnConsole() {
 
 }  // namespace
 
-int RunWindow(const std::string& logPath) {
+int RunWindow(const std::string& logPath, mailbox::WaitHooks& waitHooks) {
   frmCleanup window{ActivityLog(logPath)};
   if (!window.Created()) {
     std::fprintf(stderr,
@@ -27,6 +28,9 @@ int RunWindow(const std::string& logPath) {
     return 1;
   }
   LeaveOwnConsole();
+  // A call waiting out a busy server still lets the window's messages through, and Cancel ends
+  // the wait.
+  BusyWaitPump busyWait(window, waitHooks);
   window.Load();
   window.Show(SW_SHOWDEFAULT);
   return MessageLoop(window);

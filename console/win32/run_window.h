@@ -3,9 +3,12 @@
 
 #include <string>
 
+#include "mailbox/backends.h"
+
 namespace oa::win32 {
 
-// Returns the exit status: 0 after the window closed, 1 when no window could be made.
-int RunWindow(const std::string& logPath);
+// Returns the exit status: 0 after the window closed, 1 when no window could be made. The
+// sessions' waits for a busy server ask `waitHooks`, which the window fills in while it runs.
+int RunWindow(const std::string& logPath, mailbox::WaitHooks& waitHooks);
 
 }  // namespace oa::win32

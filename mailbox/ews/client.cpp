@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "base/backoff.h"
+#include "base/credential_target.h"
 #include "base/mapi_error.h"
+#include "base/url_origin.h"
 #include "mailbox/ews/core.h"
 #include "mailbox/model/const_mapi.h"
 
@@ -43,6 +45,21 @@ std::string HttpStatusText(long status) {
     default:
       return std::to_string(status);
   }
+}
+
+// Where else a logon's credentials come from, after those configured, for the message of a
+// refused logon: the netrc file and the Kerberos ticket, or on Windows the server's credential
+// in Credential Manager and the user's own Windows logon.
+std::string OtherCredentials(const ClientOptions& o) {
+#ifdef _WIN32
+  const std::optional<UrlOrigin> origin = OriginOf(o.url);
+  const std::string stored = CredentialManagerEntry(origin ? origin->host : "SERVER");
+  if (o.credentialsFrom == stored) return ", or the Windows logon.";
+  return " or " + stored + ", or the Windows logon.";
+#else
+  (void)o;
+  return " or ~/.netrc, or the Kerberos ticket.";
+#endif
 }
 
 }  // namespace
@@ -114,7 +131,7 @@ class Client::Tries : public remote::Tries {
       Err().Raise(MAPI_E_LOGON_FAILED,
                   "The server refused the logon (HTTP 401 Unauthorized); check the credentials "
                   "in " +
-                      client_.options_.credentialsFrom + " or ~/.netrc, or the Kerberos ticket.");
+                      client_.options_.credentialsFrom + OtherCredentials(client_.options_));
       return Try::Failed();
     }
     if (r.status == 503)

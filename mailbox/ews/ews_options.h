@@ -26,6 +26,13 @@ struct EwsOptions {
   // Asked once, at the first logon that needs it, for the password of a user set without one
   // when there is no netrc file either; nullopt leaves it unset.
   std::function<std::optional<std::string>(const std::string& user)> askPassword;
+  // Looked up at each logon without a password (before askPassword): the user and password
+  // the system keeps for the server's host (Windows: Credential Manager), and where they come
+  // from for the message of a refused logon; nullopt when it keeps none for that host.
+  struct StoredLogon {
+    std::string user, password, from;
+  };
+  std::function<std::optional<StoredLogon>(const std::string& host)> storedLogon;
 };
 
 // Replaces the settings for the logons that follow.

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "base/mapi_error.h"
+#include "base/url_origin.h"
 #include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
@@ -20,13 +21,22 @@ namespace {
 
 constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
 
-// The settings for one logon. A user set without a password and without a netrc file to find
-// it in is asked for it once; the answer is kept for the logons that follow.
-EwsOptions SettingsForLogon() {
+// The settings for one logon to `host`. Without a password, the one the system keeps for the
+// host is taken; else a user set without a password and without a netrc file to find it in is
+// asked for it once, and the answer is kept for the logons that follow.
+EwsOptions SettingsForLogon(const std::string& host) {
   // Parallel jobs log on at once; the password is asked for once.
   static std::mutex mu;
   std::lock_guard lock(mu);
   EwsOptions o = CurrentEwsOptions();
+  if (o.password.empty() && o.storedLogon) {
+    if (auto stored = o.storedLogon(host)) {
+      o.user = std::move(stored->user);
+      o.password = std::move(stored->password);
+      o.credentialsFrom = std::move(stored->from);
+      return o;
+    }
+  }
   if (o.user.empty() || !o.password.empty() || !o.askPassword) return o;
   if (!o.netrcFile.empty() && access(o.netrcFile.c_str(), R_OK) == 0) return o;
   auto ask = std::move(o.askPassword);
@@ -121,7 +131,8 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
     Err().Raise(MAPI_E_LOGON_FAILED, error);
     return;
   }
-  const EwsOptions settings = SettingsForLogon();
+  const std::optional<UrlOrigin> origin = OriginOf(*url);
+  const EwsOptions settings = SettingsForLogon(origin ? origin->host : "");
   auto client = std::make_unique<Client>(ClientOptionsFor(*url, settings), waiter_);
 
   // The mailbox text as the service account sees it: its primary address and display name.

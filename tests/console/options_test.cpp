@@ -71,6 +71,29 @@ TEST(Options, VersionAndHelpEndTheProgramWithSuccess) {
   EXPECT_NE(help.out.find("--check-registry"), std::string::npos);
 }
 
+// --help names the places and logons of the system it runs on, never the other one's.
+TEST(Options, HelpSpeaksTheSystemsOwnPlaces) {
+  const Parsed help = Parse({"--help"});
+  ASSERT_EQ(help.status, 0);
+  const std::string& text = help.out;
+  auto has = [&text](const char* s) { return text.find(s) != std::string::npos; };
+#ifdef _WIN32
+  EXPECT_TRUE(has("%APPDATA%\\ondavel\\oa-cleanup.conf")) << text;
+  EXPECT_TRUE(has("%LOCALAPPDATA%\\ondavel\\stores")) << text;
+  EXPECT_TRUE(has("else in %LOCALAPPDATA%\\ondavel")) << text;
+  EXPECT_TRUE(has("Windows certificate store")) << text;
+  EXPECT_TRUE(has("signs on as the Windows user")) << text;
+  for (const char* unix : {"~/", ".netrc", "chmod", "Kerberos", ".config"})
+    EXPECT_FALSE(has(unix)) << unix << " in\n" << text;
+#else
+  EXPECT_TRUE(has("~/.config/ondavel/oa-cleanup.conf")) << text;
+  EXPECT_TRUE(has("else in ~/.local/state/ondavel")) << text;
+  EXPECT_TRUE(has("chmod 600")) << text;
+  for (const char* windows : {"%APPDATA%", "%LOCALAPPDATA%", "On Windows", "Credential Manager"})
+    EXPECT_FALSE(has(windows)) << windows << " in\n" << text;
+#endif
+}
+
 TEST(Options, UnknownOptionOrMissingFileNameFails) {
   const Parsed unknown = Parse({"--bogus"});
   ASSERT_TRUE(unknown.status.has_value());

@@ -8,13 +8,17 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "console/win32/busy_wait.h"
 #include "console/win32/frmCleanup.h"
 #include "console/win32/twips.h"
 #include "console/win32/wide_text.h"
+#include "mailbox/backends.h"
+#include "mailbox/remote/waiter.h"
 
 namespace oa::win32 {
 namespace {
@@ -298,6 +302,39 @@ TEST_F(Win32WindowTest, MessageBoxIsApplicationModalCriticalWithItsTitle) {
   EXPECT_TRUE(ownerDisabled);
   EXPECT_TRUE(critical);
   EXPECT_TRUE(::IsWindowEnabled(window->Handle()));
+}
+
+// During a wait for a busy server the window's messages are dispatched (a click on Cancel, a
+// close, painting), and once the run is asked to stop the wait ends at once; the hooks go with
+// their pump.
+TEST_F(Win32WindowTest, BusyWaitDispatchesTheWindowsMessagesAndEndsOnClose) {
+  mailbox::WaitHooks hooks;
+  std::optional<BusyWaitPump> pump(std::in_place, *window, hooks);
+  // A message the window gets only through the pump: its frame's close, posted from another
+  // thread, as the window manager's would arrive.
+  std::atomic<bool> posted{false};
+  std::thread closer([&] { posted = ::PostMessageW(window->Handle(), WM_CLOSE, 0, 0) != FALSE; });
+  closer.join();
+  ASSERT_TRUE(posted);
+  // Generous: the close is dispatched within the first round of the pump, a stop not taken
+  // waits all of it.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(remote::WaitWithEvents(&hooks, std::chrono::seconds(120), {}),
+            remote::WaitEnd::Cancelled);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_TRUE(window->Closed());
+  EXPECT_TRUE(window->form().Unloaded());
+  EXPECT_FALSE(::IsWindowVisible(window->Handle()));
+  // The check a request in flight asks from another thread sees the stop too.
+  std::atomic<bool> requestCancelled{false};
+  std::thread request([&] { requestCancelled = hooks.RequestCancelled(); });
+  request.join();
+  EXPECT_TRUE(requestCancelled);
+
+  pump.reset();
+  EXPECT_EQ(remote::WaitWithEvents(&hooks, std::chrono::milliseconds(60), {}),
+            remote::WaitEnd::Elapsed);
+  EXPECT_FALSE(hooks.RequestCancelled());
 }
 
 }  // namespace

@@ -9,8 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <regex>
+#include <thread>
 
 #include "mailbox/model/const_mapi.h"
 #include "tests/ews/ews_test_server.h"
@@ -57,6 +61,7 @@ class WineEws : public oa::testing::RunFixture {
     ASSERT_TRUE(build && *build) << "OA_WINE_BUILD names the Windows build";
     exe = std::string(build) + "/console/oa-cleanup.exe";
     addCa = std::string(build) + "/tests/ews/add_test_ca.exe";
+    addCredential = std::string(build) + "/tests/ews/add_test_credential.exe";
     Import(oa::testing::Dump({oa::testing::MailboxStore({.alias = "jdoe", .items = 3})}),
            "forlinux");
     CopyStore(StoreFile("forlinux"), "forwine");
@@ -66,6 +71,7 @@ class WineEws : public oa::testing::RunFixture {
     Configure(password);
   }
   void TearDown() override {
+    Forget();
     Untrust();
     if (server) server->Stop();
   }
@@ -150,6 +156,30 @@ class WineEws : public oa::testing::RunFixture {
     EXPECT_EQ(removed.status, 0) << removed.err;
   }
 
+  // A generic credential in the prefix's Credential Manager until the test ends, as an
+  // administrator keeps one with cmdkey; the password goes through a file, never the command line.
+  void Remember(const std::string& target, const std::string& account, const std::string& secret) {
+    secretInUse = secret;
+    const std::string file = dir / "credential-password";
+    oa::testing::WriteFile(file, secret + "\n");
+    const ChildResult added = Wine({addCredential, "add", target, account, WinePath(file)});
+    std::filesystem::remove(file);
+    ASSERT_EQ(added.status, 0) << added.err;
+    remembered = target;
+  }
+  void Forget() {
+    if (remembered.empty()) return;
+    const ChildResult removed = Wine({addCredential, "remove", remembered});
+    EXPECT_EQ(removed.status, 0) << removed.err;
+    remembered.clear();
+  }
+  // The configuration names the user only (or nothing), no password.
+  void ConfigureWithoutPassword(const std::string& configuredUser) {
+    oa::testing::WriteFile(wineConf, configuredUser.empty()
+                                         ? std::string("[ews]\naccess = delegate\n")
+                                         : "[ews]\nuser = " + configuredUser + "\n");
+  }
+
   // Every request that passed was authenticated by `scheme` as the configured user, and none
   // carried the password in its body.
   void ExpectAuthenticatedBy(const std::string& scheme) {
@@ -194,7 +224,9 @@ class WineEws : public oa::testing::RunFixture {
     EXPECT_EQ(after.dump().find(oldFolder), std::string::npos) << "the old folder is left";
   }
 
-  std::string exe, addCa;
+  std::string exe, addCa, addCredential;
+  // The credential's target while one is kept.
+  std::string remembered;
   std::string linuxConf, wineConf;
   const std::string wineLog = dir / "wine.log";
   std::unique_ptr<EwsTestServer> server;
@@ -206,6 +238,62 @@ class WineEws : public oa::testing::RunFixture {
 
 TEST_F(WineEws, BasicOverHttpsWithTheCertificateTrusted) {
   ExpectCleanupLikeLinux({AuthScheme::Basic}, "Basic");
+}
+
+// The password kept in Credential Manager as oa-cleanup:HOST (the server's host), for the
+// configured user or, with none configured, with its own user: the server checks it.
+TEST_F(WineEws, PasswordFromCredentialManagerForTheServersHost) {
+  ConfigureWithoutPassword(user);
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", user, password));
+  const std::string url = server->url("localhost");
+  const ChildResult r = RunOnWine(url);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  ExpectAuthenticatedBy("Basic");
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Normalized(r.out, url).back(), "pointed agent to new Handhelds folder") << r.out;
+
+  // No user configured: the credential's own, the same password.
+  ConfigureWithoutPassword("");
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  const ChildResult own = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(own.status, 0) << own.out << own.err;
+  ExpectAuthenticatedBy("Basic");
+}
+
+// A credential kept for another account is not sent for the configured one; a wrong password
+// kept there is named as the place to look.
+TEST_F(WineEws, CredentialOfAnotherUserIsNotUsedAndAWrongOneIsNamed) {
+  ConfigureWithoutPassword(user);
+  ASSERT_NO_FATAL_FAILURE(Serve("forwine", {AuthScheme::Basic}, true));
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", "EXAMPLE\\someone-else", password));
+  const json before = Export("forwine");
+  const std::string prefix = "RDO.LoggedOn = False " + std::to_string(MAPI_E_LOGON_FAILED) +
+                             " The server refused the logon (HTTP 401 Unauthorized); check the "
+                             "credentials in ";
+  const ChildResult other = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(other.status, 3) << other.out << other.err;
+  ASSERT_FALSE(Lines(other.out).empty());
+  EXPECT_EQ(Normalized(other.out, "").back(),
+            prefix + "the user in " + WinePath(wineConf) +
+                ":2 and a password (none is set) or the credential oa-cleanup:localhost in "
+                "Credential Manager, or the Windows logon.")
+      << other.out;
+  for (const SeenRequest& q : server->Requests()) EXPECT_FALSE(q.authorized);
+
+  Forget();
+  ASSERT_NO_FATAL_FAILURE(Remember("oa-cleanup:localhost", user, "wrong-Pa55"));
+  const ChildResult wrong = RunOnWine(server->url("localhost"));
+  EXPECT_EQ(wrong.status, 3) << wrong.out << wrong.err;
+  ASSERT_FALSE(Lines(wrong.out).empty());
+  EXPECT_EQ(Normalized(wrong.out, "").back(),
+            prefix +
+                "the credential oa-cleanup:localhost in Credential Manager, or the Windows "
+                "logon.")
+      << wrong.out;
+  for (const SeenRequest& q : server->Requests()) EXPECT_FALSE(q.authorized);
+  server->Stop();
+  EXPECT_EQ(Export("forwine"), before);
 }
 
 TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
@@ -220,6 +308,10 @@ TEST_F(WineEws, NtlmWithTheCertificateTrustedAndAWrongPassword) {
   EXPECT_TRUE(Normalized(r.out, "").back().starts_with(
       "RDO.LoggedOn = False " + std::to_string(MAPI_E_LOGON_FAILED) +
       " The server refused the logon (HTTP 401 Unauthorized); check the credentials in "))
+      << r.out;
+  // Windows' other places, not the netrc file and the Kerberos ticket.
+  EXPECT_TRUE(Normalized(r.out, "").back().ends_with(
+      " or the credential oa-cleanup:localhost in Credential Manager, or the Windows logon."))
       << r.out;
   // The client gives up by itself, well before the server's own cap on rounds.
   const std::vector<SeenRequest> seen = server->Requests();
@@ -274,6 +366,143 @@ TEST_F(WineEws, StoppedServerIsANetworkFailureWithinTheTimeout) {
                                                        " The server cannot be reached: "))
       << r.out;
   EXPECT_NE(r.err.find(url), std::string::npos) << r.err;
+}
+
+// The Win32 window against a server that asks for a two-minute back-off in the middle of an
+// emptying: Cancel (Alt+C) or the frame's close (Alt+F4), pressed as a person would (xdotool on
+// the test's X display), is handled during the wait, and the program ends well before the wait
+// would have. Needs DISPLAY (scripts/test-windows.sh gives its Xvfb) and xdotool.
+class WineWindowBusy : public WineEws {
+ protected:
+  static constexpr int kBackOffMs = 120000;
+  // Far from the back-off, which a stop not taken waits out in full.
+  static constexpr auto kBound = std::chrono::seconds(40);
+
+  void TearDown() override {
+    if (registryWritten)
+      Wine({"reg", "delete", std::string("HKCU\\") + kAdminKey, "/f", "/reg:32"});
+    WineEws::TearDown();
+  }
+
+  // Delete requests that passed the logon (each comes first without credentials, as Basic
+  // does, and is refused).
+  static int DeleteItemsSeen(EwsTestServer& s) {
+    int n = 0;
+    for (const SeenRequest& r : s.Requests()) n += r.operation == "DeleteItem" && r.authorized;
+    return n;
+  }
+  ChildResult Tool(std::vector<std::string> argv) {
+    oa::testing::Child child;
+    child.argv = std::move(argv);
+    child.env = env;
+    child.timeout = std::chrono::seconds(120);
+    return oa::testing::RunChild(child);
+  }
+
+  // Opens the window on the busy server (the boxes filled from the registry as the administration
+  // tool leaves them), presses OK, and once the run waits presses `stopKey`. Returns how long
+  // the program went on after the key.
+  std::chrono::steady_clock::duration RunAndStopDuringTheWait(const std::string& stopKey) {
+    if (!std::getenv("DISPLAY")) {
+      ADD_FAILURE() << "no DISPLAY for the window";
+      return {};
+    }
+    Import(oa::testing::Dump({oa::testing::MailboxStore({.alias = "jdoe", .items = 400})},
+                             {oa::testing::Fault("Folder.Delete", "jdoe-hh")}),
+           "busy");
+    Serve("busy", {AuthScheme::Basic}, true);
+    if (HasFatalFailure()) return {};
+    server->AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, kBackOffMs});
+    const std::string url = server->url("localhost");
+    for (auto [name, value] : {std::pair<const char*, std::string>{"ExServer", url},
+                               std::pair<const char*, std::string>{"ExAlias", "jdoe"}}) {
+      const ChildResult r = Wine({"reg", "add", std::string("HKCU\\") + kAdminKey, "/v", name, "/t",
+                                  "REG_SZ", "/d", value, "/f", "/reg:32"});
+      EXPECT_EQ(r.status, 0) << r.err;
+      registryWritten = true;
+    }
+
+    std::filesystem::remove(wineLog);
+    std::atomic<bool> ended{false};
+    std::chrono::steady_clock::time_point end;
+    std::thread program([&] {
+      oa::testing::Child child;
+      child.argv = {"/usr/bin/wine",   exe,        "--log",
+                    WinePath(wineLog), "--config", WinePath(wineConf)};
+      child.env = env;
+      // Past the back-off, so that a stop not taken still ends by itself (and fails the bound).
+      child.timeout = std::chrono::seconds(kBackOffMs / 1000 + 60);
+      windowRun = oa::testing::RunChild(child);
+      end = std::chrono::steady_clock::now();
+      ended = true;
+    });
+    std::optional<std::chrono::steady_clock::time_point> pressed;
+    const ChildResult found = Tool({"/usr/bin/xdotool", "search", "--sync", "--onlyvisible",
+                                    "--name", "^ondavel Agent  Cleanup$"});
+    const std::vector<std::string> ids = Lines(found.out);
+    EXPECT_FALSE(ids.empty()) << "no window: " << found.err;
+    if (!ids.empty()) {
+      Tool({"/usr/bin/xdotool", "windowfocus", "--sync", ids.front()});
+      Tool({"/usr/bin/xdotool", "key", "--delay", "50", "alt+o"});
+      // The fourth delete is answered busy; the run then waits, and only waits.
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
+      while (!ended && DeleteItemsSeen(*server) < 4 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      EXPECT_GE(DeleteItemsSeen(*server), 4) << "the run never waited for the busy server";
+      EXPECT_FALSE(ended) << "the program ended before the wait";
+      pressed = std::chrono::steady_clock::now();
+      deletesWhenPressed = DeleteItemsSeen(*server);
+      Tool({"/usr/bin/xdotool", "windowfocus", "--sync", ids.front()});
+      Tool({"/usr/bin/xdotool", "key", "--delay", "50", stopKey});
+    }
+    program.join();
+    return pressed ? end - *pressed : std::chrono::steady_clock::duration::max();
+  }
+
+  // The run's lines up to the wait, then its cancel line last in the log, with the count the
+  // renamed folder really keeps; the window gone with status 0, and no delete sent after the
+  // stop.
+  void ExpectCancelledRun() {
+    EXPECT_EQ(windowRun.status, 0) << windowRun.out << windowRun.err;
+    EXPECT_EQ(DeleteItemsSeen(*server), deletesWhenPressed) << "a delete sent after the stop";
+    const std::string log = oa::testing::ReadFile(wineLog);
+    for (const char* line : {":CleanupHH: message count = 400\r\n",
+                             ":successfully renamed existing folder as Handhelds -1\r\n",
+                             ":pointed agent to new Handhelds folder\r\n"})
+      EXPECT_NE(log.find(line), std::string::npos) << line << " not in\n" << log;
+    static const std::regex kCancelled(
+        ":Canceled delete of folder items before completion; count = ([0-9]+)\r\n$");
+    std::smatch last;
+    ASSERT_TRUE(std::regex_search(log, last, kCancelled)) << log;
+    const int left = std::stoi(last[1]);
+    EXPECT_GT(left, 0);
+    EXPECT_LT(left, 400);
+    for (const std::string& secret : {password, secretInUse})
+      EXPECT_EQ(log.find(secret), std::string::npos) << "the password in the log";
+    server->Stop();
+    const json after = Export("busy");
+    const json* renamed =
+        oa::testing::FindTopFolder(*oa::testing::FindStore(after, "jdoe"), "Handhelds -1");
+    ASSERT_NE(renamed, nullptr);
+    EXPECT_EQ(renamed->value("count", -1), left);
+  }
+  int deletesWhenPressed = -1;
+
+  static constexpr const char* kAdminKey = "Software\\ondavel\\Tessel Admin\\Settings";
+  bool registryWritten = false;
+  ChildResult windowRun;
+};
+
+TEST_F(WineWindowBusy, CancelButtonEndsTheWaitAndTheProgram) {
+  const auto after = RunAndStopDuringTheWait("alt+c");
+  EXPECT_LT(after, kBound) << "the Cancel key waited for the back-off";
+  ExpectCancelledRun();
+}
+
+TEST_F(WineWindowBusy, FrameCloseEndsTheWaitAndTheProgram) {
+  const auto after = RunAndStopDuringTheWait("alt+F4");
+  EXPECT_LT(after, kBound) << "the close waited for the back-off";
+  ExpectCancelledRun();
 }
 
 }  // namespace
