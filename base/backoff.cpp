@@ -46,7 +46,7 @@ std::optional<int64_t> ImfFixdate(std::string_view s) {
   if (month == kMonths.end() || !day || !year || !hour || !minute || !second) return std::nullopt;
   if (*day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60) return std::nullopt;
   const unsigned m = static_cast<unsigned>(month - kMonths.begin()) + 1;
-  return mailbox::DaysFromCivil(*year, m, static_cast<unsigned>(*day)) * 86400 + *hour * 3600 +
+  return oa::DaysFromCivil(*year, m, static_cast<unsigned>(*day)) * 86400 + *hour * 3600 +
          *minute * 60 + *second;
 }
 

@@ -6,7 +6,7 @@
 #include "base/locale_text.h"
 #include "base/platform.h"
 
-namespace oa::mailbox {
+namespace oa {
 namespace {
 
 constexpr double kMillisPerDay = 86400000.0;
@@ -72,4 +72,4 @@ std::string GeneralDateText(Date date) {
   return oa::LocaleDateTimeText(local, secondsOfDay % 86400 == 0);
 }
 
-}  // namespace oa::mailbox
+}  // namespace oa

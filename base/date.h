@@ -7,7 +7,7 @@
 
 #include "base/variant.h"
 
-namespace oa::mailbox {
+namespace oa {
 
 // Days from 1 January 1970 to a civil date (proleptic Gregorian; month 1-12, day 1-31).
 int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d);
@@ -21,4 +21,4 @@ Date DateFromTimePoint(std::chrono::system_clock::time_point tp);
 // time; a time of exactly midnight gives the date alone.
 std::string GeneralDateText(Date date);
 
-}  // namespace oa::mailbox
+}  // namespace oa

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace oa::mailbox {
+namespace oa {
 
 ErrObject& Err() {
   thread_local ErrObject err;
@@ -15,4 +15,4 @@ std::string HexErrorNumber(int32_t number) {
   return buf;
 }
 
-}  // namespace oa::mailbox
+}  // namespace oa

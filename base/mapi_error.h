@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace oa::mailbox {
+namespace oa {
 
 class ErrObject {
  public:
@@ -49,4 +49,4 @@ class ErrScope {
 // digits of their two's complement.
 std::string HexErrorNumber(int32_t number);
 
-}  // namespace oa::mailbox
+}  // namespace oa

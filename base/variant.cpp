@@ -2,7 +2,7 @@
 
 #include "base/date.h"
 
-namespace oa::mailbox {
+namespace oa {
 
 Variant Variant::Binary(const std::vector<uint8_t>& bytes) {
   VariantArray a;
@@ -55,4 +55,4 @@ std::string TypeName(const Variant& v) {
   return "Unknown";
 }
 
-}  // namespace oa::mailbox
+}  // namespace oa

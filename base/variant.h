@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-namespace oa::mailbox {
+namespace oa {
 
 // A point in time as days since 30 December 1899 00:00 local time, fractions for the time of
 // day (the automation date). Kept as its own type so that a date is never mistaken for a number.
@@ -28,9 +28,7 @@ class Variant {
   static Variant Integer(int16_t v) { return Variant(Storage(std::in_place_index<1>, v)); }
   static Variant Long(int32_t v) { return Variant(Storage(std::in_place_index<2>, v)); }
   static Variant Boolean(bool v) { return Variant(Storage(std::in_place_index<3>, v)); }
-  static Variant FromDate(oa::mailbox::Date v) {
-    return Variant(Storage(std::in_place_index<4>, v));
-  }
+  static Variant FromDate(oa::Date v) { return Variant(Storage(std::in_place_index<4>, v)); }
   static Variant String(std::string v) {
     return Variant(Storage(std::in_place_index<5>, std::move(v)));
   }
@@ -49,7 +47,7 @@ class Variant {
   int16_t AsInteger() const { return std::get<1>(storage_); }
   int32_t AsLong() const { return std::get<2>(storage_); }
   bool AsBoolean() const { return std::get<3>(storage_); }
-  oa::mailbox::Date AsDate() const { return std::get<4>(storage_); }
+  oa::Date AsDate() const { return std::get<4>(storage_); }
   const std::string& AsString() const { return std::get<5>(storage_); }
   uint8_t AsByte() const { return std::get<6>(storage_); }
   const VariantArray& AsArray() const { return std::get<7>(storage_); }
@@ -61,8 +59,8 @@ class Variant {
   friend bool operator==(const Variant&, const Variant&) = default;
 
  private:
-  using Storage = std::variant<std::monostate, int16_t, int32_t, bool, oa::mailbox::Date,
-                               std::string, uint8_t, VariantArray>;
+  using Storage = std::variant<std::monostate, int16_t, int32_t, bool, oa::Date, std::string,
+                               uint8_t, VariantArray>;
   explicit Variant(Storage s) : storage_(std::move(s)) {}
   Storage storage_;
 };
@@ -71,4 +69,4 @@ class Variant {
 // "Byte", and for arrays of variants "Variant()".
 std::string TypeName(const Variant& v);
 
-}  // namespace oa::mailbox
+}  // namespace oa

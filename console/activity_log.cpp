@@ -66,12 +66,12 @@ std::string ActivityLog::ChoosePath(const std::string& programDir, const std::st
   return beside;
 }
 
-mailbox::Date ActivityLog::Now() {
-  return mailbox::DateFromTimePoint(std::chrono::system_clock::now());
+oa::Date ActivityLog::Now() {
+  return oa::DateFromTimePoint(std::chrono::system_clock::now());
 }
 
-std::string ActivityLog::StampText(mailbox::Date when) {
-  return mailbox::GeneralDateText(when);
+std::string ActivityLog::StampText(oa::Date when) {
+  return oa::GeneralDateText(when);
 }
 
 std::string ActivityLog::FileText(const std::string& sMsg) {

@@ -16,7 +16,7 @@ inline constexpr const char* kLogFileName = "OA-Cleanup.log";
 
 class ActivityLog {
  public:
-  using Clock = std::function<mailbox::Date()>;
+  using Clock = std::function<oa::Date()>;
 
   explicit ActivityLog(std::string path, Clock clock = {});
 
@@ -29,9 +29,9 @@ class ActivityLog {
   // writable it stays beside the program, and the lines reach the window only.
   static std::string ChoosePath(const std::string& programDir, const std::string& userDir);
   // The current local date and time.
-  static mailbox::Date Now();
+  static oa::Date Now();
   // The time stamp of a line: the locale general date.
-  static std::string StampText(mailbox::Date when);
+  static std::string StampText(oa::Date when);
   // A message as the file holds it: control characters, line breaks too, escaped
   // (EscapeControls), so that no text from a server can start a line of its own.
   static std::string FileText(const std::string& sMsg);

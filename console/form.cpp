@@ -16,7 +16,7 @@ Form::~Form() = default;
 void Form::Form_Load() {
   using settings::GetAdminSetting;
   using settings::GetAgentSetting;
-  const mailbox::Variant none = mailbox::Variant::String("");
+  const oa::Variant none = oa::Variant::String("");
   console_.SetText(Control::txtExServer, GetAdminSetting("ExServer", none).ToText());
   if (console_.Text(Control::txtExServer).empty())
     console_.SetText(Control::txtExServer, GetAgentSetting("ExServer", none).ToText());
@@ -87,7 +87,7 @@ void Form::Form_Unload() {
 
 void Form::EndSession() {
   if (!run_.RDO) return;
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   run_.RDO->Logoff();
   run_.RDO.reset();
 }
@@ -126,7 +126,7 @@ void Form::MsgBox(const std::string& text) {
 
 void Form::SendHeldBack() {
   // While the run waits for the user the mailbox already shows what the window does.
-  mailbox::ErrScope keep;
+  oa::ErrScope keep;
   if (run_.RDO && !unloaded_) run_.RDO->SendHeldBack();
 }
 

@@ -12,8 +12,6 @@ namespace oa {
 
 using handhelds::On;
 using handhelds::Quietly;
-using mailbox::Err;
-using mailbox::ErrScope;
 using mailbox::RDOFolder;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
@@ -24,7 +22,7 @@ constexpr const char* kRepointRefusedLine =
     "Nothing changed: the agent could not be pointed at a new Handhelds folder: ";
 
 std::string PendingErrorText() {
-  return mailbox::HexErrorNumber(Err().Number()) + " " + Err().Description();
+  return oa::HexErrorNumber(Err().Number()) + " " + Err().Description();
 }
 
 int64_t ItemCount(const std::shared_ptr<RDOFolder>& folder) {
@@ -49,12 +47,12 @@ bool PointAgentTo(RunContext& run, const std::shared_ptr<RDOFolder>& newFolder) 
   int32_t tag = ConstMAPI::PT_STRING8;
   if (message) {
     tag = Quietly([&] {
-      return basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
+      return basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
                                      ConstMAPI::PT_STRING8, "");
     });
   }
   const std::string newID = newFolder->EntryID();
-  On(message, [&](auto& m) { return m.SetFields(tag, mailbox::Variant::String(newID)); });
+  On(message, [&](auto& m) { return m.SetFields(tag, oa::Variant::String(newID)); });
   On(message, [](auto& m) { return m.Save(); });
   if (Err().Pending()) {
     run.WriteLog("error pointing agent to new Handhelds folder " + PendingErrorText());

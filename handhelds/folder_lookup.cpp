@@ -14,8 +14,6 @@ namespace oa {
 
 using handhelds::On;
 using handhelds::Quietly;
-using mailbox::Err;
-using mailbox::ErrScope;
 using mailbox::RDOFolder;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
@@ -90,11 +88,11 @@ std::shared_ptr<RDOFolder> GetHandheldsFolder(RunContext& run) {
     if (run.Ended()) return nullptr;
     if (message) {
       const int32_t tag = Quietly([&] {
-        return basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
+        return basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
                                        ConstMAPI::PT_STRING8, "");
       });
       Err().Clear();
-      message->SetFields(tag, mailbox::Variant::String(run.hhEntryID));
+      message->SetFields(tag, oa::Variant::String(run.hhEntryID));
       message->Save();
       outcome.entryIDRepaired = !Err().Pending();
     }

@@ -8,8 +8,6 @@
 namespace oa {
 
 using handhelds::On;
-using mailbox::Err;
-using mailbox::ErrScope;
 using mailbox::RDOFolder;
 
 namespace {

@@ -5,8 +5,8 @@
 namespace oa::handhelds {
 
 void RaiseObjectNotSet() {
-  mailbox::Err().Raise(mailbox::ConstMAPI::ERR_OBJECT_NOT_SET,
-                       "Object variable or With block variable not set");
+  oa::Err().Raise(mailbox::ConstMAPI::ERR_OBJECT_NOT_SET,
+                  "Object variable or With block variable not set");
 }
 
 }  // namespace oa::handhelds

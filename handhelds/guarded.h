@@ -29,7 +29,7 @@ auto On(const std::shared_ptr<T>& object, F&& call) {
 // For procedures that catch their own errors.
 template <class F>
 auto Quietly(F&& call) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   return call();
 }
 

@@ -13,8 +13,8 @@ namespace oa {
 namespace {
 
 int32_t NamedStringTag(mailbox::RDOMail& mail, const char* name) {
-  return basRDO::GetNamedPropTag(&mail, mailbox::Variant::String(name),
-                                 mailbox::ConstMAPI::PT_STRING8, "");
+  return basRDO::GetNamedPropTag(&mail, oa::Variant::String(name), mailbox::ConstMAPI::PT_STRING8,
+                                 "");
 }
 
 std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder(mailbox::RDOSession* session) {
@@ -29,7 +29,7 @@ std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder(mailbox::RDOSession* sessi
 }  // namespace
 
 bool GetAgentFolders(RunContext& run) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   run.agentInfoFolder.reset();
 
   if (std::shared_ptr<mailbox::RDOFolder> root = MailboxRootFolder(run.RDO.get())) {

@@ -12,17 +12,16 @@
 
 namespace oa {
 
-using mailbox::Err;
 using mailbox::RDOMail;
 
 namespace {
 
 const std::string kPrefix = "GetAgentMessage ";
 
-std::optional<mailbox::Date> ReadCreationTime(RDOMail& mail) {
+std::optional<oa::Date> ReadCreationTime(RDOMail& mail) {
   Err().Clear();
-  const mailbox::Variant created = mail.CreationTime();
-  if (Err().Pending() || created.type() != mailbox::Variant::Type::Date) return std::nullopt;
+  const oa::Variant created = mail.CreationTime();
+  if (Err().Pending() || created.type() != oa::Variant::Type::Date) return std::nullopt;
   return created.AsDate();
 }
 
@@ -42,7 +41,7 @@ class DuplicateResolver {
     }
     if (!keptTime_) keptTime_ = ReadCreationTime(*kept_);
     if (!keptTime_) return;
-    const std::optional<mailbox::Date> created = ReadCreationTime(*mail);
+    const std::optional<oa::Date> created = ReadCreationTime(*mail);
     if (!created) return;
     if (*created < *keptTime_) {
       Remove(kept_, *keptTime_);
@@ -58,18 +57,17 @@ class DuplicateResolver {
 
  private:
   // Hard-deletes an extra agent message; a dry run notes it instead.
-  void Remove(const std::shared_ptr<RDOMail>& extra, mailbox::Date created) {
+  void Remove(const std::shared_ptr<RDOMail>& extra, oa::Date created) {
     if (run_.dryRun) {
       Err().Clear();
       std::string id = extra->EntryID();
       if (Err().Pending()) id.clear();
       run_.Plan({.kind = PlannedChange::Kind::deleteExtraAgentMessage,
                  .entryID = id,
-                 .created = mailbox::GeneralDateText(created)});
+                 .created = oa::GeneralDateText(created)});
       return;
     }
-    run_.WriteLog(kPrefix + "deleting extra agent message created " +
-                  mailbox::GeneralDateText(created));
+    run_.WriteLog(kPrefix + "deleting extra agent message created " + oa::GeneralDateText(created));
     if (run_.Ended()) return;
     extra->Delete(mailbox::ConstMAPI::dfHardDelete);
     ++run_.outcome.extraAgentMessagesDeleted;
@@ -77,7 +75,7 @@ class DuplicateResolver {
 
   RunContext& run_;
   std::shared_ptr<RDOMail> kept_;
-  std::optional<mailbox::Date> keptTime_;
+  std::optional<oa::Date> keptTime_;
 };
 
 // Every item of the folder is taken by position before any is examined, so that deleting
@@ -100,7 +98,7 @@ void ScanFolder(RunContext& run, mailbox::RDOItems& items, int32_t count,
 }  // namespace
 
 std::shared_ptr<RDOMail> GetAgentMessage(RunContext& run) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   DuplicateResolver resolver(run);
 
   const std::vector<std::string> ids =
@@ -147,7 +145,7 @@ std::shared_ptr<RDOMail> GetAgentMessage(RunContext& run) {
 
 std::shared_ptr<RDOMail> GetMessage(RunContext& run, const std::string& EntryID,
                                     const std::string& StoreID) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   std::shared_ptr<mailbox::RDOSession> session = run.RDO;
   if (!session) return nullptr;
   auto opened = mailbox::OpenConfirmed<RDOMail>(

@@ -8,8 +8,6 @@
 
 namespace oa::basRDO {
 
-using mailbox::ErrScope;
-using mailbox::Variant;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
 namespace {
@@ -97,7 +95,7 @@ std::vector<std::string> FindMessageIDs(const std::shared_ptr<mailbox::RDOFolder
   }
 
   for (bool found = filter->FindFirst(true); found; found = filter->FindNext(true)) {
-    const mailbox::VariantArray row = table->GetRow();
+    const oa::VariantArray row = table->GetRow();
     if (row.empty()) break;
     if (!subject.empty() &&
         (row.size() < 2 ||
@@ -132,7 +130,7 @@ Variant ConvertPropValue(const Variant& value, int32_t propTag) {
       return Variant::Integer(0);
     case ConstMAPI::PT_SYSTIME:
       if (value.type() == T::Date) return value;
-      return Variant::FromDate(mailbox::Date{0.0});
+      return Variant::FromDate(oa::Date{0.0});
     case ConstMAPI::PT_BINARY:
       if (value.type() == T::Array) return Variant::String(BinaryToHex(value));
       return Variant::String("");

@@ -14,7 +14,7 @@ namespace oa::basRDO {
 
 // The tag of a named property: its ID from the object's store OR'ed with propType. An empty
 // property set means PS_PUBLIC_STRINGS. Without an ID the result is propType alone.
-int32_t GetNamedPropTag(mailbox::MAPIProp* obj, const mailbox::Variant& propName, int32_t propType,
+int32_t GetNamedPropTag(mailbox::MAPIProp* obj, const oa::Variant& propName, int32_t propType,
                         const std::string& propSetGUID);
 
 // Entry-ID texts of the folder's messages whose class and subject match, both compared without
@@ -24,12 +24,12 @@ std::vector<std::string> FindMessageIDs(const std::shared_ptr<mailbox::RDOFolder
                                         const std::string& subject);
 
 // A table value converted to what the tag's type calls for.
-mailbox::Variant ConvertPropValue(const mailbox::Variant& value, int32_t propTag);
+oa::Variant ConvertPropValue(const oa::Variant& value, int32_t propTag);
 
 // The tag's low 16 bits.
 int32_t GetPropType(int32_t propTag);
 
 // Upper-case hex, two digits a byte, of an array value; empty for anything else.
-std::string BinaryToHex(const mailbox::Variant& value);
+std::string BinaryToHex(const oa::Variant& value);
 
 }  // namespace oa::basRDO

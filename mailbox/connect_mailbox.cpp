@@ -8,8 +8,6 @@
 
 namespace oa {
 
-using mailbox::Err;
-
 namespace {
 
 // The mailbox as the server resolved it (its store) must be no other job's; a store whose
@@ -30,7 +28,7 @@ bool ClaimMailbox(RunContext& run, mailbox::RDOSession& session) {
 }  // namespace
 
 bool ConnectMailbox(RunContext& run) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   RunHost& host = run.host();
   RunOutcome& outcome = run.outcome;
 
@@ -62,7 +60,7 @@ bool ConnectMailbox(RunContext& run) {
   Err().Clear();
   session->LogonExchangeMailbox(host.MailboxText(), host.ServerText());
   const bool loggedOn = session->LoggedOn();
-  const mailbox::ErrObject logonError = Err();
+  const oa::ErrObject logonError = Err();
 
   if (!loggedOn) {
     outcome.logonError = logonError.Number();

@@ -23,25 +23,25 @@ class KeyCloser {
 
 }  // namespace
 
-mailbox::Variant GetRegValue(const HKEY& RootKey, const std::string& KeyPath,
-                             const std::string& ValueName) {
+oa::Variant GetRegValue(const HKEY& RootKey, const std::string& KeyPath,
+                        const std::string& ValueName) {
   try {
     HKEY key = 0;
     // A missing key leaves the handle 0, and the read below gives no value.
     RegOpenKeyA(RootKey, KeyPath.c_str(), &key);
     const KeyCloser closer(key);
-    mailbox::Variant value;
+    oa::Variant value;
     QueryRegValue(key, ValueName, value);
     const std::string text = value.ToText();
     if (!text.empty() && text.back() == '\0')
-      value = mailbox::Variant::String(text.substr(0, text.size() - 1));
+      value = oa::Variant::String(text.substr(0, text.size() - 1));
     return value;
   } catch (...) {
-    return mailbox::Variant::String("");
+    return oa::Variant::String("");
   }
 }
 
-LONG QueryRegValue(HKEY Key, std::string ValueName, mailbox::Variant& Value) {
+LONG QueryRegValue(HKEY Key, std::string ValueName, oa::Variant& Value) {
   LONG status = kErrorSuccess;
   try {
     DWORD type = 0;
@@ -54,8 +54,8 @@ LONG QueryRegValue(HKEY Key, std::string ValueName, mailbox::Variant& Value) {
         std::string buffer(size, '\0');
         status = RegQueryValueExA(Key, ValueName.c_str(), nullptr, nullptr,
                                   reinterpret_cast<BYTE*>(buffer.data()), &size);
-        Value = status == kErrorSuccess ? mailbox::Variant::String(buffer.substr(0, size))
-                                        : mailbox::Variant();
+        Value =
+            status == kErrorSuccess ? oa::Variant::String(buffer.substr(0, size)) : oa::Variant();
         break;
       }
       case kRegDword: {
@@ -63,7 +63,7 @@ LONG QueryRegValue(HKEY Key, std::string ValueName, mailbox::Variant& Value) {
         DWORD cb = sizeof number;
         status = RegQueryValueExA(Key, ValueName.c_str(), nullptr, nullptr,
                                   reinterpret_cast<BYTE*>(&number), &cb);
-        if (status == kErrorSuccess) Value = mailbox::Variant::Long(static_cast<int32_t>(number));
+        if (status == kErrorSuccess) Value = oa::Variant::Long(static_cast<int32_t>(number));
         break;
       }
       case kRegBinary: {
@@ -71,7 +71,7 @@ LONG QueryRegValue(HKEY Key, std::string ValueName, mailbox::Variant& Value) {
         DWORD cb = buffer.size();
         status = RegQueryValueExA(Key, ValueName.c_str(), nullptr, nullptr, buffer.data(), &cb);
         if (status != kErrorSuccess) {
-          Value = mailbox::Variant();
+          Value = oa::Variant();
           break;
         }
         std::string text;
@@ -80,7 +80,7 @@ LONG QueryRegValue(HKEY Key, std::string ValueName, mailbox::Variant& Value) {
           std::snprintf(hex, sizeof hex, " %02X", buffer[i]);
           text += hex;
         }
-        Value = mailbox::Variant::String(text.empty() ? text : text.substr(1));
+        Value = oa::Variant::String(text.empty() ? text : text.substr(1));
         break;
       }
       default:

@@ -53,7 +53,7 @@ bool CheckValue(std::ostream& out, HKEY key, HKEY root, const char* path, const 
     out << ", not read: longer than 255 bytes\n";
     return false;
   }
-  const mailbox::Variant value = GetRegValue(root, path, name);
+  const oa::Variant value = GetRegValue(root, path, name);
   out << ", read as \"" << value.ToText() << "\"";
   if (value.ToText().empty()) out << " (empty: counts as not set)";
   out << "\n";

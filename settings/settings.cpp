@@ -7,14 +7,14 @@ namespace oa::settings {
 namespace {
 
 // An empty variant counts as the empty text; a number never does.
-bool IsEmptyText(const mailbox::Variant& v) {
-  return v.IsEmpty() || (v.type() == mailbox::Variant::Type::String && v.AsString().empty());
+bool IsEmptyText(const oa::Variant& v) {
+  return v.IsEmpty() || (v.type() == oa::Variant::Type::String && v.AsString().empty());
 }
 
-mailbox::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::string& valueName,
-                             const mailbox::Variant& def) {
+oa::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::string& valueName,
+                        const oa::Variant& def) {
   try {
-    mailbox::Variant value = GetRegValue(root, keyPath, valueName);
+    oa::Variant value = GetRegValue(root, keyPath, valueName);
     return IsEmptyText(value) ? def : value;
   } catch (...) {
     return def;
@@ -23,11 +23,11 @@ mailbox::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::s
 
 }  // namespace
 
-mailbox::Variant GetAdminSetting(const std::string& valueName, const mailbox::Variant& def) {
+oa::Variant GetAdminSetting(const std::string& valueName, const oa::Variant& def) {
   return ReadSetting(kHKeyCurrentUser, kAdminKeyPath, valueName, def);
 }
 
-mailbox::Variant GetAgentSetting(const std::string& valueName, const mailbox::Variant& def) {
+oa::Variant GetAgentSetting(const std::string& valueName, const oa::Variant& def) {
   return ReadSetting(kHKeyLocalMachine, kAgentKeyPath, valueName, def);
 }
 

@@ -12,8 +12,8 @@ inline constexpr const char* kAdminKeyPath = "Software\\ondavel\\Tessel Admin\\S
 inline constexpr const char* kAgentKeyPath = "Software\\ondavel\\ondavelAgent";
 
 // The sibling administration tool's settings (current user); `def` when nothing usable is found.
-mailbox::Variant GetAdminSetting(const std::string& valueName, const mailbox::Variant& def);
+oa::Variant GetAdminSetting(const std::string& valueName, const oa::Variant& def);
 // The agent's settings (local machine); `def` when nothing usable is found.
-mailbox::Variant GetAgentSetting(const std::string& valueName, const mailbox::Variant& def);
+oa::Variant GetAgentSetting(const std::string& valueName, const oa::Variant& def);
 
 }  // namespace oa::settings

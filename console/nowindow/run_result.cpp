@@ -18,7 +18,7 @@ std::string AgentHHEntryID(RunContext& run) {
   if (!run.RDO || run.agentMessageEntryID.empty()) return "";
   std::shared_ptr<mailbox::RDOMail> message = run.RDO->GetMessageFromID(run.agentMessageEntryID);
   if (!message) return "";
-  const int32_t tag = basRDO::GetNamedPropTag(message.get(), mailbox::Variant::String("HHEntryID"),
+  const int32_t tag = basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
                                               mailbox::ConstMAPI::PT_STRING8, "");
   return message->Fields(tag).ToText();
 }
@@ -88,7 +88,7 @@ RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& 
   } else if (!record.agentPointed || form.Unloaded() || !form.run().RDO) {
     result.outcome = Outcome::incomplete;
   } else {
-    mailbox::ErrScope scope;
+    oa::ErrScope scope;
     RunContext& run = form.run();
     const std::string newID = AgentHHEntryID(run);
     const bool newFolderOpens = !newID.empty() && run.RDO->GetFolderFromID(newID) != nullptr;

@@ -12,7 +12,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 using std::chrono::milliseconds;
 
 namespace {

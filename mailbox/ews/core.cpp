@@ -10,7 +10,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 
@@ -268,7 +267,7 @@ std::optional<ItemData> Core::PublicItemIn(const std::string& hex,
 std::optional<ItemData> Core::SearchPublicItem(const std::string& hex) {
   // Bounds the search on servers with very large public folder trees.
   constexpr size_t kMaxFolders = 1000;
-  const oa::mailbox::ErrObject before = Err();
+  const oa::ErrObject before = Err();
   FolderRef root;
   root.distinguished = "publicfoldersroot";
   root.isPublic = true;

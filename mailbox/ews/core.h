@@ -34,7 +34,7 @@ struct FolderData {
   std::optional<std::string> name;
   std::optional<FolderRef> parent;
   std::optional<int32_t> totalCount;
-  std::map<int32_t, oa::mailbox::Variant> props;
+  std::map<int32_t, oa::Variant> props;
 };
 
 struct ListedPage;
@@ -46,11 +46,11 @@ struct ItemData {
   bool isPublic = false;
   std::optional<std::string> itemClass;
   std::optional<std::string> subject;
-  std::optional<oa::mailbox::Date> created;
+  std::optional<oa::Date> created;
   // The folder that holds a public folder item (EWS ID): the item's ID converts only with it.
   std::string folderId;
   // Extended properties asked for; a tag asked for but absent maps to Empty.
-  std::map<int32_t, oa::mailbox::Variant> props;
+  std::map<int32_t, oa::Variant> props;
   // The page the item was listed in.
   std::shared_ptr<ListedPage> page;
 };
@@ -136,10 +136,8 @@ class Core : public remote::SessionCore, public std::enable_shared_from_this<Cor
   ReadCache& cache() { return *cache_; }
 
   // The public folders' store as the logon found it: its absence, with the server's error.
-  void NotePublicStoreMissing(const oa::mailbox::ErrObject& why) { publicStoreMissing_ = why; }
-  const std::optional<oa::mailbox::ErrObject>& publicStoreMissing() const {
-    return publicStoreMissing_;
-  }
+  void NotePublicStoreMissing(const oa::ErrObject& why) { publicStoreMissing_ = why; }
+  const std::optional<oa::ErrObject>& publicStoreMissing() const { return publicStoreMissing_; }
 
   // A new store object each time (stores hold the core, never the other way round).
   std::shared_ptr<EwsStore> Store(bool isPublic);
@@ -177,7 +175,7 @@ class Core : public remote::SessionCore, public std::enable_shared_from_this<Cor
   std::map<std::string, std::string> publicItemFolders_;
   std::map<std::string, PublicItemRef> publicItemsByHex_;
   std::string storeEntryIDs_[2];
-  std::optional<oa::mailbox::ErrObject> publicStoreMissing_;
+  std::optional<oa::ErrObject> publicStoreMissing_;
   std::unique_ptr<ReadCache> cache_;
   void Disconnect() override { client_->Disconnect(); }
   // One DeleteItem for the group of one delete type; gone[i] for the items the server no

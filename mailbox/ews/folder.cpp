@@ -8,7 +8,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 

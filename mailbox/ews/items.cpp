@@ -9,7 +9,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 std::optional<int32_t> EwsItems::ReadCount() {
   auto folder = core_->GetFolder(folder_);
@@ -77,7 +76,7 @@ std::optional<ItemData> Core::ListedBasics(ListedPage& page, const std::string& 
   for (const std::string& id : group)
     ids.append_child("t:ItemId").append_attribute("Id") = id.c_str();
   // A failure here is not the caller's: it asks for the item alone then.
-  oa::mailbox::ErrScope keep;
+  oa::ErrScope keep;
   auto r = Send(*req);
   if (!r) return std::nullopt;
   for (size_t k = 0; k < group.size(); ++k) {

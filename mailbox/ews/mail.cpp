@@ -9,7 +9,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 bool EwsMail::LoadBasics() {
   auto complete = [](const ItemData& d) { return d.itemClass && d.subject && d.created; };

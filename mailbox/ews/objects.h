@@ -18,9 +18,6 @@
 
 namespace oa::ews {
 
-using oa::mailbox::Variant;
-using oa::mailbox::VariantArray;
-
 class EwsStore : public oa::mailbox::RDOStore {
  public:
   EwsStore(std::shared_ptr<Core> core, bool isPublic) : core_(std::move(core)), public_(isPublic) {}

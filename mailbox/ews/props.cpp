@@ -15,7 +15,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Variant;
 
 namespace {
 
@@ -131,8 +130,7 @@ std::optional<std::string> ValueText(const Variant& value, int32_t tag) {
 
 bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value) {
   if (!ValueText(value, tag)) {
-    oa::mailbox::Err().Raise(MAPI_E_INVALID_PARAMETER,
-                             "The value does not fit the property's type.");
+    oa::Err().Raise(MAPI_E_INVALID_PARAMETER, "The value does not fit the property's type.");
     return false;
   }
   pending[tag] = value;
@@ -250,7 +248,7 @@ std::vector<uint8_t> PublicFolderEntryIdOf(const std::vector<uint8_t>& id) {
   return folder;
 }
 
-std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
+std::optional<oa::Date> ParseDateTime(const std::string& text) {
   int y, mo, d, h, mi;
   double s;
   int consumed = 0;
@@ -277,11 +275,11 @@ std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
   int64_t millis = static_cast<int64_t>(oa::TimeFromUtc(&tm)) * 1000 +
                    static_cast<int64_t>((s - static_cast<double>(whole)) * 1000.0 + 0.5) -
                    static_cast<int64_t>(offsetMinutes) * 60000;
-  return oa::mailbox::DateFromUnixMillis(millis);
+  return oa::DateFromUnixMillis(millis);
 }
 
-std::string DateTimeText(oa::mailbox::Date date) {
-  int64_t millis = oa::mailbox::UnixMillisFromDate(date);
+std::string DateTimeText(oa::Date date) {
+  int64_t millis = oa::UnixMillisFromDate(date);
   int64_t secs = millis >= 0 ? millis / 1000 : (millis - 999) / 1000;
   int ms = static_cast<int>(millis - secs * 1000);
   std::time_t t = static_cast<std::time_t>(secs);

@@ -31,17 +31,16 @@ bool AppendPropertyPath(pugi::xml_node parent, int32_t tag, const NamedPropMap& 
 std::optional<int32_t> TagOfPath(pugi::xml_node uri, const NamedPropMap& named);
 
 // Reads the t:ExtendedProperty children of an item or folder element.
-std::map<int32_t, oa::mailbox::Variant> ReadExtendedProperties(pugi::xml_node element,
-                                                               const NamedPropMap& named);
+std::map<int32_t, oa::Variant> ReadExtendedProperties(pugi::xml_node element,
+                                                      const NamedPropMap& named);
 
 // A value as the EWS text for its tag's type; nullopt when it does not fit the type.
-std::optional<std::string> ValueText(const oa::mailbox::Variant& value, int32_t tag);
+std::optional<std::string> ValueText(const oa::Variant& value, int32_t tag);
 // Stages a value for Save() in `pending`; false (with the pending error raised) when it does
 // not fit the tag's type.
-bool StageField(std::map<int32_t, oa::mailbox::Variant>& pending, int32_t tag,
-                const oa::mailbox::Variant& value);
+bool StageField(std::map<int32_t, oa::Variant>& pending, int32_t tag, const oa::Variant& value);
 // An EWS text as the value for a tag's type.
-oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
+oa::Variant ValueFromText(const std::string& text, int32_t tag);
 
 std::string Base64Encode(const std::vector<uint8_t>& bytes);
 std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text);
@@ -58,7 +57,7 @@ ExchangeEntryKind ExchangeEntryKindOf(const std::vector<uint8_t>& entryId);
 std::vector<uint8_t> PublicFolderEntryIdOf(const std::vector<uint8_t>& messageEntryId);
 
 // xs:dateTime ("2026-03-01T09:00:00Z", fractions and offsets accepted) <-> Date.
-std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);
-std::string DateTimeText(oa::mailbox::Date date);
+std::optional<oa::Date> ParseDateTime(const std::string& text);
+std::string DateTimeText(oa::Date date);
 
 }  // namespace oa::ews

@@ -15,7 +15,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 
@@ -89,7 +88,7 @@ bool ReadStores(Core& core) {
   } else if (r->messages.size() > 1 && !r->messages[1].ok() &&
              !IsThrottlingCode(r->messages[1].code)) {
     // A busy answer is no answer: the public folders are asked again when they are needed.
-    oa::mailbox::ErrScope keep;
+    oa::ErrScope keep;
     RaiseMessage(r->messages[1]);
     core.NotePublicStoreMissing(Err());
   }
@@ -210,7 +209,7 @@ bool EwsSession::IsPublicStoreID(const std::string& storeID) {
   if (storeID.empty()) return false;
   auto hex = CheckedHex(storeID);
   if (!hex) return false;
-  oa::mailbox::ErrScope keep;
+  oa::ErrScope keep;
   if (core_->Store(false)->EntryID() == *hex) return false;
   return core_->Store(true)->EntryID() == *hex;
 }

@@ -6,7 +6,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;

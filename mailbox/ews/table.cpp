@@ -9,7 +9,6 @@
 namespace oa::ews {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 using Node = oa::mailbox::RestrictionNode;
 using remote::IsEntryIdColumn;
 

@@ -11,7 +11,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 using std::chrono::milliseconds;
 using clock = std::chrono::steady_clock;
 

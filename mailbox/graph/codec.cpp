@@ -15,7 +15,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Variant;
 
 namespace {
 
@@ -84,7 +83,7 @@ std::optional<std::vector<uint8_t>> Base64Decode(const std::string& text, bool u
   return out;
 }
 
-std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
+std::optional<oa::Date> ParseDateTime(const std::string& text) {
   int y, mo, d, h, mi;
   double s;
   int consumed = 0;
@@ -100,11 +99,10 @@ std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text) {
       return std::nullopt;
     offsetMinutes = (zone[0] == '-' ? -1 : 1) * (oh * 60 + om);
   }
-  const int64_t days =
-      oa::mailbox::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  const int64_t days = oa::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
   const int64_t millis =
       ((days * 24 + h) * 60 + mi - offsetMinutes) * 60000 + static_cast<int64_t>(s * 1000 + 0.5);
-  return oa::mailbox::DateFromUnixMillis(millis);
+  return oa::DateFromUnixMillis(millis);
 }
 
 std::string OneLineSignInRefusal(const std::string& description) {

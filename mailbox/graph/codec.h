@@ -24,7 +24,7 @@ using oa::HexDecode;
 using oa::HexEncode;
 
 // "2026-03-01T09:00:00Z", with fractions or an offset.
-std::optional<oa::mailbox::Date> ParseDateTime(const std::string& text);
+std::optional<oa::Date> ParseDateTime(const std::string& text);
 
 // The identity platform's refusal ("AADSTS70011: What. Why.\r\nTrace ID: ...\r\nCorrelation
 // ID: ...\r\nTimestamp: ...") as one line: the code with its first sentence and the correlation
@@ -37,8 +37,8 @@ int32_t NamedPropId(const std::string& guid, const std::string& name);
 // The extended property's Graph ID for a tag; empty when its type or name is unknown.
 std::string ExtendedPropertyId(int32_t tag);
 // A value as Graph's text for the tag's type, and back.
-std::optional<std::string> ValueText(const oa::mailbox::Variant& value, int32_t tag);
-oa::mailbox::Variant ValueFromText(const std::string& text, int32_t tag);
+std::optional<std::string> ValueText(const oa::Variant& value, int32_t tag);
+oa::Variant ValueFromText(const std::string& text, int32_t tag);
 // Every named property given out so far, as string tags.
 std::vector<int32_t> NamedStringTags();
 

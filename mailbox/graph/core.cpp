@@ -13,7 +13,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 
@@ -149,7 +148,7 @@ void Core::DeleteFolder(const std::string& id) {
   for (const auto& [mailId, mail] : readMails_)
     if (KnownOutside(mailId, id)) kept.emplace(mailId, mail);
   Changed();
-  const oa::mailbox::ErrObject before = Err();
+  const oa::ErrObject before = Err();
   Err().Clear();
   client_->Call("POST", User("/mailFolders/" + UrlEncode(id) + "/permanentDelete"));
   if (Err().Pending()) return;

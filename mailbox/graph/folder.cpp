@@ -8,7 +8,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 

@@ -8,7 +8,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 std::optional<int32_t> GraphItems::ReadCount() {
   auto folder = core_->GetFolder(folderId_);

@@ -20,9 +20,6 @@
 
 namespace oa::graph {
 
-using oa::mailbox::Variant;
-using oa::mailbox::VariantArray;
-
 // Stages a value for Save(); false (error raised) when it does not fit the tag's type.
 bool StageField(std::map<int32_t, Variant>& pending, int32_t tag, const Variant& value);
 
@@ -42,7 +39,7 @@ struct MailData {
   std::string id;
   std::optional<std::string> subject;
   std::optional<std::string> itemClass;
-  std::optional<oa::mailbox::Date> created;
+  std::optional<oa::Date> created;
   std::optional<std::string> entryID;
   std::map<int32_t, Variant> props;
 };

@@ -9,7 +9,6 @@
 namespace oa::graph {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 namespace {
 
@@ -183,7 +182,7 @@ bool GraphSession::MailboxStoreID(const std::string& storeID) {
   if (!hex) return false;
   std::string mine;
   {
-    oa::mailbox::ErrScope keep;
+    oa::ErrScope keep;
     mine = GraphStore(core_).EntryID();
   }
   if (mine == *hex) return true;
@@ -228,7 +227,7 @@ std::shared_ptr<oa::mailbox::RDOFolder> GraphSession::GetFolderFromID(const std:
 bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
                                      oa::mailbox::RDOFolder& folder) {
   if (!Ready()) return false;
-  const oa::mailbox::ErrObject before = Err();
+  const oa::ErrObject before = Err();
   Err().Clear();
   auto fail = [&](const std::string& what) {
     const std::string said = Err().Description();

@@ -42,7 +42,7 @@ CallError TransportError(const http::HttpResult& r, const Party& who) {
 }
 
 void Raise(const CallError& e) {
-  oa::mailbox::Err().Raise(e.number, e.description);
+  oa::Err().Raise(e.number, e.description);
 }
 
 }  // namespace oa::remote

@@ -25,7 +25,7 @@ void DeleteQueue::Queue(const std::string& id, const std::string& kind) {
 
 void DeleteQueue::SendQueued(bool send) {
   if (ids_.empty() || sending_) return;
-  oa::mailbox::ErrScope keep;
+  oa::ErrScope keep;
   std::vector<std::string> ids;
   ids.swap(ids_);
   queuedIds_.clear();

@@ -18,9 +18,9 @@ namespace oa::remote {
 template <class Data>
 class ListedMail : public oa::mailbox::RDOMail {
  public:
-  oa::mailbox::Variant Fields(int32_t propTag) override {
+  oa::Variant Fields(int32_t propTag) override {
     using namespace oa::mailbox::ConstMAPI;
-    using oa::mailbox::Variant;
+    using oa::Variant;
     if (!Alive()) return {};
     if (auto it = pendingFields_.find(propTag); it != pendingFields_.end()) return it->second;
     switch (propTag) {
@@ -51,16 +51,16 @@ class ListedMail : public oa::mailbox::RDOMail {
     if (!Alive() || !LoadBasics()) return "";
     return data_.subject.value_or("");
   }
-  oa::mailbox::Variant CreationTime() override {
+  oa::Variant CreationTime() override {
     if (!Alive() || !LoadBasics()) return {};
     if (!data_.created) {
-      oa::mailbox::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_NOT_FOUND,
-                               Who() + " did not give the message's creation time.");
+      oa::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_NOT_FOUND,
+                      Who() + " did not give the message's creation time.");
       return {};
     }
-    return oa::mailbox::Variant::FromDate(*data_.created);
+    return oa::Variant::FromDate(*data_.created);
   }
-  bool SetFields(int32_t propTag, const oa::mailbox::Variant& value) override {
+  bool SetFields(int32_t propTag, const oa::Variant& value) override {
     return Alive() && Stage(propTag, value);
   }
   bool Save() override {
@@ -85,19 +85,19 @@ class ListedMail : public oa::mailbox::RDOMail {
   virtual bool ReadProps(const std::vector<int32_t>& tags) = 0;
   // Stages a value in pendingFields_; false, with the error raised, when it does not fit the
   // tag's type as the service writes it.
-  virtual bool Stage(int32_t propTag, const oa::mailbox::Variant& value) = 0;
+  virtual bool Stage(int32_t propTag, const oa::Variant& value) = 0;
   // Writes pendingFields_ (there are some) and clears them; false with the error raised.
   virtual bool SavePending() = 0;
 
   Data data_;
-  std::map<int32_t, oa::mailbox::Variant> pendingFields_;
+  std::map<int32_t, oa::Variant> pendingFields_;
 };
 
 // The bytes of a binary value as a service gives it (an array of bytes); empty for any other.
-inline std::vector<uint8_t> BytesOf(const oa::mailbox::Variant& v) {
+inline std::vector<uint8_t> BytesOf(const oa::Variant& v) {
   std::vector<uint8_t> bytes;
   if (v.IsArray())
-    for (const oa::mailbox::Variant& b : v.AsArray()) bytes.push_back(b.AsByte());
+    for (const oa::Variant& b : v.AsArray()) bytes.push_back(b.AsByte());
   return bytes;
 }
 

@@ -81,8 +81,8 @@ class PagedItems : public DeletionListener {
       pageValid_ = true;
     }
     if (index < 1 || !inPage()) {
-      oa::mailbox::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_NOT_FOUND,
-                               "There is no item at that position.");
+      oa::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_NOT_FOUND,
+                      "There is no item at that position.");
       return nullptr;
     }
     return &page_[static_cast<size_t>(index - 1 - pageStart_)];

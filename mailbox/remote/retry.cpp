@@ -9,7 +9,6 @@
 namespace oa::remote {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 
 clock::time_point BackOffGate::until() {
   std::lock_guard lock(mu_);

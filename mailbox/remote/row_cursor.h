@@ -55,13 +55,13 @@ class RowCursor : public oa::mailbox::MAPITable, public oa::mailbox::Restriction
     ForgetPages();
   }
 
-  oa::mailbox::VariantArray GetRow() override {
+  oa::VariantArray GetRow() override {
     using namespace oa::mailbox::ConstMAPI;
-    using oa::mailbox::Variant;
+    using oa::Variant;
     if (!Alive()) return {};
     if (position_ < 0 || position_ >= static_cast<int32_t>(rows_.size())) return {};
     const Row& row = rows_[static_cast<size_t>(position_)];
-    oa::mailbox::VariantArray values;
+    oa::VariantArray values;
     for (int32_t tag : columns_) {
       if (IsEntryIdColumn(tag)) {
         values.push_back(EntryIdOf(static_cast<size_t>(position_)));
@@ -91,7 +91,7 @@ class RowCursor : public oa::mailbox::MAPITable, public oa::mailbox::Restriction
   // Forgets what is known of the pages (Find starts again).
   virtual void ForgetPages() {}
   // The entry ID column's value for the row at `index` of the page.
-  virtual oa::mailbox::Variant EntryIdOf(size_t index) = 0;
+  virtual oa::Variant EntryIdOf(size_t index) = 0;
 
   const std::vector<int32_t>& columns() const { return columns_; }
   const std::vector<Row>& rows() const { return rows_; }

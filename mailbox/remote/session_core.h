@@ -19,8 +19,7 @@ class SessionCore {
   // False, with MAPI_E_END_OF_SESSION raised, once the session has logged off.
   bool Alive() {
     if (alive_) return true;
-    oa::mailbox::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_END_OF_SESSION,
-                             "The session has logged off.");
+    oa::Err().Raise(oa::mailbox::ConstMAPI::MAPI_E_END_OF_SESSION, "The session has logged off.");
     return false;
   }
   bool ended() const { return !alive_; }

@@ -7,7 +7,6 @@
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
-namespace mb = oa::mailbox;
 
 namespace {
 
@@ -113,18 +112,18 @@ bool EmbeddedFolder::SetFields(int32_t propTag, const Variant& value) {
   return Guarded(false, [&] {
     if (PropId(propTag) == kDisplayNameId && IsString(propTag) &&
         value.type() == Variant::Type::String) {
-      if (!SetName(value.AsString())) Fail(mb::Err().Number(), mb::Err().Description());
+      if (!SetName(value.AsString())) Fail(oa::Err().Number(), oa::Err().Description());
       return true;
     }
     Db& db = conn_->db();
     RequireFolder(db, id_);
     if (PropId(propTag) == kEntryIdId || PropId(propTag) == kContentCountId) {
-      Fail(MAPI_E_NO_ACCESS, "The property " + mb::HexErrorNumber(propTag) + " is read-only");
+      Fail(MAPI_E_NO_ACCESS, "The property " + oa::HexErrorNumber(propTag) + " is read-only");
     }
     const auto v = ToSql(propTag, value);
     if (PropId(propTag) == 0 || !v) {
       Fail(MAPI_E_INVALID_PARAMETER,
-           "The value does not fit the property " + mb::HexErrorNumber(propTag));
+           "The value does not fit the property " + oa::HexErrorNumber(propTag));
     }
     pending_[propTag] = *v;
     return true;
@@ -178,35 +177,38 @@ bool EmbeddedFolder::SetName(const std::string& name) {
   });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedFolder::Parent() {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    CachedStmt s = conn_->db().Cached("SELECT parent_id FROM folders WHERE id = ?1");
-    s->Bind(1, id_);
-    if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
-    const std::optional<int64_t> parent = s->OptInt(0);
-    s->Reset();
-    if (!parent) Fail(MAPI_E_NOT_FOUND, "The root folder has no parent");
-    return std::make_shared<EmbeddedFolder>(conn_, *parent, storeRow_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedFolder::Parent() {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        CachedStmt s = conn_->db().Cached("SELECT parent_id FROM folders WHERE id = ?1");
+        s->Bind(1, id_);
+        if (!s->Step()) Fail(MAPI_E_OBJECT_DELETED, "The folder has been deleted");
+        const std::optional<int64_t> parent = s->OptInt(0);
+        s->Reset();
+        if (!parent) Fail(MAPI_E_NOT_FOUND, "The root folder has no parent");
+        return std::make_shared<EmbeddedFolder>(conn_, *parent, storeRow_);
+      });
 }
 
-std::shared_ptr<mb::RDOStore> EmbeddedFolder::Store() {
-  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
-    conn_->db();
-    return std::make_shared<EmbeddedStore>(conn_, storeRow_);
-  });
+std::shared_ptr<mailbox::RDOStore> EmbeddedFolder::Store() {
+  return Guarded<std::shared_ptr<mailbox::RDOStore>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOStore> {
+        conn_->db();
+        return std::make_shared<EmbeddedStore>(conn_, storeRow_);
+      });
 }
 
-std::shared_ptr<mb::RDOItems> EmbeddedFolder::Items() {
-  return Guarded<std::shared_ptr<mb::RDOItems>>(nullptr, [&]() -> std::shared_ptr<mb::RDOItems> {
-    RequireFolder(conn_->db(), id_);
-    return std::make_shared<EmbeddedItems>(conn_, id_, storeRow_);
-  });
+std::shared_ptr<mailbox::RDOItems> EmbeddedFolder::Items() {
+  return Guarded<std::shared_ptr<mailbox::RDOItems>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOItems> {
+        RequireFolder(conn_->db(), id_);
+        return std::make_shared<EmbeddedItems>(conn_, id_, storeRow_);
+      });
 }
 
-std::shared_ptr<mb::RDOFolders> EmbeddedFolder::Folders() {
-  return Guarded<std::shared_ptr<mb::RDOFolders>>(
-      nullptr, [&]() -> std::shared_ptr<mb::RDOFolders> {
+std::shared_ptr<mailbox::RDOFolders> EmbeddedFolder::Folders() {
+  return Guarded<std::shared_ptr<mailbox::RDOFolders>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolders> {
         RequireFolder(conn_->db(), id_);
         return std::make_shared<EmbeddedFolders>(conn_, id_, storeRow_);
       });
@@ -240,57 +242,61 @@ int32_t EmbeddedFolders::Count() {
   });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(int32_t index) {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    Db& db = conn_->db();
-    RequireFolder(db, parentId_);
-    CachedStmt s =
-        db.Cached("SELECT id FROM folders WHERE parent_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
-    s->Bind(1, parentId_).Bind(2, int64_t{index} - 1);
-    if (index < 1 || !s->Step()) {
-      Fail(MAPI_E_NOT_FOUND, "There is no subfolder " + std::to_string(index));
-    }
-    return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedFolders::Item(int32_t index) {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        Db& db = conn_->db();
+        RequireFolder(db, parentId_);
+        CachedStmt s =
+            db.Cached("SELECT id FROM folders WHERE parent_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+        s->Bind(1, parentId_).Bind(2, int64_t{index} - 1);
+        if (index < 1 || !s->Step()) {
+          Fail(MAPI_E_NOT_FOUND, "There is no subfolder " + std::to_string(index));
+        }
+        return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
+      });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Item(const std::string& name) {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    Db& db = conn_->db();
-    RequireFolder(db, parentId_);
-    CachedStmt s = db.Cached("SELECT id FROM folders WHERE parent_id = ?1 AND name_fold = ?2");
-    s->Bind(1, parentId_).Bind(2, text::Fold(name));
-    // A name that no child has is an empty answer, not a failure.
-    if (!s->Step()) return nullptr;
-    return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedFolders::Item(const std::string& name) {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        Db& db = conn_->db();
+        RequireFolder(db, parentId_);
+        CachedStmt s = db.Cached("SELECT id FROM folders WHERE parent_id = ?1 AND name_fold = ?2");
+        s->Bind(1, parentId_).Bind(2, text::Fold(name));
+        // A name that no child has is an empty answer, not a failure.
+        if (!s->Step()) return nullptr;
+        return std::make_shared<EmbeddedFolder>(conn_, s->Int(0), storeRow_);
+      });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    Db& db = conn_->db();
-    Txn txn(db);
-    RequireFolder(db, parentId_);
-    CheckName(name);
-    {
-      CachedStmt s = db.Cached(
-          "SELECT p.name FROM folders p WHERE p.id = ?1 AND EXISTS "
-          "(SELECT 1 FROM folders c WHERE c.parent_id = p.id AND c.name_fold = ?2)");
-      s->Bind(1, parentId_).Bind(2, text::Fold(name));
-      if (s->Step()) {
-        Fail(MAPI_E_COLLISION, "A folder named " + name + " already exists in " + s->Text(0));
-      }
-    }
-    db.Cached("INSERT INTO folders(store_id, parent_id, name, name_fold) VALUES (?1, ?2, ?3, ?4)")
-        ->Bind(1, storeRow_)
-        .Bind(2, parentId_)
-        .Bind(3, name)
-        .Bind(4, text::Fold(name))
-        .Run();
-    const int64_t id = db.LastInsertRowid();
-    txn.Commit();
-    return std::make_shared<EmbeddedFolder>(conn_, id, storeRow_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedFolders::Add(const std::string& name) {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        Db& db = conn_->db();
+        Txn txn(db);
+        RequireFolder(db, parentId_);
+        CheckName(name);
+        {
+          CachedStmt s = db.Cached(
+              "SELECT p.name FROM folders p WHERE p.id = ?1 AND EXISTS "
+              "(SELECT 1 FROM folders c WHERE c.parent_id = p.id AND c.name_fold = ?2)");
+          s->Bind(1, parentId_).Bind(2, text::Fold(name));
+          if (s->Step()) {
+            Fail(MAPI_E_COLLISION, "A folder named " + name + " already exists in " + s->Text(0));
+          }
+        }
+        db.Cached(
+              "INSERT INTO folders(store_id, parent_id, name, name_fold) VALUES (?1, ?2, ?3, ?4)")
+            ->Bind(1, storeRow_)
+            .Bind(2, parentId_)
+            .Bind(3, name)
+            .Bind(4, text::Fold(name))
+            .Run();
+        const int64_t id = db.LastInsertRowid();
+        txn.Commit();
+        return std::make_shared<EmbeddedFolder>(conn_, id, storeRow_);
+      });
 }
 
 }  // namespace oa::store

@@ -8,7 +8,6 @@
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
-namespace mb = oa::mailbox;
 
 namespace {
 
@@ -107,7 +106,7 @@ Variant ReadMessageProp(Connection& conn, int64_t messageId, int64_t storeRow, i
   if (id == kClassId && IsString(tag)) return Variant::String(s->Text(0));
   if (id == kSubjectId && IsString(tag)) return Variant::String(s->Text(1));
   if (id == kCreationTimeId && PropType(tag) == PT_SYSTIME) {
-    return Variant::FromDate(mb::DateFromUnixMillis(s->Int(2)));
+    return Variant::FromDate(oa::DateFromUnixMillis(s->Int(2)));
   }
   if ((id == kEntryIdId || id == kLongTermEntryIdId) && PropType(tag) == PT_BINARY) {
     return Variant::Binary(
@@ -151,55 +150,59 @@ int32_t EmbeddedItems::Count() {
   });
 }
 
-std::shared_ptr<mb::RDOMail> EmbeddedItems::Item(int32_t index) {
-  return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
-    Db& db = conn_->db();
-    RequireFolder(db, folderId_);
-    std::optional<int64_t> id;
-    bool known = false;
-    if (index > 1 && cursor_.index == index - 1) {
-      CachedStmt next =
-          db.Cached("SELECT id FROM messages WHERE folder_id = ?1 AND id > ?2 ORDER BY id LIMIT 1");
-      next->Bind(1, folderId_).Bind(2, cursor_.id);
-      if (next->Step()) id = next->Int(0);
-      // Taken after the lookup, so that the lookup saw the file as the last one did.
-      known = db.ChangeStamp() == cursor_.stamp;
-    }
-    if (!known) {
-      CachedStmt s =
-          db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
-      s->Bind(1, folderId_).Bind(2, int64_t{index} - 1);
-      id.reset();
-      if (index >= 1 && s->Step()) id = s->Int(0);
-    }
-    if (!id) {
-      cursor_ = {};
-      Fail(MAPI_E_NOT_FOUND, "There is no item " + std::to_string(index));
-    }
-    cursor_ = {index, *id, db.ChangeStamp()};
-    return std::make_shared<EmbeddedMail>(conn_, *id, storeRow_, folderId_);
-  });
+std::shared_ptr<mailbox::RDOMail> EmbeddedItems::Item(int32_t index) {
+  return Guarded<std::shared_ptr<mailbox::RDOMail>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOMail> {
+        Db& db = conn_->db();
+        RequireFolder(db, folderId_);
+        std::optional<int64_t> id;
+        bool known = false;
+        if (index > 1 && cursor_.index == index - 1) {
+          CachedStmt next = db.Cached(
+              "SELECT id FROM messages WHERE folder_id = ?1 AND id > ?2 ORDER BY id LIMIT 1");
+          next->Bind(1, folderId_).Bind(2, cursor_.id);
+          if (next->Step()) id = next->Int(0);
+          // Taken after the lookup, so that the lookup saw the file as the last one did.
+          known = db.ChangeStamp() == cursor_.stamp;
+        }
+        if (!known) {
+          CachedStmt s = db.Cached(
+              "SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1 OFFSET ?2");
+          s->Bind(1, folderId_).Bind(2, int64_t{index} - 1);
+          id.reset();
+          if (index >= 1 && s->Step()) id = s->Int(0);
+        }
+        if (!id) {
+          cursor_ = {};
+          Fail(MAPI_E_NOT_FOUND, "There is no item " + std::to_string(index));
+        }
+        cursor_ = {index, *id, db.ChangeStamp()};
+        return std::make_shared<EmbeddedMail>(conn_, *id, storeRow_, folderId_);
+      });
 }
 
-std::shared_ptr<mb::RDOMail> EmbeddedItems::GetFirst() {
-  return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
-    Db& db = conn_->db();
-    CachedStmt s = db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1");
-    s->Bind(1, folderId_);
-    if (!s->Step()) {
-      RequireFolder(db, folderId_);
-      return nullptr;  // an empty folder has no first item
-    }
-    return std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
-  });
+std::shared_ptr<mailbox::RDOMail> EmbeddedItems::GetFirst() {
+  return Guarded<std::shared_ptr<mailbox::RDOMail>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOMail> {
+        Db& db = conn_->db();
+        CachedStmt s =
+            db.Cached("SELECT id FROM messages WHERE folder_id = ?1 ORDER BY id LIMIT 1");
+        s->Bind(1, folderId_);
+        if (!s->Step()) {
+          RequireFolder(db, folderId_);
+          return nullptr;  // an empty folder has no first item
+        }
+        return std::make_shared<EmbeddedMail>(conn_, s->Int(0), storeRow_, folderId_);
+      });
 }
 
-std::shared_ptr<mb::MAPITable> EmbeddedItems::MAPITable() {
-  return Guarded<std::shared_ptr<mb::MAPITable>>(nullptr, [&]() -> std::shared_ptr<mb::MAPITable> {
-    RequireFolder(conn_->db(), folderId_);
-    auto table = MakeContentsTable(conn_, folderId_);
-    return table;
-  });
+std::shared_ptr<mailbox::MAPITable> EmbeddedItems::MAPITable() {
+  return Guarded<std::shared_ptr<mailbox::MAPITable>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::MAPITable> {
+        RequireFolder(conn_->db(), folderId_);
+        auto table = MakeContentsTable(conn_, folderId_);
+        return table;
+      });
 }
 
 // --- mail ---
@@ -240,7 +243,7 @@ bool EmbeddedMail::SetFields(int32_t propTag, const Variant& value) {
     RequireMessage(conn_->db(), id_);
     const int32_t id = PropId(propTag);
     if (id == kEntryIdId || id == kLongTermEntryIdId) {
-      Fail(MAPI_E_NO_ACCESS, "The property " + mb::HexErrorNumber(propTag) + " is read-only");
+      Fail(MAPI_E_NO_ACCESS, "The property " + oa::HexErrorNumber(propTag) + " is read-only");
     }
     const auto v = ToSql(propTag, value);
     const bool columnTypeOk =
@@ -248,7 +251,7 @@ bool EmbeddedMail::SetFields(int32_t propTag, const Variant& value) {
         (id == kCreationTimeId ? PropType(propTag) == PT_SYSTIME : IsString(propTag));
     if (id == 0 || !v || !columnTypeOk) {
       Fail(MAPI_E_INVALID_PARAMETER,
-           "The value does not fit the property " + mb::HexErrorNumber(propTag));
+           "The value does not fit the property " + oa::HexErrorNumber(propTag));
     }
     pending_[propTag] = *v;
     return true;
@@ -305,11 +308,12 @@ Variant EmbeddedMail::CreationTime() {
   });
 }
 
-std::shared_ptr<mb::RDOStore> EmbeddedMail::Store() {
-  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
-    RequireMessage(conn_->db(), id_);
-    return std::make_shared<EmbeddedStore>(conn_, storeRow_);
-  });
+std::shared_ptr<mailbox::RDOStore> EmbeddedMail::Store() {
+  return Guarded<std::shared_ptr<mailbox::RDOStore>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOStore> {
+        RequireMessage(conn_->db(), id_);
+        return std::make_shared<EmbeddedStore>(conn_, storeRow_);
+      });
 }
 
 void EmbeddedMail::Delete(int32_t /*flags*/) {

@@ -15,9 +15,6 @@
 
 namespace oa::store {
 
-using mailbox::Variant;
-using mailbox::VariantArray;
-
 class EmbeddedStore : public mailbox::RDOStore {
  public:
   EmbeddedStore(ConnPtr conn, int64_t row) : conn_(std::move(conn)), row_(row) {}

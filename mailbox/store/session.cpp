@@ -9,7 +9,6 @@
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
-namespace mb = oa::mailbox;
 
 std::string ObjectEntryId(const Connection& conn, int64_t storeRow, ObjectKind kind, int64_t id) {
   const StoreInfo* st = conn.StoreByRow(storeRow);
@@ -79,7 +78,7 @@ void EmbeddedSession::Logon(const std::string& mailbox, const std::string& serve
   });
 }
 
-std::shared_ptr<mb::FaultLedger> EmbeddedSession::FaultLedger() {
+std::shared_ptr<mailbox::FaultLedger> EmbeddedSession::FaultLedger() {
   return conn_ && conn_->open() ? StoreFaultLedger::Open(conn_) : nullptr;
 }
 
@@ -98,23 +97,25 @@ Connection& EmbeddedSession::Conn() {
   return *conn_;
 }
 
-std::shared_ptr<mb::RDOStores> EmbeddedSession::Stores() {
-  return Guarded<std::shared_ptr<mb::RDOStores>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStores> {
-    Conn();
-    return std::make_shared<EmbeddedStores>(conn_);
-  });
+std::shared_ptr<mailbox::RDOStores> EmbeddedSession::Stores() {
+  return Guarded<std::shared_ptr<mailbox::RDOStores>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOStores> {
+        Conn();
+        return std::make_shared<EmbeddedStores>(conn_);
+      });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderType) {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    Connection& c = Conn();
-    const StoreInfo* pub = c.publicStore();
-    if (folderType != olPublicFoldersAllPublicFolders) {
-      Fail(MAPI_E_NOT_FOUND, "The store has no default folder " + std::to_string(folderType));
-    }
-    if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders");
-    return std::make_shared<EmbeddedFolder>(conn_, pub->subtreeId, pub->row);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedSession::GetDefaultFolder(int32_t folderType) {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        Connection& c = Conn();
+        const StoreInfo* pub = c.publicStore();
+        if (folderType != olPublicFoldersAllPublicFolders) {
+          Fail(MAPI_E_NOT_FOUND, "The store has no default folder " + std::to_string(folderType));
+        }
+        if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders");
+        return std::make_shared<EmbeddedFolder>(conn_, pub->subtreeId, pub->row);
+      });
 }
 
 const StoreInfo& EmbeddedSession::StoreFor(const std::string& storeID) {
@@ -129,66 +130,71 @@ const StoreInfo& EmbeddedSession::StoreFor(const std::string& storeID) {
   return *st;
 }
 
-std::shared_ptr<mb::RDOMail> EmbeddedSession::GetMessageFromID(const std::string& entryID,
-                                                               const std::string& storeID) {
-  return Guarded<std::shared_ptr<mb::RDOMail>>(nullptr, [&]() -> std::shared_ptr<mb::RDOMail> {
-    const StoreInfo& st = StoreFor(storeID);
-    const auto id = ParseEntryIdText(entryID);
-    if (!id || id->kind != ObjectKind::Message) {
-      Fail(MAPI_E_INVALID_ENTRYID, "Invalid message entry ID " + entryID);
-    }
-    Connection& c = Conn();
-    bool found = false;
-    if (id->store == st.guid) {
-      CachedStmt s = c.db().Cached(
-          "SELECT f.store_id FROM messages m JOIN folders f ON f.id = m.folder_id "
-          "WHERE m.id = ?1");
-      s->Bind(1, id->id);
-      found = s->Step() && s->Int(0) == st.row;
-    }
-    if (!found) {
-      Fail(MAPI_E_NOT_FOUND, "There is no message " + entryID + " in " + st.displayName);
-    }
-    return std::make_shared<EmbeddedMail>(conn_, id->id, st.row);
-  });
+std::shared_ptr<mailbox::RDOMail> EmbeddedSession::GetMessageFromID(const std::string& entryID,
+                                                                    const std::string& storeID) {
+  return Guarded<std::shared_ptr<mailbox::RDOMail>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOMail> {
+        const StoreInfo& st = StoreFor(storeID);
+        const auto id = ParseEntryIdText(entryID);
+        if (!id || id->kind != ObjectKind::Message) {
+          Fail(MAPI_E_INVALID_ENTRYID, "Invalid message entry ID " + entryID);
+        }
+        Connection& c = Conn();
+        bool found = false;
+        if (id->store == st.guid) {
+          CachedStmt s = c.db().Cached(
+              "SELECT f.store_id FROM messages m JOIN folders f ON f.id = m.folder_id "
+              "WHERE m.id = ?1");
+          s->Bind(1, id->id);
+          found = s->Step() && s->Int(0) == st.row;
+        }
+        if (!found) {
+          Fail(MAPI_E_NOT_FOUND, "There is no message " + entryID + " in " + st.displayName);
+        }
+        return std::make_shared<EmbeddedMail>(conn_, id->id, st.row);
+      });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedSession::GetFolderFromID(const std::string& entryID,
-                                                                const std::string& storeID) {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    const StoreInfo& st = StoreFor(storeID);
-    const auto id = ParseEntryIdText(entryID);
-    if (!id || id->kind != ObjectKind::Folder) {
-      Fail(MAPI_E_INVALID_ENTRYID, "Invalid folder entry ID " + entryID);
-    }
-    Connection& c = Conn();
-    bool found = false;
-    if (id->store == st.guid) {
-      CachedStmt s = c.db().Cached("SELECT store_id FROM folders WHERE id = ?1");
-      s->Bind(1, id->id);
-      found = s->Step() && s->Int(0) == st.row;
-    }
-    if (!found) Fail(MAPI_E_NOT_FOUND, "There is no folder " + entryID + " in " + st.displayName);
-    return std::make_shared<EmbeddedFolder>(conn_, id->id, st.row);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedSession::GetFolderFromID(const std::string& entryID,
+                                                                     const std::string& storeID) {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        const StoreInfo& st = StoreFor(storeID);
+        const auto id = ParseEntryIdText(entryID);
+        if (!id || id->kind != ObjectKind::Folder) {
+          Fail(MAPI_E_INVALID_ENTRYID, "Invalid folder entry ID " + entryID);
+        }
+        Connection& c = Conn();
+        bool found = false;
+        if (id->store == st.guid) {
+          CachedStmt s = c.db().Cached("SELECT store_id FROM folders WHERE id = ?1");
+          s->Bind(1, id->id);
+          found = s->Step() && s->Int(0) == st.row;
+        }
+        if (!found)
+          Fail(MAPI_E_NOT_FOUND, "There is no folder " + entryID + " in " + st.displayName);
+        return std::make_shared<EmbeddedFolder>(conn_, id->id, st.row);
+      });
 }
 
 // --- stores ---
 
-std::shared_ptr<mb::RDOStore> EmbeddedStores::DefaultStore() {
-  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
-    conn_->db();
-    return std::make_shared<EmbeddedStore>(conn_, conn_->mailbox().row);
-  });
+std::shared_ptr<mailbox::RDOStore> EmbeddedStores::DefaultStore() {
+  return Guarded<std::shared_ptr<mailbox::RDOStore>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOStore> {
+        conn_->db();
+        return std::make_shared<EmbeddedStore>(conn_, conn_->mailbox().row);
+      });
 }
 
-std::shared_ptr<mb::RDOStore> EmbeddedStores::FindExchangePublicFoldersStore() {
-  return Guarded<std::shared_ptr<mb::RDOStore>>(nullptr, [&]() -> std::shared_ptr<mb::RDOStore> {
-    conn_->db();
-    const StoreInfo* pub = conn_->publicStore();
-    if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders store");
-    return std::make_shared<EmbeddedStore>(conn_, pub->row);
-  });
+std::shared_ptr<mailbox::RDOStore> EmbeddedStores::FindExchangePublicFoldersStore() {
+  return Guarded<std::shared_ptr<mailbox::RDOStore>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOStore> {
+        conn_->db();
+        const StoreInfo* pub = conn_->publicStore();
+        if (!pub) Fail(MAPI_E_NOT_FOUND, "The server has no public folders store");
+        return std::make_shared<EmbeddedStore>(conn_, pub->row);
+      });
 }
 
 // --- store ---
@@ -208,18 +214,20 @@ std::string EmbeddedStore::Name() {
   return Guarded<std::string>("", [&] { return Info().displayName; });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedStore::RootFolder() {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    const StoreInfo& st = Info();
-    return std::make_shared<EmbeddedFolder>(conn_, st.rootId, row_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedStore::RootFolder() {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        const StoreInfo& st = Info();
+        return std::make_shared<EmbeddedFolder>(conn_, st.rootId, row_);
+      });
 }
 
-std::shared_ptr<mb::RDOFolder> EmbeddedStore::IPMRootFolder() {
-  return Guarded<std::shared_ptr<mb::RDOFolder>>(nullptr, [&]() -> std::shared_ptr<mb::RDOFolder> {
-    const StoreInfo& st = Info();
-    return std::make_shared<EmbeddedFolder>(conn_, st.subtreeId, row_);
-  });
+std::shared_ptr<mailbox::RDOFolder> EmbeddedStore::IPMRootFolder() {
+  return Guarded<std::shared_ptr<mailbox::RDOFolder>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDOFolder> {
+        const StoreInfo& st = Info();
+        return std::make_shared<EmbeddedFolder>(conn_, st.subtreeId, row_);
+      });
 }
 
 bool EmbeddedStore::CompareEntryIDs(const std::string& entryID1, const std::string& entryID2) {

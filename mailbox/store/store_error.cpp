@@ -45,7 +45,7 @@ std::string ErrorText(int32_t hr) {
     case MAPI_E_HAS_MESSAGES:
       return "The folder has messages";
     default:
-      return "Error " + mailbox::HexErrorNumber(hr);
+      return "Error " + oa::HexErrorNumber(hr);
   }
 }
 

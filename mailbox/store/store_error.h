@@ -35,12 +35,12 @@ R Guarded(R empty, F&& body) noexcept {
   try {
     return body();
   } catch (const StoreError& e) {
-    mailbox::Err().Raise(e.hr(), e.what());
+    oa::Err().Raise(e.hr(), e.what());
   } catch (const std::bad_alloc&) {
-    mailbox::Err().Raise(mailbox::ConstMAPI::MAPI_E_NOT_ENOUGH_MEMORY,
-                         ErrorText(mailbox::ConstMAPI::MAPI_E_NOT_ENOUGH_MEMORY));
+    oa::Err().Raise(mailbox::ConstMAPI::MAPI_E_NOT_ENOUGH_MEMORY,
+                    ErrorText(mailbox::ConstMAPI::MAPI_E_NOT_ENOUGH_MEMORY));
   } catch (const std::exception& e) {
-    mailbox::Err().Raise(mailbox::ConstMAPI::MAPI_E_CALL_FAILED, e.what());
+    oa::Err().Raise(mailbox::ConstMAPI::MAPI_E_CALL_FAILED, e.what());
   }
   return empty;
 }

@@ -8,7 +8,6 @@
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
-namespace mb = oa::mailbox;
 
 namespace {
 
@@ -68,10 +67,10 @@ bool Matches(TableState& t, const Restriction& r, int64_t messageId, int64_t sto
 
 class Table;
 
-class TableFilter : public mb::RDOTableFilter {
+class TableFilter : public mailbox::RDOTableFilter {
  public:
   explicit TableFilter(std::shared_ptr<TableState> t) : t_(std::move(t)) {}
-  std::shared_ptr<mb::RDORestriction> SetKind(int32_t kind) override;
+  std::shared_ptr<mailbox::RDORestriction> SetKind(int32_t kind) override;
   bool FindFirst(bool forward) override {
     return Guarded(false, [&] {
       t_->position = forward ? 0 : INT64_MAX;
@@ -107,13 +106,13 @@ class TableFilter : public mb::RDOTableFilter {
   std::shared_ptr<TableState> t_;
 };
 
-class RestrictionHandle : public mb::RDORestriction {
+class RestrictionHandle : public mailbox::RDORestriction {
  public:
   explicit RestrictionHandle(std::shared_ptr<Restriction> r) : r_(std::move(r)) {}
   int32_t Kind() override { return r_->kind; }
-  std::shared_ptr<mb::RDORestriction> Add(int32_t kind) override {
-    return Guarded<std::shared_ptr<mb::RDORestriction>>(
-        nullptr, [&]() -> std::shared_ptr<mb::RDORestriction> {
+  std::shared_ptr<mailbox::RDORestriction> Add(int32_t kind) override {
+    return Guarded<std::shared_ptr<mailbox::RDORestriction>>(
+        nullptr, [&]() -> std::shared_ptr<mailbox::RDORestriction> {
           if (r_->kind != RES_AND && r_->kind != RES_OR && r_->kind != RES_NOT) {
             Fail(MAPI_E_INVALID_PARAMETER, "Only AND, OR and NOT restrictions have members");
           }
@@ -139,15 +138,15 @@ class RestrictionHandle : public mb::RDORestriction {
   std::shared_ptr<Restriction> r_;
 };
 
-std::shared_ptr<mb::RDORestriction> TableFilter::SetKind(int32_t kind) {
-  return Guarded<std::shared_ptr<mb::RDORestriction>>(
-      nullptr, [&]() -> std::shared_ptr<mb::RDORestriction> {
+std::shared_ptr<mailbox::RDORestriction> TableFilter::SetKind(int32_t kind) {
+  return Guarded<std::shared_ptr<mailbox::RDORestriction>>(
+      nullptr, [&]() -> std::shared_ptr<mailbox::RDORestriction> {
         t_->restriction = RestrictionHandle::Make(kind);
         return std::make_shared<RestrictionHandle>(t_->restriction);
       });
 }
 
-class Table : public mb::MAPITable {
+class Table : public mailbox::MAPITable {
  public:
   Table(ConnPtr conn, int64_t folderId) : t_(std::make_shared<TableState>()) {
     t_->conn = std::move(conn);
@@ -181,9 +180,9 @@ class Table : public mb::MAPITable {
       return row;
     });
   }
-  std::shared_ptr<mb::RDOTableFilter> Filter() override {
-    return Guarded<std::shared_ptr<mb::RDOTableFilter>>(
-        nullptr, [&]() -> std::shared_ptr<mb::RDOTableFilter> {
+  std::shared_ptr<mailbox::RDOTableFilter> Filter() override {
+    return Guarded<std::shared_ptr<mailbox::RDOTableFilter>>(
+        nullptr, [&]() -> std::shared_ptr<mailbox::RDOTableFilter> {
           t_->conn->db();
           return std::make_shared<TableFilter>(t_);
         });
@@ -195,7 +194,7 @@ class Table : public mb::MAPITable {
 
 }  // namespace
 
-std::shared_ptr<mb::MAPITable> MakeContentsTable(ConnPtr conn, int64_t folderId) {
+std::shared_ptr<mailbox::MAPITable> MakeContentsTable(ConnPtr conn, int64_t folderId) {
   return std::make_shared<Table>(std::move(conn), folderId);
 }
 

@@ -11,7 +11,6 @@
 namespace oa::store {
 
 using namespace mailbox::ConstMAPI;
-using mailbox::Variant;
 
 bool IsSupportedPropType(int32_t type) {
   switch (type) {
@@ -49,7 +48,7 @@ std::optional<SqlValue> ToSql(int32_t tag, const Variant& v) {
       if (v.type() == T::Boolean) return SqlValue(int64_t{v.AsBoolean() ? 1 : 0});
       return std::nullopt;
     case PT_SYSTIME:
-      if (v.type() == T::Date) return SqlValue(mailbox::UnixMillisFromDate(v.AsDate()));
+      if (v.type() == T::Date) return SqlValue(oa::UnixMillisFromDate(v.AsDate()));
       return std::nullopt;
     case PT_BINARY: {
       if (v.type() != T::Array) return std::nullopt;
@@ -86,7 +85,7 @@ Variant FromSql(int32_t tag, const SqlValue& v) {
       if (i) return Variant::Boolean(*i != 0);
       break;
     case PT_SYSTIME:
-      if (i) return Variant::FromDate(mailbox::DateFromUnixMillis(*i));
+      if (i) return Variant::FromDate(oa::DateFromUnixMillis(*i));
       break;
     case PT_BINARY:
       if (auto* b = std::get_if<std::vector<uint8_t>>(&v)) return Variant::Binary(*b);
@@ -157,8 +156,7 @@ std::optional<int64_t> ParseIsoUtc(const std::string& t) {
       scale /= 10;
     }
   }
-  const int64_t days =
-      mailbox::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  const int64_t days = oa::DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
   return ((days * 24 + h) * 60 + mi) * 60000 + s * 1000LL + millis;
 }
 

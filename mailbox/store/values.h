@@ -23,8 +23,8 @@ inline int32_t PropId(int32_t tag) {
 bool IsSupportedPropType(int32_t type);
 
 // The stored form of a value for a tag; nullopt when the value does not fit the tag's type.
-std::optional<SqlValue> ToSql(int32_t tag, const mailbox::Variant& v);
-mailbox::Variant FromSql(int32_t tag, const SqlValue& v);
+std::optional<SqlValue> ToSql(int32_t tag, const oa::Variant& v);
+oa::Variant FromSql(int32_t tag, const SqlValue& v);
 
 void BindSql(Stmt& s, int index, const SqlValue& v);
 SqlValue ColumnSql(const Stmt& s, int col);

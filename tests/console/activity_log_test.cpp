@@ -54,12 +54,11 @@ TEST(ActivityLogFile, MessageControlsAreEscapedSoNoTextStartsALineOfItsOwn) {
   EXPECT_EQ(EscapeControls("one\r\ntwo\nthree", LineBreaks::Escape), "one\\x0d\\x0atwo\\x0athree");
 
   oa::testing::TempDir dir;
-  ActivityLog log(dir / "OA-Cleanup.log", [] { return mailbox::Date{45658.5}; });
+  ActivityLog log(dir / "OA-Cleanup.log", [] { return oa::Date{45658.5}; });
   ASSERT_TRUE(log.Append("first\r\nsecond", false, nullptr));
   ASSERT_TRUE(log.Append("next", true, nullptr));
   const std::string text = oa::testing::ReadFile(dir / "OA-Cleanup.log");
-  EXPECT_EQ(text,
-            ActivityLog::StampText(mailbox::Date{45658.5}) + ":first\\x0d\\x0asecond\r\nnext\r\n");
+  EXPECT_EQ(text, ActivityLog::StampText(oa::Date{45658.5}) + ":first\\x0d\\x0asecond\r\nnext\r\n");
 }
 
 class ChoosePath : public ::testing::Test {

@@ -54,8 +54,8 @@ class WindowTest : public ::testing::Test {
   void TearDown() override { window.reset(); }
 
   void MakeWindow(const std::filesystem::path& log) {
-    window = std::make_unique<frmCleanup>(
-        ActivityLog(log.string(), [this] { return mailbox::Date{now}; }));
+    window =
+        std::make_unique<frmCleanup>(ActivityLog(log.string(), [this] { return oa::Date{now}; }));
     window->showMessageBox = [this](const std::string& text) { boxes.push_back(text); };
   }
 

@@ -27,7 +27,7 @@ TEST_F(WindowTest, OrdinaryLineIsStampColonMessageCrLf) {
 }
 
 TEST_F(WindowTest, StampInTheUserLocaleAndMidnightAsTheDateAlone) {
-  EXPECT_EQ(ActivityLog::StampText(mailbox::Date{kDay + kAfternoon}), kStamp);
+  EXPECT_EQ(ActivityLog::StampText(oa::Date{kDay + kAfternoon}), kStamp);
   now = kDay;
   window->form().WriteLog("at midnight");
   now = kDay + 1.0 / 86400;

@@ -13,7 +13,6 @@
 namespace oa::ews::testing {
 namespace {
 
-using oa::mailbox::Err;
 using oa::testing::Dump;
 using oa::testing::MailboxStore;
 

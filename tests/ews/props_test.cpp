@@ -12,7 +12,6 @@ namespace oa::ews {
 namespace {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Variant;
 
 TEST(NamedProps, PublicStringsGoOutByNameAndComeBackByEitherForm) {
   NamedPropMap named;
@@ -65,10 +64,9 @@ TEST(Values, TextsRoundTripByType) {
 
   auto d = ParseDateTime("2026-03-01T09:00:00Z");
   ASSERT_TRUE(d);
-  EXPECT_EQ(oa::mailbox::UnixMillisFromDate(*d), 1772355600000);
+  EXPECT_EQ(oa::UnixMillisFromDate(*d), 1772355600000);
   EXPECT_EQ(DateTimeText(*d), "2026-03-01T09:00:00Z");
-  EXPECT_EQ(oa::mailbox::UnixMillisFromDate(*ParseDateTime("2026-03-01T10:00:00.250+01:00")),
-            1772355600250);
+  EXPECT_EQ(oa::UnixMillisFromDate(*ParseDateTime("2026-03-01T10:00:00.250+01:00")), 1772355600250);
   EXPECT_FALSE(ParseDateTime("yesterday"));
 }
 

@@ -73,9 +73,9 @@ class LoggedOnServedStore : public ServedStore {
   void TearDown() override { ServedStore::TearDown(); }
   std::shared_ptr<EwsSession> Logon() {
     auto s = std::make_shared<EwsSession>(waiter);
-    oa::mailbox::Err().Clear();
+    oa::Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());
-    EXPECT_TRUE(s->LoggedOn()) << oa::mailbox::Err().Description();
+    EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
     return s;
   }
 };

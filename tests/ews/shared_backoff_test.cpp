@@ -63,9 +63,9 @@ TEST_F(SharedBackOff, AnotherClientWaitsOutTheBackOffTheServerGaveTheFirst) {
   });
   const auto start = Clock::now();
   auto firstAnswer = Resolve(*first);
-  ASSERT_TRUE(firstAnswer) << oa::mailbox::Err().Description();
+  ASSERT_TRUE(firstAnswer) << oa::Err().Description();
   ASSERT_TRUE(called);
-  ASSERT_TRUE(secondAnswer) << oa::mailbox::Err().Description();
+  ASSERT_TRUE(secondAnswer) << oa::Err().Description();
   EXPECT_EQ(requestsWhenSecondCalled, 1);
   EXPECT_GE(secondDone - start, std::chrono::milliseconds(1000));
   // The first client's busy answer, the second client's request and the first one's retry.

@@ -13,7 +13,6 @@ namespace oa::ews {
 namespace {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 using testing::ReadTrace;
 using testing::TracePath;
 

@@ -111,8 +111,8 @@ struct StoreEndpoint::Call {
   }
   // The pending store error, or a generic one, as an error message.
   void FailFromErr(const char* fallback = "The specified object was not found in the store.") {
-    if (mailbox::Err().Pending()) {
-      Fail(endpoint::CodeFor(mailbox::Err().Number()), mailbox::Err().Description());
+    if (oa::Err().Pending()) {
+      Fail(endpoint::CodeFor(oa::Err().Number()), oa::Err().Description());
     } else {
       Fail("ErrorItemNotFound", fallback);
     }

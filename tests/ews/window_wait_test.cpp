@@ -153,8 +153,7 @@ class WindowBackOff : public ServedStore {
   // A fresh window with the wait hooks installed for it, as the program does.
   void NewWindow() {
     hooks.reset();
-    window =
-        std::make_unique<frmCleanup>(ActivityLog(LogPath(), [] { return mailbox::Date{kNow}; }));
+    window = std::make_unique<frmCleanup>(ActivityLog(LogPath(), [] { return oa::Date{kNow}; }));
     hooks.emplace(*window, *waiter);
   }
 

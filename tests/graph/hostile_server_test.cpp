@@ -19,7 +19,6 @@ namespace oa::graph::testing {
 namespace {
 
 using nlohmann::json;
-using oa::mailbox::Err;
 
 struct Seen {
   std::string method, path, authorization;

@@ -9,8 +9,6 @@
 namespace oa::graph::testing {
 namespace {
 
-using oa::mailbox::Err;
-
 class ReadCache : public ServedMailbox {};
 
 TEST_F(ReadCache, AFolderDeleteKeepsOnlyTheMessagesKnownOutsideIt) {
@@ -55,7 +53,7 @@ TEST_F(ReadCache, AFolderDeleteKeepsOnlyTheMessagesKnownOutsideIt) {
   EXPECT_EQ(server->Count("message"), messagesBefore + 1);
   const int32_t tag = again->GetIDsFromNames(oa::mailbox::ConstMAPI::PS_PUBLIC_STRINGS, "HHPath") |
                       oa::mailbox::ConstMAPI::PT_STRING8;
-  ASSERT_TRUE(again->SetFields(tag, oa::mailbox::Variant::String("\\\\Mailbox - jdoe\\New")));
+  ASSERT_TRUE(again->SetFields(tag, oa::Variant::String("\\\\Mailbox - jdoe\\New")));
   ASSERT_TRUE(again->Save());
   ASSERT_TRUE(s->GetMessageFromID(agentEntryID, ""));
   EXPECT_EQ(server->Count("message"), messagesBefore + 2);

@@ -68,9 +68,9 @@ class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
   }
   std::shared_ptr<GraphSession> Logon() {
     auto s = std::make_shared<GraphSession>(waiter);
-    oa::mailbox::Err().Clear();
+    oa::Err().Clear();
     s->LogonExchangeMailbox("jdoe", "graph");
-    EXPECT_TRUE(s->LoggedOn()) << oa::mailbox::Err().Description();
+    EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
     return s;
   }
   std::shared_ptr<oa::mailbox::RDOFolder> Handhelds(oa::mailbox::RDOSession& s) {

@@ -11,7 +11,6 @@
 namespace oa::graph::testing {
 namespace {
 
-using oa::mailbox::Err;
 using oa::testing::Dump;
 
 class SharedBackOffOverGraph : public ServedMailbox {

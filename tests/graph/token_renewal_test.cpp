@@ -15,7 +15,6 @@
 namespace oa::graph::testing {
 namespace {
 
-using oa::mailbox::Err;
 using std::chrono::seconds;
 using steady = std::chrono::steady_clock;
 

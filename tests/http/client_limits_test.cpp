@@ -20,7 +20,6 @@
 namespace oa {
 namespace {
 
-using mailbox::Err;
 using test::HostileServer;
 
 constexpr int kDeep = 100000;

@@ -8,7 +8,6 @@
 namespace oa::testing {
 namespace {
 
-using mailbox::Variant;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
 class Properties : public StoreRun {
@@ -75,10 +74,10 @@ TEST_F(Properties, FindWithoutCriteriaOrMatchesGivesNothing) {
 }
 
 TEST_F(Properties, FindLeavesNoErrorPending) {
-  mailbox::Err().Clear();
+  oa::Err().Clear();
   basRDO::FindMessageIDs(folder, "ondavel.Agent", "ondavelAgent");
   basRDO::GetNamedPropTag(nullptr, Variant::String("HHPath"), ConstMAPI::PT_STRING8, "");
-  EXPECT_FALSE(mailbox::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
 }
 
 }  // namespace

@@ -9,9 +9,6 @@
 namespace oa::basRDO {
 namespace {
 
-using mailbox::Date;
-using mailbox::TypeName;
-using mailbox::Variant;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
 TEST(GetPropType, LowSixteenBitsOfEveryTag) {

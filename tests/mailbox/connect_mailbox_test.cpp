@@ -98,15 +98,15 @@ TEST_F(LogonFault, SilentLogonThatStaysLoggedOff) {
 }
 
 TEST_F(LogonFault, ErrorsBeforeTheLogonAreNotItsError) {
-  mailbox::Err().Raise(mailbox::ConstMAPI::MAPI_E_CALL_FAILED, "stale");
+  oa::Err().Raise(mailbox::ConstMAPI::MAPI_E_CALL_FAILED, "stale");
   Import(AgentDump(Json::array(), Json::array({{{"op", "Session.LogonExchangeMailbox"},
                                                 {"error", "0x80040111"},
                                                 {"effect", "silent"}}})));
   EXPECT_FALSE(Connect("jdoe"));
   EXPECT_EQ(console.results.back(), "RDO.LoggedOn = False 0 ");
   // The caller's pending error is its own again.
-  EXPECT_EQ(mailbox::Err().Description(), "stale");
-  mailbox::Err().Clear();
+  EXPECT_EQ(oa::Err().Description(), "stale");
+  oa::Err().Clear();
 }
 
 TEST_F(LogonFault, MailboxWithoutAgentMessage) {

@@ -17,7 +17,6 @@
 namespace oa::testing {
 namespace {
 
-using mailbox::Err;
 using mailbox::ItemDeleter;
 
 // A folder's items on a server, as a backend that sends deletes in groups shows them: a delete
@@ -71,12 +70,12 @@ class GroupedItems : public mailbox::RDOItems {
     std::string EntryID() override { return id_; }
     int32_t GetIDsFromNames(const std::string&, const std::string&) override { return 0; }
     int32_t LookupIDsFromNames(const std::string&, const std::string&) override { return 0; }
-    mailbox::Variant Fields(int32_t) override { return {}; }
-    bool SetFields(int32_t, const mailbox::Variant&) override { return false; }
+    oa::Variant Fields(int32_t) override { return {}; }
+    bool SetFields(int32_t, const oa::Variant&) override { return false; }
     bool Save() override { return false; }
     std::string MessageClass() override { return "IPM.Note"; }
     std::string Subject() override { return id_; }
-    mailbox::Variant CreationTime() override { return {}; }
+    oa::Variant CreationTime() override { return {}; }
     std::shared_ptr<mailbox::RDOStore> Store() override { return nullptr; }
     void Delete(int32_t) override { items_->Delete(id_); }
 

@@ -11,7 +11,6 @@
 namespace oa::testing {
 namespace {
 
-using mailbox::Err;
 using mailbox::ConstMAPI::MAPI_E_NO_ACCESS;
 
 const char* kPublicStrings = "{00020329-0000-0000-C000-000000000046}";
@@ -58,9 +57,9 @@ TEST_F(ReadOnlySession, RefusesAndRecordsEveryWriteAndLetsReadsThrough) {
       [&] { hh->Delete(); },
       [&] { hh->SetName("Handhelds -1"); },
       [&] { hh->Save(); },
-      [&] { hh->SetFields(0x3001001E, mailbox::Variant::String("x")); },
+      [&] { hh->SetFields(0x3001001E, oa::Variant::String("x")); },
       [&] { top->Folders()->Add("Handhelds 2"); },
-      [&] { agent->SetFields(hhEntryTag | 0x1E, mailbox::Variant::String("00")); },
+      [&] { agent->SetFields(hhEntryTag | 0x1E, oa::Variant::String("00")); },
       [&] { agent->Save(); },
       [&] { agent->Delete(2); },
       [&] { hh->Items()->GetFirst()->Delete(2); },

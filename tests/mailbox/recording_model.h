@@ -51,10 +51,10 @@ class RecordingProps : public Interface {
   int32_t LookupIDsFromNames(const std::string& guid, const std::string& name) override {
     return Note("LookupIDsFromNames(" + guid + "," + name + ")", 0x8002);
   }
-  mailbox::Variant Fields(int32_t propTag) override {
-    return Note("Fields(" + std::to_string(propTag) + ")", mailbox::Variant::String("value"));
+  oa::Variant Fields(int32_t propTag) override {
+    return Note("Fields(" + std::to_string(propTag) + ")", oa::Variant::String("value"));
   }
-  bool SetFields(int32_t propTag, const mailbox::Variant& value) override {
+  bool SetFields(int32_t propTag, const oa::Variant& value) override {
     return Note("SetFields(" + std::to_string(propTag) + "," + value.ToText() + ")", true);
   }
   bool Save() override { return Note("Save", true); }
@@ -76,7 +76,7 @@ class RecordingMail : public RecordingProps<mailbox::RDOMail> {
   explicit RecordingMail(CallLog calls) : RecordingProps(std::move(calls), "Mail") {}
   std::string MessageClass() override { return Note("MessageClass", std::string("IPM.Note")); }
   std::string Subject() override { return Note("Subject", std::string("subject")); }
-  mailbox::Variant CreationTime() override { return Note("CreationTime", mailbox::Variant()); }
+  oa::Variant CreationTime() override { return Note("CreationTime", oa::Variant()); }
   std::shared_ptr<mailbox::RDOStore> Store() override { return Note("Store", store); }
   void Delete(int32_t flags) override { Note("Delete(" + std::to_string(flags) + ")", 0); }
   std::shared_ptr<mailbox::RDOStore> store;

@@ -11,10 +11,8 @@ namespace oa::testing {
 namespace {
 
 using namespace mailbox::ConstMAPI;
-using mailbox::Err;
 using mailbox::MemberKinds;
 using mailbox::RestrictionNode;
-using mailbox::Variant;
 
 class RecordingSearch : public mailbox::RestrictionSearch {
  public:
@@ -63,7 +61,7 @@ TEST(RestrictionTree, TheTableSearchesWithTheTreeAsBuilt) {
 }
 
 TEST(RestrictionTree, OnlyTheBackendsParentKindsTakeMembers) {
-  mailbox::ErrScope scope;
+  oa::ErrScope scope;
   auto search = std::make_shared<RecordingSearch>();
   auto andOr = mailbox::NewTreeFilter(search, MemberKinds::AndOr);
   Err().Clear();

@@ -18,8 +18,6 @@
 namespace oa::testing {
 namespace {
 
-using mailbox::Err;
-using mailbox::Variant;
 using Calls = std::vector<std::string>;
 
 TEST(ForwardingBases, EachPassesEveryCallToItsTarget) {

@@ -168,8 +168,8 @@ TEST_F(DryRun, DuplicateAgentMessagesNamesTheOnesTheRealRunDeletes) {
     using namespace std::chrono;
     const sys_seconds t =
         std::string(when) == "04" ? sys_days{2026y / 4 / 2} + 10h : sys_days{2026y / 3 / 1} + 9h;
-    return mailbox::GeneralDateText(
-        mailbox::DateFromUnixMillis(duration_cast<milliseconds>(t.time_since_epoch()).count()));
+    return oa::GeneralDateText(
+        oa::DateFromUnixMillis(duration_cast<milliseconds>(t.time_since_epoch()).count()));
   };
   const std::vector<std::string> would = WouldLines(r.dry.out);
   ASSERT_GE(would.size(), 2u);

@@ -69,7 +69,7 @@ void RunFixture::ExpectLogFile(const std::vector<std::string>& lines) const {
   for (size_t i = 0; i < lines.size(); ++i) {
     bool stamped = false;
     for (std::time_t t = runStart; t <= runEnd && !stamped; ++t) {
-      const std::string stamp = ActivityLog::StampText(mailbox::DateFromUnixMillis(t * 1000LL));
+      const std::string stamp = ActivityLog::StampText(oa::DateFromUnixMillis(t * 1000LL));
       stamped = file[i + 1] == stamp + ":" + lines[i];
     }
     EXPECT_TRUE(stamped) << "log line " << i + 1 << ": " << file[i + 1]

@@ -13,8 +13,6 @@
 namespace oa::remote {
 namespace {
 
-using oa::mailbox::Err;
-
 struct Told : DeletionListener {
   std::vector<std::string> events;
   void ItemDeleted(const std::string& id) override { events.push_back("deleted " + id); }

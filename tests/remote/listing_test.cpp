@@ -19,13 +19,11 @@ namespace oa::remote {
 namespace {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
-using oa::mailbox::Variant;
 
 struct Row {
   std::string id;
   std::optional<std::string> subject, itemClass;
-  std::optional<oa::mailbox::Date> created;
+  std::optional<oa::Date> created;
   std::map<int32_t, Variant> props;
 };
 

@@ -18,7 +18,6 @@ namespace oa::remote {
 namespace {
 
 using namespace oa::mailbox::ConstMAPI;
-using oa::mailbox::Err;
 using std::chrono::milliseconds;
 
 // Answers from a list, in order; counts the tries.

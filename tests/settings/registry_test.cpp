@@ -10,7 +10,6 @@
 namespace oa::settings {
 namespace {
 
-using mailbox::Variant;
 using testing::HexList;
 using testing::HexText;
 using testing::RegFileBytes;

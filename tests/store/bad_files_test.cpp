@@ -23,12 +23,12 @@ class BadFilesTest : public StoreTest {
   void ExpectRefused(const std::string& file, int32_t hr, const std::string& reason) {
     const std::string before = Bytes(file);
     auto s = NewEmbeddedSession();
-    mb::Err().Clear();
+    oa::Err().Clear();
     s->LogonExchangeMailbox("jdoe", file);
     EXPECT_FALSE(s->LoggedOn());
-    EXPECT_EQ(mb::Err().Number(), hr) << mb::Err().Description();
-    EXPECT_NE(mb::Err().Description().find(file), std::string::npos) << mb::Err().Description();
-    EXPECT_NE(mb::Err().Description().find(reason), std::string::npos) << mb::Err().Description();
+    EXPECT_EQ(oa::Err().Number(), hr) << oa::Err().Description();
+    EXPECT_NE(oa::Err().Description().find(file), std::string::npos) << oa::Err().Description();
+    EXPECT_NE(oa::Err().Description().find(reason), std::string::npos) << oa::Err().Description();
     EXPECT_EQ(Bytes(file), before);
     EXPECT_FALSE(std::filesystem::exists(file + "-wal"));
   }
@@ -46,7 +46,7 @@ TEST_F(BadFilesTest, MissingEmptyAndForeignFiles) {
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("jdoe", dir + "/none.oastore");
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NETWORK_ERROR);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NETWORK_ERROR);
   EXPECT_FALSE(std::filesystem::exists(dir + "/none.oastore"));
 
   const std::string empty = dir + "/empty.oastore";
@@ -104,7 +104,7 @@ TEST_F(BadFilesTest, ReadOnlyUnreadableAndDirectory) {
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("jdoe", folder);
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_CORRUPT_DATA);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_CORRUPT_DATA);
 }
 
 TEST_F(BadFilesTest, LockedFileFailsAfterTheBusyTimeout) {
@@ -122,11 +122,11 @@ TEST_F(BadFilesTest, LockedFileFailsAfterTheBusyTimeout) {
   s->LogonExchangeMailbox("jdoe", path);
   SetBusyTimeoutMillis(saved);
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_BUSY);
-  EXPECT_NE(mb::Err().Description().find("locked"), std::string::npos) << mb::Err().Description();
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_BUSY);
+  EXPECT_NE(oa::Err().Description().find("locked"), std::string::npos) << oa::Err().Description();
   sqlite3_close(holder);
   s->LogonExchangeMailbox("jdoe", path);
-  EXPECT_TRUE(s->LoggedOn()) << mb::Err().Description();
+  EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
 }
 
 }  // namespace

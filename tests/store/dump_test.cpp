@@ -57,13 +57,13 @@ TEST_F(DumpTest, RefsBecomeEntryIdTextAndPropsKeepTheirTypes) {
   const int32_t hhTag = agent->GetIDsFromNames(C::PS_PUBLIC_STRINGS, "HHEntryID") | C::PT_STRING8;
   const std::string hhId =
       s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds")->EntryID();
-  EXPECT_EQ(agent->Fields(hhTag), mb::Variant::String(hhId));
-  EXPECT_EQ(agent->Fields(0x0E1D001E), mb::Variant::String("normalised"));
-  EXPECT_EQ(agent->Fields(0x10800003), mb::Variant::Long(7));
-  EXPECT_EQ(agent->Fields(0x1081000B), mb::Variant::Boolean(true));
-  EXPECT_EQ(agent->Fields(0x10820102), mb::Variant::Binary({0, 10, 255}));
-  EXPECT_EQ(agent->Fields(0x10840002), mb::Variant::Integer(-3));
-  EXPECT_EQ(agent->Fields(0x10850003), mb::Variant());
+  EXPECT_EQ(agent->Fields(hhTag), oa::Variant::String(hhId));
+  EXPECT_EQ(agent->Fields(0x0E1D001E), oa::Variant::String("normalised"));
+  EXPECT_EQ(agent->Fields(0x10800003), oa::Variant::Long(7));
+  EXPECT_EQ(agent->Fields(0x1081000B), oa::Variant::Boolean(true));
+  EXPECT_EQ(agent->Fields(0x10820102), oa::Variant::Binary({0, 10, 255}));
+  EXPECT_EQ(agent->Fields(0x10840002), oa::Variant::Integer(-3));
+  EXPECT_EQ(agent->Fields(0x10850003), oa::Variant());
 }
 
 TEST_F(DumpTest, RefusedDumpLeavesTheFileUntouched) {

@@ -131,12 +131,12 @@ TEST_F(DurabilityTest, CallsWaitForAnotherWriter) {
     released = true;
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
   });
-  mb::Err().Clear();
+  oa::Err().Clear();
   items->GetFirst()->Delete(C::dfHardDelete);
   const bool deletedAfterRelease = released;
   release.join();
   sqlite3_close(other);
-  EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+  EXPECT_FALSE(oa::Err().Pending()) << oa::Err().Description();
   EXPECT_TRUE(deletedAfterRelease);
   EXPECT_EQ(items->Count(), 19999);
 }
@@ -152,13 +152,13 @@ TEST_F(DurabilityTest, ABatchWritesItsCallsAtOnceAndEachCallFailsAlone) {
     CallBatch batch;
     auto first = items->Items()->GetFirst();
     first->Delete(C::dfHardDelete);
-    EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+    EXPECT_FALSE(oa::Err().Pending()) << oa::Err().Description();
     // Gone already: this call fails, and undoes nothing of the batch's.
     first->Delete(C::dfHardDelete);
-    EXPECT_EQ(mb::Err().Number(), C::MAPI_E_OBJECT_DELETED);
-    mb::Err().Clear();
+    EXPECT_EQ(oa::Err().Number(), C::MAPI_E_OBJECT_DELETED);
+    oa::Err().Clear();
     items->Items()->GetFirst()->Delete(C::dfHardDelete);
-    EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+    EXPECT_FALSE(oa::Err().Pending()) << oa::Err().Description();
     EXPECT_EQ(items->Items()->Count(), 3);
     // Another connection sees the file as it was until the batch commits.
     EXPECT_EQ(seen->Items()->Count(), 5);

@@ -29,14 +29,14 @@ TEST_F(FaultsTest, EffectNoneFailsAndChangesNothing) {
   auto hh = Handhelds(s);
   const std::string id = hh->EntryID();
   hh->Delete();
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_LOGON_FAILED);
-  EXPECT_EQ(mb::Err().Description(), "No deleting today");
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_LOGON_FAILED);
+  EXPECT_EQ(oa::Err().Description(), "No deleting today");
   EXPECT_TRUE(s->GetFolderFromID(id));
   // Other folders are not its target.
-  mb::Err().Clear();
+  oa::Err().Clear();
   auto other = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Add("Other");
   other->Delete();
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
 }
 
 TEST_F(FaultsTest, EffectAppliedDoesTheWorkAndReports) {
@@ -48,8 +48,8 @@ TEST_F(FaultsTest, EffectAppliedDoesTheWorkAndReports) {
   auto hh = Handhelds(s);
   const std::string id = hh->EntryID();
   hh->Delete();
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_CALL_FAILED);
-  EXPECT_EQ(mb::Err().Description(), "Unspecified error");  // the store's own text
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_CALL_FAILED);
+  EXPECT_EQ(oa::Err().Description(), "Unspecified error");  // the store's own text
   EXPECT_EQ(s->GetFolderFromID(id), nullptr);
 }
 
@@ -59,10 +59,10 @@ TEST_F(FaultsTest, EffectSilentReportsSuccessAndChangesNothing) {
   auto s = Logon();
   auto hh = Handhelds(s);
   hh->Delete();
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   EXPECT_TRUE(s->GetFolderFromID(hh->EntryID()));
   hh->Items()->GetFirst()->Delete(C::dfHardDelete);
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   EXPECT_EQ(hh->Items()->Count(), 4);
 }
 
@@ -77,9 +77,9 @@ TEST_F(FaultsTest, AfterAndTimesCountMatchingCalls) {
   std::vector<int32_t> counts;
   std::vector<bool> failed;
   for (int i = 0; i < 4; ++i) {
-    mb::Err().Clear();
+    oa::Err().Clear();
     counts.push_back(items->Count());
-    failed.push_back(mb::Err().Pending());
+    failed.push_back(oa::Err().Pending());
   }
   EXPECT_EQ(counts, (std::vector<int32_t>{4, 0, 0, 4}));
   EXPECT_EQ(failed, (std::vector<bool>{false, true, true, false}));
@@ -92,7 +92,7 @@ TEST_F(FaultsTest, CountsCarryOnAcrossSessionsAndIntoTheExport) {
     auto s = Logon();
     // Mail.Delete's target is the message; a folder target never matches it.
     Handhelds(s)->Items()->GetFirst()->Delete(0);
-    EXPECT_FALSE(mb::Err().Pending());
+    EXPECT_FALSE(oa::Err().Pending());
   }
   Import(FaultDump(Json::array({{{"op", "Mail.Delete"}, {"error", "0x80004005"}, {"times", 3}}})));
   {
@@ -109,9 +109,9 @@ TEST_F(FaultsTest, CountsCarryOnAcrossSessionsAndIntoTheExport) {
   auto items = Handhelds(s)->Items();
   items->GetFirst()->Delete(0);
   EXPECT_EQ(items->Count(), 4);
-  mb::Err().Clear();
+  oa::Err().Clear();
   items->GetFirst()->Delete(0);  // spent
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   EXPECT_EQ(items->Count(), 3);
 }
 
@@ -122,7 +122,7 @@ TEST_F(FaultsTest, CompareEntryIdsAnswerCanBeForced) {
   auto hh = Handhelds(s);
   auto store = hh->Store();
   EXPECT_FALSE(store->CompareEntryIDs(hh->EntryID(), hh->EntryID()));
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   auto top = s->Stores()->DefaultStore()->IPMRootFolder();
   EXPECT_TRUE(store->CompareEntryIDs(top->EntryID(), top->EntryID()));
 }
@@ -138,15 +138,15 @@ TEST_F(FaultsTest, LogonFaults) {
                                  {"after", 1},
                                  {"times", 1}}})));
   auto s = NewEmbeddedSession();
-  mb::Err().Clear();
+  oa::Err().Clear();
   s->LogonExchangeMailbox("jdoe", path);
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   s->LogonExchangeMailbox("jdoe", path);
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NETWORK_ERROR);
-  EXPECT_EQ(mb::Err().Description(), "Network down");
-  mb::Err().Clear();
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NETWORK_ERROR);
+  EXPECT_EQ(oa::Err().Description(), "Network down");
+  oa::Err().Clear();
   s->LogonExchangeMailbox("jdoe", path);
   EXPECT_TRUE(s->LoggedOn());
 }
@@ -176,15 +176,15 @@ TEST_F(FaultsTest, AnyLedgerInFrontOfThePlainStoreAimsByEntryId) {
   auto item = hh->Items()->GetFirst();
   EXPECT_EQ(item->Subject(), "Item 1");
   EXPECT_EQ(item->Subject(), "");
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   // Another folder is no target; the plain session underneath knows of no fault.
   auto other = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Add("Other");
   other->Delete();
-  EXPECT_FALSE(mb::Err().Pending());
+  EXPECT_FALSE(oa::Err().Pending());
   hh->Delete();
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_CALL_FAILED);
-  EXPECT_EQ(mb::Err().Description(), "Deleted, but said no");
-  mb::Err().Clear();
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_CALL_FAILED);
+  EXPECT_EQ(oa::Err().Description(), "Deleted, but said no");
+  oa::Err().Clear();
   EXPECT_EQ(plain->GetFolderFromID(hh->EntryID()), nullptr);
   EXPECT_EQ(ledger->Seen(0), 1);
   EXPECT_EQ(ledger->Seen(1), 2);

@@ -71,7 +71,7 @@ TEST_F(PlainStoreTest, DeletesThatReturnedSurviveAKill) {
     s->LogonExchangeMailbox("jdoe", path);
     auto items = Items(*s);
     for (int i = 0; i < 300; ++i) items->GetFirst()->Delete(C::dfHardDelete);
-    const char done = mb::Err().Pending() ? 'e' : 'd';
+    const char done = oa::Err().Pending() ? 'e' : 'd';
     (void)!::write(ready[1], &done, 1);
     ::pause();
     ::_exit(0);
@@ -133,7 +133,7 @@ TEST_F(PlainStoreTest, AWriterOfAnotherProcessGetsInWhileAFolderIsEmptied) {
   int made = 0;
   for (int i = 0; i < 20; ++i) {
     auto f = top->Folders()->Add("Agent data " + std::to_string(i));
-    EXPECT_TRUE(f) << i << ": " << mb::Err().Description();
+    EXPECT_TRUE(f) << i << ": " << oa::Err().Description();
     made += f != nullptr;
   }
   // The writes above overlapped the deletes, or the test proved nothing.
@@ -156,7 +156,7 @@ TEST_F(PlainStoreTest, StaleSideFilesOfAnEarlierVersionAreIgnored) {
   auto items = Items(*s);
   EXPECT_EQ(items->Count(), 10);
   items->GetFirst()->Delete(C::dfHardDelete);
-  EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+  EXPECT_FALSE(oa::Err().Pending()) << oa::Err().Description();
   EXPECT_EQ(items->Count(), 9);
   s->Logoff();
   EXPECT_EQ(ReadRaw().messages, 9);

@@ -41,7 +41,7 @@ class PropsTest : public StoreTest {
         table->SetColumns({C::PR_LONGTERM_ENTRYID_FROM_TABLE, C::PR_SUBJECT, C::PR_MESSAGE_CLASS}));
     auto filter = table->Filter();
     auto content = [&](std::shared_ptr<mb::RDORestriction> r, int32_t tag, const std::string& v) {
-      r->SetProp(mb::Variant::String(v));
+      r->SetProp(oa::Variant::String(v));
       r->SetFuzzyLevel(fuzzy);
       r->SetPropTag(tag);
     };
@@ -55,11 +55,11 @@ class PropsTest : public StoreTest {
     }
     std::vector<std::string> found;
     for (bool ok = filter->FindFirst(true); ok; ok = filter->FindNext(true)) {
-      const mb::VariantArray row = table->GetRow();
+      const oa::VariantArray row = table->GetRow();
       EXPECT_EQ(row.size(), 3u);
       if (row.size() != 3) break;
       // The entry ID column is binary: an array of bytes that opens the message.
-      EXPECT_EQ(mb::TypeName(row[0]), "Variant()");
+      EXPECT_EQ(oa::TypeName(row[0]), "Variant()");
       std::string hex;
       for (const auto& b : row[0].AsArray()) {
         char buf[3];
@@ -101,7 +101,7 @@ TEST_F(PropsTest, TableRowsCarryEntryIdsThatOpenTheMessages) {
   auto filter = table->Filter();
   ASSERT_TRUE(filter->FindFirst(true));
   ASSERT_TRUE(filter->FindNext(true));
-  const mb::VariantArray row = table->GetRow();
+  const oa::VariantArray row = table->GetRow();
   std::vector<uint8_t> bytes;
   for (const auto& b : row[0].AsArray()) bytes.push_back(b.AsByte());
   std::string hex;
@@ -120,9 +120,9 @@ TEST_F(PropsTest, TableRowsCarryEntryIdsThatOpenTheMessages) {
 TEST_F(PropsTest, CreationTimeIsALocalDateWithMilliseconds) {
   Import(TableDump());
   auto s = Logon();
-  const mb::Variant t = Info(s)->Items()->Item(4)->CreationTime();
-  ASSERT_EQ(mb::TypeName(t), "Date");
-  EXPECT_EQ(mb::UnixMillisFromDate(t.AsDate()), 1767484800500);
+  const oa::Variant t = Info(s)->Items()->Item(4)->CreationTime();
+  ASSERT_EQ(oa::TypeName(t), "Date");
+  EXPECT_EQ(oa::UnixMillisFromDate(t.AsDate()), 1767484800500);
   EXPECT_LT(Info(s)->Items()->Item(3)->CreationTime().AsDate(), t.AsDate());
 }
 
@@ -138,7 +138,7 @@ TEST_F(PropsTest, NamedPropertyIdsAreStablePerStore) {
     EXPECT_EQ(static_cast<uint32_t>(hhPath), 0x80010000u);
     EXPECT_EQ(Info(s)->GetIDsFromNames(C::PS_PUBLIC_STRINGS, "HHEntryID"), hhEntry);
     EXPECT_EQ(mail->GetIDsFromNames("not a guid", "HHPath"), 0);
-    EXPECT_EQ(mb::Err().Number(), C::MAPI_E_INVALID_PARAMETER);
+    EXPECT_EQ(oa::Err().Number(), C::MAPI_E_INVALID_PARAMETER);
   }
   auto s = Logon();
   auto mail = Info(s)->Items()->Item(2);
@@ -156,18 +156,18 @@ TEST_F(PropsTest, SetFieldsAndSave) {
   auto s = Logon();
   auto mail = Info(s)->Items()->GetFirst();
   const int32_t tag = mail->GetIDsFromNames(C::PS_PUBLIC_STRINGS, "HHEntryID") | C::PT_STRING8;
-  EXPECT_TRUE(mail->SetFields(tag, mb::Variant::String("ABC")));
-  EXPECT_TRUE(mail->SetFields(C::PR_SUBJECT, mb::Variant::String("renamed")));
-  EXPECT_FALSE(mail->SetFields(tag, mb::Variant::Long(3)));
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_INVALID_PARAMETER);
-  EXPECT_FALSE(mail->SetFields(C::PR_ENTRYID, mb::Variant::Binary({1})));
+  EXPECT_TRUE(mail->SetFields(tag, oa::Variant::String("ABC")));
+  EXPECT_TRUE(mail->SetFields(C::PR_SUBJECT, oa::Variant::String("renamed")));
+  EXPECT_FALSE(mail->SetFields(tag, oa::Variant::Long(3)));
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_INVALID_PARAMETER);
+  EXPECT_FALSE(mail->SetFields(C::PR_ENTRYID, oa::Variant::Binary({1})));
   // Not written before Save.
   auto again = s->GetMessageFromID(mail->EntryID());
-  EXPECT_EQ(again->Fields(tag), mb::Variant());
+  EXPECT_EQ(again->Fields(tag), oa::Variant());
   EXPECT_TRUE(mail->Save());
-  EXPECT_EQ(again->Fields(tag), mb::Variant::String("ABC"));
+  EXPECT_EQ(again->Fields(tag), oa::Variant::String("ABC"));
   EXPECT_EQ(again->Subject(), "renamed");
-  EXPECT_EQ(again->Fields((tag & ~0xFFFF) | C::PT_UNICODE), mb::Variant::String("ABC"));
+  EXPECT_EQ(again->Fields((tag & ~0xFFFF) | C::PT_UNICODE), oa::Variant::String("ABC"));
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ TEST_F(SessionTest, LogonByAliasOrAddressInAnyCase) {
   for (const char* who : {"jdoe", "JDOE", "JDoe@Example.COM"}) {
     auto s = NewEmbeddedSession();
     s->LogonExchangeMailbox(who, path);
-    ASSERT_TRUE(s->LoggedOn()) << who << ": " << mb::Err().Description();
+    ASSERT_TRUE(s->LoggedOn()) << who << ": " << oa::Err().Description();
     EXPECT_EQ(s->Stores()->DefaultStore()->Name(), "Mailbox - jdoe");
   }
   auto s = Logon("asmith@example.com");
@@ -51,11 +51,11 @@ TEST_F(SessionTest, ServerNameFoundInStoreDirectory) {
   Import(TwoMailboxesAndPublic(), dir + "/lab.oastore");
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("jdoe", "lab");
-  EXPECT_TRUE(s->LoggedOn()) << mb::Err().Description();
+  EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
   s->LogonExchangeMailbox("jdoe", "nosuchserver");
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NETWORK_ERROR);
-  EXPECT_NE(mb::Err().Description().find("nosuchserver"), std::string::npos);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NETWORK_ERROR);
+  EXPECT_NE(oa::Err().Description().find("nosuchserver"), std::string::npos);
   unsetenv("OA_STORE_DIR");
   StoreDirectoryFromEnvironment();
 }
@@ -65,8 +65,8 @@ TEST_F(SessionTest, UnknownMailboxFailsNamingIt) {
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("nobody", path);
   EXPECT_FALSE(s->LoggedOn());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_LOGON_FAILED);
-  EXPECT_NE(mb::Err().Description().find("nobody"), std::string::npos);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_LOGON_FAILED);
+  EXPECT_NE(oa::Err().Description().find("nobody"), std::string::npos);
   EXPECT_EQ(s->Stores(), nullptr);
 }
 
@@ -97,7 +97,7 @@ TEST_F(SessionTest, NoPublicStoreMeansNoDefaultFolder18) {
   Import(Dump(Json::array({Mailbox("jdoe")})));
   auto s = Logon();
   EXPECT_EQ(s->GetDefaultFolder(C::olPublicFoldersAllPublicFolders), nullptr);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NOT_FOUND);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NOT_FOUND);
   EXPECT_EQ(s->Stores()->FindExchangePublicFoldersStore(), nullptr);
   // Import added the IPM root.
   EXPECT_EQ(s->Stores()->DefaultStore()->IPMRootFolder()->Name(), "Top of Information Store");
@@ -113,7 +113,7 @@ TEST_F(SessionTest, EntryIdsRoundTripAndRouteByStore) {
   std::string lower = id;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   auto again = s->GetFolderFromID(lower);
-  ASSERT_TRUE(again) << mb::Err().Description();
+  ASSERT_TRUE(again) << oa::Err().Description();
   EXPECT_EQ(again->EntryID(), id);
   EXPECT_TRUE(hh->Store()->CompareEntryIDs(id, lower));
 
@@ -123,20 +123,20 @@ TEST_F(SessionTest, EntryIdsRoundTripAndRouteByStore) {
 
   // A public folder opens only with the public store's ID.
   auto pubhh = s->GetDefaultFolder(18)->Folders()->Item("Handhelds");
-  mb::Err().Clear();
+  oa::Err().Clear();
   EXPECT_EQ(s->GetFolderFromID(pubhh->EntryID()), nullptr);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NOT_FOUND);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NOT_FOUND);
   const std::string pubId = s->Stores()->FindExchangePublicFoldersStore()->EntryID();
   auto viaPublic = s->GetFolderFromID(pubhh->EntryID(), pubId);
   ASSERT_TRUE(viaPublic);
   EXPECT_TRUE(viaPublic->Store()->CompareEntryIDs(viaPublic->EntryID(), pubhh->EntryID()));
   EXPECT_FALSE(viaPublic->Store()->CompareEntryIDs(viaPublic->EntryID(), id));
 
-  mb::Err().Clear();
+  oa::Err().Clear();
   EXPECT_EQ(s->GetFolderFromID("00"), nullptr);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_INVALID_ENTRYID);
   EXPECT_EQ(s->GetMessageFromID(id), nullptr);  // a folder's ID
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_INVALID_ENTRYID);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_INVALID_ENTRYID);
 }
 
 TEST_F(SessionTest, FolderNamesCollideWithoutRegardToCase) {
@@ -144,15 +144,15 @@ TEST_F(SessionTest, FolderNamesCollideWithoutRegardToCase) {
   auto s = Logon();
   auto top = s->Stores()->DefaultStore()->IPMRootFolder();
   EXPECT_EQ(top->Folders()->Add("HANDHELDS"), nullptr);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_COLLISION);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_COLLISION);
   auto other = top->Folders()->Add("Handhelds -1");
   ASSERT_TRUE(other);
   EXPECT_EQ(top->Folders()->Count(), 2);
   EXPECT_EQ(top->Folders()->Item(2)->Name(), "Handhelds -1");
-  mb::Err().Clear();
+  oa::Err().Clear();
   EXPECT_TRUE(other->SetName("handhelds"));
   EXPECT_FALSE(other->Save());
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_COLLISION);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_COLLISION);
   EXPECT_EQ(other->Name(), "Handhelds -1");
   EXPECT_TRUE(other->SetName("HANDHELDS -1"));
   EXPECT_TRUE(other->Save());
@@ -176,12 +176,12 @@ TEST_F(SessionTest, DeletesAndCounts) {
   EXPECT_EQ(items->Count(), 1);
 
   const std::string hhId = hh->EntryID();
-  mb::Err().Clear();
+  oa::Err().Clear();
   hh->Delete();
-  EXPECT_FALSE(mb::Err().Pending()) << mb::Err().Description();
+  EXPECT_FALSE(oa::Err().Pending()) << oa::Err().Description();
   EXPECT_EQ(s->GetFolderFromID(hhId), nullptr);
   EXPECT_EQ(items->Count(), 0);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_OBJECT_DELETED);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_OBJECT_DELETED);
   // A new folder of the same name gets a new entry ID.
   auto fresh = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Add("Handhelds");
   ASSERT_TRUE(fresh);
@@ -212,9 +212,9 @@ TEST_F(SessionTest, ItemsByPositionFollowChangesMadeBetweenTheCalls) {
   EXPECT_EQ(items->Item(3)->Subject(), "m4");
   // This one deletes m2 by its entry ID: m3, m4, m5 are left.
   walker->GetMessageFromID(second->EntryID())->Delete(C::dfHardDelete);
-  mb::Err().Clear();
+  oa::Err().Clear();
   EXPECT_EQ(items->Item(4), nullptr);
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_NOT_FOUND);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NOT_FOUND);
   EXPECT_EQ(items->Item(3)->Subject(), "m5");
 }
 
@@ -224,9 +224,9 @@ TEST_F(SessionTest, ObjectsFailAfterLogoff) {
   auto root = s->Stores()->DefaultStore()->RootFolder();
   s->Logoff();
   EXPECT_FALSE(s->LoggedOn());
-  mb::Err().Clear();
+  oa::Err().Clear();
   EXPECT_EQ(root->Name(), "");
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_END_OF_SESSION);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_END_OF_SESSION);
   EXPECT_EQ(root->Folders(), nullptr);
 }
 

@@ -55,7 +55,7 @@ class StoreTest : public ::testing::Test {
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     dir = tmpl;
     path = dir + "/mail.oastore";
-    mb::Err().Clear();
+    oa::Err().Clear();
   }
   void TearDown() override { std::filesystem::remove_all(dir); }
 
@@ -78,7 +78,7 @@ class StoreTest : public ::testing::Test {
   std::shared_ptr<mb::RDOSession> Logon(const std::string& mailbox = "jdoe") {
     auto s = NewEmbeddedSession();
     s->LogonExchangeMailbox(mailbox, path);
-    EXPECT_TRUE(s->LoggedOn()) << mb::Err().Description();
+    EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
     return s;
   }
 

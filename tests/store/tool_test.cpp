@@ -39,7 +39,7 @@ TEST_F(ToolTest, DemoByNameInTheStoreDirectoryThenTree) {
   EXPECT_EQ(tree.status, 0) << tree.out;
   auto s = NewEmbeddedSession();
   s->LogonExchangeMailbox("jdoe", "lab");
-  ASSERT_TRUE(s->LoggedOn()) << mb::Err().Description();
+  ASSERT_TRUE(s->LoggedOn()) << oa::Err().Description();
   auto hh = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
   EXPECT_NE(tree.out.find("      Handhelds  [25 items]  " + hh->EntryID() + "\n"),
             std::string::npos)
@@ -106,9 +106,9 @@ TEST_F(ToolTest, DemoServerHoldsWhatARunNeeds) {
     EXPECT_EQ(agent->Subject(), "ondavelAgent");
     const int32_t idTag = agent->GetIDsFromNames(C::PS_PUBLIC_STRINGS, "HHEntryID") | C::PT_STRING8;
     const int32_t pathTag = agent->GetIDsFromNames(C::PS_PUBLIC_STRINGS, "HHPath") | C::PT_STRING8;
-    const mb::Variant hhPath = agent->Fields(pathTag);
-    ASSERT_EQ(mb::TypeName(hhPath), "String");
-    const mb::Variant hhId = agent->Fields(idTag);
+    const oa::Variant hhPath = agent->Fields(pathTag);
+    ASSERT_EQ(oa::TypeName(hhPath), "String");
+    const oa::Variant hhId = agent->Fields(idTag);
     if (std::string(who) == "cpath") {
       EXPECT_TRUE(hhId.IsEmpty());
       EXPECT_EQ(hhPath.AsString(), "\\\\" + store->Name() + "\\Handhelds");
@@ -131,7 +131,7 @@ TEST_F(ToolTest, DemoServerHoldsWhatARunNeeds) {
   s = Logon("efault");
   auto hh = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
   hh->Delete();
-  EXPECT_EQ(mb::Err().Number(), C::MAPI_E_CALL_FAILED);
+  EXPECT_EQ(oa::Err().Number(), C::MAPI_E_CALL_FAILED);
   EXPECT_TRUE(s->GetFolderFromID(hh->EntryID()));
 }
 
