@@ -8,6 +8,7 @@
 
 #include "base/process_guard.h"
 #include "base/secret_file.h"
+#include "base/secret_file_read.h"
 
 namespace oa {
 namespace {
@@ -27,11 +28,6 @@ class Fd {
  private:
   int fd_;
 };
-
-std::string TooLarge(const std::string& path) {
-  return path + ": is larger than " + std::to_string(kMaxSecretFileBytes / 1024) +
-         " KiB, the most a password or secret file may hold";
-}
 
 // Opens and checks; an invalid Fd with *error set when the file is refused.
 Fd OpenChecked(const std::string& path, SecretFileRule rule, std::string* error) {
@@ -61,19 +57,13 @@ Fd OpenChecked(const std::string& path, SecretFileRule rule, std::string* error)
     }
   }
   if (st.st_size > static_cast<off_t>(kMaxSecretFileBytes)) {
-    *error = TooLarge(path);
+    *error = SecretFileTooLarge(path);
     return Fd(-1);
   }
   return fd;
 }
 
 }  // namespace
-
-void WipeSecret(std::string& text) {
-  volatile char* p = text.data();
-  for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
-  text.clear();
-}
 
 bool CheckSecretFile(const std::string& path, SecretFileRule rule, std::string* error) {
   return OpenChecked(path, rule, error).get() >= 0;
@@ -84,32 +74,18 @@ std::optional<std::string> ReadSecretFile(const std::string& path, SecretFileRul
   Fd fd = OpenChecked(path, rule, error);
   if (fd.get() < 0) return std::nullopt;
   if (rule == SecretFileRule::OwnerOnly) ProtectSecretsFromDumps();
-  std::string text;
-  text.reserve(kMaxSecretFileBytes + 1);  // no reallocation leaves a copy behind
-  char buf[512];
-  std::optional<std::string> result;
-  while (true) {
-    const ssize_t n = ::read(fd.get(), buf, sizeof buf);
-    if (n == 0) {
-      result = std::move(text);
-      break;
-    }
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = path + ": cannot be read: " + std::strerror(errno);
-      break;
-    }
-    // A file that grows while it is read is held to the same limit.
-    if (text.size() + static_cast<size_t>(n) > kMaxSecretFileBytes) {
-      *error = TooLarge(path);
-      break;
-    }
-    text.append(buf, static_cast<size_t>(n));
-  }
-  WipeSecret(text);
-  volatile char* b = buf;
-  for (size_t i = 0; i < sizeof buf; ++i) b[i] = 0;
-  return result;
+  return ReadWholeSecretFile(
+      path,
+      [&](char* buf, size_t size, std::string* err) -> std::optional<size_t> {
+        while (true) {
+          const ssize_t n = ::read(fd.get(), buf, size);
+          if (n >= 0) return static_cast<size_t>(n);
+          if (errno == EINTR) continue;
+          *err = path + ": cannot be read: " + std::strerror(errno);
+          return std::nullopt;
+        }
+      },
+      error);
 }
 
 }  // namespace oa

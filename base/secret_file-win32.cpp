@@ -13,6 +13,7 @@
 #include "base/platform.h"
 #include "base/process_guard.h"
 #include "base/secret_file.h"
+#include "base/secret_file_read.h"
 
 namespace oa {
 namespace {
@@ -24,11 +25,6 @@ using Handle = std::unique_ptr<void, HandleCloser>;
 struct LocalFreer {
   void operator()(void* p) const { ::LocalFree(p); }
 };
-
-std::string TooLarge(const std::string& path) {
-  return path + ": is larger than " + std::to_string(kMaxSecretFileBytes / 1024) +
-         " KiB, the most a password or secret file may hold";
-}
 
 // Empty when only the owner, you, SYSTEM and the Administrators may read the opened file;
 // else the refusal "PATH: reason".
@@ -73,19 +69,13 @@ Handle OpenChecked(const std::string& path, SecretFileRule rule, std::string* er
   }
   LARGE_INTEGER size{};
   if (::GetFileSizeEx(h, &size) && size.QuadPart > static_cast<LONGLONG>(kMaxSecretFileBytes)) {
-    *error = TooLarge(path);
+    *error = SecretFileTooLarge(path);
     return nullptr;
   }
   return handle;
 }
 
 }  // namespace
-
-void WipeSecret(std::string& text) {
-  volatile char* p = text.data();
-  for (size_t i = 0; i < text.size(); ++i) p[i] = 0;
-  text.clear();
-}
 
 bool CheckSecretFile(const std::string& path, SecretFileRule rule, std::string* error) {
   return OpenChecked(path, rule, error) != nullptr;
@@ -96,31 +86,17 @@ std::optional<std::string> ReadSecretFile(const std::string& path, SecretFileRul
   Handle file = OpenChecked(path, rule, error);
   if (!file) return std::nullopt;
   if (rule == SecretFileRule::OwnerOnly) ProtectSecretsFromDumps();
-  std::string text;
-  text.reserve(kMaxSecretFileBytes + 1);  // no reallocation leaves a copy behind
-  char buf[512];
-  std::optional<std::string> result;
-  while (true) {
-    DWORD n = 0;
-    if (!::ReadFile(file.get(), buf, sizeof buf, &n, nullptr)) {
-      *error = path + ": cannot be read";
-      break;
-    }
-    if (n == 0) {
-      result = std::move(text);
-      break;
-    }
-    // A file that grows while it is read is held to the same limit.
-    if (text.size() + n > kMaxSecretFileBytes) {
-      *error = TooLarge(path);
-      break;
-    }
-    text.append(buf, n);
-  }
-  WipeSecret(text);
-  volatile char* b = buf;
-  for (size_t i = 0; i < sizeof buf; ++i) b[i] = 0;
-  return result;
+  return ReadWholeSecretFile(
+      path,
+      [&](char* buf, size_t size, std::string* err) -> std::optional<size_t> {
+        DWORD n = 0;
+        if (!::ReadFile(file.get(), buf, static_cast<DWORD>(size), &n, nullptr)) {
+          *err = path + ": cannot be read";
+          return std::nullopt;
+        }
+        return n;
+      },
+      error);
 }
 
 }  // namespace oa
