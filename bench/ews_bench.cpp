@@ -35,6 +35,8 @@ using oa::bench::Mailbox;
 struct Served {
   std::unique_ptr<EwsTestServer> server;
   bool ok = false;
+  // What sessions log on to it with.
+  oa::ews::EwsOptions ews;
 };
 
 Served Serve(const std::string& dir, const std::string& store,
@@ -48,11 +50,9 @@ Served Serve(const std::string& dir, const std::string& store,
   Served s;
   s.server = std::make_unique<EwsTestServer>(o);
   s.ok = s.server->Start();
-  oa::mailbox::BackendOptions backends;
-  backends.ews.caFile = s.server->caFile();
-  backends.ews.user = o.user;
-  backends.ews.password = o.password;
-  oa::mailbox::ConfigureBackends(backends);
+  s.ews.caFile = s.server->caFile();
+  s.ews.user = o.user;
+  s.ews.password = o.password;
   return s;
 }
 
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
       if (!Import(Mailbox(grouped ? items : items / 4), store)) return 1;
       Served s = Serve(dir.string(), store, std::chrono::milliseconds(latency));
       if (!s.ok) return 1;
-      auto session = std::make_shared<oa::ews::EwsSession>();
+      auto session = std::make_shared<oa::ews::EwsSession>(s.ews);
       session->LogonExchangeMailbox("jdoe", s.server->url());
       if (!grouped) session->SetDeleteGroup(1);
       auto folder =
@@ -118,8 +118,9 @@ int main(int argc, char** argv) {
   {
     Served s = Serve(dir.string(), store);
     if (!s.ok) return 1;
+    auto settings = std::make_shared<oa::ews::LogonSettings>(s.ews);
     oa::mailbox::RegisterSessionClass(oa::mailbox::kSessionProgID,
-                                      [] { return oa::ews::NewEwsSession(); });
+                                      [settings] { return oa::ews::NewEwsSession(settings); });
     oa::testing::RecordingConsole console;
     console.texts[oa::Control::txtExServer] = s.server->url();
     console.texts[oa::Control::txtAlias] = "jdoe";

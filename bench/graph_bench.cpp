@@ -67,9 +67,8 @@ int main(int argc, char** argv) {
   backends.graph.caFile = server.caFile();
   backends.graph.budgetRequests = budget;
   backends.graph.budgetWindow = std::chrono::seconds(windowSeconds);
-  oa::mailbox::ConfigureBackends(backends);
 
-  auto session = std::make_shared<oa::graph::GraphSession>();
+  auto session = std::make_shared<oa::graph::GraphSession>(backends.graph);
   session->LogonExchangeMailbox("jdoe", "graph");
   auto root = session->LoggedOn() ? session->Stores()->DefaultStore()->IPMRootFolder() : nullptr;
   auto folder = root ? root->Folders()->Item("Handhelds") : nullptr;

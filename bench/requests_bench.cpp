@@ -105,7 +105,7 @@ bool Ews(const std::filesystem::path& dir, const std::string& store) {
   backends.ews.caFile = server.caFile();
   backends.ews.user = o.user;
   backends.ews.password = o.password;
-  oa::mailbox::ConfigureBackends(backends);
+  oa::mailbox::RegisterSessionClasses(backends);
   server.ClearRequests();
   const bool completed = RunCleanup(server.url(), dir);
   std::vector<Seen> seen;
@@ -131,7 +131,7 @@ bool Graph(const std::filesystem::path& dir, const std::string& store) {
   backends.graph.loginUrl = server.url();
   backends.graph.graphUrl = server.url();
   backends.graph.caFile = server.caFile();
-  oa::mailbox::ConfigureBackends(backends);
+  oa::mailbox::RegisterSessionClasses(backends);
   const bool completed = RunCleanup("graph", dir);
   std::vector<Seen> seen;
   for (const SeenRequest& r : server.Requests())
@@ -147,7 +147,6 @@ int main() {
   const auto dir =
       std::filesystem::temp_directory_path() / ("requests_bench." + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  oa::mailbox::RegisterSessionClasses();
   const bool ews = Ews(dir, (dir / "ews.oastore").string());
   const bool graph = Graph(dir, (dir / "graph.oastore").string());
   std::filesystem::remove_all(dir);

@@ -94,7 +94,7 @@ mailbox::BackendOptions BackendOptionsFor(
 
 std::optional<int> Configure(const settings::ConfigOptions& options, bool checkConfig,
                              bool askOnTerminal, const std::string& logPath, std::ostream& out,
-                             std::ostream& err) {
+                             std::ostream& err, Configured& configured) {
   const settings::ConfigResult result =
       settings::LoadConfig(options, settings::ProcessEnvironment());
   if (checkConfig) {
@@ -105,7 +105,6 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
   if (!result.ok()) return 2;
   if (checkConfig) return 0;
 
-  settings::InstallConfig(result.config);
   std::function<std::optional<std::string>(const std::string&)> ask;
   if (askOnTerminal && IsTerminal(0)) {
     ask = [](const std::string& user) {
@@ -113,7 +112,8 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
                                       &nowindow::CancelSignalPending);
     };
   }
-  mailbox::ConfigureBackends(BackendOptionsFor(result.config, std::move(ask)));
+  configured.backends = BackendOptionsFor(result.config, std::move(ask));
+  configured.registry = settings::RegistryFilesOf(result.config);
   return std::nullopt;
 }
 

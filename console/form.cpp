@@ -13,16 +13,16 @@ Form::Form(Console& console, ActivityLog log) : console_(console), log_(std::mov
 
 Form::~Form() = default;
 
-void Form::Form_Load() {
+void Form::Form_Load(const settings::RegistryFiles& registry) {
   using settings::GetAdminSetting;
   using settings::GetAgentSetting;
   const oa::Variant none = oa::Variant::String("");
-  console_.SetText(Control::txtExServer, GetAdminSetting("ExServer", none).ToText());
+  console_.SetText(Control::txtExServer, GetAdminSetting(registry, "ExServer", none).ToText());
   if (console_.Text(Control::txtExServer).empty())
-    console_.SetText(Control::txtExServer, GetAgentSetting("ExServer", none).ToText());
-  console_.SetText(Control::txtAlias, GetAdminSetting("ExAlias", none).ToText());
+    console_.SetText(Control::txtExServer, GetAgentSetting(registry, "ExServer", none).ToText());
+  console_.SetText(Control::txtAlias, GetAdminSetting(registry, "ExAlias", none).ToText());
   if (console_.Text(Control::txtAlias).empty())
-    console_.SetText(Control::txtAlias, GetAgentSetting("ExAlias", none).ToText());
+    console_.SetText(Control::txtAlias, GetAgentSetting(registry, "ExAlias", none).ToText());
 }
 
 void Form::cmdOK_Click() {

@@ -9,6 +9,7 @@
 #include "console/activity_log.h"
 #include "console/console.h"
 #include "mailbox/run_context.h"
+#include "settings/settings.h"
 
 namespace oa {
 
@@ -23,8 +24,9 @@ class Form : private RunHost {
   Console& console() { return console_; }
   ActivityLog& log() { return log_; }
 
-  // Fills the server and mailbox boxes from the registry.
-  void Form_Load();
+  // Fills the server and mailbox boxes from the registry (on systems without one, from the
+  // export files `registry` names).
+  void Form_Load(const settings::RegistryFiles& registry);
   // Checks the inputs and runs the cleanup. A press while a run is in progress is ignored.
   void cmdOK_Click();
   // Raises bCancel, lets events run three times, unloads the window.

@@ -35,23 +35,24 @@ int main(int argc, char** argv) {
           oa::ParseOptions(static_cast<int>(arg.size()), arg.data(), options, std::cout, std::cerr))
     return *status;
   // Every setting is read here, once; an invalid one stops the program before anything runs.
+  oa::Configured configured;
   if (std::optional<int> status =
           oa::Configure(options.config, options.checkConfig, options.noWindow.noWindow,
-                        options.logPath, std::cout, std::cerr))
+                        options.logPath, std::cout, std::cerr, configured))
     return *status;
-  if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout);
+  if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout, configured.registry);
 
   // Store files open the embedded store; any other server text is an Exchange server. Their
   // waits for a busy server ask `waiter`, which the window or the signals fill in below.
   auto waiter = std::make_shared<oa::mailbox::WaitHooks>();
-  oa::mailbox::RegisterSessionClasses(waiter);
+  oa::mailbox::RegisterSessionClasses(std::move(configured.backends), waiter);
   if (options.noWindow.noWindow) {
     // No event loop runs during a wait for a busy server: Ctrl+C or SIGTERM cuts the wait short
     // itself, and the run ends at its next step as after any other signal.
     waiter->SetWaitCancelCheck(&oa::nowindow::CancelSignalPending);
     // A request in flight is cut short too, instead of running on to its time-out.
     waiter->SetRequestCancelCheck(&oa::nowindow::CancelSignalPending);
-    return oa::nowindow::RunWithoutWindow(options.noWindow);
+    return oa::nowindow::RunWithoutWindow(options.noWindow, configured.registry);
   }
 
 #if defined(OA_WITH_WIN32_WINDOW)
@@ -72,7 +73,7 @@ int main(int argc, char** argv) {
   oa::frmCleanup window{oa::ActivityLog(options.logPath)};
   // A call waiting out a busy server still lets repaints through, and Cancel ends the wait.
   oa::WindowWaitHooks waitHooks(window, *waiter);
-  window.Load();
+  window.Load(configured.registry);
   window.show();
   return app.exec();
 #endif

@@ -26,10 +26,25 @@ bool IsServiceUrl(const std::string& server) {
 
 // Delegates every call to the backend chosen by the last logon; before the first, a call fails
 // as on a session not logged on.
+// What the sessions of one registration share.
+struct Registration {
+  Registration(BackendOptions o, std::shared_ptr<Waiter> w)
+      : ews(std::make_shared<oa::ews::LogonSettings>(std::move(o.ews))),
+        graph(std::move(o.graph)),
+        storeDirectory(std::move(o.storeDirectory)),
+        waiter(std::move(w)) {}
+  const std::shared_ptr<oa::ews::LogonSettings> ews;
+  const oa::graph::GraphOptions graph;
+  const std::string storeDirectory;
+  const std::shared_ptr<Waiter> waiter;
+};
+
 class RoutingSession : public SessionWrapper {
  public:
-  RoutingSession(SessionFactory embedded, std::shared_ptr<Waiter> waiter)
-      : SessionWrapper(nullptr), embedded_(std::move(embedded)), waiter_(std::move(waiter)) {}
+  RoutingSession(SessionFactory embedded, std::shared_ptr<const Registration> registration)
+      : SessionWrapper(nullptr),
+        embedded_(std::move(embedded)),
+        registration_(std::move(registration)) {}
 
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override {
     Logon(mailbox, server, false);
@@ -43,15 +58,17 @@ class RoutingSession : public SessionWrapper {
   void Logon(const std::string& mailbox, const std::string& server, bool readOnly) {
     const bool graph = oa::graph::GraphServerTenant(server).has_value();
     const Kind kind = graph ? Kind::Graph
-                      : !IsServiceUrl(server) && oa::store::LocateStore(server).isStore
+                      : !IsServiceUrl(server) &&
+                              oa::store::LocateStore(server, registration_->storeDirectory).isStore
                           ? Kind::Store
                           : Kind::Ews;
     const bool store = kind == Kind::Store;
     if (!target() || kind != innerKind_) {
       if (target() && target()->LoggedOn()) target()->Logoff();
+      const Registration& r = *registration_;
       Retarget(store   ? (embedded_ ? embedded_() : nullptr)
-               : graph ? NewGraph(waiter_)
-                       : oa::ews::NewEwsSession(waiter_));
+               : graph ? NewGraph(r.graph, r.waiter)
+                       : oa::ews::NewEwsSession(r.ews, r.waiter));
       innerKind_ = kind;
     }
     if (!target() && graph) {
@@ -78,36 +95,31 @@ class RoutingSession : public SessionWrapper {
   }
 
   enum class Kind { Store, Ews, Graph };
-  static std::shared_ptr<RDOSession> NewGraph(std::shared_ptr<Waiter> waiter) {
+  static std::shared_ptr<RDOSession> NewGraph(const oa::graph::GraphOptions& options,
+                                              std::shared_ptr<Waiter> waiter) {
 #ifdef OA_HAVE_GRAPH
-    return oa::graph::NewGraphSession(std::move(waiter));
+    return oa::graph::NewGraphSession(options, std::move(waiter));
 #else
+    (void)options;
     (void)waiter;
     return nullptr;
 #endif
   }
 
   SessionFactory embedded_;
-  std::shared_ptr<Waiter> waiter_;
+  const std::shared_ptr<const Registration> registration_;
   Kind innerKind_ = Kind::Store;
 };
 
 }  // namespace
 
-void RegisterSessionClasses(std::shared_ptr<Waiter> waiter) {
-  oa::store::RegisterEmbeddedSessionClass();
+void RegisterSessionClasses(BackendOptions options, std::shared_ptr<Waiter> waiter) {
+  auto registration = std::make_shared<const Registration>(std::move(options), std::move(waiter));
+  oa::store::RegisterEmbeddedSessionClass(registration->storeDirectory);
   SessionFactory embedded = FindSessionClass(kSessionProgID);
-  RegisterSessionClass(kSessionProgID, [embedded, waiter] {
-    return std::make_shared<RoutingSession>(embedded, waiter);
+  RegisterSessionClass(kSessionProgID, [embedded, registration] {
+    return std::make_shared<RoutingSession>(embedded, registration);
   });
-}
-
-void ConfigureBackends(const BackendOptions& options) {
-  oa::ews::SetEwsOptions(options.ews);
-#ifdef OA_HAVE_GRAPH
-  oa::graph::SetGraphOptions(options.graph);
-#endif
-  oa::store::SetStoreDirectory(options.storeDirectory);
 }
 
 }  // namespace oa::mailbox

@@ -19,16 +19,11 @@ namespace oa::mailbox {
 using remote::Waiter;
 // The usual waiter: three functions the program sets once it has a window or its signals, e.g.
 //   auto waiter = std::make_shared<WaitHooks>();
-//   RegisterSessionClasses(waiter);
+//   RegisterSessionClasses(options, waiter);
 //   waiter->SetWhileWaiting([] { DoEvents(); });
 //   waiter->SetWaitCancelCheck([&run] { return run.StopRequested(); });
 //   waiter->SetRequestCancelCheck([&run] { return run.StopRequested(); });  // any thread
 using remote::WaitHooks;
-
-// Registers the routing session class under "OAHelper.RDOSession" (and the embedded store's
-// class behind it). Call once at start-up instead of oa::store::RegisterEmbeddedSessionClass().
-// Every EWS and Graph session it creates waits through `waiter` (none: waits only sleep).
-void RegisterSessionClasses(std::shared_ptr<Waiter> waiter = nullptr);
 
 // What the backends are told at start-up; they read no configuration of their own.
 struct BackendOptions {
@@ -38,7 +33,11 @@ struct BackendOptions {
   std::string storeDirectory;
 };
 
-// Gives the backends their settings for the logons that follow.
-void ConfigureBackends(const BackendOptions& options);
+// Registers the routing session class under "OAHelper.RDOSession". Call once at start-up
+// instead of oa::store::RegisterEmbeddedSessionClass(). Every session it creates logs on with
+// `options`, and its EWS and Graph sessions wait through `waiter` (none: waits only sleep). The
+// sessions of one registration share what a logon learns for the next: the EWS password asked
+// for is asked once, whichever session or thread logs on first.
+void RegisterSessionClasses(BackendOptions options, std::shared_ptr<Waiter> waiter = nullptr);
 
 }  // namespace oa::mailbox

@@ -7,8 +7,9 @@ namespace oa::settings {
 namespace {
 
 // Prints one file's findings; false when something in it could not be read.
-bool CheckFile(std::ostream& out, const char* title, regfile::Hive hive) {
-  const HiveFile file = LoadHiveFile(hive);
+bool CheckFile(std::ostream& out, const char* title, const RegistryFiles& files,
+               regfile::Hive hive) {
+  const HiveFile file = LoadHiveFile(RegistryFilePath(files, hive), hive);
   out << title << " registry file " << file.path << ": ";
   switch (file.status) {
     case FileStatus::Missing:
@@ -36,9 +37,10 @@ bool CheckFile(std::ostream& out, const char* title, regfile::Hive hive) {
 
 }  // namespace
 
-int CheckRegistry(std::ostream& out) {
-  const bool user = CheckFile(out, "User (HKEY_CURRENT_USER)", regfile::Hive::CurrentUser);
-  const bool machine = CheckFile(out, "Machine (HKEY_LOCAL_MACHINE)", regfile::Hive::LocalMachine);
+int CheckRegistry(std::ostream& out, const RegistryFiles& files) {
+  const bool user = CheckFile(out, "User (HKEY_CURRENT_USER)", files, regfile::Hive::CurrentUser);
+  const bool machine =
+      CheckFile(out, "Machine (HKEY_LOCAL_MACHINE)", files, regfile::Hive::LocalMachine);
   return user && machine ? 0 : 1;
 }
 

@@ -82,7 +82,8 @@ bool CheckKey(std::ostream& out, const char* title, HKEY root, const char* rootN
 
 }  // namespace
 
-int CheckRegistry(std::ostream& out) {
+// Windows has its registry: no export files are read.
+int CheckRegistry(std::ostream& out, const RegistryFiles& /*files*/) {
   const bool user = CheckKey(out, "User", kHKeyCurrentUser, "HKEY_CURRENT_USER", kAdminKeyPath);
   const bool machine =
       CheckKey(out, "Machine", kHKeyLocalMachine, "HKEY_LOCAL_MACHINE", kAgentKeyPath);

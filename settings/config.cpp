@@ -9,7 +9,6 @@
 #include <iomanip>
 #include <iterator>
 #include <map>
-#include <mutex>
 
 #include "base/platform.h"
 #include "base/process_guard.h"
@@ -22,9 +21,6 @@
 
 namespace oa::settings {
 namespace {
-
-std::mutex gInstalledMutex;
-std::optional<Config> gInstalled;
 
 // Certificates named by thumbprint live in the Windows certificate store.
 #ifdef _WIN32
@@ -458,17 +454,8 @@ void PrintConfig(const Config& c, std::ostream& out) {
 #endif
 }
 
-void InstallConfig(const Config& config) {
-  std::lock_guard lock(gInstalledMutex);
-  gInstalled = config;
-}
-
-Config CurrentConfig() {
-  {
-    std::lock_guard lock(gInstalledMutex);
-    if (gInstalled) return *gInstalled;
-  }
-  return LoadConfig({}, ProcessEnvironment(), false).config;
+RegistryFiles RegistryFilesOf(const Config& config) {
+  return {config.registryUser.value, config.registryMachine.value};
 }
 
 std::optional<long> ParseDurationMs(const std::string& text) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace oa::settings {
 
 // A variable's value; nullopt when it is unset or empty.
@@ -118,11 +120,8 @@ ConfigResult LoadConfig(const ConfigOptions& options, const Environment& env, bo
 // Prints every setting, its value and where it came from; secrets only as "set" / "not set".
 void PrintConfig(const Config& config, std::ostream& out);
 
-// The configuration the program runs with, set once at start-up; the registry lookups read
-// their files' paths from it. Until it is set, they use the variables and defaults as they
-// are at the time of the call.
-void InstallConfig(const Config& config);
-Config CurrentConfig();
+// Where the registry lookups read the registry on systems without one.
+RegistryFiles RegistryFilesOf(const Config& config);
 
 // A duration as typed: "90" or "90s" seconds, "500ms", "2m" or "2min"; nullopt when malformed.
 std::optional<long> ParseDurationMs(const std::string& text);

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "settings/settings.h"
+
 namespace oa::settings {
 
 using HKEY = std::intptr_t;
@@ -37,5 +39,12 @@ LONG RegOpenKeyA(HKEY key, const char* subKey, HKEY* result);
 LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* reserved, DWORD* type, BYTE* data,
                       DWORD* cbData);
 LONG RegCloseKey(HKEY key);
+
+// Opens the predefined root `key` as the program's settings name it, as RegConnectRegistryA
+// opens another computer's: elsewhere than on Windows, over the export file `files` names for
+// it, read anew at each open below the handle; on Windows, the system's own root (`files`
+// unused). Closed with RegCloseKey. The predefined roots themselves stand elsewhere for the
+// files at the places the environment gives (OA_REGISTRY_USER, OA_REGISTRY_MACHINE, defaults).
+LONG RegConnectRegistryFiles(const RegistryFiles& files, HKEY key, HKEY* result);
 
 }  // namespace oa::settings

@@ -5,19 +5,16 @@
 #include <iterator>
 
 #include "base/platform.h"
-#include "settings/config.h"
 
 namespace oa::settings {
 
-std::string RegistryFilePath(regfile::Hive hive) {
-  const Config config = CurrentConfig();
-  return hive == regfile::Hive::LocalMachine ? config.registryMachine.value
-                                             : config.registryUser.value;
+std::string RegistryFilePath(const RegistryFiles& files, regfile::Hive hive) {
+  return hive == regfile::Hive::LocalMachine ? files.machine : files.user;
 }
 
-HiveFile LoadHiveFile(regfile::Hive hive) {
+HiveFile LoadHiveFile(const std::string& path, regfile::Hive hive) {
   HiveFile file;
-  file.path = RegistryFilePath(hive);
+  file.path = path;
   file.root = std::make_shared<regfile::Key>();
   std::error_code ec;
   const auto status = std::filesystem::status(PathFromUtf8(file.path), ec);

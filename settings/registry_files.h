@@ -8,6 +8,7 @@
 #include <string>
 
 #include "settings/reg_file.h"
+#include "settings/settings.h"
 
 namespace oa::settings {
 
@@ -20,9 +21,10 @@ struct HiveFile {
   std::shared_ptr<regfile::Key> root;  // an empty hive when the file gave nothing
 };
 
-std::string RegistryFilePath(regfile::Hive hive);
+// The file `files` names for the hive.
+std::string RegistryFilePath(const RegistryFiles& files, regfile::Hive hive);
 
-// Reads the hive's file as it is now; a missing or unreadable file is an empty hive.
-HiveFile LoadHiveFile(regfile::Hive hive);
+// Reads the hive's file at `path` as it is now; a missing or unreadable file is an empty hive.
+HiveFile LoadHiveFile(const std::string& path, regfile::Hive hive);
 
 }  // namespace oa::settings

@@ -1,11 +1,14 @@
 // The registry calls over registry export files, for systems without a registry. Each open of
 // a root reads its file anew, so that a changed file is seen at the next lookup; an opened key
-// keeps the tree it was found in.
+// keeps the tree it was found in. The handle table is this stand-in's part of the system's: it
+// holds open keys, no settings.
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 
+#include "settings/config.h"
 #include "settings/registry_api.h"
 #include "settings/registry_files.h"
 
@@ -15,9 +18,16 @@ namespace {
 
 using regfile::Key;
 
+// A root opened by RegConnectRegistryFiles: its hive's file.
+struct ConnectedRoot {
+  regfile::Hive hive;
+  std::string path;
+};
+
 struct HandleTable {
   std::mutex mutex;
   std::map<HKEY, std::shared_ptr<const Key>> open;
+  std::map<HKEY, ConnectedRoot> roots;
   HKEY next = 0x100;
 };
 
@@ -26,19 +36,28 @@ HandleTable& Table() {
   return table;
 }
 
-std::shared_ptr<const Key> RootKey(HKEY key) {
-  if (key == kHKeyCurrentUser) return LoadHiveFile(regfile::Hive::CurrentUser).root;
-  if (key == kHKeyLocalMachine) return LoadHiveFile(regfile::Hive::LocalMachine).root;
-  return nullptr;
-}
-
 bool IsRoot(HKEY key) {
   return key == kHKeyCurrentUser || key == kHKeyLocalMachine;
 }
 
+regfile::Hive HiveOf(HKEY root) {
+  return root == kHKeyLocalMachine ? regfile::Hive::LocalMachine : regfile::Hive::CurrentUser;
+}
+
+// A predefined root: the file at the place the environment gives, as the program would take it
+// without a configuration file.
+std::shared_ptr<const Key> PredefinedRoot(HKEY key) {
+  ConfigOptions options;
+  options.readSecrets = false;
+  const Config config = LoadConfig(options, ProcessEnvironment(), /*readFile=*/false).config;
+  return LoadHiveFile(RegistryFilePath(RegistryFilesOf(config), HiveOf(key)), HiveOf(key)).root;
+}
+
 // The key behind a handle; null for a handle that is not open. Call with the table locked.
 std::shared_ptr<const Key> Resolve(HandleTable& table, HKEY key) {
-  if (IsRoot(key)) return RootKey(key);
+  if (IsRoot(key)) return PredefinedRoot(key);
+  if (auto root = table.roots.find(key); root != table.roots.end())
+    return LoadHiveFile(root->second.path, root->second.hive).root;
   auto it = table.open.find(key);
   return it == table.open.end() ? nullptr : it->second;
 }
@@ -89,7 +108,19 @@ LONG RegCloseKey(HKEY key) {
   if (IsRoot(key)) return kErrorSuccess;
   HandleTable& table = Table();
   std::lock_guard lock(table.mutex);
-  return table.open.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+  return table.open.erase(key) || table.roots.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
+}
+
+LONG RegConnectRegistryFiles(const RegistryFiles& files, HKEY key, HKEY* result) {
+  if (result == nullptr) return kErrorInvalidParameter;
+  if (!IsRoot(key)) return kErrorInvalidHandle;
+  HandleTable& table = Table();
+  std::lock_guard lock(table.mutex);
+  const HKEY handle = table.next;
+  table.next += 4;
+  table.roots.emplace(handle, ConnectedRoot{HiveOf(key), RegistryFilePath(files, HiveOf(key))});
+  *result = handle;
+  return kErrorSuccess;
 }
 
 }  // namespace oa::settings

@@ -86,7 +86,15 @@ LONG RegQueryValueExA(HKEY key, const char* valueName, DWORD* /*reserved*/, DWOR
 }
 
 LONG RegCloseKey(HKEY key) {
+  // A root handed out by RegConnectRegistryFiles is the predefined key itself.
+  if (key == kHKeyCurrentUser || key == kHKeyLocalMachine) return ERROR_SUCCESS;
   return ::RegCloseKey(Handle(key));
+}
+
+LONG RegConnectRegistryFiles(const RegistryFiles& /*files*/, HKEY key, HKEY* result) {
+  if (result == nullptr) return ERROR_INVALID_PARAMETER;
+  *result = key;
+  return ERROR_SUCCESS;
 }
 
 }  // namespace oa::settings

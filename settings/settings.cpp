@@ -11,10 +11,13 @@ bool IsEmptyText(const oa::Variant& v) {
   return v.IsEmpty() || (v.type() == oa::Variant::Type::String && v.AsString().empty());
 }
 
-oa::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::string& valueName,
-                        const oa::Variant& def) {
+oa::Variant ReadSetting(const RegistryFiles& files, HKEY root, const std::string& keyPath,
+                        const std::string& valueName, const oa::Variant& def) {
   try {
-    oa::Variant value = GetRegValue(root, keyPath, valueName);
+    HKEY connected = 0;
+    if (RegConnectRegistryFiles(files, root, &connected) != kErrorSuccess) return def;
+    oa::Variant value = GetRegValue(connected, keyPath, valueName);
+    RegCloseKey(connected);
     return IsEmptyText(value) ? def : value;
   } catch (...) {
     return def;
@@ -23,12 +26,14 @@ oa::Variant ReadSetting(HKEY root, const std::string& keyPath, const std::string
 
 }  // namespace
 
-oa::Variant GetAdminSetting(const std::string& valueName, const oa::Variant& def) {
-  return ReadSetting(kHKeyCurrentUser, kAdminKeyPath, valueName, def);
+oa::Variant GetAdminSetting(const RegistryFiles& files, const std::string& valueName,
+                            const oa::Variant& def) {
+  return ReadSetting(files, kHKeyCurrentUser, kAdminKeyPath, valueName, def);
 }
 
-oa::Variant GetAgentSetting(const std::string& valueName, const oa::Variant& def) {
-  return ReadSetting(kHKeyLocalMachine, kAgentKeyPath, valueName, def);
+oa::Variant GetAgentSetting(const RegistryFiles& files, const std::string& valueName,
+                            const oa::Variant& def) {
+  return ReadSetting(files, kHKeyLocalMachine, kAgentKeyPath, valueName, def);
 }
 
 }  // namespace oa::settings

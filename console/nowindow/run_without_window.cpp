@@ -116,7 +116,7 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options) {
   AddJobsOption(app, options.jobs, mailboxes);
 }
 
-int RunWithoutWindow(const NoWindowOptions& options) {
+int RunWithoutWindow(const NoWindowOptions& options, const settings::RegistryFiles& registry) {
   const bool batch = !options.mailboxesFile.empty();
   std::vector<std::string> mailboxes;
   std::vector<std::string> copied;
@@ -166,7 +166,7 @@ int RunWithoutWindow(const NoWindowOptions& options) {
             ActivityLog(options.logFile.empty() ? ActivityLog::DefaultPath() : options.logFile));
   form.run().dryRun = options.dryRun;
   console.Attach(form);
-  form.Form_Load();
+  form.Form_Load(registry);
   if (options.server) console.SetText(Control::txtExServer, *options.server);
 
   int status = 0;

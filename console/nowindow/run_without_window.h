@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "settings/settings.h"
+
 namespace CLI {
 class App;
 }
@@ -40,7 +42,8 @@ void AddNoWindowOptions(CLI::App& app, NoWindowOptions& options);
 // cleanup would start), 1 the cleanup did not finish (would find no Handhelds folder), 2 a failed
 // input check or an unreadable list or report, 3 no session, logon or agent data, 130 cancelled by
 // a signal. A batch gives 0 when every mailbox completed (or was planned), else the highest
-// status met. The session class must be registered before.
-int RunWithoutWindow(const NoWindowOptions& options);
+// status met. The session class must be registered before. The boxes are filled from the
+// registry first (on systems without one, from the export files `registry` names).
+int RunWithoutWindow(const NoWindowOptions& options, const settings::RegistryFiles& registry);
 
 }  // namespace oa::nowindow

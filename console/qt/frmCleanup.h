@@ -29,8 +29,8 @@ class frmCleanup : public QWidget, public Console {
 
   Form& form() { return *form_; }
 
-  // Fills the boxes from the registry; call before show().
-  void Load() { form_->Form_Load(); }
+  // Fills the boxes from the registry (the export files `registry` names); call before show().
+  void Load(const settings::RegistryFiles& registry) { form_->Form_Load(registry); }
 
   QWidget* Widget(Control c) const { return widgets_[Index(c)]; }
   // Where the layout has put a control, in twips.

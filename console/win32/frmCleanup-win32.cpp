@@ -314,7 +314,8 @@ Form& frmCleanup::form() {
 }
 
 void frmCleanup::Load() {
-  form_->Form_Load();
+  // Windows has its registry: there are no export files to name.
+  form_->Form_Load(settings::RegistryFiles{});
 }
 
 void frmCleanup::Show(int showCommand) {

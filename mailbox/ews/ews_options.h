@@ -1,4 +1,5 @@
-// The EWS backend's settings, given by the program at start-up; sessions take them at logon.
+// The EWS backend's settings, given by the program at start-up to the session class it
+// registers; sessions take them at logon.
 #pragma once
 
 #include <functional>
@@ -34,9 +35,5 @@ struct EwsOptions {
   };
   std::function<std::optional<StoredLogon>(const std::string& host)> storedLogon;
 };
-
-// Replaces the settings for the logons that follow.
-void SetEwsOptions(EwsOptions options);
-EwsOptions CurrentEwsOptions();
 
 }  // namespace oa::ews

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mailbox/ews/core.h"
+#include "mailbox/ews/logon_settings.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/model/restriction_tree.h"
 #include "mailbox/remote/listed_mail.h"
@@ -185,8 +186,14 @@ class EwsTable : public remote::RowCursor<ItemData>, public std::enable_shared_f
 
 class EwsSession : public oa::mailbox::RDOSession {
  public:
-  explicit EwsSession(std::shared_ptr<remote::Waiter> waiter = nullptr)
-      : waiter_(std::move(waiter)) {}
+  // Logs on with `settings`, shared with the other sessions of its registration.
+  explicit EwsSession(std::shared_ptr<LogonSettings> settings,
+                      std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : settings_(settings ? std::move(settings) : std::make_shared<LogonSettings>(EwsOptions())),
+        waiter_(std::move(waiter)) {}
+  // Logs on with settings of its own.
+  explicit EwsSession(EwsOptions options, std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : EwsSession(std::make_shared<LogonSettings>(std::move(options)), std::move(waiter)) {}
   ~EwsSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
@@ -222,6 +229,7 @@ class EwsSession : public oa::mailbox::RDOSession {
   // Whether a store ID names the public folders store (which needs its own ID conversion).
   bool IsPublicStoreID(const std::string& storeID);
 
+  const std::shared_ptr<LogonSettings> settings_;
   std::shared_ptr<remote::Waiter> waiter_;
   std::shared_ptr<Core> core_;
   long earlierRequests_ = 0;

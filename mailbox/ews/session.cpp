@@ -1,11 +1,6 @@
 // The session: logon through ResolveNames, the default folders, objects opened by entry ID.
-#include <unistd.h>
-
-#include <mutex>
-
 #include "base/mapi_error.h"
 #include "base/url_origin.h"
-#include "mailbox/ews/ews_options.h"
 #include "mailbox/ews/ews_session.h"
 #include "mailbox/ews/objects.h"
 #include "mailbox/ews/read_cache.h"
@@ -19,31 +14,6 @@ using namespace oa::mailbox::ConstMAPI;
 namespace {
 
 constexpr int32_t PR_STORE_ENTRYID = 0x0FFB0102;
-
-// The settings for one logon to `host`. Without a password, the one the system keeps for the
-// host is taken; else a user set without a password and without a netrc file to find it in is
-// asked for it once, and the answer is kept for the logons that follow.
-EwsOptions SettingsForLogon(const std::string& host) {
-  // Parallel jobs log on at once; the password is asked for once.
-  static std::mutex mu;
-  std::lock_guard lock(mu);
-  EwsOptions o = CurrentEwsOptions();
-  if (o.password.empty() && o.storedLogon) {
-    if (auto stored = o.storedLogon(host)) {
-      o.user = std::move(stored->user);
-      o.password = std::move(stored->password);
-      o.credentialsFrom = std::move(stored->from);
-      return o;
-    }
-  }
-  if (o.user.empty() || !o.password.empty() || !o.askPassword) return o;
-  if (!o.netrcFile.empty() && access(o.netrcFile.c_str(), R_OK) == 0) return o;
-  auto ask = std::move(o.askPassword);
-  o.askPassword = nullptr;
-  if (auto password = ask(o.user)) o.password = std::move(*password);
-  SetEwsOptions(o);
-  return o;
-}
 
 std::string StoreEntryIDIn(const FolderData& folder) {
   auto it = folder.props.find(PR_STORE_ENTRYID);
@@ -131,7 +101,7 @@ void EwsSession::LogonExchangeMailbox(const std::string& mailbox, const std::str
     return;
   }
   const std::optional<UrlOrigin> origin = OriginOf(*url);
-  const EwsOptions settings = SettingsForLogon(origin ? origin->host : "");
+  const EwsOptions settings = settings_->ForLogon(origin ? origin->host : "");
   auto client = std::make_unique<Client>(ClientOptionsFor(*url, settings), waiter_);
 
   // The mailbox text as the service account sees it: its primary address and display name.
@@ -246,8 +216,9 @@ std::shared_ptr<oa::mailbox::RDOFolder> EwsSession::GetFolderFromID(const std::s
   return std::make_shared<EwsFolder>(core_, std::move(*data), true);
 }
 
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<remote::Waiter> waiter) {
-  return std::make_shared<EwsSession>(std::move(waiter));
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<LogonSettings> settings,
+                                                       std::shared_ptr<remote::Waiter> waiter) {
+  return std::make_shared<EwsSession>(std::move(settings), std::move(waiter));
 }
 
 }  // namespace oa::ews

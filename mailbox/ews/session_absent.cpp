@@ -4,7 +4,8 @@
 
 namespace oa::ews {
 
-std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<remote::Waiter>) {
+std::shared_ptr<oa::mailbox::RDOSession> NewEwsSession(std::shared_ptr<LogonSettings>,
+                                                       std::shared_ptr<remote::Waiter>) {
   return nullptr;
 }
 

@@ -1,4 +1,5 @@
-// The Graph backend's settings, given by the program at start-up; sessions take them at logon.
+// The Graph backend's settings, given by the program at start-up to the session class it
+// registers; sessions take them at logon.
 #pragma once
 
 #include <cctype>
@@ -35,9 +36,6 @@ struct GraphOptions {
   // The clock token lifetimes are measured with; empty: the steady clock. Tests move it on.
   std::function<std::chrono::steady_clock::time_point()> now;
 };
-
-void SetGraphOptions(GraphOptions options);
-GraphOptions CurrentGraphOptions();
 
 // "graph" or "graph:TENANT", in any letter case: the tenant given ("" for the configured one).
 // Inline: the backend choice asks it in builds without this backend too.

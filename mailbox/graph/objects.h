@@ -294,8 +294,8 @@ class GraphMail : public remote::ListedMail<MailData> {
 
 class GraphSession : public oa::mailbox::RDOSession {
  public:
-  explicit GraphSession(std::shared_ptr<remote::Waiter> waiter = nullptr)
-      : waiter_(std::move(waiter)) {}
+  explicit GraphSession(GraphOptions options, std::shared_ptr<remote::Waiter> waiter = nullptr)
+      : options_(std::move(options)), waiter_(std::move(waiter)) {}
   ~GraphSession() override;
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // The service has no read-only logon: a dry run's guard keeps the mailbox as it is.
@@ -328,6 +328,7 @@ class GraphSession : public oa::mailbox::RDOSession {
   // False (MAPI_E_NOT_FOUND) when the store ID names another store than the mailbox.
   bool MailboxStoreID(const std::string& storeID);
 
+  const GraphOptions options_;
   std::shared_ptr<remote::Waiter> waiter_;
   std::shared_ptr<Core> core_;
   long earlier_ = 0;

@@ -80,7 +80,7 @@ void GraphSession::LogonExchangeMailbox(const std::string& mailbox, const std::s
     core_->End();
     core_.reset();
   }
-  const GraphOptions o = CurrentGraphOptions();
+  const GraphOptions& o = options_;
   std::string tenant = GraphServerTenant(server).value_or("");
   if (tenant.empty()) tenant = o.tenant;
   if (!CheckSettings(o, tenant)) return;
@@ -259,8 +259,9 @@ bool GraphSession::CheckRepointReads(const std::string& messageEntryID,
   return true;
 }
 
-std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession(std::shared_ptr<remote::Waiter> waiter) {
-  return std::make_shared<GraphSession>(std::move(waiter));
+std::shared_ptr<oa::mailbox::RDOSession> NewGraphSession(GraphOptions options,
+                                                         std::shared_ptr<remote::Waiter> waiter) {
+  return std::make_shared<GraphSession>(std::move(options), std::move(waiter));
 }
 
 }  // namespace oa::graph

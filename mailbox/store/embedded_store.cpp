@@ -6,17 +6,18 @@
 
 namespace oa::store {
 
-std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession() {
-  auto plain = std::make_shared<EmbeddedSession>();
+std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession(const std::string& storeDirectory) {
+  auto plain = std::make_shared<EmbeddedSession>(storeDirectory);
   return mailbox::NewFaultSession(plain, [plain] { return plain->FaultLedger(); });
 }
 
-std::shared_ptr<mailbox::RDOSession> NewPlainEmbeddedSession() {
-  return std::make_shared<EmbeddedSession>();
+std::shared_ptr<mailbox::RDOSession> NewPlainEmbeddedSession(const std::string& storeDirectory) {
+  return std::make_shared<EmbeddedSession>(storeDirectory);
 }
 
-void RegisterEmbeddedSessionClass() {
-  mailbox::RegisterSessionClass(mailbox::kSessionProgID, [] { return NewEmbeddedSession(); });
+void RegisterEmbeddedSessionClass(const std::string& storeDirectory) {
+  mailbox::RegisterSessionClass(mailbox::kSessionProgID,
+                                [storeDirectory] { return NewEmbeddedSession(storeDirectory); });
 }
 
 }  // namespace oa::store

@@ -137,6 +137,9 @@ class EmbeddedMail : public mailbox::RDOMail {
 
 class EmbeddedSession : public mailbox::RDOSession {
  public:
+  // A bare server NAME is looked for as NAME.oastore in `storeDirectory` (none: never).
+  explicit EmbeddedSession(std::string storeDirectory = {})
+      : storeDirectory_(std::move(storeDirectory)) {}
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // Opens the store file for reading only: one the user may not write is fine.
   void LogonExchangeMailboxReadOnly(const std::string& mailbox, const std::string& server) override;
@@ -164,6 +167,7 @@ class EmbeddedSession : public mailbox::RDOSession {
   // The session store an entry ID may be opened from: the mailbox store, or the one storeID
   // names.
   const StoreInfo& StoreFor(const std::string& storeID);
+  const std::string storeDirectory_;
   ConnPtr conn_;
 };
 

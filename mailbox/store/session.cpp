@@ -50,7 +50,7 @@ void EmbeddedSession::Logon(const std::string& mailbox, const std::string& serve
       conn_.reset();
     }
     if (server.empty()) Fail(MAPI_E_NETWORK_ERROR, "Logon failed: no server was given");
-    const StoreLocation loc = LocateStore(server);
+    const StoreLocation loc = LocateStore(server, storeDirectory_);
     if (!loc.isStore) {
       Fail(MAPI_E_NETWORK_ERROR,
            "The server " + server + " could not be reached: there is no store file " + loc.path);

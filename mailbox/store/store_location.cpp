@@ -1,7 +1,6 @@
 #include "mailbox/store/store_location.h"
 
 #include <filesystem>
-#include <mutex>
 
 #include "base/platform.h"
 
@@ -18,9 +17,6 @@ bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
   return true;
 }
 
-std::mutex gDirectoryMutex;
-std::string gDirectory;
-
 bool IsFile(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(PathFromUtf8(path), ec);
@@ -28,22 +24,11 @@ bool IsFile(const std::string& path) {
 
 }  // namespace
 
-void SetStoreDirectory(const std::string& directory) {
-  std::lock_guard lock(gDirectoryMutex);
-  gDirectory = directory;
-}
-
-std::string StoreDirectory() {
-  std::lock_guard lock(gDirectoryMutex);
-  return gDirectory;
-}
-
-StoreLocation LocateStore(const std::string& server) {
+StoreLocation LocateStore(const std::string& server, const std::string& directory) {
   if (server.empty()) return {};
   if (server.find('/') != std::string::npos || EndsWithNoCase(server, ".oastore")) {
     return {true, server};
   }
-  const std::string directory = StoreDirectory();
   // Without a store directory a bare name is a mail server's.
   if (directory.empty()) return {false, server + ".oastore"};
   const std::string named = directory + "/" + server + ".oastore";

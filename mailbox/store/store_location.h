@@ -5,11 +5,6 @@
 
 namespace oa::store {
 
-// The directory in which a bare NAME is looked for as NAME.oastore, set by the program at
-// start-up from its configuration; empty (the start) when bare names are never store files.
-void SetStoreDirectory(const std::string& directory);
-std::string StoreDirectory();
-
 struct StoreLocation {
   // True when the server text names a store file (existing or not); any other text names a
   // mail server reached over the network.
@@ -19,7 +14,8 @@ struct StoreLocation {
 };
 
 // A server text names a store file when it contains a "/" or ends with ".oastore" (a path), or
-// when NAME.oastore exists in the store directory.
-StoreLocation LocateStore(const std::string& server);
+// when NAME.oastore exists in `directory`, where the program keeps its store files (from its
+// configuration); with `directory` empty a bare name is never a store file.
+StoreLocation LocateStore(const std::string& server, const std::string& directory);
 
 }  // namespace oa::store

@@ -163,8 +163,7 @@ class AuthTest : public ::testing::Test {
 
   // Logs on and reads the Handhelds folder, a few requests over the same connection.
   std::shared_ptr<EwsSession> LogonAndRead() {
-    oa::testing::ConfigureFromEnvironment();
-    auto s = std::make_shared<EwsSession>();
+    auto s = std::make_shared<EwsSession>(oa::testing::BackendOptionsFromEnvironment().ews);
     Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());
     if (s->LoggedOn()) {

@@ -25,8 +25,7 @@ using oa::testing::MailboxStore;
 class EwsBackend : public ServedStore {
  protected:
   std::shared_ptr<EwsSession> Logon(const std::string& mailbox = "jdoe") {
-    oa::testing::ConfigureFromEnvironment();
-    auto s = std::make_shared<EwsSession>(waiter);
+    auto s = std::make_shared<EwsSession>(oa::testing::BackendOptionsFromEnvironment().ews, waiter);
     Err().Clear();
     s->LogonExchangeMailbox(mailbox, server->url());
     return s;
@@ -326,7 +325,7 @@ TEST_F(EwsBackend, ImpersonationNamesTheMailboxInHeaders) {
 
 TEST_F(EwsBackend, RouterPicksTheBackendByTheServerText) {
   Serve(Dump({MailboxStore({.alias = "jdoe"})}));
-  oa::mailbox::RegisterSessionClasses();
+  oa::testing::RegisterFromEnvironment();
   auto s = CreateObject(kSessionProgID);
   ASSERT_TRUE(s);
   s->LogonExchangeMailbox("jdoe", storeFile);

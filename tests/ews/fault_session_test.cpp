@@ -29,7 +29,7 @@ TEST_F(FaultsOverEws, AFailingFolderDeleteTakesTheRenamePath) {
   rule.op = mailbox::FaultOp::FolderDelete;
   rule.times = 1;
   ledger->Add(rule);
-  mailbox::RegisterSessionClasses();
+  oa::testing::RegisterFromEnvironment();
   const mailbox::SessionFactory routing = mailbox::FindSessionClass(mailbox::kSessionProgID);
   mailbox::RegisterSessionClass(mailbox::kSessionProgID, [routing, ledger] {
     return mailbox::NewFaultSession(routing(), [ledger] { return ledger; });
@@ -40,8 +40,9 @@ TEST_F(FaultsOverEws, AFailingFolderDeleteTakesTheRenamePath) {
   options.server = server->url();
   options.mailbox = "jdoe";
   options.logFile = dir / "run.log";
-  const int status = nowindow::RunWithoutWindow(options);
-  mailbox::RegisterSessionClasses();
+  const int status =
+      nowindow::RunWithoutWindow(options, oa::testing::RegistryFilesFromEnvironment());
+  oa::testing::RegisterFromEnvironment();
   unsetenv("OA_REGISTRY_USER");
   unsetenv("OA_REGISTRY_MACHINE");
 

@@ -49,7 +49,7 @@ TEST_F(NameMatching, StoreEwsAndPathLookupFindTheSameFolder) {
   auto local = FindSessionClass(kSessionProgID)();
   local->LogonExchangeMailbox("jdoe", storeFile);
   ASSERT_TRUE(local->LoggedOn()) << Err().Description();
-  EwsSession remote;
+  EwsSession remote(backends.ews);
   remote.LogonExchangeMailbox("jdoe", server->url());
   ASSERT_TRUE(remote.LoggedOn()) << Err().Description();
 

@@ -102,8 +102,7 @@ class PublicFolderItems : public ServedStore {
     ServedStore::TearDown();
   }
   std::shared_ptr<EwsSession> Logon() {
-    oa::testing::ConfigureFromEnvironment();
-    auto s = std::make_shared<EwsSession>();
+    auto s = std::make_shared<EwsSession>(oa::testing::BackendOptionsFromEnvironment().ews);
     Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());
     return s;

@@ -21,7 +21,7 @@ class RoutedHeldBack : public LoggedOnServedStore {
  protected:
   // The program's session, logged on to "jdoe" at the loopback server.
   std::shared_ptr<RDOSession> ProgramSession() {
-    RegisterSessionClasses();
+    RegisterSessionClasses(backends);
     Err().Clear();
     auto s = CreateObject(kSessionProgID);
     if (!s) return nullptr;

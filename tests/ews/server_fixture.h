@@ -49,7 +49,7 @@ class ServedStore : public ::testing::Test, public oa::testing::TestWaiter {
     unsetenv("OA_EWS_ACCESS");
     unsetenv("OA_EWS_TIMEOUT_MS");
     unsetenv("OA_EWS_MAX_WAIT_MS");
-    oa::testing::ConfigureFromEnvironment();
+    backends = oa::testing::BackendOptionsFromEnvironment();
     password = o.password;
     user = o.user;
   }
@@ -58,13 +58,14 @@ class ServedStore : public ::testing::Test, public oa::testing::TestWaiter {
     for (const char* v : {"OA_EWS_CAFILE", "OA_EWS_USER", "OA_EWS_PASSWORD", "OA_EWS_ACCESS",
                           "OA_EWS_TIMEOUT_MS", "OA_EWS_MAX_WAIT_MS"})
       unsetenv(v);
-    oa::testing::ConfigureFromEnvironment();
   }
 
   oa::testing::TempDir dir;
   std::string storeFile;
   std::string user, password;
   std::unique_ptr<EwsTestServer> server;
+  // What the program would log on with, from the environment Serve set.
+  oa::mailbox::BackendOptions backends;
 };
 
 // Tests that drive the backend themselves: logons that must succeed.
@@ -72,7 +73,7 @@ class LoggedOnServedStore : public ServedStore {
  protected:
   void TearDown() override { ServedStore::TearDown(); }
   std::shared_ptr<EwsSession> Logon() {
-    auto s = std::make_shared<EwsSession>(waiter);
+    auto s = std::make_shared<EwsSession>(backends.ews, waiter);
     oa::Err().Clear();
     s->LogonExchangeMailbox("jdoe", server->url());
     EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();

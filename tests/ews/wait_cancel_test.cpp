@@ -33,7 +33,7 @@ class WaitCancel : public ServedStore {
 
 TEST_F(WaitCancel, CheckEndsAMinuteLongBackOffAtOnce) {
   Serve(Dump({MailboxStore({.alias = "jdoe"})}));
-  EwsSession s(waiter);
+  EwsSession s(backends.ews, waiter);
   s.LogonExchangeMailbox("jdoe", server->url());
   ASSERT_TRUE(s.LoggedOn()) << Err().Description();
 
@@ -60,7 +60,7 @@ TEST_F(WaitCancel, CheckEndsAMinuteLongBackOffAtOnce) {
 
 TEST_F(WaitCancel, ACheckThatNeverFiresLeavesTheWaitAsItWas) {
   Serve(Dump({MailboxStore({.alias = "jdoe"})}));
-  EwsSession s(waiter);
+  EwsSession s(backends.ews, waiter);
   SetWaitCancelCheck([] { return false; });
   server->AddTrouble({Trouble::Kind::ServerBusy, "ResolveNames", 0, 1, 300});
   const auto start = std::chrono::steady_clock::now();
@@ -69,7 +69,7 @@ TEST_F(WaitCancel, ACheckThatNeverFiresLeavesTheWaitAsItWas) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
 
   // During the logon too, a cancelled wait is a cancel.
-  EwsSession t(waiter);
+  EwsSession t(backends.ews, waiter);
   SetWaitCancelCheck([] { return true; });
   server->AddTrouble({Trouble::Kind::ServerBusy, "ResolveNames", 0, 1, 60000});
   t.LogonExchangeMailbox("jdoe", server->url());

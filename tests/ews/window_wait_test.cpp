@@ -47,8 +47,6 @@ int DeleteItemsSeen(EwsTestServer& server) {
 class WindowBackOff : public ServedStore {
  protected:
   void SetUp() override {
-    // The program's sessions wait through the waiter whose hooks the window sets.
-    oa::mailbox::RegisterSessionClasses(waiter);
     // Empty registry files, so that no setting of the user's own reaches the run.
     for (const char* hive : {"user", "machine"}) oa::testing::WriteFile(dir / hive, "");
     setenv("OA_REGISTRY_USER", (dir / "user").c_str(), 1);
@@ -73,6 +71,8 @@ class WindowBackOff : public ServedStore {
         Dump({MailboxStore({.alias = "jdoe", .items = 400})}, {Fault("Folder.Delete", "jdoe-hh")}));
     oldFolder = oa::testing::HandheldsID(ExportStore(storeFile), "jdoe");
     server->AddTrouble({Trouble::Kind::ServerBusy, "DeleteItem", 3, 1, kBackOffMs});
+    // The program's sessions wait through the waiter whose hooks the window sets.
+    oa::mailbox::RegisterSessionClasses(backends, waiter);
 
     NewWindow();
     window->show();

@@ -32,7 +32,7 @@ TEST_F(MailboxLimitsOverGraph, UnchainedRequestsBeyondFourInABatchAreRefusedAsTh
   // The rule the emptying is held to: without it the tests below could not fail.
   Serve(Dump({Mailbox(0)}));
   auto s = Logon();
-  GraphOptions o = CurrentGraphOptions();
+  GraphOptions o = backends.graph;
   Client client(o, o.tenant);
   ASSERT_TRUE(client.SignIn());
   json requests = json::array();

@@ -64,10 +64,10 @@ class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
     b.graph.loginUrl = server->url();
     b.graph.graphUrl = server->url();
     b.graph.caFile = server->caFile();
-    oa::mailbox::ConfigureBackends(b);
+    backends = b;
   }
   std::shared_ptr<GraphSession> Logon() {
-    auto s = std::make_shared<GraphSession>(waiter);
+    auto s = std::make_shared<GraphSession>(backends.graph, waiter);
     oa::Err().Clear();
     s->LogonExchangeMailbox("jdoe", "graph");
     EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
@@ -112,6 +112,8 @@ class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
   oa::testing::TempDir dir;
   std::string storeFile;
   std::unique_ptr<GraphTestServer> server;
+  // What sessions made here log on with, as Serve left it.
+  oa::mailbox::BackendOptions backends;
   oa::testing::RecordingConsole console;
 };
 

@@ -26,7 +26,7 @@ class SharedBackOffOverGraph : public ServedMailbox {
 TEST_F(SharedBackOffOverGraph, AnotherClientWaitsOutTheWaitTheServiceGaveTheFirst) {
   Serve(Dump({Mailbox(0)}));
   server->AddTrouble({Trouble::Kind::Http429, "users", 0, 1, 1000});
-  GraphOptions o = CurrentGraphOptions();
+  GraphOptions o = backends.graph;
   // No mailbox set: only the process's gate can hold the second client back.
   Client first(o, o.tenant, waiter), second(o, o.tenant, waiter);
   ASSERT_TRUE(first.SignIn()) << Err().Description();

@@ -52,7 +52,7 @@ TEST_F(Logon, LibraryNotRegistered) {
 TEST_F(Logon, UnknownServer) {
   // A server name that is no path names a store file in the store directory.
   setenv("OA_STORE_DIR", dir().c_str(), 1);
-  oa::testing::ConfigureFromEnvironment();
+  store::RegisterEmbeddedSessionClass(oa::testing::BackendOptionsFromEnvironment().storeDirectory);
   const std::string description =
       "The server exch01 could not be reached: there is no store file " + dir() + "/exch01.oastore";
   EXPECT_FALSE(Connect("jdoe", "exch01"));

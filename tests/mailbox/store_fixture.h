@@ -93,7 +93,6 @@ class StoreRun : public ::testing::Test {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
     unsetenv("OA_STORE_DIR");
-    oa::testing::ConfigureFromEnvironment();
   }
 
   void Import(const Json& doc) {

@@ -226,8 +226,7 @@ TEST_F(NoWindowRun, StdoutHoldsTheLinesTheWindowShows) {
   EXPECT_EQ(r.status, 0) << r.err;
 
   ::setenv("OA_STORE_DIR", windowStores.path().string().c_str(), 1);
-  oa::testing::ConfigureFromEnvironment();
-  store::RegisterEmbeddedSessionClass();
+  store::RegisterEmbeddedSessionClass(oa::testing::BackendOptionsFromEnvironment().storeDirectory);
   RecordingConsole window;
   Form form(window, ActivityLog(dir / "window.log"));
   window.texts[Control::txtExServer] = "demo";

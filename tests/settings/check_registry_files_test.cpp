@@ -14,7 +14,10 @@ namespace {
 using testing::RegFileBytes;
 using testing::RegFormat;
 
-class CheckRegistryTest : public testing::RegistryFilesTest {};
+class CheckRegistryTest : public testing::RegistryFilesTest {
+ protected:
+  int CheckRegistry(std::ostream& out) { return settings::CheckRegistry(out, files()); }
+};
 
 TEST_F(CheckRegistryTest, PrintsEachFileAndEachSkippedLine) {
   WriteUser(RegFileBytes(RegFormat::Version5Utf16,

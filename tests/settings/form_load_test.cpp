@@ -27,7 +27,7 @@ class FormLoadTest : public RegistryFilesTest, public ::testing::WithParamInterf
     console.texts[Control::txtExServer] = "stale";
     console.texts[Control::txtAlias] = "stale";
     Form form(console, ActivityLog((dir() / "OA-Cleanup.log").string()));
-    form.Form_Load();
+    form.Form_Load(files());
     EXPECT_TRUE(console.msgBoxes.empty());
     EXPECT_TRUE(console.results.empty());
     EXPECT_FALSE(std::filesystem::exists(dir() / "OA-Cleanup.log"));
@@ -159,7 +159,7 @@ class FormLoadFilesTest : public RegistryFilesTest {};
 TEST_F(FormLoadFilesTest, NoFilesAtAllLeaveBoxesEmpty) {
   RecordingConsole console;
   Form form(console, ActivityLog((dir() / "OA-Cleanup.log").string()));
-  form.Form_Load();
+  form.Form_Load(files());
   EXPECT_EQ(console.texts[Control::txtExServer], "");
   EXPECT_EQ(console.texts[Control::txtAlias], "");
   EXPECT_TRUE(console.msgBoxes.empty());
@@ -176,7 +176,7 @@ TEST_F(FormLoadFilesTest, TruncatedUtf16FileKeepsWhatWasWhole) {
       RegFileBytes(RegFormat::Version5Utf16, std::string(kAgentKey) + "\"ExAlias\"=\"agent\"\n"));
   RecordingConsole console;
   Form form(console, ActivityLog((dir() / "OA-Cleanup.log").string()));
-  form.Form_Load();
+  form.Form_Load(files());
   EXPECT_EQ(console.texts[Control::txtExServer], "exch-admin");
   EXPECT_EQ(console.texts[Control::txtAlias], "agent");
 }
@@ -189,7 +189,7 @@ TEST_F(FormLoadFilesTest, RootInTheWrongFileIgnored) {
                             std::string(kAdminKey) + "\"ExAlias\"=\"wrong-machine\"\n"));
   RecordingConsole console;
   Form form(console, ActivityLog((dir() / "OA-Cleanup.log").string()));
-  form.Form_Load();
+  form.Form_Load(files());
   EXPECT_EQ(console.texts[Control::txtExServer], "");
   EXPECT_EQ(console.texts[Control::txtAlias], "");
 }

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/settings.h"
+
 namespace oa::testing {
 
 enum class RegFormat {
@@ -53,6 +55,8 @@ class RegistryFilesTest : public ::testing::Test {
   std::filesystem::path userPath() const { return dir_ / "user.reg"; }
   std::filesystem::path machinePath() const { return dir_ / "machine.reg"; }
   const std::filesystem::path& dir() const { return dir_; }
+  // The two files, as the program's configuration names them.
+  settings::RegistryFiles files() const { return {userPath().string(), machinePath().string()}; }
 
  private:
   std::filesystem::path dir_;

@@ -60,7 +60,7 @@ class WindowsRegistryTest : public ::testing::Test {
     console.texts[Control::txtExServer] = "stale";
     console.texts[Control::txtAlias] = "stale";
     Form form(console, ActivityLog(dir / "OA-Cleanup.log"));
-    form.Form_Load();
+    form.Form_Load({});
     EXPECT_TRUE(console.msgBoxes.empty());
     EXPECT_TRUE(console.results.empty());
     return console;

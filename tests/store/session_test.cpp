@@ -47,9 +47,9 @@ TEST_F(SessionTest, LogonByAliasOrAddressInAnyCase) {
 
 TEST_F(SessionTest, ServerNameFoundInStoreDirectory) {
   setenv("OA_STORE_DIR", dir.c_str(), 1);
-  StoreDirectoryFromEnvironment();
+  const std::string storeDirectory = StoreDirectoryFromEnvironment();
   Import(TwoMailboxesAndPublic(), dir + "/lab.oastore");
-  auto s = NewEmbeddedSession();
+  auto s = NewEmbeddedSession(storeDirectory);
   s->LogonExchangeMailbox("jdoe", "lab");
   EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
   s->LogonExchangeMailbox("jdoe", "nosuchserver");
@@ -57,7 +57,6 @@ TEST_F(SessionTest, ServerNameFoundInStoreDirectory) {
   EXPECT_EQ(oa::Err().Number(), C::MAPI_E_NETWORK_ERROR);
   EXPECT_NE(oa::Err().Description().find("nosuchserver"), std::string::npos);
   unsetenv("OA_STORE_DIR");
-  StoreDirectoryFromEnvironment();
 }
 
 TEST_F(SessionTest, UnknownMailboxFailsNamingIt) {

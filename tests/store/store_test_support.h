@@ -27,11 +27,11 @@ namespace C = oa::mailbox::ConstMAPI;
 
 // The store directory the program would take from OA_STORE_DIR (or its default), as at
 // start-up.
-inline void StoreDirectoryFromEnvironment() {
+inline std::string StoreDirectoryFromEnvironment() {
   const settings::ConfigResult r =
       settings::LoadConfig({}, settings::ProcessEnvironment(), /*readFile=*/false);
   for (const std::string& e : r.errors) ADD_FAILURE() << e;
-  SetStoreDirectory(r.config.storeDirectory.value);
+  return r.config.storeDirectory.value;
 }
 
 inline Json Mailbox(const std::string& alias, Json folders = Json::array(),

@@ -33,11 +33,11 @@ class ToolTest : public StoreTest {};
 TEST_F(ToolTest, DemoByNameInTheStoreDirectoryThenTree) {
   const std::string stores = dir + "/fresh/stores";
   setenv("OA_STORE_DIR", stores.c_str(), 1);
-  StoreDirectoryFromEnvironment();
+  const std::string storeDirectory = StoreDirectoryFromEnvironment();
   ASSERT_EQ(RunTool("demo lab").status, 0);
   const Result tree = RunTool("tree lab JDOE");
   EXPECT_EQ(tree.status, 0) << tree.out;
-  auto s = NewEmbeddedSession();
+  auto s = NewEmbeddedSession(storeDirectory);
   s->LogonExchangeMailbox("jdoe", "lab");
   ASSERT_TRUE(s->LoggedOn()) << oa::Err().Description();
   auto hh = s->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
@@ -46,7 +46,6 @@ TEST_F(ToolTest, DemoByNameInTheStoreDirectoryThenTree) {
       << tree.out;
   EXPECT_EQ(tree.out.find("Anna Smith"), std::string::npos);
   unsetenv("OA_STORE_DIR");
-  StoreDirectoryFromEnvironment();
 }
 
 TEST_F(ToolTest, ErrorsGoToStderrWithNonZeroExit) {

@@ -20,11 +20,11 @@ using namespace oa::store;
 
 // A STORE argument is a path, or a NAME kept as NAME.oastore in the store directory (as a
 // logon's server text names it).
-std::string StorePath(const std::string& arg, bool creating) {
-  const StoreLocation loc = LocateStore(arg);
+std::string StorePath(const std::string& arg, const std::string& storeDirectory, bool creating) {
+  const StoreLocation loc = LocateStore(arg, storeDirectory);
   if (creating && !loc.isStore) {
     // Make the store directory on first use, private to its owner.
-    std::string dir = StoreDirectory();
+    std::string dir = storeDirectory;
     for (size_t pos = 1; pos != std::string::npos;) {
       pos = dir.find('/', pos + 1);
       oa::MakePrivateDirectory(dir.substr(0, pos));
@@ -38,7 +38,8 @@ int Failed(const std::string& what) {
   return 1;
 }
 
-int Import(const std::string& dumpFile, const std::string& store) {
+int Import(const std::string& dumpFile, const std::string& store,
+           const std::string& storeDirectory) {
   std::stringstream text;
   if (dumpFile == "-") {
     text << std::cin.rdbuf();
@@ -48,7 +49,7 @@ int Import(const std::string& dumpFile, const std::string& store) {
     text << in.rdbuf();
   }
   std::string error;
-  const std::string path = StorePath(store, true);
+  const std::string path = StorePath(store, storeDirectory, true);
   if (!ImportDump(text.str(), path, &error)) return Failed(dumpFile + ": " + error);
   return 0;
 }
@@ -103,20 +104,22 @@ int main(int argc, char** argv) {
     for (const std::string& e : config.errors) std::cerr << "oa-store: " << e << "\n";
     return 2;
   }
-  SetStoreDirectory(config.config.storeDirectory.value);
+  const std::string& storeDirectory = config.config.storeDirectory.value;
 
   std::string error;
-  if (imp->parsed()) return Import(dumpFile, store);
+  if (imp->parsed()) return Import(dumpFile, store, storeDirectory);
   if (exp->parsed()) {
-    if (!ExportDump(StorePath(store, false), std::cout, maxMessages, &error)) return Failed(error);
+    if (!ExportDump(StorePath(store, storeDirectory, false), std::cout, maxMessages, &error))
+      return Failed(error);
     return 0;
   }
   if (demo->parsed()) {
-    const std::string path = StorePath(store, true);
+    const std::string path = StorePath(store, storeDirectory, true);
     if (!ImportDump(DemoDump().dump(), path, &error)) return Failed(error);
     std::cout << "Demonstration server written to " << path << "\n";
     return 0;
   }
-  if (!PrintTree(StorePath(store, false), mailbox, std::cout, &error)) return Failed(error);
+  if (!PrintTree(StorePath(store, storeDirectory, false), mailbox, std::cout, &error))
+    return Failed(error);
   return 0;
 }
