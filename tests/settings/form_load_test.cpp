@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include "console/form.h"
+#include "settings/check_registry.h"
 #include "tests/settings/reg_files.h"
 #include "tests/support/recording_console.h"
 
@@ -192,6 +194,31 @@ TEST_F(FormLoadFilesTest, RootInTheWrongFileIgnored) {
   form.Form_Load(files());
   EXPECT_EQ(console.texts[Control::txtExServer], "");
   EXPECT_EQ(console.texts[Control::txtAlias], "");
+}
+
+TEST_F(FormLoadFilesTest, TheFilesGivenAreReadNotThoseTheVariablesName) {
+  WriteUser(RegFileBytes(RegFormat::Version5Utf8,
+                         std::string(kAdminKey) + "\"ExServer\"=\"from-variable\"\n"));
+  const settings::RegistryFiles configured{(dir() / "configured-user.reg").string(),
+                                           (dir() / "configured-machine.reg").string()};
+  WriteFile(configured.user,
+            RegFileBytes(RegFormat::Version5Utf16,
+                         std::string(kAdminKey) + "\"ExServer\"=\"configured\"\n"));
+  WriteFile(configured.machine,
+            RegFileBytes(RegFormat::Regedit4, std::string(kAgentKey) + "\"ExAlias\"=\"agent\"\n"));
+  RecordingConsole console;
+  Form form(console, ActivityLog((dir() / "OA-Cleanup.log").string()));
+  form.Form_Load(configured);
+  EXPECT_EQ(console.texts[Control::txtExServer], "configured");
+  EXPECT_EQ(console.texts[Control::txtAlias], "agent");
+
+  std::ostringstream out;
+  EXPECT_EQ(settings::CheckRegistry(out, configured), 0);
+  EXPECT_NE(out.str().find("registry file " + configured.user + ": found"), std::string::npos)
+      << out.str();
+  EXPECT_NE(out.str().find("registry file " + configured.machine + ": found"), std::string::npos)
+      << out.str();
+  EXPECT_EQ(out.str().find(userPath().string()), std::string::npos) << out.str();
 }
 
 }  // namespace

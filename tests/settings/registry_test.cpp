@@ -137,6 +137,26 @@ TEST_F(RegistryTest, FileReadAtEachOpenAnOpenKeyKeepsItsSnapshot) {
   EXPECT_EQ(GetRegValue(kHKeyCurrentUser, "Software\\Test", "Text"), Variant());
 }
 
+TEST_F(RegistryTest, AConnectedRootReadsTheFileItWasGivenAtEachOpen) {
+  const std::filesystem::path other = dir() / "other.reg";
+  WriteFile(other,
+            RegFileBytes(RegFormat::Regedit4, "[HKCU\\Software\\Test]\n\"Text\"=\"other\"\n"));
+  HKEY root = 0;
+  ASSERT_EQ(RegConnectRegistryFiles({other.string(), ""}, kHKeyCurrentUser, &root), kErrorSuccess);
+  EXPECT_NE(root, kHKeyCurrentUser);
+  EXPECT_EQ(GetRegValue(root, "Software\\Test", "Text"), Variant::String("other"));
+  WriteFile(other, RegFileBytes(RegFormat::Regedit4, "[HKCU\\Software\\Test]\n\"Text\"=\"new\"\n"));
+  EXPECT_EQ(GetRegValue(root, "Software\\Test", "Text"), Variant::String("new"));
+  // The predefined root still stands for the file the environment names.
+  EXPECT_EQ(GetRegValue(kHKeyCurrentUser, "Software\\Test", "Text"), Variant::String("abc"));
+  EXPECT_EQ(RegCloseKey(root), kErrorSuccess);
+  EXPECT_EQ(GetRegValue(root, "Software\\Test", "Text"), Variant());
+  EXPECT_EQ(RegCloseKey(root), kErrorInvalidHandle);
+  EXPECT_EQ(RegConnectRegistryFiles({other.string(), ""}, 0x100, &root), kErrorInvalidHandle);
+  EXPECT_EQ(RegConnectRegistryFiles({other.string(), ""}, kHKeyCurrentUser, nullptr),
+            kErrorInvalidParameter);
+}
+
 TEST_F(RegistryTest, Regedit4TextBytesTakenAsTheyAre) {
   WriteUser(RegFileBytes(RegFormat::Regedit4,
                          "[HKCU\\Software\\Test]\n\"Latin1\"=\"Z\xFCrich\"\n"
