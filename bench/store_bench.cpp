@@ -150,15 +150,13 @@ int main() {
               deleteSeconds, deleteCpu);
 
   {
-    store::SetSyncEveryCommit(true);
-    auto s = store::NewEmbeddedSession();
+    auto s = store::NewEmbeddedSession({}, {.syncEveryCommit = true});
     s->LogonExchangeMailbox("bench", path);
     auto items = ItemsOf(*s, "Large");
     const int k = 300;
     start = Clock::now();
     for (int i = 0; i < k; ++i) items->GetFirst()->Delete(mailbox::ConstMAPI::dfHardDelete);
     const double full = Seconds(start) * 1e6 / k;
-    store::SetSyncEveryCommit(false);
     std::printf("GetFirst+Delete with synchronous=FULL: %.1f us (100,000 would take %.1f s)\n",
                 full, full * deletes / 1e6);
   }

@@ -509,7 +509,7 @@ void PrepareReplace(const std::string& path) {
   if (std::filesystem::exists(PathFromUtf8(path + "-wal"), ec)) {
     try {
       Db old(path, SQLITE_OPEN_READWRITE);
-      sqlite3_busy_timeout(old.handle(), BusyTimeoutMillis());
+      sqlite3_busy_timeout(old.handle(), kDefaultBusyTimeoutMs);
       old.Exec("PRAGMA wal_checkpoint(TRUNCATE)");
     } catch (const StoreError&) {
       // A file we cannot write still gets replaced; its stale log is removed below.

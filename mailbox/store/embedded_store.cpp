@@ -6,8 +6,9 @@
 
 namespace oa::store {
 
-std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession(const std::string& storeDirectory) {
-  auto plain = std::make_shared<EmbeddedSession>(storeDirectory);
+std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession(const std::string& storeDirectory,
+                                                        const StoreFileOptions& fileOptions) {
+  auto plain = std::make_shared<EmbeddedSession>(storeDirectory, fileOptions);
   return mailbox::NewFaultSession(plain, [plain] { return plain->FaultLedger(); });
 }
 

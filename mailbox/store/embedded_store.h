@@ -5,6 +5,7 @@
 #include <string>
 
 #include "mailbox/model/rdo.h"
+#include "mailbox/store/file_options.h"
 
 namespace oa::store {
 
@@ -17,7 +18,8 @@ void RegisterEmbeddedSessionClass(const std::string& storeDirectory = {});
 
 // A session on store files, without going through the registry: the store's own session with
 // the file's declared faults in front of it.
-std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession(const std::string& storeDirectory = {});
+std::shared_ptr<mailbox::RDOSession> NewEmbeddedSession(const std::string& storeDirectory = {},
+                                                        const StoreFileOptions& fileOptions = {});
 
 // The store's own session, blind to declared faults.
 std::shared_ptr<mailbox::RDOSession> NewPlainEmbeddedSession(

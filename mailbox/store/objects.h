@@ -11,6 +11,7 @@
 #include "mailbox/model/fault_ledger.h"
 #include "mailbox/model/rdo.h"
 #include "mailbox/store/connection.h"
+#include "mailbox/store/file_options.h"
 #include "mailbox/store/values.h"
 
 namespace oa::store {
@@ -138,8 +139,8 @@ class EmbeddedMail : public mailbox::RDOMail {
 class EmbeddedSession : public mailbox::RDOSession {
  public:
   // A bare server NAME is looked for as NAME.oastore in `storeDirectory` (none: never).
-  explicit EmbeddedSession(std::string storeDirectory = {})
-      : storeDirectory_(std::move(storeDirectory)) {}
+  explicit EmbeddedSession(std::string storeDirectory = {}, StoreFileOptions fileOptions = {})
+      : storeDirectory_(std::move(storeDirectory)), fileOptions_(fileOptions) {}
   void LogonExchangeMailbox(const std::string& mailbox, const std::string& server) override;
   // Opens the store file for reading only: one the user may not write is fine.
   void LogonExchangeMailboxReadOnly(const std::string& mailbox, const std::string& server) override;
@@ -168,6 +169,7 @@ class EmbeddedSession : public mailbox::RDOSession {
   // names.
   const StoreInfo& StoreFor(const std::string& storeID);
   const std::string storeDirectory_;
+  const StoreFileOptions fileOptions_;
   ConnPtr conn_;
 };
 

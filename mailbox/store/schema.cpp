@@ -1,6 +1,5 @@
 #include "mailbox/store/schema.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -18,9 +17,6 @@ namespace oa::store {
 using namespace mailbox::ConstMAPI;
 
 namespace {
-
-std::atomic<int> busyTimeout{5000};
-std::atomic<bool> syncEveryCommit{false};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE stores(
@@ -155,16 +151,6 @@ void RefoldNames(Db& db) {
 
 }  // namespace
 
-void SetBusyTimeoutMillis(int millis) {
-  busyTimeout = millis;
-}
-void SetSyncEveryCommit(bool full) {
-  syncEveryCommit = full;
-}
-int BusyTimeoutMillis() {
-  return busyTimeout;
-}
-
 namespace {
 
 // The file as an SQLite URI that reads it as immutable (no locks, no -shm).
@@ -184,7 +170,8 @@ std::string ImmutableUri(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
+std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly,
+                                  const StoreFileOptions& options) {
   CheckFileBeforeOpen(path, readOnly);
   // A reader that may write tidies the log away when it closes; a read-only one cannot.
   const bool writable = MayAccessFile(path, true);
@@ -202,7 +189,7 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
                                  SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX)
           : std::make_unique<Db>(path, (writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) |
                                            SQLITE_OPEN_NOMUTEX);
-  db->SetBusyTimeout(busyTimeout);
+  db->SetBusyTimeout(options.busyTimeoutMs);
   try {
     if (db->QueryInt("PRAGMA application_id") != kApplicationId) {
       Fail(MAPI_E_CORRUPT_DATA, path + " is not a store file");
@@ -225,7 +212,7 @@ std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly) {
   // Durable against the death of a process at any moment; a power cut may lose the last
   // calls but never leaves a broken file (WAL).
   if (!readOnly) {
-    db->Exec(syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+    db->Exec(options.syncEveryCommit ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
     // Checkpoints (each with an fsync) every 16 MB of log rather than every 4 MB.
     db->Exec("PRAGMA wal_autocheckpoint=4000");
     RefoldNames(*db);
@@ -246,7 +233,7 @@ std::unique_ptr<Db> CreateStoreFile(const std::string& path) {
   fs::permissions(PathFromUtf8(path), fs::perms::owner_read | fs::perms::owner_write,
                   fs::perm_options::replace, ec);
   auto db = std::make_unique<Db>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-  sqlite3_busy_timeout(db->handle(), busyTimeout);
+  sqlite3_busy_timeout(db->handle(), kDefaultBusyTimeoutMs);
   db->Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;");
   db->Exec("PRAGMA application_id=" + std::to_string(kApplicationId) +
            "; PRAGMA user_version=" + std::to_string(kFormatVersion) + ";");

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "mailbox/store/file_options.h"
 #include "mailbox/store/sqlite_db.h"
 
 namespace oa::store {
@@ -13,20 +14,13 @@ inline constexpr int32_t kApplicationId = 0x4F415354;
 // PRAGMA user_version: the layout of the file; a newer one is refused.
 inline constexpr int kFormatVersion = 1;
 
-// How long a call waits for a file another process is writing.
-void SetBusyTimeoutMillis(int millis);
-int BusyTimeoutMillis();
-
-// Commits that also survive a power cut (synchronous=FULL: one fsync per call) instead of only
-// the death of a process (NORMAL, the default); for measuring what that costs.
-void SetSyncEveryCommit(bool full);
-
 // Opens an existing store file for reading and writing without ever creating or changing it
 // on failure. Throws StoreError: MAPI_E_NETWORK_ERROR (no such file), MAPI_E_NO_ACCESS
 // (unreadable, read-only), MAPI_E_CORRUPT_DATA (empty, truncated, not a store),
 // MAPI_E_VERSION (newer layout), MAPI_E_BUSY (locked).
 // With readOnly, a file without write permission is fine and is opened read-only.
-std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly = false);
+std::unique_ptr<Db> OpenStoreFile(const std::string& path, bool readOnly = false,
+                                  const StoreFileOptions& options = {});
 
 // Creates a new store file (mode 0600, must not exist) with an empty layout, set up for a bulk
 // load: no journal until FinishBulkLoad().

@@ -57,7 +57,7 @@ void EmbeddedSession::Logon(const std::string& mailbox, const std::string& serve
     }
     std::unique_ptr<Db> db;
     try {
-      db = OpenStoreFile(loc.path, readOnly);
+      db = OpenStoreFile(loc.path, readOnly, fileOptions_);
     } catch (const StoreError& e) {
       Fail(e.hr(), "Logon to server " + server + " failed: " + e.what());
     }

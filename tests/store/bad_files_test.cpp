@@ -116,11 +116,8 @@ TEST_F(BadFilesTest, LockedFileFailsAfterTheBusyTimeout) {
                          "UPDATE stores SET display_name = display_name; COMMIT;",
                          nullptr, nullptr, nullptr),
             SQLITE_OK);
-  const int saved = BusyTimeoutMillis();
-  SetBusyTimeoutMillis(100);
-  auto s = NewEmbeddedSession();
+  auto s = NewEmbeddedSession({}, {.busyTimeoutMs = 100});
   s->LogonExchangeMailbox("jdoe", path);
-  SetBusyTimeoutMillis(saved);
   EXPECT_FALSE(s->LoggedOn());
   EXPECT_EQ(oa::Err().Number(), C::MAPI_E_BUSY);
   EXPECT_NE(oa::Err().Description().find("locked"), std::string::npos) << oa::Err().Description();

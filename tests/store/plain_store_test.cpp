@@ -127,8 +127,7 @@ TEST_F(PlainStoreTest, AWriterOfAnotherProcessGetsInWhileAFolderIsEmptied) {
   ::close(ready[0]);
   ::close(ready[1]);
   // Each change waits for the file; none may time out while the other process deletes.
-  SetBusyTimeoutMillis(2000);
-  auto s = Logon();
+  auto s = Logon("jdoe", {.busyTimeoutMs = 2000});
   auto top = s->Stores()->DefaultStore()->IPMRootFolder();
   int made = 0;
   for (int i = 0; i < 20; ++i) {
@@ -140,7 +139,6 @@ TEST_F(PlainStoreTest, AWriterOfAnotherProcessGetsInWhileAFolderIsEmptied) {
   int status = 0;
   EXPECT_EQ(::waitpid(child, &status, WNOHANG), 0);
   ::waitpid(child, &status, 0);
-  SetBusyTimeoutMillis(5000);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_EQ(made, 20);
   EXPECT_EQ(top->Folders()->Count(), 21);

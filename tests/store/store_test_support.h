@@ -75,8 +75,9 @@ class StoreTest : public ::testing::Test {
     return Json::parse(Export(maxMessages));
   }
 
-  std::shared_ptr<mb::RDOSession> Logon(const std::string& mailbox = "jdoe") {
-    auto s = NewEmbeddedSession();
+  std::shared_ptr<mb::RDOSession> Logon(const std::string& mailbox = "jdoe",
+                                        const StoreFileOptions& fileOptions = {}) {
+    auto s = NewEmbeddedSession({}, fileOptions);
     s->LogonExchangeMailbox(mailbox, path);
     EXPECT_TRUE(s->LoggedOn()) << oa::Err().Description();
     return s;
