@@ -24,9 +24,8 @@ bool IsServiceUrl(const std::string& server) {
   return lower.rfind("https://", 0) == 0 || lower.rfind("http://", 0) == 0;
 }
 
-// Delegates every call to the backend chosen by the last logon; before the first, a call fails
-// as on a session not logged on.
-// What the sessions of one registration share.
+// What the sessions of one registration share: its options, the EWS logon settings with the
+// password asked once, and the waiter.
 struct Registration {
   Registration(BackendOptions o, std::shared_ptr<Waiter> w)
       : ews(std::make_shared<oa::ews::LogonSettings>(std::move(o.ews))),
@@ -39,6 +38,8 @@ struct Registration {
   const std::shared_ptr<Waiter> waiter;
 };
 
+// Delegates every call to the backend chosen by the last logon; before the first, a call fails
+// as on a session not logged on.
 class RoutingSession : public SessionWrapper {
  public:
   RoutingSession(SessionFactory embedded, std::shared_ptr<const Registration> registration)
