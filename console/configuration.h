@@ -9,7 +9,7 @@
 #include "mailbox/backends.h"
 #include "settings/config.h"
 
-namespace oa {
+namespace oa::console {
 
 // The backends' options for a configuration. `askPassword`, when given, is how a missing
 // password is asked for.
@@ -25,4 +25,4 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
                              bool askOnTerminal, const std::string& logPath, std::ostream& out,
                              std::ostream& err);
 
-}  // namespace oa
+}  // namespace oa::console

@@ -13,7 +13,7 @@ inline void ConfigureFromEnvironment() {
   const settings::ConfigResult r =
       settings::LoadConfig({}, settings::ProcessEnvironment(), /*readFile=*/false);
   for (const std::string& e : r.errors) ADD_FAILURE() << e;
-  mailbox::ConfigureBackends(BackendOptionsFor(r.config));
+  mailbox::ConfigureBackends(console::BackendOptionsFor(r.config));
 }
 
 }  // namespace oa::testing
