@@ -140,7 +140,7 @@ Store MakeStore(const std::filesystem::path& dir, const std::string& name, int64
 }
 
 // Logs the window's session on to the store and empties its Handhelds folder through the form.
-Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
+Timing EmptyThroughForm(oa::console::Form& form, const Store& store, Milestones& marks) {
   form.run().RDO = oa::mailbox::CreateObject(oa::mailbox::kSessionProgID);
   form.run().RDO->LogonExchangeMailbox("bench", store.path);
   auto folder = form.run().RDO->GetFolderFromID(store.folderID);
@@ -151,8 +151,8 @@ Timing EmptyThroughForm(oa::Form& form, const Store& store, Milestones& marks) {
   marks.Start();
   const auto start = Clock::now();
   const double cpuStart = CpuSeconds();
-  oa::FolderEmptying outcome;
-  const bool emptied = oa::DeleteFolderItems(form.run(), folder, &outcome);
+  oa::handhelds::FolderEmptying outcome;
+  const bool emptied = oa::handhelds::DeleteFolderItems(form.run(), folder, &outcome);
   const Timing seconds{Seconds(Clock::now() - start), CpuSeconds() - cpuStart};
   if (!emptied || outcome.remaining != 0) std::fprintf(stderr, "folder not emptied\n");
   folder.reset();
@@ -175,16 +175,17 @@ Timing BulkDelete(const Store& store) {
 bool ProgressLinesComplete(const std::filesystem::path& logFile, int64_t items) {
   std::ifstream in(logFile, std::ios::binary);
   std::string line;
-  int64_t next = oa::kProgressLineEvery;
+  int64_t next = oa::handhelds::kProgressLineEvery;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::string wanted = ":Deleted " + std::to_string(next) + " items";
     if (line.size() < wanted.size() ||
         line.compare(line.size() - wanted.size(), wanted.size(), wanted) != 0)
       return false;
-    next += oa::kProgressLineEvery;
+    next += oa::handhelds::kProgressLineEvery;
   }
-  return next == (items / oa::kProgressLineEvery + 1) * oa::kProgressLineEvery;
+  return next ==
+         (items / oa::handhelds::kProgressLineEvery + 1) * oa::handhelds::kProgressLineEvery;
 }
 
 void Report(const char* console, int64_t items, Timing t, const Milestones& marks, Timing bulk) {
@@ -221,7 +222,7 @@ int main(int argc, char** argv) {
 #ifdef OA_BENCH_WINDOW
   if (!xcbRun) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   int qtArgc = 1;
-  if (!env("OA_BENCH_SHM")) oa::PrepareQtPlatform();
+  if (!env("OA_BENCH_SHM")) oa::qt::PrepareQtPlatform();
   QApplication app(qtArgc, argv);
 #endif
 
@@ -238,7 +239,7 @@ int main(int argc, char** argv) {
       Milestones marks(items);
       TimedConsole console(sink, marks);
       std::filesystem::remove(dir / "nowindow.log");
-      oa::Form form(console, oa::ActivityLog((dir / "nowindow.log").string()));
+      oa::console::Form form(console, oa::console::ActivityLog((dir / "nowindow.log").string()));
       const Timing t = EmptyThroughForm(form, store, marks);
       if (print) {
         Report("no window", items, t, marks, bulk);
@@ -252,7 +253,7 @@ int main(int argc, char** argv) {
       const Store store = MakeStore(dir, "window.db", items);
       Milestones marks(items);
       std::filesystem::remove(dir / "window.log");
-      oa::frmCleanup window{oa::ActivityLog((dir / "window.log").string())};
+      oa::qt::frmCleanup window{oa::console::ActivityLog((dir / "window.log").string())};
       window.show();
       QCoreApplication::processEvents();
       // The caption is timed where the label paints it.
@@ -263,7 +264,7 @@ int main(int argc, char** argv) {
           return false;
         }
       } watch;
-      auto* label = static_cast<QLabel*>(window.Widget(oa::Control::lblProgress));
+      auto* label = static_cast<QLabel*>(window.Widget(oa::console::Control::lblProgress));
       watch.onPaint = [&] { marks.Caption(label->text().toStdString()); };
       label->installEventFilter(&watch);
       const Timing t = EmptyThroughForm(window.form(), store, marks);

@@ -81,12 +81,12 @@ int main(int argc, char** argv) {
           session->Stores()->DefaultStore()->IPMRootFolder()->Folders()->Item("Handhelds");
       if (!folder) return 1;
       oa::testing::RecordingConsole console;
-      oa::Form form(console, oa::ActivityLog((dir / "empty.log").string()));
+      oa::console::Form form(console, oa::console::ActivityLog((dir / "empty.log").string()));
       s.server->ClearRequests();
       const long before = session->RequestsSent();
       const auto start = std::chrono::steady_clock::now();
-      oa::FolderEmptying outcome;
-      const bool emptied = oa::DeleteFolderItems(form.run(), folder, &outcome);
+      oa::handhelds::FolderEmptying outcome;
+      const bool emptied = oa::handhelds::DeleteFolderItems(form.run(), folder, &outcome);
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       const long requests = session->RequestsSent() - before;
@@ -122,11 +122,11 @@ int main(int argc, char** argv) {
     oa::mailbox::RegisterSessionClass(oa::mailbox::kSessionProgID,
                                       [settings] { return oa::ews::NewEwsSession(settings); });
     oa::testing::RecordingConsole console;
-    console.texts[oa::Control::txtExServer] = s.server->url();
-    console.texts[oa::Control::txtAlias] = "jdoe";
+    console.texts[oa::console::Control::txtExServer] = s.server->url();
+    console.texts[oa::console::Control::txtAlias] = "jdoe";
     console.chkHH = 1;
     {
-      oa::Form form(console, oa::ActivityLog((dir / "OA-Cleanup.log").string()));
+      oa::console::Form form(console, oa::console::ActivityLog((dir / "OA-Cleanup.log").string()));
       s.server->ClearRequests();
       form.cmdOK_Click();
       // Authentication rounds (the server's 401 challenges) are not counted.

@@ -75,12 +75,12 @@ int main(int argc, char** argv) {
   if (!folder) return 1;
   if (group > 0) session->SetDeleteGroup(static_cast<size_t>(group));
   oa::testing::RecordingConsole console;
-  oa::Form form(console, oa::ActivityLog((dir / "empty.log").string()));
+  oa::console::Form form(console, oa::console::ActivityLog((dir / "empty.log").string()));
   const size_t seenBefore = server.Requests().size();
   const long before = session->RequestsSent();
   const auto start = std::chrono::steady_clock::now();
-  oa::FolderEmptying outcome;
-  const bool emptied = oa::DeleteFolderItems(form.run(), folder, &outcome);
+  oa::handhelds::FolderEmptying outcome;
+  const bool emptied = oa::handhelds::DeleteFolderItems(form.run(), folder, &outcome);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const long requests = session->RequestsSent() - before;

@@ -60,12 +60,12 @@ std::string PerOperation(const std::vector<Seen>& seen, bool inBatch) {
 // Runs one cleanup of jdoe on `server` through the window's run; false unless it completed.
 bool RunCleanup(const std::string& server, const std::filesystem::path& dir) {
   oa::testing::RecordingConsole console;
-  console.texts[oa::Control::txtExServer] = server;
-  console.texts[oa::Control::txtAlias] = "jdoe";
+  console.texts[oa::console::Control::txtExServer] = server;
+  console.texts[oa::console::Control::txtAlias] = "jdoe";
   console.chkHH = 1;
   bool completed = false;
   {
-    oa::Form form(console, oa::ActivityLog((dir / "OA-Cleanup.log").string()));
+    oa::console::Form form(console, oa::console::ActivityLog((dir / "OA-Cleanup.log").string()));
     form.cmdOK_Click();
     completed = !console.results.empty() &&
                 console.results.back() == "pointed agent to new Handhelds folder";

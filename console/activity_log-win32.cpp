@@ -1,7 +1,7 @@
 #include "base/locale_text.h"
 #include "console/activity_log.h"
 
-namespace oa {
+namespace oa::console {
 
 // A new log file is UTF-8 with a byte order mark, so that every name keeps its characters and
 // Notepad and PowerShell read it as UTF-8. A file that already has lines without the mark was
@@ -15,4 +15,4 @@ std::string EncodedLogLine(const std::string& start, const std::string& line) {
   return AnsiFromUtf8(line);
 }
 
-}  // namespace oa
+}  // namespace oa::console

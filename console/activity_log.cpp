@@ -12,7 +12,7 @@
 #include "console/control_escapes.h"
 #include "settings/places.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 struct Closer {
@@ -119,4 +119,4 @@ bool ActivityLog::Write(std::FILE* file, const std::string& utf8) {
   return written;
 }
 
-}  // namespace oa
+}  // namespace oa::console

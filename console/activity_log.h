@@ -9,7 +9,7 @@
 
 #include "base/variant.h"
 
-namespace oa {
+namespace oa::console {
 
 // The log file's name, in whichever directory holds it.
 inline constexpr const char* kLogFileName = "OA-Cleanup.log";
@@ -63,4 +63,4 @@ class ActivityLog {
 // empty file). Returns the bytes to append for the UTF-8 `line`.
 std::string EncodedLogLine(const std::string& start, const std::string& line);
 
-}  // namespace oa
+}  // namespace oa::console

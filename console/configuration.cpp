@@ -9,7 +9,7 @@
 #include "settings/password.h"
 #include "settings/stored_credential.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 // Names where the credentials come from, for the message of a refused logon.
@@ -117,4 +117,4 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
   return std::nullopt;
 }
 
-}  // namespace oa
+}  // namespace oa::console

@@ -10,7 +10,7 @@
 #include "settings/config.h"
 #include "settings/settings.h"
 
-namespace oa {
+namespace oa::console {
 
 // The backends' options for a configuration. `askPassword`, when given, is how a missing
 // password is asked for.
@@ -33,4 +33,4 @@ std::optional<int> Configure(const settings::ConfigOptions& options, bool checkC
                              bool askOnTerminal, const std::string& logPath, std::ostream& out,
                              std::ostream& err, Configured& configured);
 
-}  // namespace oa
+}  // namespace oa::console

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace oa {
+namespace oa::console {
 
 // The controls of the cleanup window, by their names.
 enum class Control {
@@ -59,4 +59,4 @@ class Console {
 
 inline constexpr const char* kMsgBoxTitle = "ondavelAgent Administrator";
 
-}  // namespace oa
+}  // namespace oa::console

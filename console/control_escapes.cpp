@@ -4,7 +4,7 @@
 
 #include "base/utf8.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 void AppendEscape(std::string& out, const char* format, unsigned value) {
@@ -51,4 +51,4 @@ std::string EscapeControls(const std::string& text, LineBreaks lineBreaks) {
   return safe;
 }
 
-}  // namespace oa
+}  // namespace oa::console

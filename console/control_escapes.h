@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace oa {
+namespace oa::console {
 
 enum class LineBreaks {
   // LF, CR LF and tabs stay (a multi-line text on a terminal): they move no cursor anywhere
@@ -20,4 +20,4 @@ enum class LineBreaks {
 // is kept as it is.
 std::string EscapeControls(const std::string& text, LineBreaks lineBreaks);
 
-}  // namespace oa
+}  // namespace oa::console

@@ -7,7 +7,10 @@
 #include "mailbox/connect_mailbox.h"
 #include "settings/settings.h"
 
-namespace oa {
+namespace oa::console {
+
+using handhelds::CleanupHH;
+using mailbox::RunOutcome;
 
 Form::Form(Console& console, ActivityLog log) : console_(console), log_(std::move(log)) {}
 
@@ -142,4 +145,4 @@ std::string Form::MailboxText() {
   return console_.Text(Control::txtAlias);
 }
 
-}  // namespace oa
+}  // namespace oa::console

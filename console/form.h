@@ -11,10 +11,10 @@
 #include "mailbox/run_context.h"
 #include "settings/settings.h"
 
-namespace oa {
+namespace oa::console {
 
 // The window's side of a run: the procedures reach the window only as a RunHost.
-class Form : private RunHost {
+class Form : private mailbox::RunHost {
  public:
   Form(Console& console, ActivityLog log);
   ~Form();
@@ -46,8 +46,8 @@ class Form : private RunHost {
 
   // The state the window keeps for its runs (the cancel flag, the agent's data, the caches)
   // and the record of the last run.
-  RunContext& run() { return run_; }
-  const RunOutcome& outcome() const { return run_.outcome; }
+  mailbox::RunContext& run() { return run_; }
+  const mailbox::RunOutcome& outcome() const { return run_.outcome; }
 
  private:
   void EndSession();
@@ -66,11 +66,11 @@ class Form : private RunHost {
 
   Console& console_;
   ActivityLog log_;
-  RunContext run_{*this};
+  mailbox::RunContext run_{*this};
   bool running_ = false;
   bool unloaded_ = false;
   // The user has been told that the log file cannot be written.
   bool toldLogNotWritten_ = false;
 };
 
-}  // namespace oa
+}  // namespace oa::console

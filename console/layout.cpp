@@ -1,6 +1,6 @@
 #include "console/layout.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 // A size the window system would reject keeps the control's present size.
@@ -44,4 +44,4 @@ Layout Form_Resize(float clientWidth, float clientHeight, const Layout& current)
   return l;
 }
 
-}  // namespace oa
+}  // namespace oa::console

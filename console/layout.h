@@ -7,7 +7,7 @@
 
 #include "console/console.h"
 
-namespace oa {
+namespace oa::console {
 
 // Single precision, as the window system hands the sizes over.
 struct Geometry {
@@ -77,4 +77,4 @@ Layout StartLayout();
 // and lblProgress change; a computed width or height below zero is not applied.
 Layout Form_Resize(float clientWidth, float clientHeight, const Layout& current);
 
-}  // namespace oa
+}  // namespace oa::console

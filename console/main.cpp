@@ -26,19 +26,19 @@
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  oa::Options options;
+  oa::console::Options options;
   // UTF-8 on every system: file names and mailbox names may be in any script.
   const std::vector<std::string> args = oa::CommandLineArguments(argc, argv);
   std::vector<const char*> arg;
   for (const std::string& a : args) arg.push_back(a.c_str());
-  if (std::optional<int> status =
-          oa::ParseOptions(static_cast<int>(arg.size()), arg.data(), options, std::cout, std::cerr))
+  if (std::optional<int> status = oa::console::ParseOptions(
+          static_cast<int>(arg.size()), arg.data(), options, std::cout, std::cerr))
     return *status;
   // Every setting is read here, once; an invalid one stops the program before anything runs.
-  oa::Configured configured;
+  oa::console::Configured configured;
   if (std::optional<int> status =
-          oa::Configure(options.config, options.checkConfig, options.noWindow.noWindow,
-                        options.logPath, std::cout, std::cerr, configured))
+          oa::console::Configure(options.config, options.checkConfig, options.noWindow.noWindow,
+                                 options.logPath, std::cout, std::cerr, configured))
     return *status;
   if (options.checkRegistry) return oa::settings::CheckRegistry(std::cout, configured.registry);
 
@@ -63,16 +63,16 @@ int main(int argc, char** argv) {
 #else
   // Qt sees only the program name: every argument has been read above.
   int qtArgc = 1;
-  if (std::optional<std::string> reason = oa::NoDisplayReason()) {
+  if (std::optional<std::string> reason = oa::qt::NoDisplayReason()) {
     std::cerr << "oa-cleanup: no display to open the window on (" << *reason
               << "); run it with --no-window to clean up without a window, or see --help\n";
     return 2;
   }
-  oa::PrepareQtPlatform();
+  oa::qt::PrepareQtPlatform();
   QApplication app(qtArgc, argv);
-  oa::frmCleanup window{oa::ActivityLog(options.logPath)};
+  oa::qt::frmCleanup window{oa::console::ActivityLog(options.logPath)};
   // A call waiting out a busy server still lets repaints through, and Cancel ends the wait.
-  oa::WindowWaitHooks waitHooks(window, *waiter);
+  oa::qt::WindowWaitHooks waitHooks(window, *waiter);
   window.Load(configured.registry);
   window.show();
   return app.exec();

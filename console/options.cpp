@@ -6,7 +6,7 @@
 #include "console/activity_log.h"
 #include "settings/places.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 void AddConfigOptions(CLI::App& app, settings::ConfigOptions& config) {
@@ -105,4 +105,4 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& opti
   return std::nullopt;
 }
 
-}  // namespace oa
+}  // namespace oa::console

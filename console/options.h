@@ -8,7 +8,7 @@
 #include "console/nowindow/run_without_window.h"
 #include "settings/config.h"
 
-namespace oa {
+namespace oa::console {
 
 struct Options {
   // The activity log file; "OA-Cleanup.log" beside the program unless --log names another.
@@ -27,4 +27,4 @@ struct Options {
 std::optional<int> ParseOptions(int argc, const char* const* argv, Options& options,
                                 std::ostream& out, std::ostream& err);
 
-}  // namespace oa
+}  // namespace oa::console

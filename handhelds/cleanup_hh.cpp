@@ -8,11 +8,13 @@
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
-namespace oa {
+namespace oa::handhelds {
 
-using handhelds::On;
-using handhelds::Quietly;
+using mailbox::GetMessage;
+using mailbox::PlannedChange;
 using mailbox::RDOFolder;
+using mailbox::RunContext;
+using mailbox::RunOutcome;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
 namespace {
@@ -47,8 +49,8 @@ bool PointAgentTo(RunContext& run, const std::shared_ptr<RDOFolder>& newFolder) 
   int32_t tag = ConstMAPI::PT_STRING8;
   if (message) {
     tag = Quietly([&] {
-      return basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
-                                     ConstMAPI::PT_STRING8, "");
+      return mailbox::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
+                                      ConstMAPI::PT_STRING8, "");
     });
   }
   const std::string newID = newFolder->EntryID();
@@ -206,4 +208,4 @@ void CleanupHH(RunContext& run) {
   EmptyRenamedFolder(run, folder, newName);
 }
 
-}  // namespace oa
+}  // namespace oa::handhelds

@@ -3,9 +3,9 @@
 
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::handhelds {
 
 // Fills run.outcome with what it did.
-void CleanupHH(RunContext& run);
+void CleanupHH(mailbox::RunContext& run);
 
-}  // namespace oa
+}  // namespace oa::handhelds

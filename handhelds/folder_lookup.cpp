@@ -10,11 +10,13 @@
 #include "mailbox/confirmed_open.h"
 #include "mailbox/model/const_mapi.h"
 
-namespace oa {
+namespace oa::handhelds {
 
-using handhelds::On;
-using handhelds::Quietly;
+using mailbox::GetMessage;
+using mailbox::PlannedChange;
 using mailbox::RDOFolder;
+using mailbox::RunContext;
+using mailbox::RunOutcome;
 namespace ConstMAPI = mailbox::ConstMAPI;
 
 namespace {
@@ -88,8 +90,8 @@ std::shared_ptr<RDOFolder> GetHandheldsFolder(RunContext& run) {
     if (run.Ended()) return nullptr;
     if (message) {
       const int32_t tag = Quietly([&] {
-        return basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
-                                       ConstMAPI::PT_STRING8, "");
+        return mailbox::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
+                                        ConstMAPI::PT_STRING8, "");
       });
       Err().Clear();
       message->SetFields(tag, oa::Variant::String(run.hhEntryID));
@@ -170,4 +172,4 @@ std::shared_ptr<RDOFolder> GetFolderFromPath(RunContext& run, std::string strFol
   return found;
 }
 
-}  // namespace oa
+}  // namespace oa::handhelds

@@ -5,10 +5,11 @@
 #include "handhelds/guarded.h"
 #include "mailbox/item_deleter.h"
 
-namespace oa {
+namespace oa::handhelds {
 
-using handhelds::On;
+using mailbox::PlannedChange;
 using mailbox::RDOFolder;
+using mailbox::RunContext;
 
 namespace {
 
@@ -113,4 +114,4 @@ std::shared_ptr<RDOFolder> CreateHandheldsFolder(RunContext& run) {
   return folder;
 }
 
-}  // namespace oa
+}  // namespace oa::handhelds

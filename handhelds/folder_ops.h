@@ -8,7 +8,7 @@
 #include "mailbox/model/rdo.h"
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::handhelds {
 
 inline constexpr const char* kHandheldsFolderName = "Handhelds";
 inline constexpr const char* kSetAsideNamePrefix = "Handhelds -";
@@ -30,14 +30,15 @@ struct FolderEmptying {
 // Deletes the folder's items one at a time with progress in lblProgress; stops when Cancel is
 // pressed. An item that cannot be deleted is left and the next one is tried. True when the
 // folder is empty at the end, also when it was empty from the start.
-bool DeleteFolderItems(RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder,
+bool DeleteFolderItems(mailbox::RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder,
                        FolderEmptying* outcome = nullptr);
 
 // "Handhelds -" and the first number from 1 to 100 that no sibling bears; empty when all are.
-std::string GetUniqueFolderName(RunContext& run, const std::shared_ptr<mailbox::RDOFolder>& folder);
+std::string GetUniqueFolderName(mailbox::RunContext& run,
+                                const std::shared_ptr<mailbox::RDOFolder>& folder);
 
 // The top-level "Handhelds" folder of the mailbox, reused when its name matches exactly. A dry
 // run only notes whether it would create or reuse one, and returns the one it would reuse.
-std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(RunContext& run);
+std::shared_ptr<mailbox::RDOFolder> CreateHandheldsFolder(mailbox::RunContext& run);
 
-}  // namespace oa
+}  // namespace oa::handhelds

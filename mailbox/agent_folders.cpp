@@ -8,13 +8,13 @@
 #include "mailbox/basRDO.h"
 #include "mailbox/model/const_mapi.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 namespace {
 
 int32_t NamedStringTag(mailbox::RDOMail& mail, const char* name) {
-  return basRDO::GetNamedPropTag(&mail, oa::Variant::String(name), mailbox::ConstMAPI::PT_STRING8,
-                                 "");
+  return mailbox::GetNamedPropTag(&mail, oa::Variant::String(name), mailbox::ConstMAPI::PT_STRING8,
+                                  "");
 }
 
 std::shared_ptr<mailbox::RDOFolder> MailboxRootFolder(mailbox::RDOSession* session) {
@@ -64,4 +64,4 @@ bool GetAgentFolders(RunContext& run) {
   return true;
 }
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -3,7 +3,7 @@
 
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 inline constexpr const char* kAgentInfoFolderName = "ondavelAgentInfo";
 
@@ -11,4 +11,4 @@ inline constexpr const char* kAgentInfoFolderName = "ondavelAgentInfo";
 // HHPath into the run context. True when the agent message was found.
 bool GetAgentFolders(RunContext& run);
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -10,9 +10,7 @@
 #include "mailbox/confirmed_open.h"
 #include "mailbox/model/const_mapi.h"
 
-namespace oa {
-
-using mailbox::RDOMail;
+namespace oa::mailbox {
 
 namespace {
 
@@ -102,7 +100,7 @@ std::shared_ptr<RDOMail> GetAgentMessage(RunContext& run) {
   DuplicateResolver resolver(run);
 
   const std::vector<std::string> ids =
-      basRDO::FindMessageIDs(run.agentInfoFolder, kAgentMessageClass, kAgentMessageSubject);
+      mailbox::FindMessageIDs(run.agentInfoFolder, kAgentMessageClass, kAgentMessageSubject);
   size_t n = ids.size();
   if (n == 1 && ids[0].empty()) n = 0;
 
@@ -158,4 +156,4 @@ std::shared_ptr<RDOMail> GetMessage(RunContext& run, const std::string& EntryID,
   return opened.object;
 }
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -7,7 +7,7 @@
 #include "mailbox/model/rdo.h"
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 inline constexpr const char* kAgentMessageClass = "ondavel.Agent";
 inline constexpr const char* kAgentMessageSubject = "ondavelAgent";
@@ -21,4 +21,4 @@ std::shared_ptr<mailbox::RDOMail> GetAgentMessage(RunContext& run);
 std::shared_ptr<mailbox::RDOMail> GetMessage(RunContext& run, const std::string& EntryID,
                                              const std::string& StoreID = "");
 
-}  // namespace oa
+}  // namespace oa::mailbox

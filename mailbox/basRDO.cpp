@@ -6,9 +6,7 @@
 #include "base/text_fold.h"
 #include "mailbox/model/const_mapi.h"
 
-namespace oa::basRDO {
-
-namespace ConstMAPI = mailbox::ConstMAPI;
+namespace oa::mailbox {
 
 namespace {
 
@@ -158,4 +156,4 @@ std::string BinaryToHex(const Variant& value) {
   return hex;
 }
 
-}  // namespace oa::basRDO
+}  // namespace oa::mailbox

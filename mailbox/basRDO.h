@@ -10,7 +10,7 @@
 #include "base/variant.h"
 #include "mailbox/model/rdo.h"
 
-namespace oa::basRDO {
+namespace oa::mailbox {
 
 // The tag of a named property: its ID from the object's store OR'ed with propType. An empty
 // property set means PS_PUBLIC_STRINGS. Without an ID the result is propType alone.
@@ -32,4 +32,4 @@ int32_t GetPropType(int32_t propTag);
 // Upper-case hex, two digits a byte, of an array value; empty for anything else.
 std::string BinaryToHex(const oa::Variant& value);
 
-}  // namespace oa::basRDO
+}  // namespace oa::mailbox

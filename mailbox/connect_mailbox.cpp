@@ -6,7 +6,7 @@
 #include "mailbox/agent_folders.h"
 #include "mailbox/model/session_registry.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 namespace {
 
@@ -89,4 +89,4 @@ bool ConnectMailbox(RunContext& run) {
   return false;
 }
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -3,10 +3,10 @@
 
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 // Creates the shared session if needed, logs it on and locates the agent's folders. True when
 // the session is logged on and the agent's folder and message were found.
 bool ConnectMailbox(RunContext& run);
 
-}  // namespace oa
+}  // namespace oa::mailbox

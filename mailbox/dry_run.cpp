@@ -3,7 +3,7 @@
 
 #include "mailbox/run_context.h"
 
-namespace oa {
+namespace oa::mailbox {
 namespace {
 
 std::string Quoted(const std::string& name) {
@@ -51,4 +51,4 @@ std::string DryRunLine(const PlannedChange& c) {
   return would + "change the mailbox";
 }
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -12,7 +12,7 @@
 #include "mailbox/model/read_only_session.h"
 #include "mailbox/run_outcome.h"
 
-namespace oa {
+namespace oa::mailbox {
 
 // The window as a run sees it. The Qt window and the window-less mode provide it.
 class RunHost {
@@ -91,4 +91,4 @@ inline void RunContext::Plan(PlannedChange change) {
   WriteLog(DryRunLine(outcome.planned.back()));
 }
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace oa {
+namespace oa::mailbox {
 
 // A change a dry run found it would make, noted where the run would have made it.
 struct PlannedChange {
@@ -80,4 +80,4 @@ struct RunOutcome {
   std::vector<PlannedChange> planned;
 };
 
-}  // namespace oa
+}  // namespace oa::mailbox

@@ -5,6 +5,12 @@
 #include "console/nowindow/cancel_signals.h"
 
 namespace oa::nowindow {
+
+using console::Control;
+using console::EscapeControls;
+using console::kMsgBoxTitle;
+using console::LineBreaks;
+
 namespace {
 
 // A label repainted for every deleted item would flood a slow terminal.

@@ -10,7 +10,7 @@
 
 #include "console/console.h"
 
-namespace oa {
+namespace oa::console {
 class Form;
 }
 
@@ -23,13 +23,13 @@ namespace oa::nowindow {
 // text in any script is kept as it is.
 std::string TerminalSafe(const std::string& text);
 
-class NoWindowConsole : public Console {
+class NoWindowConsole : public console::Console {
  public:
   // `errIsTerminal`: the progress label is only worth showing on a terminal.
   NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal);
 
   // The form whose Cancel a signal presses.
-  void Attach(Form& form) { form_ = &form; }
+  void Attach(console::Form& form) { form_ = &form; }
   // In a batch the results box clearing is shown as "=== " and the mailbox.
   void SetHeading(std::optional<std::string> mailbox) { heading_ = std::move(mailbox); }
 
@@ -46,10 +46,10 @@ class NoWindowConsole : public Console {
   // A batch's line for a finished mailbox, kept on the terminal (nothing elsewhere).
   void ProgressLine(const std::string& line);
 
-  std::string Text(Control control) override;
-  void SetText(Control control, const std::string& text) override;
-  int Value(Control control) override;
-  void SetFocus(Control) override {}
+  std::string Text(console::Control control) override;
+  void SetText(console::Control control, const std::string& text) override;
+  int Value(console::Control control) override;
+  void SetFocus(console::Control) override {}
   void ClearResults() override;
   void AppendResult(const std::string& line) override;
   void RepaintResults() override {}
@@ -66,8 +66,8 @@ class NoWindowConsole : public Console {
   std::FILE* out_;
   std::FILE* err_;
   bool errIsTerminal_;
-  Form* form_ = nullptr;
-  std::map<Control, std::string> texts_;
+  console::Form* form_ = nullptr;
+  std::map<console::Control, std::string> texts_;
   std::optional<std::string> heading_;
   std::string lastLine_;
   bool cancelled_ = false;

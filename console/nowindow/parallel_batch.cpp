@@ -20,6 +20,11 @@
 #include "console/nowindow/run_result.h"
 
 namespace oa::nowindow {
+
+using console::ActivityLog;
+using console::Control;
+using console::Form;
+
 namespace {
 
 struct FileCloser {

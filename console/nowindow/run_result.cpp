@@ -11,6 +11,12 @@
 #include "mailbox/model/const_mapi.h"
 
 namespace oa::nowindow {
+
+using console::Form;
+using handhelds::GetFolder;
+using mailbox::RunContext;
+using mailbox::RunOutcome;
+
 namespace {
 
 // The HHEntryID the agent message holds now, read back from the store.
@@ -18,8 +24,8 @@ std::string AgentHHEntryID(RunContext& run) {
   if (!run.RDO || run.agentMessageEntryID.empty()) return "";
   std::shared_ptr<mailbox::RDOMail> message = run.RDO->GetMessageFromID(run.agentMessageEntryID);
   if (!message) return "";
-  const int32_t tag = basRDO::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
-                                              mailbox::ConstMAPI::PT_STRING8, "");
+  const int32_t tag = mailbox::GetNamedPropTag(message.get(), oa::Variant::String("HHEntryID"),
+                                               mailbox::ConstMAPI::PT_STRING8, "");
   return message->Fields(tag).ToText();
 }
 

@@ -10,7 +10,7 @@
 
 #include "mailbox/run_outcome.h"
 
-namespace oa {
+namespace oa::console {
 class Form;
 }
 
@@ -40,7 +40,7 @@ RunResult DuplicateResult(size_t firstIndex, const std::string& firstMailbox);
 // `lastLine`: the run's last results line, for the report only. For a run whose record has the
 // agent pointed, the session (still logged on) is asked what the agent message now names and
 // whether the old folder still opens. A dry run is judged by how far its lookups got.
-RunResult JudgeRun(const RunOutcome& record, const std::string& lastLine, Form& form,
-                   bool signalled);
+RunResult JudgeRun(const mailbox::RunOutcome& record, const std::string& lastLine,
+                   console::Form& form, bool signalled);
 
 }  // namespace oa::nowindow

@@ -4,7 +4,7 @@
 
 #include "console/qt/frmCleanup.h"
 
-namespace oa {
+namespace oa::qt {
 
 WindowWaitHooks::WindowWaitHooks(frmCleanup& window, mailbox::WaitHooks& hooks) : hooks_(hooks) {
   hooks_.SetWhileWaiting([] { QCoreApplication::processEvents(); });
@@ -18,4 +18,4 @@ WindowWaitHooks::~WindowWaitHooks() {
   hooks_.Clear();
 }
 
-}  // namespace oa
+}  // namespace oa::qt

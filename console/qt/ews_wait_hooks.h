@@ -5,7 +5,7 @@
 
 #include "mailbox/backends.h"
 
-namespace oa {
+namespace oa::qt {
 
 class frmCleanup;
 
@@ -23,4 +23,4 @@ class WindowWaitHooks {
   mailbox::WaitHooks& hooks_;
 };
 
-}  // namespace oa
+}  // namespace oa::qt

@@ -16,7 +16,22 @@
 
 #include "console/qt/progress_label.h"
 
-namespace oa {
+namespace oa::qt {
+
+using console::ActivityLog;
+using console::Control;
+using console::ControlSpec;
+using console::Form;
+using console::Geometry;
+using console::Index;
+using console::kCaption;
+using console::kControlCount;
+using console::kControls;
+using console::kMsgBoxTitle;
+using console::kStartClientHeight;
+using console::kStartClientWidth;
+using console::StartLayout;
+
 namespace {
 
 QString FromStd(const std::string& s) {
@@ -152,7 +167,7 @@ void frmCleanup::Form_Resize() {
       minimised ? 0.0f : static_cast<float>(width()) * 1440.0f / static_cast<float>(logicalDpiX());
   const float clientHeight =
       minimised ? 0.0f : static_cast<float>(height()) * 1440.0f / static_cast<float>(logicalDpiY());
-  twips_ = oa::Form_Resize(clientWidth, clientHeight, twips_);
+  twips_ = oa::console::Form_Resize(clientWidth, clientHeight, twips_);
   for (std::size_t i = 0; i < kControlCount; ++i) {
     const Geometry& g = twips_[i];
     const QRect r(ToPixelsX(g.Left), ToPixelsY(g.Top),
@@ -291,4 +306,4 @@ void frmCleanup::CloseWindow() {
   if (!inCloseEvent_) close();
 }
 
-}  // namespace oa
+}  // namespace oa::qt

@@ -18,23 +18,25 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 
-namespace oa {
+namespace oa::qt {
 
 class ProgressLabel;
 
-class frmCleanup : public QWidget, public Console {
+class frmCleanup : public QWidget, public console::Console {
  public:
-  explicit frmCleanup(ActivityLog log, QWidget* parent = nullptr);
+  explicit frmCleanup(console::ActivityLog log, QWidget* parent = nullptr);
   ~frmCleanup() override;
 
-  Form& form() { return *form_; }
+  console::Form& form() { return *form_; }
 
   // Fills the boxes from the registry (the export files `registry` names); call before show().
   void Load(const settings::RegistryFiles& registry) { form_->Form_Load(registry); }
 
-  QWidget* Widget(Control c) const { return widgets_[Index(c)]; }
+  QWidget* Widget(console::Control c) const { return widgets_[console::Index(c)]; }
   // Where the layout has put a control, in twips.
-  const Geometry& TwipGeometry(Control c) const { return twips_[Index(c)]; }
+  const console::Geometry& TwipGeometry(console::Control c) const {
+    return twips_[console::Index(c)];
+  }
   // The results box text as the core wrote it: every line ended by CR LF.
   std::string ResultsText() const;
 
@@ -42,10 +44,10 @@ class frmCleanup : public QWidget, public Console {
   std::function<void(const std::string&)> showMessageBox;
 
   // Console
-  std::string Text(Control control) override;
-  void SetText(Control control, const std::string& text) override;
-  int Value(Control control) override;
-  void SetFocus(Control control) override;
+  std::string Text(console::Control control) override;
+  void SetText(console::Control control, const std::string& text) override;
+  int Value(console::Control control) override;
+  void SetFocus(console::Control control) override;
   void ClearResults() override;
   void AppendResult(const std::string& line) override;
   void RepaintResults() override;
@@ -71,9 +73,9 @@ class frmCleanup : public QWidget, public Console {
   void Place(QWidget* w, const QRect& r);
   void ShowCriticalBox(const std::string& text);
 
-  std::unique_ptr<Form> form_;
-  Layout twips_;
-  std::array<QWidget*, kControlCount> widgets_{};  // owned by this widget as their parent
+  std::unique_ptr<console::Form> form_;
+  console::Layout twips_;
+  std::array<QWidget*, console::kControlCount> widgets_{};  // owned by this widget as their parent
   QPlainTextEdit* txtResult_ = nullptr;
   QLineEdit* txtExServer_ = nullptr;
   QLineEdit* txtAlias_ = nullptr;
@@ -89,4 +91,4 @@ class frmCleanup : public QWidget, public Console {
   bool inputHandled_ = false;
 };
 
-}  // namespace oa
+}  // namespace oa::qt

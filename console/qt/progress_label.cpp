@@ -7,7 +7,7 @@
 #include <QPalette>
 #include <algorithm>
 
-namespace oa {
+namespace oa::qt {
 
 ProgressLabel::ProgressLabel(const QString& caption, QWidget* parent) : QLabel(caption, parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -107,4 +107,4 @@ bool ProgressLabel::DrawPlainGlyphs(QPainter& painter, const QPoint& origin) {
   return true;
 }
 
-}  // namespace oa
+}  // namespace oa::qt

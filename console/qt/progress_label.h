@@ -9,7 +9,7 @@
 #include <QRawFont>
 #include <QString>
 
-namespace oa {
+namespace oa::qt {
 
 class ProgressLabel : public QLabel {
  public:
@@ -36,4 +36,4 @@ class ProgressLabel : public QLabel {
   QRawFont rawFont_;
 };
 
-}  // namespace oa
+}  // namespace oa::qt

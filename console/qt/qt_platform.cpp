@@ -8,7 +8,7 @@
 #include <xcb/xcb.h>
 #endif
 
-namespace oa {
+namespace oa::qt {
 
 void PrepareQtPlatform() {
   // The progress label is repainted after every item. With MIT-SHM, Qt's X11 backing store waits
@@ -41,4 +41,4 @@ std::optional<std::string> NoDisplayReason() {
 #endif
 }
 
-}  // namespace oa
+}  // namespace oa::qt

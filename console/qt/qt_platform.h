@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-namespace oa {
+namespace oa::qt {
 
 // Call before constructing the QApplication.
 void PrepareQtPlatform();
@@ -13,4 +13,4 @@ void PrepareQtPlatform();
 // tried. Qt ends the program with abort() when it finds no display, so this is asked first.
 std::optional<std::string> NoDisplayReason();
 
-}  // namespace oa
+}  // namespace oa::qt

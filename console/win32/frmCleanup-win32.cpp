@@ -11,6 +11,22 @@
 #include "console/win32/wide_text.h"
 
 namespace oa::win32 {
+
+using console::ActivityLog;
+using console::Control;
+using console::ControlSpec;
+using console::Form;
+using console::Geometry;
+using console::Index;
+using console::kCaption;
+using console::kControlCount;
+using console::kControls;
+using console::kMsgBoxTitle;
+using console::kStartClientHeight;
+using console::kStartClientWidth;
+using console::Layout;
+using console::StartLayout;
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"oaCleanupWindow";
@@ -269,7 +285,7 @@ void frmCleanup::Impl::Form_Resize(int clientWidth, int clientHeight, bool minim
   // A minimised window has no client area.
   const float width = minimised ? 0 : TwipsFromPixels(clientWidth, dpi, kStartClientWidth);
   const float height = minimised ? 0 : TwipsFromPixels(clientHeight, dpi, kStartClientHeight);
-  twips = oa::Form_Resize(width, height, twips);
+  twips = oa::console::Form_Resize(width, height, twips);
   PlaceControls();
 }
 

@@ -16,17 +16,17 @@ struct HWND__;
 
 namespace oa::win32 {
 
-class frmCleanup : public Console {
+class frmCleanup : public console::Console {
  public:
   // Creates the window hidden, at its start size for the DPI it lands on.
-  explicit frmCleanup(ActivityLog log);
+  explicit frmCleanup(console::ActivityLog log);
   ~frmCleanup() override;
   frmCleanup(const frmCleanup&) = delete;
   frmCleanup& operator=(const frmCleanup&) = delete;
 
   // False when the window system refused the window (no desktop); nothing else works then.
   bool Created() const;
-  Form& form();
+  console::Form& form();
 
   // Fills the boxes from the registry; call before Show.
   void Load();
@@ -36,10 +36,10 @@ class frmCleanup : public Console {
   bool Closed() const;
 
   HWND__* Handle() const;
-  HWND__* Handle(Control c) const;
+  HWND__* Handle(console::Control c) const;
   int Dpi() const;
   // Where the layout has put a control, in twips.
-  const Geometry& TwipGeometry(Control c) const;
+  const console::Geometry& TwipGeometry(console::Control c) const;
   // The results box text as the core wrote it: every line ended by CR LF.
   std::string ResultsText() const;
 
@@ -47,10 +47,10 @@ class frmCleanup : public Console {
   std::function<void(const std::string&)> showMessageBox;
 
   // Console
-  std::string Text(Control control) override;
-  void SetText(Control control, const std::string& text) override;
-  int Value(Control control) override;
-  void SetFocus(Control control) override;
+  std::string Text(console::Control control) override;
+  void SetText(console::Control control, const std::string& text) override;
+  int Value(console::Control control) override;
+  void SetFocus(console::Control control) override;
   void ClearResults() override;
   void AppendResult(const std::string& line) override;
   void RepaintResults() override;
@@ -62,7 +62,7 @@ class frmCleanup : public Console {
  private:
   struct Impl;
   // The window goes before the form: messages sent while it is destroyed still find the form.
-  std::unique_ptr<Form> form_;
+  std::unique_ptr<console::Form> form_;
   std::unique_ptr<Impl> impl_;
 };
 

@@ -7,6 +7,9 @@
 #include "console/win32/run_window.h"
 
 namespace oa::win32 {
+
+using console::ActivityLog;
+
 namespace {
 
 // Started from the Start menu or Explorer, the program got a console of its own, which a window

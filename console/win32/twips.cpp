@@ -3,6 +3,9 @@
 #include <cmath>
 
 namespace oa::win32 {
+
+using console::Geometry;
+
 namespace {
 
 constexpr float kTwipsPerInch = 1440.0f;

@@ -18,7 +18,7 @@ struct PixelRect {
 int PixelsFromTwips(float twips, int dpi);
 
 // A control's rectangle: its edges each rounded on their own, so that neighbours meet exactly.
-PixelRect PixelsFromGeometry(const Geometry& g, int dpi);
+PixelRect PixelsFromGeometry(const console::Geometry& g, int dpi);
 
 // A client extent in pixels as twips. One pixel count stands for a range of twips; the range
 // that holds `startTwips` (the size the window was made in) gives exactly `startTwips`, so a

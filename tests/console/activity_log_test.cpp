@@ -11,7 +11,7 @@
 #include "console/control_escapes.h"
 #include "tests/nowindow/temp_files.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 mode_t ModeOf(const std::string& path) {
@@ -99,4 +99,4 @@ TEST_F(ChoosePath, BesideTheProgramWhenWritableElseTheUsersOwnPlace) {
 }
 
 }  // namespace
-}  // namespace oa
+}  // namespace oa::console

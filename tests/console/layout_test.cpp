@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 const Geometry& At(const Layout& l, Control c) {
@@ -124,4 +124,4 @@ TEST(FormResize, SinglePrecisionFractionsOfATwip) {
 }
 
 }  // namespace
-}  // namespace oa
+}  // namespace oa::console

@@ -8,7 +8,7 @@
 
 #include "console/activity_log.h"
 
-namespace oa {
+namespace oa::console {
 namespace {
 
 struct Parsed {
@@ -129,4 +129,4 @@ TEST(Options, ConnectionSettingsAreKeptAsGiven) {
 }
 
 }  // namespace
-}  // namespace oa
+}  // namespace oa::console

@@ -10,7 +10,7 @@
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   ::testing::InitGoogleTest(&argc, argv);
-  oa::PrepareQtPlatform();
+  oa::qt::PrepareQtPlatform();
   QApplication app(argc, argv);
   // Stamps are compared in the C locale's date and time formats.
   std::setlocale(LC_ALL, "C");

@@ -8,6 +8,10 @@
 #include "window_fixture.h"
 
 namespace oa::testing {
+
+using console::Control;
+using qt::frmCleanup;
+
 namespace {
 
 // A session whose only job is to tell when, and how often, it was logged off. The logon is

@@ -5,6 +5,15 @@
 #include <gtest/gtest.h>
 
 namespace oa::win32 {
+
+using console::Control;
+using console::Geometry;
+using console::Index;
+using console::kStartClientHeight;
+using console::kStartClientWidth;
+using console::Layout;
+using console::StartLayout;
+
 namespace {
 
 struct StartSize {

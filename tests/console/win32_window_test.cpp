@@ -21,6 +21,17 @@
 #include "mailbox/remote/waiter.h"
 
 namespace oa::win32 {
+
+using console::ActivityLog;
+using console::Control;
+using console::ControlKind;
+using console::ControlSpec;
+using console::Geometry;
+using console::Index;
+using console::kControlCount;
+using console::kControls;
+using console::Layout;
+
 namespace {
 
 class Win32WindowTest : public ::testing::Test {

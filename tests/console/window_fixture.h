@@ -54,8 +54,8 @@ class WindowTest : public ::testing::Test {
   void TearDown() override { window.reset(); }
 
   void MakeWindow(const std::filesystem::path& log) {
-    window =
-        std::make_unique<frmCleanup>(ActivityLog(log.string(), [this] { return oa::Date{now}; }));
+    window = std::make_unique<qt::frmCleanup>(
+        console::ActivityLog(log.string(), [this] { return oa::Date{now}; }));
     window->showMessageBox = [this](const std::string& text) { boxes.push_back(text); };
   }
 
@@ -67,7 +67,7 @@ class WindowTest : public ::testing::Test {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get(), 30000));
   }
 
-  QWidget* W(Control c) const { return window->Widget(c); }
+  QWidget* W(console::Control c) const { return window->Widget(c); }
 
   std::filesystem::path logPath() const { return dir.path() / "OA-Cleanup.log"; }
   std::string Log() const { return ReadFile(logPath()); }
@@ -76,14 +76,14 @@ class WindowTest : public ::testing::Test {
   int Px(float twips) const {
     return static_cast<int>(std::lround(twips * static_cast<float>(window->logicalDpiX()) / 1440));
   }
-  QRect PixelRect(const Geometry& g) const {
+  QRect PixelRect(const console::Geometry& g) const {
     return QRect(Px(g.Left), Px(g.Top), Px(g.Left + g.Width) - Px(g.Left),
                  Px(g.Top + g.Height) - Px(g.Top));
   }
 
   TempDir dir;
   double now = kDay + kAfternoon;
-  std::unique_ptr<frmCleanup> window;
+  std::unique_ptr<qt::frmCleanup> window;
   std::vector<std::string> boxes;
 };
 

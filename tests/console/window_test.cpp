@@ -14,6 +14,16 @@
 #include "window_fixture.h"
 
 namespace oa::testing {
+
+using console::Control;
+using console::ControlKind;
+using console::ControlSpec;
+using console::Geometry;
+using console::Index;
+using console::kControlCount;
+using console::kControls;
+using console::Layout;
+
 namespace {
 
 // Bound on waits for the window system: generous, as a loaded machine only makes them slower.

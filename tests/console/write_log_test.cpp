@@ -8,6 +8,10 @@
 #include "window_fixture.h"
 
 namespace oa::testing {
+
+using console::ActivityLog;
+using console::Control;
+
 namespace {
 
 // Whether this process has the file open now.

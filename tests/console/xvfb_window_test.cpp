@@ -23,7 +23,15 @@
 
 extern char** environ;
 
-namespace oa {
+namespace oa::qt {
+
+using console::ActivityLog;
+using console::Control;
+using console::ControlKind;
+using console::ControlSpec;
+using console::Index;
+using console::kControls;
+
 namespace {
 
 // An Xvfb server on a display number of its own choosing, ended when this goes.
@@ -182,4 +190,4 @@ TEST(XvfbWindow, GridInPixelsAt96DpiAndScreenshot) {
 }
 
 }  // namespace
-}  // namespace oa
+}  // namespace oa::qt

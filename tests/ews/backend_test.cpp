@@ -46,7 +46,7 @@ TEST_F(EwsBackend, ObjectModelOverTheWire) {
   auto info = store->RootFolder()->Folders()->Item("ONDAVELAGENTINFO");
   ASSERT_TRUE(info);
   EXPECT_EQ(info->Name(), "ondavelAgentInfo");
-  auto ids = oa::basRDO::FindMessageIDs(info, "ondavel.agent", "ONDAVELAGENT");
+  auto ids = oa::mailbox::FindMessageIDs(info, "ondavel.agent", "ONDAVELAGENT");
   ASSERT_EQ(ids.size(), 1u);
   auto agent = s->GetMessageFromID(ids[0], "");
   ASSERT_TRUE(agent);
@@ -56,9 +56,9 @@ TEST_F(EwsBackend, ObjectModelOverTheWire) {
   EXPECT_FALSE(agent->Store()->CompareEntryIDs(agent->EntryID(), store->EntryID()));
 
   const int32_t hhTag =
-      oa::basRDO::GetNamedPropTag(agent.get(), Variant::String("HHEntryID"), PT_STRING8, "");
+      oa::mailbox::GetNamedPropTag(agent.get(), Variant::String("HHEntryID"), PT_STRING8, "");
   const int32_t pathTag =
-      oa::basRDO::GetNamedPropTag(agent.get(), Variant::String("HHPath"), PT_STRING8, "");
+      oa::mailbox::GetNamedPropTag(agent.get(), Variant::String("HHPath"), PT_STRING8, "");
   const std::string hhID = agent->Fields(hhTag).ToText();
   EXPECT_EQ(agent->Fields(pathTag).ToText(), "\\\\Mailbox - jdoe\\Handhelds");
   auto hh = s->GetFolderFromID(hhID, "");

@@ -15,6 +15,14 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::ews::testing {
+
+using console::ActivityLog;
+using console::Form;
+using handhelds::DeleteFolderItems;
+using handhelds::FolderEmptying;
+using mailbox::GetAgentMessage;
+using mailbox::RunContext;
+
 namespace {
 
 using namespace oa::mailbox;

@@ -18,6 +18,11 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::ews::testing {
+
+using console::ActivityLog;
+using console::Form;
+using mailbox::GetMessage;
+
 namespace {
 
 using namespace oa::mailbox;
@@ -177,7 +182,7 @@ TEST_F(PublicFolderItems, ListedItemsGiveTheStoresEntryIdsAndDeleteInTheirFolder
   for (int32_t i = 1; i <= 2; ++i) listed.insert(items->Item(i)->EntryID());
   EXPECT_EQ(listed, (std::set<std::string>{IdOf(exported, "pub1"), IdOf(exported, "pub2")}));
   // The contents table's entry IDs are the same.
-  EXPECT_EQ(oa::basRDO::FindMessageIDs(shared, "IPM.Note", "Second"),
+  EXPECT_EQ(oa::mailbox::FindMessageIDs(shared, "IPM.Note", "Second"),
             std::vector<std::string>{IdOf(exported, "pub2")});
 
   // Listed items open by entry ID without looking through the folders again.

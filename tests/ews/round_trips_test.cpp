@@ -202,13 +202,13 @@ class SessionCache : public LoggedOnServedStore {
     Agent a;
     auto info = s.Stores()->DefaultStore()->RootFolder()->Folders()->Item("ondavelAgentInfo");
     if (!info) return a;
-    auto ids = oa::basRDO::FindMessageIDs(info, "ondavel.Agent", "ondavelAgent");
+    auto ids = oa::mailbox::FindMessageIDs(info, "ondavel.Agent", "ondavelAgent");
     if (ids.size() != 1) return a;
     a.entryID = ids[0];
     auto agent = s.GetMessageFromID(a.entryID, "");
     if (!agent) return a;
     a.hhTag =
-        oa::basRDO::GetNamedPropTag(agent.get(), Variant::String("HHEntryID"), PT_STRING8, "");
+        oa::mailbox::GetNamedPropTag(agent.get(), Variant::String("HHEntryID"), PT_STRING8, "");
     a.hhEntryID = agent->Fields(a.hhTag).ToText();
     return a;
   }

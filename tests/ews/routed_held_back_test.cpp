@@ -11,6 +11,11 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::ews::testing {
+
+using console::ActivityLog;
+using console::Form;
+using mailbox::RunHost;
+
 namespace {
 
 using namespace oa::mailbox;

@@ -19,6 +19,12 @@
 #include "tests/nowindow/run_fixture.h"
 
 namespace oa::ews::testing {
+
+using console::ActivityLog;
+using console::Control;
+using qt::frmCleanup;
+using qt::WindowWaitHooks;
+
 namespace {
 
 using nlohmann::json;

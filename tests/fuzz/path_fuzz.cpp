@@ -50,7 +50,7 @@ void CollectIds(const json& node, std::set<std::string>& ids) {
 
 struct World {
   oa::testing::RecordingConsole console;
-  std::unique_ptr<oa::Form> form;
+  std::unique_ptr<oa::console::Form> form;
   std::set<std::string> folderIds;
   std::filesystem::path dir;
 
@@ -74,10 +74,11 @@ struct World {
     CollectIds(json::parse(out.str()).at("stores"), folderIds);
 
     oa::store::RegisterEmbeddedSessionClass();
-    console.texts[oa::Control::txtExServer] = store;
-    console.texts[oa::Control::txtAlias] = "jdoe";
-    form = std::make_unique<oa::Form>(console, oa::ActivityLog((dir / "OA-Cleanup.log").string()));
-    if (!oa::ConnectMailbox(form->run())) std::abort();
+    console.texts[oa::console::Control::txtExServer] = store;
+    console.texts[oa::console::Control::txtAlias] = "jdoe";
+    form = std::make_unique<oa::console::Form>(
+        console, oa::console::ActivityLog((dir / "OA-Cleanup.log").string()));
+    if (!oa::mailbox::ConnectMailbox(form->run())) std::abort();
   }
 };
 
@@ -87,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static World world;
   world.console.results.clear();
   const std::string path(reinterpret_cast<const char*>(data), size);
-  const auto folder = oa::GetFolderFromPath(world.form->run(), path);
+  const auto folder = oa::handhelds::GetFolderFromPath(world.form->run(), path);
   if (folder) {
     if (!world.folderIds.count(folder->EntryID())) std::abort();
   } else if (world.console.results.empty()) {

@@ -17,6 +17,13 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::graph::testing {
+
+using console::ActivityLog;
+using console::Form;
+using handhelds::DeleteFolderItems;
+using handhelds::FolderEmptying;
+using mailbox::RunHost;
+
 namespace {
 
 using namespace oa::mailbox;

@@ -12,6 +12,12 @@
 #include "tests/graph/served_mailbox.h"
 
 namespace oa::graph::testing {
+
+using console::ActivityLog;
+using console::Form;
+using handhelds::DeleteFolderItems;
+using handhelds::FolderEmptying;
+
 namespace {
 
 using namespace oa::mailbox;

@@ -9,6 +9,9 @@
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
+
+using mailbox::RunOutcome;
+
 namespace {
 
 json StandardNamed() {

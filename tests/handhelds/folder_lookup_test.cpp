@@ -7,6 +7,11 @@
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
+
+using handhelds::GetFolder;
+using handhelds::GetFolderFromPath;
+using handhelds::GetHandheldsFolder;
+
 namespace {
 
 class FolderLookup : public StoreRun {

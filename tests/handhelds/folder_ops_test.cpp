@@ -9,6 +9,13 @@
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
+
+using handhelds::CreateHandheldsFolder;
+using handhelds::DeleteFolderItems;
+using handhelds::FolderEmptying;
+using handhelds::GetFolder;
+using handhelds::GetUniqueFolderName;
+
 namespace {
 
 class FolderOps : public StoreRun {

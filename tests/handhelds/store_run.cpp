@@ -12,6 +12,11 @@
 
 namespace oa::testing {
 
+using console::ActivityLog;
+using console::Control;
+using console::Form;
+using mailbox::ConnectMailbox;
+
 json Folder(const std::string& name, const std::string& key, int items, std::vector<json> folders) {
   json f = {{"name", name}, {"folders", json(std::move(folders))}};
   if (!key.empty()) f["key"] = key;

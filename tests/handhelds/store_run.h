@@ -48,7 +48,7 @@ class StoreRun : public ::testing::Test {
   std::string IdOf(const std::string& key) const;
 
   // A fresh window on the store; the previous one is closed first.
-  Form& NewForm();
+  console::Form& NewForm();
   // One press of OK on a fresh window; the results box lines of the run.
   std::vector<std::string> PressOK();
   // Logs the session on and loads the agent data, as a run does before its cleanup.
@@ -60,7 +60,7 @@ class StoreRun : public ::testing::Test {
   std::filesystem::path dir;
   std::string storePath;
   RecordingConsole console;
-  std::unique_ptr<Form> form;
+  std::unique_ptr<console::Form> form;
 };
 
 // Lookups in an export.

@@ -11,6 +11,11 @@
 #include "tests/handhelds/store_run.h"
 
 namespace oa::testing {
+
+using console::ActivityLog;
+using console::Control;
+using qt::frmCleanup;
+
 namespace {
 
 // Clicks a button, as the user would, once the label has painted a given caption: the click

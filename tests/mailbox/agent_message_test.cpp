@@ -8,6 +8,9 @@
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {
+
+using mailbox::GetMessage;
+
 namespace {
 
 constexpr const char* kMar1 = "2026-03-01T09:00:00Z";

@@ -41,42 +41,42 @@ TEST_F(Properties, NamedPropertyTagsReadTheAgentValues) {
   std::shared_ptr<mailbox::RDOMail> mail = form->run().RDO->GetMessageFromID(EntryIDOf("agent"));
   ASSERT_TRUE(mail);
   const int32_t tag =
-      basRDO::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"), ConstMAPI::PT_STRING8, "");
+      mailbox::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"), ConstMAPI::PT_STRING8, "");
   EXPECT_EQ(tag & 0xFFFF, 0x001E);
   EXPECT_LT(tag, 0) << "named property IDs are 0x8000 and above";
-  EXPECT_EQ(tag, basRDO::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"),
-                                         ConstMAPI::PT_STRING8, ConstMAPI::PS_PUBLIC_STRINGS));
+  EXPECT_EQ(tag, mailbox::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"),
+                                          ConstMAPI::PT_STRING8, ConstMAPI::PS_PUBLIC_STRINGS));
   EXPECT_EQ(mail->Fields(tag), Variant::String("0A0B"));
 
   const int32_t pathTag =
-      basRDO::GetNamedPropTag(mail.get(), Variant::String("HHPath"), ConstMAPI::PT_STRING8, "");
+      mailbox::GetNamedPropTag(mail.get(), Variant::String("HHPath"), ConstMAPI::PT_STRING8, "");
   EXPECT_NE(pathTag, tag);
   EXPECT_EQ(mail->Fields(pathTag), Variant::String("\\Handhelds"));
 }
 
 TEST_F(Properties, FindByClassAndSubjectIgnoresCase) {
   const std::vector<std::string> ids =
-      basRDO::FindMessageIDs(folder, "ondavel.agent", "OndavelAgent");
+      mailbox::FindMessageIDs(folder, "ondavel.agent", "OndavelAgent");
   EXPECT_EQ(ids, (std::vector<std::string>{EntryIDOf("agent"), EntryIDOf("cased")}));
 }
 
 TEST_F(Properties, FindByOneCriterion) {
-  EXPECT_EQ(basRDO::FindMessageIDs(folder, "IPM.Note", ""),
+  EXPECT_EQ(mailbox::FindMessageIDs(folder, "IPM.Note", ""),
             (std::vector<std::string>{EntryIDOf("other")}));
-  EXPECT_EQ(basRDO::FindMessageIDs(folder, "", "ondavelagent x"),
+  EXPECT_EQ(mailbox::FindMessageIDs(folder, "", "ondavelagent x"),
             (std::vector<std::string>{EntryIDOf("padded")}));
-  EXPECT_EQ(basRDO::FindMessageIDs(folder, "", "ondavelAgent").size(), 3u);
+  EXPECT_EQ(mailbox::FindMessageIDs(folder, "", "ondavelAgent").size(), 3u);
 }
 
 TEST_F(Properties, FindWithoutCriteriaOrMatchesGivesNothing) {
-  EXPECT_TRUE(basRDO::FindMessageIDs(folder, "", "").empty());
-  EXPECT_TRUE(basRDO::FindMessageIDs(folder, "IPM.Contact", "ondavelAgent").empty());
+  EXPECT_TRUE(mailbox::FindMessageIDs(folder, "", "").empty());
+  EXPECT_TRUE(mailbox::FindMessageIDs(folder, "IPM.Contact", "ondavelAgent").empty());
 }
 
 TEST_F(Properties, FindLeavesNoErrorPending) {
   oa::Err().Clear();
-  basRDO::FindMessageIDs(folder, "ondavel.Agent", "ondavelAgent");
-  basRDO::GetNamedPropTag(nullptr, Variant::String("HHPath"), ConstMAPI::PT_STRING8, "");
+  mailbox::FindMessageIDs(folder, "ondavel.Agent", "ondavelAgent");
+  mailbox::GetNamedPropTag(nullptr, Variant::String("HHPath"), ConstMAPI::PT_STRING8, "");
   EXPECT_FALSE(oa::Err().Pending());
 }
 

@@ -6,10 +6,8 @@
 
 #include "mailbox/model/const_mapi.h"
 
-namespace oa::basRDO {
+namespace oa::mailbox {
 namespace {
-
-namespace ConstMAPI = mailbox::ConstMAPI;
 
 TEST(GetPropType, LowSixteenBitsOfEveryTag) {
   EXPECT_EQ(GetPropType(0x0037001E), 30);
@@ -94,4 +92,4 @@ TEST(GetNamedPropTag, WithoutAnObjectTheTypeAlone) {
 }
 
 }  // namespace
-}  // namespace oa::basRDO
+}  // namespace oa::mailbox

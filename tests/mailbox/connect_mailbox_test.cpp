@@ -5,6 +5,9 @@
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {
+
+using console::Control;
+
 namespace {
 
 const Lines kFound = {"GetAgentMessage filter returned agent message ID",

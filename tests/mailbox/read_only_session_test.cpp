@@ -9,6 +9,10 @@
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {
+
+using handhelds::CleanupHH;
+using mailbox::RunOutcome;
+
 namespace {
 
 using mailbox::ConstMAPI::MAPI_E_NO_ACCESS;

@@ -80,7 +80,7 @@ class StoreRun : public ::testing::Test {
     dir_ = tmpl;
     storePath = dir_ + "/mail.oastore";
     store::RegisterEmbeddedSessionClass();
-    form = std::make_unique<Form>(console, ActivityLog(dir_ + "/OA-Cleanup.log"));
+    form = std::make_unique<console::Form>(console, console::ActivityLog(dir_ + "/OA-Cleanup.log"));
   }
 
   void TearDown() override {
@@ -109,10 +109,10 @@ class StoreRun : public ::testing::Test {
 
   // One run up to the end of the logon step, as the OK handler starts it.
   bool Connect(const std::string& alias, const std::string& server = "") {
-    console.texts[Control::txtExServer] = server.empty() ? storePath : server;
-    console.texts[Control::txtAlias] = alias;
+    console.texts[console::Control::txtExServer] = server.empty() ? storePath : server;
+    console.texts[console::Control::txtAlias] = alias;
     form->WriteLog("", true);
-    return ConnectMailbox(form->run());
+    return mailbox::ConnectMailbox(form->run());
   }
 
   // The log lines of a run that logs on to jdoe and reaches the agent lookup.
@@ -151,7 +151,7 @@ class StoreRun : public ::testing::Test {
   const std::string& dir() const { return dir_; }
 
   RecordingConsole console;
-  std::unique_ptr<Form> form;
+  std::unique_ptr<console::Form> form;
   std::string storePath;
 
  private:

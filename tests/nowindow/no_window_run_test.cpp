@@ -13,6 +13,11 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::testing {
+
+using console::ActivityLog;
+using console::Control;
+using console::Form;
+
 namespace {
 
 using nlohmann::json;

@@ -16,6 +16,12 @@
 #include "tests/nowindow/temp_files.h"
 
 namespace oa::nowindow {
+
+using console::ActivityLog;
+using console::Control;
+using console::Form;
+using mailbox::RunOutcome;
+
 namespace {
 
 using oa::testing::TempDir;

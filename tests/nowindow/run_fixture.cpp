@@ -5,6 +5,8 @@
 
 namespace oa::testing {
 
+using console::ActivityLog;
+
 RunFixture::RunFixture() : storeDir(dir / "stores"), logFile(dir / "OA-Cleanup.log") {
   std::filesystem::create_directories(storeDir);
   WriteFile(dir / "user.reg", "");

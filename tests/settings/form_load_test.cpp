@@ -11,6 +11,11 @@
 #include "tests/support/recording_console.h"
 
 namespace oa::testing {
+
+using console::ActivityLog;
+using console::Control;
+using console::Form;
+
 namespace {
 
 const char* kAdminKey = "[HKEY_CURRENT_USER\\Software\\ondavel\\Tessel Admin\\Settings]\n";

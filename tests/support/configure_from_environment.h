@@ -21,7 +21,7 @@ inline settings::Config ConfigFromEnvironment() {
 
 // The backends' options the program would take from the variables.
 inline mailbox::BackendOptions BackendOptionsFromEnvironment() {
-  return BackendOptionsFor(ConfigFromEnvironment());
+  return console::BackendOptionsFor(ConfigFromEnvironment());
 }
 
 // The registry export files the program would take from the variables.

@@ -12,12 +12,12 @@
 
 namespace oa::testing {
 
-class RecordingConsole : public Console {
+class RecordingConsole : public console::Console {
  public:
-  std::string Text(Control c) override { return texts[c]; }
-  void SetText(Control c, const std::string& t) override { texts[c] = t; }
-  int Value(Control c) override { return c == Control::chkHH ? chkHH : 0; }
-  void SetFocus(Control c) override { focus.push_back(c); }
+  std::string Text(console::Control c) override { return texts[c]; }
+  void SetText(console::Control c, const std::string& t) override { texts[c] = t; }
+  int Value(console::Control c) override { return c == console::Control::chkHH ? chkHH : 0; }
+  void SetFocus(console::Control c) override { focus.push_back(c); }
   void ClearResults() override { results.clear(); }
   void AppendResult(const std::string& line) override { results.push_back(line); }
   void RepaintResults() override { ++repaints; }
@@ -30,9 +30,9 @@ class RecordingConsole : public Console {
   void MsgBox(const std::string& text) override { msgBoxes.push_back(text); }
   void CloseWindow() override { ++closes; }
 
-  std::map<Control, std::string> texts;
+  std::map<console::Control, std::string> texts;
   int chkHH = 1;
-  std::vector<Control> focus;
+  std::vector<console::Control> focus;
   std::vector<std::string> results;
   std::vector<std::string> progress;
   std::vector<std::string> msgBoxes;
