@@ -18,7 +18,6 @@
 #include "tests/graph/graph_test_server.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"
-#include "tests/support/recording_console.h"
 #include "tests/support/test_waiter.h"
 
 namespace oa::graph::testing {
@@ -112,7 +111,6 @@ class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
   oa::testing::TempDir dir;
   std::string storeFile;
   std::unique_ptr<GraphTestServer> server;
-  oa::testing::RecordingConsole console;
 };
 
 }  // namespace oa::graph::testing
