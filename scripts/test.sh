@@ -29,11 +29,20 @@ stage() {
 stage "packages (scripts/install-deps.sh --test)"
 bash scripts/install-deps.sh --test
 
+# Every build goes through ccache when it is installed (the Windows stage installs it and
+# compiles through it too), so that a repeated run compiles only what changed. The cache keys
+# hold the paths relative to the work tree, so another clone of the same tree hits as well.
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+fi
+
 run_suite() {  # BUILD_DIR CMAKE_OPTIONS...
   local dir=$1
   shift
   rm -rf "$dir"
-  cmake -S . -B "$dir" -G Ninja -DOA_WERROR=ON "$@"
+  cmake -S . -B "$dir" -G Ninja -DOA_WERROR=ON "${launcher[@]}" "$@"
   cmake --build "$dir" -j "$jobs"
   ctest --test-dir "$dir" --output-on-failure -j "$jobs" --timeout 600 || failed+=("$dir")
   # The reliability suite's figures (kills survived, writes kept, bad inputs tried, ...).
@@ -48,7 +57,7 @@ stage "optimised build as shipped (build-ci): programs, package, valgrind runs"
 # runs under the sanitizers below and, optimised, under Wine; this build gives the programs the
 # package, valgrind and the Windows stage's comparison runs need, and what only it can run.
 rm -rf build-ci
-cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOA_WERROR=ON \
+cmake -S . -B build-ci -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOA_WERROR=ON "${launcher[@]}" \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -DNDEBUG"
 cmake --build build-ci -j "$jobs" --target oa-cleanup oa-store ews_wine_tests graph_wine_tests
 ctest --test-dir build-ci --output-on-failure --timeout 600 -R '^valgrind_' || failed+=(build-ci)
@@ -85,7 +94,7 @@ if [ -f tests/fuzz/run_fuzzers.sh ]; then
   stage "fuzzers (build-fuzz)"
   rm -rf build-fuzz
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DOA_FUZZ=ON -DOA_WINDOW=OFF -DOA_WERROR=ON
+    -DOA_FUZZ=ON -DOA_WINDOW=OFF -DOA_WERROR=ON "${launcher[@]}"
   targets=$(ninja -C build-fuzz -t targets all | sed -n 's/^\([A-Za-z0-9_]*_fuzz\): .*/\1/p')
   if [ -n "$targets" ]; then
     # shellcheck disable=SC2086

@@ -31,7 +31,11 @@ using oa::testing::Dump;
 using oa::testing::Fault;
 using oa::testing::MailboxStore;
 
-class DeleteBatches : public ServedMailbox {};
+// The emptying through the form, on the console that records what it was shown.
+class DeleteBatches : public ServedMailbox {
+ protected:
+  oa::testing::RecordingConsole console;
+};
 
 TEST_F(DeleteBatches, FullGroupsGoOutAndTheLastOneBeforeTheFolderCountsAsEmpty) {
   Serve(Dump({Mailbox(50)}));

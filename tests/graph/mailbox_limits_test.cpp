@@ -10,6 +10,7 @@
 #include "handhelds/folder_ops.h"
 #include "mailbox/graph/client.h"
 #include "tests/graph/served_mailbox.h"
+#include "tests/support/recording_console.h"
 
 namespace oa::graph::testing {
 
@@ -32,6 +33,8 @@ class MailboxLimitsOverGraph : public ServedMailbox {
     for (const auto& r : server->Requests()) n += !r.throttledBy.empty() || r.status == 429;
     return n;
   }
+  // What the form showed.
+  oa::testing::RecordingConsole console;
 };
 
 TEST_F(MailboxLimitsOverGraph, UnchainedRequestsBeyondFourInABatchAreRefusedAsTheServiceDoes) {

@@ -18,7 +18,6 @@
 #include "tests/graph/graph_test_server.h"
 #include "tests/nowindow/store_fixture.h"
 #include "tests/nowindow/temp_files.h"
-#include "tests/support/recording_console.h"
 #include "tests/support/test_waiter.h"
 
 namespace oa::graph::testing {
@@ -114,7 +113,6 @@ class ServedMailbox : public ::testing::Test, public oa::testing::TestWaiter {
   std::unique_ptr<GraphTestServer> server;
   // What sessions made here log on with, as Serve left it.
   oa::mailbox::BackendOptions backends;
-  oa::testing::RecordingConsole console;
 };
 
 }  // namespace oa::graph::testing
