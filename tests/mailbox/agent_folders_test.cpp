@@ -38,27 +38,27 @@ TEST_F(AgentFolders, BothValuesLoaded) {
                 {"ipmRoot", true},
                 {"folders", Json::array({Json{{"name", "Handhelds"}, {"key", "hh"}}})}}}))})));
   EXPECT_TRUE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(), kFound));
-  EXPECT_EQ(form->run().hhEntryID, EntryIDOf("hh"));
-  EXPECT_FALSE(form->run().hhEntryID.empty());
-  EXPECT_EQ(form->run().hhPath, "\\Mailbox - jdoe\\Handhelds");
-  ASSERT_TRUE(form->run().agentInfoFolder);
-  EXPECT_EQ(form->run().agentInfoFolder->EntryID(), EntryIDOf("info"));
+  EXPECT_EQ(host.results, Join(LogonLines(), kFound));
+  EXPECT_EQ(host.run().hhEntryID, EntryIDOf("hh"));
+  EXPECT_FALSE(host.run().hhEntryID.empty());
+  EXPECT_EQ(host.run().hhPath, "\\Mailbox - jdoe\\Handhelds");
+  ASSERT_TRUE(host.run().agentInfoFolder);
+  EXPECT_EQ(host.run().agentInfoFolder->EntryID(), EntryIDOf("info"));
 }
 
 TEST_F(AgentFolders, FolderCreatedWhenMissingAndOnlyOnce) {
   Import(Dump(Json::array({MailboxStore("jdoe", Json::array())})));
   EXPECT_FALSE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(), kCreatedEmpty));
-  EXPECT_TRUE(form->run().agentInfoFolder);
+  EXPECT_EQ(host.results, Join(LogonLines(), kCreatedEmpty));
+  EXPECT_TRUE(host.run().agentInfoFolder);
   EXPECT_EQ(AgentInfoFolderCount(Export()), 1);
 
   EXPECT_FALSE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(false), {"GetAgentMessage no messages in AgentInfo "
-                                                      "folder",
-                                                      "GetAgentMessage found no existing agent "
-                                                      "message",
-                                                      "Failed to access agent folders"}));
+  EXPECT_EQ(host.results, Join(LogonLines(false), {"GetAgentMessage no messages in AgentInfo "
+                                                   "folder",
+                                                   "GetAgentMessage found no existing agent "
+                                                   "message",
+                                                   "Failed to access agent folders"}));
   EXPECT_EQ(AgentInfoFolderCount(Export()), 1);
 }
 
@@ -66,19 +66,19 @@ TEST_F(AgentFolders, FolderThatCannotBeCreated) {
   Import(Dump(Json::array({MailboxStore("jdoe", Json::array())}),
               Json::array({{{"op", "Folders.Add"}, {"error", "0x80070005"}}})));
   EXPECT_FALSE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(), {"GetAgentFolders creating AgentInfo folder",
-                                                 "Unable to locate or create ondavelAgent folders!",
-                                                 "Failed to access agent folders"}));
-  EXPECT_FALSE(form->run().agentInfoFolder);
+  EXPECT_EQ(host.results, Join(LogonLines(), {"GetAgentFolders creating AgentInfo folder",
+                                              "Unable to locate or create ondavelAgent folders!",
+                                              "Failed to access agent folders"}));
+  EXPECT_FALSE(host.run().agentInfoFolder);
   EXPECT_EQ(AgentInfoFolderCount(Export()), 0);
 }
 
 TEST_F(AgentFolders, MessageWithoutHHPath) {
   Import(AgentDump(Json::array({Agent({{"HHEntryID", "00112233"}})})));
   EXPECT_TRUE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(), kFound));
-  EXPECT_EQ(form->run().hhEntryID, "00112233");
-  EXPECT_EQ(form->run().hhPath, "");
+  EXPECT_EQ(host.results, Join(LogonLines(), kFound));
+  EXPECT_EQ(host.run().hhEntryID, "00112233");
+  EXPECT_EQ(host.run().hhPath, "");
 }
 
 TEST_F(AgentFolders, FalseLeavesTheValuesAsTheyWere) {
@@ -87,19 +87,19 @@ TEST_F(AgentFolders, FalseLeavesTheValuesAsTheyWere) {
                                 {Agent({{"HHEntryID", "AABB"}, {"HHPath", "\\Handhelds"}})}))})),
        MailboxStore("asmith", Json::array({Json{{"name", "ondavelAgentInfo"}}}))})));
   ASSERT_TRUE(Connect("jdoe"));
-  const std::string jdoeEntryID = form->run().agentMessageEntryID;
+  const std::string jdoeEntryID = host.run().agentMessageEntryID;
   EXPECT_FALSE(Connect("asmith"));
   EXPECT_EQ(
-      console.results,
+      host.results,
       (Lines{"Logging on with asmith " + storePath, "LoggedOn = True", "retrieving agent folders",
              "GetAgentMessage no messages in AgentInfo folder",
              "GetAgentMessage found no existing agent message", "Failed to access agent folders"}));
-  EXPECT_EQ(form->run().hhEntryID, "AABB");
-  EXPECT_EQ(form->run().hhPath, "\\Handhelds");
-  EXPECT_EQ(form->run().agentMessageEntryID, jdoeEntryID);
+  EXPECT_EQ(host.run().hhEntryID, "AABB");
+  EXPECT_EQ(host.run().hhPath, "\\Handhelds");
+  EXPECT_EQ(host.run().agentMessageEntryID, jdoeEntryID);
   // The folder of the earlier mailbox is not kept.
-  ASSERT_TRUE(form->run().agentInfoFolder);
-  EXPECT_NE(form->run().agentInfoFolder->EntryID(), EntryIDOf("info"));
+  ASSERT_TRUE(host.run().agentInfoFolder);
+  EXPECT_NE(host.run().agentInfoFolder->EntryID(), EntryIDOf("info"));
 }
 
 }  // namespace

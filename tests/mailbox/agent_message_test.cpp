@@ -47,8 +47,8 @@ class AgentMessage : public StoreRun {
   Lines RunLookup(const Json& messages, const Json& faults = Json::array()) {
     Import(AgentDump(messages, faults));
     found_ = Connect("jdoe");
-    Lines after(console.results.begin() + std::min<size_t>(4, console.results.size()),
-                console.results.end());
+    Lines after(host.results.begin() + std::min<size_t>(4, host.results.size()),
+                host.results.end());
     if (!after.empty() && after.back() == "Failed to access agent folders") after.pop_back();
     return after;
   }
@@ -59,8 +59,8 @@ TEST_F(AgentMessage, OneFoundByTheFilter) {
   EXPECT_EQ(RunLookup(Json::array({Note("n1"), Message("agent", kMar1)})),
             (Lines{kFilterOne, kFound}));
   EXPECT_TRUE(found_);
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("agent"));
-  EXPECT_FALSE(form->run().agentMessageEntryID.empty());
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("agent"));
+  EXPECT_FALSE(host.run().agentMessageEntryID.empty());
 }
 
 TEST_F(AgentMessage, TwoDuplicatesNewerFirstKeepsTheOlder) {
@@ -68,7 +68,7 @@ TEST_F(AgentMessage, TwoDuplicatesNewerFirstKeepsTheOlder) {
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message",
                    kDeleting + kMar2Text, kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"old"}));
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("old"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("old"));
 }
 
 TEST_F(AgentMessage, TwoDuplicatesOlderFirstKeepsTheOlder) {
@@ -89,9 +89,9 @@ TEST_F(AgentMessage, ThreeDuplicatesByTheFilter) {
 TEST_F(AgentMessage, SameCreationTimeKeepsTheFirstMet) {
   Import(AgentDump(Json::array({Message("a", kMar2), Message("b", kMar2)})));
   ASSERT_TRUE(Connect("jdoe"));
-  EXPECT_EQ(console.results, Join(LogonLines(), {"GetAgentMessage filter returned 2 ID(s) for "
-                                                 "agent message",
-                                                 kDeleting + kMar2Text, kFound}));
+  EXPECT_EQ(host.results, Join(LogonLines(), {"GetAgentMessage filter returned 2 ID(s) for "
+                                              "agent message",
+                                              kDeleting + kMar2Text, kFound}));
   const Json left = AgentInfoMessages();
   ASSERT_EQ(left.size(), 1u);
   // The table gives the messages in the order they were stored.
@@ -102,7 +102,7 @@ TEST_F(AgentMessage, FilterFindsNothingAndTheScanFindsOne) {
   EXPECT_EQ(RunLookup(Json::array({Note("n1"), Message("agent", kMar1, "Agent data"), Note("n2")})),
             (Lines{"GetAgentMessage nothing returned by filter; iterating through 3", kFound}));
   EXPECT_TRUE(found_);
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("agent"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("agent"));
 }
 
 TEST_F(AgentMessage, ScanWithThreeDuplicatesExaminesEveryItemOnce) {
@@ -112,7 +112,7 @@ TEST_F(AgentMessage, ScanWithThreeDuplicatesExaminesEveryItemOnce) {
             (Lines{"GetAgentMessage nothing returned by filter; iterating through 4",
                    kDeleting + kMar3Text, kDeleting + kMar2Text, kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"old", "n1"}));
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("old"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("old"));
 }
 
 TEST_F(AgentMessage, ScanTakesTheClassOnlyInItsExactCase) {
@@ -133,9 +133,9 @@ TEST_F(AgentMessage, FolderWithoutAgentMessage) {
 }
 
 TEST_F(AgentMessage, NotFoundLeavesThePreviousEntryID) {
-  form->run().agentMessageEntryID = "0011";
+  host.run().agentMessageEntryID = "0011";
   RunLookup(Json::array());
-  EXPECT_EQ(form->run().agentMessageEntryID, "0011");
+  EXPECT_EQ(host.run().agentMessageEntryID, "0011");
 }
 
 // Entries that cannot be opened or whose class or creation time cannot be read never cost the
@@ -145,7 +145,7 @@ TEST_F(AgentMessage, KeptMessageWithUnreadableCreationTimeIsNotDeleted) {
                       Json::array({Fault("Mail.CreationTime", "new")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, EntryWithUnreadableCreationTimeIsSkipped) {
@@ -153,7 +153,7 @@ TEST_F(AgentMessage, EntryWithUnreadableCreationTimeIsSkipped) {
                       Json::array({Fault("Mail.CreationTime", "old")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, EntryThatCannotBeOpenedIsSkipped) {
@@ -161,7 +161,7 @@ TEST_F(AgentMessage, EntryThatCannotBeOpenedIsSkipped) {
                       Json::array({Fault("Session.GetMessageFromID", "old")})),
             (Lines{"GetAgentMessage filter returned 2 ID(s) for agent message", kFound}));
   EXPECT_EQ(Keys(AgentInfoMessages()), (std::vector<std::string>{"new", "old"}));
-  EXPECT_EQ(form->run().agentMessageEntryID, EntryIDOf("new"));
+  EXPECT_EQ(host.run().agentMessageEntryID, EntryIDOf("new"));
 }
 
 TEST_F(AgentMessage, ScannedItemWithUnreadableClassIsLeftAlone) {
@@ -196,35 +196,35 @@ class GetMessageRetry : public StoreRun {
 };
 
 TEST_F(GetMessageRetry, MailboxMessageNeedsNoRetry) {
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), EntryIDOf("agent"), "");
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(host.run(), EntryIDOf("agent"), "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), EntryIDOf("agent"));
-  EXPECT_EQ(form->run().messageStoreIDCache, "");
+  EXPECT_EQ(host.run().messageStoreIDCache, "");
 }
 
 TEST_F(GetMessageRetry, PublicMessageFoundByTheRetryAndTheCacheFilled) {
-  const size_t lines = console.results.size();
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), pubID_, "");
+  const size_t lines = host.results.size();
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(host.run(), pubID_, "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), pubID_);
-  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
-  EXPECT_EQ(console.results.size(), lines);
+  EXPECT_EQ(host.run().messageStoreIDCache, publicStoreID_);
+  EXPECT_EQ(host.results.size(), lines);
 }
 
 TEST_F(GetMessageRetry, WrongStoreIDIsNotUsedForTheRetry) {
   const std::string mailboxStoreID = EntryIDOf("jdoe");
   ASSERT_FALSE(mailboxStoreID.empty());
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), pubID_, mailboxStoreID);
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(host.run(), pubID_, mailboxStoreID);
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), pubID_);
-  EXPECT_TRUE(GetMessage(form->run(), pubID_, "00FF00"));
+  EXPECT_TRUE(GetMessage(host.run(), pubID_, "00FF00"));
 }
 
 TEST_F(GetMessageRetry, UnknownEntryIDGivesNothing) {
   std::string id = pubID_;
   id.back() = id.back() == '0' ? '1' : '0';
-  EXPECT_FALSE(GetMessage(form->run(), id, ""));
-  EXPECT_FALSE(GetMessage(form->run(), "", ""));
+  EXPECT_FALSE(GetMessage(host.run(), id, ""));
+  EXPECT_FALSE(GetMessage(host.run(), "", ""));
 }
 
 class GetMessageCache : public GetMessageRetry {
@@ -238,17 +238,17 @@ class GetMessageCache : public GetMessageRetry {
 };
 
 TEST_F(GetMessageCache, SecondRetryUsesTheCache) {
-  ASSERT_TRUE(GetMessage(form->run(), pubID_, ""));
-  EXPECT_TRUE(GetMessage(form->run(), pubID_, ""));
-  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
+  ASSERT_TRUE(GetMessage(host.run(), pubID_, ""));
+  EXPECT_TRUE(GetMessage(host.run(), pubID_, ""));
+  EXPECT_EQ(host.run().messageStoreIDCache, publicStoreID_);
   // A third look-up would have failed.
-  EXPECT_FALSE(form->run().RDO->Stores()->FindExchangePublicFoldersStore());
+  EXPECT_FALSE(host.run().RDO->Stores()->FindExchangePublicFoldersStore());
 }
 
 TEST_F(GetMessageCache, CacheOutlivesALogonToAnotherRun) {
-  ASSERT_TRUE(GetMessage(form->run(), pubID_, ""));
+  ASSERT_TRUE(GetMessage(host.run(), pubID_, ""));
   ASSERT_TRUE(Connect("jdoe"));
-  EXPECT_TRUE(GetMessage(form->run(), pubID_, ""));
+  EXPECT_TRUE(GetMessage(host.run(), pubID_, ""));
 }
 
 // Compare faults on a message outside the agent-info folder, so the logon's lookup spends none.
@@ -268,23 +268,23 @@ class GetMessageCheck : public GetMessageRetry {
 TEST_F(GetMessageCheck, FailingFinalCheckIsLoggedAndTheMessageReturned) {
   WithCompareFault(
       {{"error", "0x80040115"}, {"description", "The server is gone"}, {"after", 1}, {"times", 1}});
-  const Lines before = console.results;
-  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(form->run(), probeID_, "");
+  const Lines before = host.results;
+  std::shared_ptr<mailbox::RDOMail> mail = GetMessage(host.run(), probeID_, "");
   ASSERT_TRUE(mail);
   EXPECT_EQ(mail->EntryID(), probeID_);
-  EXPECT_EQ(console.results,
+  EXPECT_EQ(host.results,
             Join(before, {"GetMessage CompareEntryIDs error:-2147221227 The server is gone"}));
   // The first check passed: no retry was needed.
-  EXPECT_EQ(form->run().messageStoreIDCache, "");
+  EXPECT_EQ(host.run().messageStoreIDCache, "");
 }
 
 TEST_F(GetMessageCheck, StoreThatDeniesTheIDGivesNothing) {
   WithCompareFault({{"result", false}});
-  const Lines before = console.results;
-  EXPECT_FALSE(GetMessage(form->run(), probeID_, ""));
-  EXPECT_EQ(console.results, before);
+  const Lines before = host.results;
+  EXPECT_FALSE(GetMessage(host.run(), probeID_, ""));
+  EXPECT_EQ(host.results, before);
   // The denial made it retry against the public store.
-  EXPECT_EQ(form->run().messageStoreIDCache, publicStoreID_);
+  EXPECT_EQ(host.run().messageStoreIDCache, publicStoreID_);
 }
 
 }  // namespace

@@ -30,15 +30,15 @@ class Properties : public StoreRun {
         Json::array({AgentInfoFolder(Json::array({Message("info-agent", "2026-03-01T09:00:00Z")})),
                      search}))})));
     ASSERT_TRUE(Connect("jdoe"));
-    ASSERT_TRUE(form->run().agentInfoFolder);
-    folder = form->run().agentInfoFolder->Parent()->Folders()->Item(std::string("Search"));
+    ASSERT_TRUE(host.run().agentInfoFolder);
+    folder = host.run().agentInfoFolder->Parent()->Folders()->Item(std::string("Search"));
     ASSERT_TRUE(folder);
   }
   std::shared_ptr<mailbox::RDOFolder> folder;
 };
 
 TEST_F(Properties, NamedPropertyTagsReadTheAgentValues) {
-  std::shared_ptr<mailbox::RDOMail> mail = form->run().RDO->GetMessageFromID(EntryIDOf("agent"));
+  std::shared_ptr<mailbox::RDOMail> mail = host.run().RDO->GetMessageFromID(EntryIDOf("agent"));
   ASSERT_TRUE(mail);
   const int32_t tag =
       mailbox::GetNamedPropTag(mail.get(), Variant::String("HHEntryID"), ConstMAPI::PT_STRING8, "");

@@ -1,34 +1,18 @@
 // The dry run's guard on a real store file: reading calls go through, every write is refused
-// with MAPI_E_NO_ACCESS and recorded, and the store is the same afterwards, also when a step
-// that forgets the dry run tries to write.
+// with MAPI_E_NO_ACCESS and recorded, and the store is the same afterwards.
 #include "mailbox/model/read_only_session.h"
 
 #include <gtest/gtest.h>
 
-#include "handhelds/cleanup_hh.h"
 #include "tests/mailbox/store_fixture.h"
 
 namespace oa::testing {
-
-using handhelds::CleanupHH;
-using mailbox::RunOutcome;
 
 namespace {
 
 using mailbox::ConstMAPI::MAPI_E_NO_ACCESS;
 
 const char* kPublicStrings = "{00020329-0000-0000-C000-000000000046}";
-
-Json GuardedDump() {
-  Json hh = {{"name", "Handhelds"}, {"key", "hh"}, {"items", 3}};
-  Json top = {{"name", "Top of Information Store"},
-              {"key", "top"},
-              {"ipmRoot", true},
-              {"folders", Json::array({hh})}};
-  Json agent = Message("agent", "2026-03-01T09:00:00Z", "ondavelAgent", "ondavel.Agent",
-                       {{"HHEntryID", {{"ref", "hh"}}}});
-  return Dump(Json::array({MailboxStore("jdoe", Json::array({AgentInfoFolder({agent}), top}))}));
-}
 
 class ReadOnlySession : public StoreRun {};
 
@@ -83,27 +67,6 @@ TEST_F(ReadOnlySession, RefusesAndRecordsEveryWriteAndLetsReadsThrough) {
   EXPECT_EQ(calls[4].target, top->EntryID());
   EXPECT_EQ(calls[7].target, agentID);
   session->Logoff();
-  EXPECT_EQ(Export(), before);
-}
-
-TEST_F(ReadOnlySession, DryRunSessionStopsAStepThatForgetsTheDryRun) {
-  Import(GuardedDump());
-  const Json before = Export();
-  form->run().dryRun = true;
-  ASSERT_TRUE(Connect("jdoe"));
-  // The cleanup as if it did not know about the dry run: every write it tries is refused.
-  form->run().dryRun = false;
-  CleanupHH(form->run());
-  const RunOutcome& outcome = form->outcome();
-  EXPECT_FALSE(outcome.oldDeleted);
-  EXPECT_FALSE(outcome.oldRenamed);
-  std::vector<std::string> ops;
-  for (const mailbox::RefusedCall& c : form->run().refusedCalls->All()) {
-    ops.push_back(c.operation);
-    EXPECT_EQ(c.target, EntryIDOf("hh"));
-  }
-  EXPECT_EQ(ops, (std::vector<std::string>{"Folder.Delete", "Folder.Name", "Folder.Save"}));
-  EXPECT_EQ(console.results.back(), "failed to rename existing folder");
   EXPECT_EQ(Export(), before);
 }
 

@@ -1,5 +1,5 @@
 // Runs of the logon and the agent lookups against real store files in a temporary directory,
-// driven through the core window with a recording console.
+// reported to a recording host in place of the window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,13 +14,11 @@
 #include <vector>
 
 #include "base/mapi_error.h"
-#include "console/form.h"
 #include "mailbox/connect_mailbox.h"
 #include "mailbox/model/const_mapi.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
-#include "tests/support/configure_from_environment.h"
-#include "tests/support/recording_console.h"
+#include "tests/support/recording_host.h"
 
 namespace oa::testing {
 
@@ -69,6 +67,18 @@ inline Json AgentDump(Json messages, Json faults = Json::array()) {
               std::move(faults));
 }
 
+// jdoe's agent message names a Handhelds folder of three items under the top of the store.
+inline Json GuardedDump() {
+  Json hh = {{"name", "Handhelds"}, {"key", "hh"}, {"items", 3}};
+  Json top = {{"name", "Top of Information Store"},
+              {"key", "top"},
+              {"ipmRoot", true},
+              {"folders", Json::array({hh})}};
+  Json agent = Message("agent", "2026-03-01T09:00:00Z", "ondavelAgent", "ondavel.Agent",
+                       {{"HHEntryID", {{"ref", "hh"}}}});
+  return Dump(Json::array({MailboxStore("jdoe", Json::array({AgentInfoFolder({agent}), top}))}));
+}
+
 class StoreRun : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,15 +90,13 @@ class StoreRun : public ::testing::Test {
     dir_ = tmpl;
     storePath = dir_ + "/mail.oastore";
     store::RegisterEmbeddedSessionClass();
-    form = std::make_unique<console::Form>(console, console::ActivityLog(dir_ + "/OA-Cleanup.log"));
   }
 
   void TearDown() override {
-    if (form && form->run().RDO) {
-      form->run().RDO->Logoff();
-      form->run().RDO.reset();
+    if (host.run().RDO) {
+      host.run().RDO->Logoff();
+      host.run().RDO.reset();
     }
-    form.reset();
     store::RegisterEmbeddedSessionClass();
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
@@ -109,10 +117,10 @@ class StoreRun : public ::testing::Test {
 
   // One run up to the end of the logon step, as the OK handler starts it.
   bool Connect(const std::string& alias, const std::string& server = "") {
-    console.texts[console::Control::txtExServer] = server.empty() ? storePath : server;
-    console.texts[console::Control::txtAlias] = alias;
-    form->WriteLog("", true);
-    return mailbox::ConnectMailbox(form->run());
+    host.server = server.empty() ? storePath : server;
+    host.mailbox = alias;
+    host.WriteLog("", true);
+    return mailbox::ConnectMailbox(host.run());
   }
 
   // The log lines of a run that logs on to jdoe and reaches the agent lookup.
@@ -150,8 +158,7 @@ class StoreRun : public ::testing::Test {
 
   const std::string& dir() const { return dir_; }
 
-  RecordingConsole console;
-  std::unique_ptr<console::Form> form;
+  RecordingHost host;
   std::string storePath;
 
  private:
