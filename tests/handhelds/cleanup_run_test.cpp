@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "tests/handhelds/store_run.h"
+#include "tests/handhelds/form_run.h"
 
 namespace oa::testing {
 

@@ -14,7 +14,7 @@ using handhelds::GetHandheldsFolder;
 
 namespace {
 
-class FolderLookup : public StoreRun {
+class FolderLookup : public HostRun {
  protected:
   // A mailbox and a public store with folders for every path rule.
   void ImportTree(std::vector<json> faults = {}, json named = {{"HHPath", kHHPath}}) {
@@ -27,12 +27,12 @@ class FolderLookup : public StoreRun {
                                      {Folder("All Public Folders", "pub-nested")})})},
                 faults));
     ASSERT_TRUE(Connect());
-    console.results.clear();
+    host.results.clear();
   }
   // The key's entry ID when the path resolves, "" when it does not; the lines it logged.
   std::string Resolve(const std::string& path) {
-    console.results.clear();
-    auto folder = GetFolderFromPath(form->run(), path);
+    host.results.clear();
+    auto folder = GetFolderFromPath(host.run(), path);
     return folder ? folder->EntryID() : "";
   }
 };
@@ -49,7 +49,7 @@ TEST_F(FolderLookup, MailboxPathsIgnoreOuterBackslashesCaseAndBlanks) {
            "Archive\\Mailbox - John Doe\\Handhelds",
        }) {
     EXPECT_EQ(Resolve(path), hh) << path;
-    EXPECT_TRUE(console.results.empty()) << path;
+    EXPECT_TRUE(host.results.empty()) << path;
   }
   EXPECT_EQ(Resolve("\\\\Mailbox - John Doe\\Devices\\Handhelds"), IdOf("dev-hh"));
   EXPECT_EQ(Resolve("\\\\Mailbox - John Doe\\devices\\spaced"), IdOf("spaced"));
@@ -59,16 +59,16 @@ TEST_F(FolderLookup, PublicPathsAreCaseSensitiveAboveTheFolders) {
   ImportTree();
   EXPECT_EQ(Resolve("Public Folders\\All Public Folders\\Handhelds"), IdOf("pub-hh"));
   EXPECT_EQ(Resolve("\\\\Public Folders\\All Public Folders\\handhelds\\"), IdOf("pub-hh"));
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_TRUE(host.results.empty());
 
   // Other letter case is a mailbox path, and the mailbox's name is not in it.
   EXPECT_EQ(Resolve("public folders\\all public folders\\Handhelds"), "");
-  EXPECT_EQ(console.results,
+  EXPECT_EQ(host.results,
             std::vector<std::string>{"GetFolderFromPath error: unable to identify root folder!"});
 
   // Without a backslash after it nothing is removed: both words are folders under the top.
   EXPECT_EQ(Resolve("Public Folders\\All Public Folders"), IdOf("pub-nested"));
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_TRUE(host.results.empty());
 }
 
 TEST_F(FolderLookup, PathsThatDoNotResolveSayWhy) {
@@ -90,7 +90,7 @@ TEST_F(FolderLookup, PathsThatDoNotResolveSayWhy) {
   };
   for (const auto& [path, line] : cases) {
     EXPECT_EQ(Resolve(path), "") << path;
-    EXPECT_EQ(console.results, std::vector<std::string>{line}) << path;
+    EXPECT_EQ(host.results, std::vector<std::string>{line}) << path;
   }
 }
 
@@ -99,7 +99,7 @@ TEST_F(FolderLookup, AnErrorDuringTheWalkFailsTheLookup) {
   ImportTree({Fault("Folders.Item", "devices", "none", 1)});
   EXPECT_EQ(Resolve("\\\\Mailbox - John Doe\\Devices\\spaced"), "");
   EXPECT_EQ(
-      console.results,
+      host.results,
       std::vector<std::string>{
           "GetFolderFromPath error: unable to locate Devices\\spaced in specified location."});
 }
@@ -108,38 +108,37 @@ TEST_F(FolderLookup, PublicPathWithoutPublicFolders) {
   Import(Dump({MailboxStore({Folder("Handhelds", "hh")}, AgentMessage({{"HHPath", kHHPath}}))}));
   ASSERT_TRUE(Connect());
   EXPECT_EQ(Resolve("Public Folders\\All Public Folders\\Handhelds"), "");
-  EXPECT_EQ(
-      console.results,
-      std::vector<std::string>{"GetFolderFromPath error: Public Folder Infostore not available!"});
+  EXPECT_EQ(host.results, std::vector<std::string>{
+                              "GetFolderFromPath error: Public Folder Infostore not available!"});
 }
 
 TEST_F(FolderLookup, FindByPathRepairsHHEntryIDSoTheNextLookupWorksByEntryID) {
   ImportTree();
   const std::string hh = IdOf("hh");
-  EXPECT_NE(GetHandheldsFolder(form->run()), nullptr);
-  EXPECT_EQ(console.results, std::vector<std::string>{
-                                 std::string("Retrieved Handhelds folder using path ") + kHHPath});
-  EXPECT_EQ(form->run().hhEntryID, hh);
+  EXPECT_NE(GetHandheldsFolder(host.run()), nullptr);
+  EXPECT_EQ(host.results, std::vector<std::string>{
+                              std::string("Retrieved Handhelds folder using path ") + kHHPath});
+  EXPECT_EQ(host.run().hhEntryID, hh);
   EXPECT_EQ(NamedOf(AgentOf(Export()), "HHEntryID"), hh);
 
   ASSERT_TRUE(Connect());
-  console.results.clear();
-  auto again = GetHandheldsFolder(form->run());
+  host.results.clear();
+  auto again = GetHandheldsFolder(host.run());
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->EntryID(), hh);
-  EXPECT_EQ(console.results,
+  EXPECT_EQ(host.results,
             std::vector<std::string>{"Retrieved Handhelds folder using EntryID " + hh});
 }
 
 TEST_F(FolderLookup, EntryIDThatFailsFallsBackToThePath) {
   const std::string missing = "00000000000102030405060708090A0B0C0D0E0F02000000000000FFFF";
   ImportTree({}, {{"HHEntryID", missing}, {"HHPath", kHHPath}});
-  auto folder = GetHandheldsFolder(form->run());
+  auto folder = GetHandheldsFolder(host.run());
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
-  EXPECT_EQ(console.results, (std::vector<std::string>{
-                                 "Unable to get Handhelds folder using EntryID " + missing,
-                                 std::string("Retrieved Handhelds folder using path ") + kHHPath}));
+  EXPECT_EQ(host.results, (std::vector<std::string>{
+                              "Unable to get Handhelds folder using EntryID " + missing,
+                              std::string("Retrieved Handhelds folder using path ") + kHHPath}));
 }
 
 TEST_F(FolderLookup, PublicFolderByEntryIDComesFromTheSecondStoreLookedUpOnce) {
@@ -149,39 +148,39 @@ TEST_F(FolderLookup, PublicFolderByEntryIDComesFromTheSecondStoreLookedUpOnce) {
   ImportTree({onlyOnce});
   const std::string pub = IdOf("pub-hh");
   for (int i = 0; i < 2; ++i) {
-    auto folder = GetFolder(form->run(), pub, "");
+    auto folder = GetFolder(host.run(), pub, "");
     ASSERT_NE(folder, nullptr) << i;
     EXPECT_EQ(folder->EntryID(), pub);
-    EXPECT_EQ(form->run().folderStoreIDCache, IdOf("public"));
+    EXPECT_EQ(host.run().folderStoreIDCache, IdOf("public"));
   }
   // GetMessage keeps its own cache.
-  EXPECT_EQ(form->run().messageStoreIDCache, "");
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_EQ(host.run().messageStoreIDCache, "");
+  EXPECT_TRUE(host.results.empty());
 }
 
 TEST_F(FolderLookup, AFolderTheStoreDoesNotConfirmIsRejected) {
   json deny = {{"op", "Store.CompareEntryIDs"}, {"target", "hh"}, {"result", false}};
   ImportTree({deny});
-  EXPECT_EQ(GetFolder(form->run(), IdOf("hh"), ""), nullptr);
+  EXPECT_EQ(GetFolder(host.run(), IdOf("hh"), ""), nullptr);
   // The second store was tried.
-  EXPECT_EQ(form->run().folderStoreIDCache, IdOf("public"));
+  EXPECT_EQ(host.run().folderStoreIDCache, IdOf("public"));
 }
 
 TEST_F(FolderLookup, AFolderDeniedOnceIsTakenWhenTheSecondCheckConfirmsIt) {
   json denyOnce = {
       {"op", "Store.CompareEntryIDs"}, {"target", "hh"}, {"result", false}, {"times", 1}};
   ImportTree({denyOnce});
-  auto folder = GetFolder(form->run(), IdOf("hh"), "");
+  auto folder = GetFolder(host.run(), IdOf("hh"), "");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
 }
 
 TEST_F(FolderLookup, AFolderWhoseCheckCannotBeMadeIsAccepted) {
   ImportTree({Fault("Store.CompareEntryIDs", "hh", "none")});
-  auto folder = GetFolder(form->run(), IdOf("hh"), "");
+  auto folder = GetFolder(host.run(), IdOf("hh"), "");
   ASSERT_NE(folder, nullptr);
   EXPECT_EQ(folder->EntryID(), IdOf("hh"));
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_TRUE(host.results.empty());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ using handhelds::GetUniqueFolderName;
 
 namespace {
 
-class FolderOps : public StoreRun {
+class FolderOps : public HostRun {
  protected:
   // Logs on to a mailbox whose Handhelds folder holds `items` fillers and opens that folder.
   std::shared_ptr<mailbox::RDOFolder> OpenHandhelds(int items, std::vector<json> faults = {},
@@ -27,8 +27,8 @@ class FolderOps : public StoreRun {
     for (auto& f : moreTop) top.push_back(f);
     Import(Dump({MailboxStore(top, AgentMessage({{"HHEntryID", {{"ref", "hh"}}}}))}, faults));
     EXPECT_TRUE(Connect());
-    console.results.clear();
-    return GetFolder(form->run(), IdOf("hh"), "");
+    host.results.clear();
+    return GetFolder(host.run(), IdOf("hh"), "");
   }
   int64_t CountNow(const std::vector<std::string>& names) { return CountOf(Export(1), names); }
 };
@@ -37,50 +37,50 @@ TEST_F(FolderOps, EmptyingBeyondTheSixteenBitCounterLogsEveryFiveThousand) {
   auto folder = OpenHandhelds(35000);
   ASSERT_NE(folder, nullptr);
   FolderEmptying outcome;
-  EXPECT_TRUE(DeleteFolderItems(form->run(), folder, &outcome));
+  EXPECT_TRUE(DeleteFolderItems(host.run(), folder, &outcome));
   std::vector<std::string> lines;
   for (int n = 5000; n <= 35000; n += 5000)
     lines.push_back("Deleted " + std::to_string(n) + " items");
-  EXPECT_EQ(console.results, lines);
+  EXPECT_EQ(host.results, lines);
   EXPECT_EQ(outcome.deleted, 35000);
   EXPECT_EQ(outcome.remaining, 0);
   EXPECT_FALSE(outcome.stopped);
-  EXPECT_EQ(console.progress.size(), 35001u);
-  EXPECT_EQ(console.progress.front(), "Count = 35000");
-  EXPECT_EQ(console.progress.back(), "Count = 0");
+  EXPECT_EQ(host.progress.size(), 35001u);
+  EXPECT_EQ(host.progress.front(), "Count = 35000");
+  EXPECT_EQ(host.progress.back(), "Count = 0");
   EXPECT_EQ(CountNow({kTopName, "Handhelds"}), 0);
 }
 
 TEST_F(FolderOps, CancelStopsAfterTheItemInHandBeforeItsLabelUpdate) {
   auto folder = OpenHandhelds(20);
   int eventsAtThird = -1;
-  console.onEvents = [&] {
-    if (console.progress.size() == 3 && eventsAtThird < 0) eventsAtThird = console.events;
+  host.onEvents = [&] {
+    if (host.progress.size() == 3 && eventsAtThird < 0) eventsAtThird = host.events;
     // Pending events run twice after every item; the flag is read after both.
-    if (eventsAtThird >= 0 && console.events == eventsAtThird + 1) form->run().bCancel = true;
+    if (eventsAtThird >= 0 && host.events == eventsAtThird + 1) host.run().bCancel = true;
   };
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(host.run(), folder, &outcome));
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 3);
   EXPECT_EQ(outcome.remaining, 17);
-  EXPECT_EQ(console.progress, (std::vector<std::string>{"Count = 20", "Count = 19", "Count = 18"}));
-  EXPECT_EQ(console.events, eventsAtThird + 1);
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_EQ(host.progress, (std::vector<std::string>{"Count = 20", "Count = 19", "Count = 18"}));
+  EXPECT_EQ(host.events, eventsAtThird + 1);
+  EXPECT_TRUE(host.results.empty());
   EXPECT_EQ(CountNow({kTopName, "Handhelds"}), 17);
 }
 
 TEST_F(FolderOps, CancelWorksWhileNoItemCanBeDeleted) {
   auto folder = OpenHandhelds(500, {Fault("Mail.Delete", "", "none")});
-  console.onEvents = [&] {
-    if (console.progress.size() == 10) form->run().bCancel = true;
+  host.onEvents = [&] {
+    if (host.progress.size() == 10) host.run().bCancel = true;
   };
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(host.run(), folder, &outcome));
   EXPECT_TRUE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 0);
   EXPECT_EQ(outcome.remaining, 500);
-  EXPECT_EQ(console.progress.size(), 10u);
+  EXPECT_EQ(host.progress.size(), 10u);
 }
 
 TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
@@ -91,8 +91,8 @@ TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
   ASSERT_EQ(sqlite3_open(storePath.c_str(), &db), SQLITE_OK);
   sqlite3_busy_timeout(db, 10000);
   int added = 0;
-  console.onEvents = [&] {
-    if (added >= 4 || console.events % 2 == 0) return;
+  host.onEvents = [&] {
+    if (added >= 4 || host.events % 2 == 0) return;
     ++added;
     ASSERT_EQ(
         sqlite3_exec(db,
@@ -106,7 +106,7 @@ TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
         << sqlite3_errmsg(db);
   };
   FolderEmptying outcome;
-  EXPECT_TRUE(DeleteFolderItems(form->run(), folder, &outcome));
+  EXPECT_TRUE(DeleteFolderItems(host.run(), folder, &outcome));
   sqlite3_close(db);
   EXPECT_EQ(added, 4);
   EXPECT_EQ(outcome.deleted, 10);
@@ -115,46 +115,46 @@ TEST_F(FolderOps, ItemsAddedMeanwhileDoNotPassForItemsThatWouldNotGo) {
 
 TEST_F(FolderOps, AnEmptyFolderCountsAsEmptied) {
   auto folder = OpenHandhelds(0);
-  EXPECT_TRUE(DeleteFolderItems(form->run(), folder));
-  EXPECT_EQ(console.progress, std::vector<std::string>{"Count = 0"});
+  EXPECT_TRUE(DeleteFolderItems(host.run(), folder));
+  EXPECT_EQ(host.progress, std::vector<std::string>{"Count = 0"});
 }
 
 TEST_F(FolderOps, AFolderWhoseCountCannotBeReadIsNotTouched) {
   auto folder = OpenHandhelds(4, {Fault("Items.Count", "hh", "none")});
   FolderEmptying outcome;
-  EXPECT_FALSE(DeleteFolderItems(form->run(), folder, &outcome));
+  EXPECT_FALSE(DeleteFolderItems(host.run(), folder, &outcome));
   EXPECT_FALSE(outcome.stopped);
   EXPECT_EQ(outcome.deleted, 0);
-  EXPECT_TRUE(console.progress.empty());
-  EXPECT_FALSE(DeleteFolderItems(form->run(), nullptr));
+  EXPECT_TRUE(host.progress.empty());
+  EXPECT_FALSE(DeleteFolderItems(host.run(), nullptr));
   EXPECT_EQ(CountNow({kTopName, "Handhelds"}), 4);
 }
 
 TEST_F(FolderOps, SetAsideNameIsTheFirstNumberNoSiblingBears) {
   auto folder = OpenHandhelds(
       0, {}, {Folder("Handhelds -1"), Folder("HANDHELDS -2"), Folder("Handhelds -4")});
-  EXPECT_EQ(GetUniqueFolderName(form->run(), folder), "Handhelds -3");
+  EXPECT_EQ(GetUniqueFolderName(host.run(), folder), "Handhelds -3");
   // Without a folder to look beside, the first name is offered.
-  EXPECT_EQ(GetUniqueFolderName(form->run(), nullptr), "Handhelds -1");
-  EXPECT_TRUE(console.results.empty());
+  EXPECT_EQ(GetUniqueFolderName(host.run(), nullptr), "Handhelds -1");
+  EXPECT_TRUE(host.results.empty());
 }
 
 TEST_F(FolderOps, NewFolderIsReusedOnlyOnTheExactName) {
   auto folder = OpenHandhelds(0);
-  auto reused = CreateHandheldsFolder(form->run());
+  auto reused = CreateHandheldsFolder(host.run());
   ASSERT_NE(reused, nullptr);
   EXPECT_EQ(reused->EntryID(), IdOf("hh"));
-  EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
+  EXPECT_EQ(host.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
 }
 
 TEST_F(FolderOps, NewFolderIsAddedWhenNoneExists) {
   Import(Dump({MailboxStore({Folder("Other")}, AgentMessage(json::object()))}));
   ASSERT_TRUE(Connect());
-  console.results.clear();
-  auto added = CreateHandheldsFolder(form->run());
+  host.results.clear();
+  auto added = CreateHandheldsFolder(host.run());
   ASSERT_NE(added, nullptr);
   EXPECT_EQ(added->Name(), "Handhelds");
-  EXPECT_EQ(console.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
+  EXPECT_EQ(host.results, std::vector<std::string>{"Created new Handhelds folder in mailbox"});
   const json after = Export();
   const json* stored = FindFolder(after, {kTopName, "Handhelds"});
   ASSERT_NE(stored, nullptr);
@@ -165,9 +165,9 @@ TEST_F(FolderOps, NewFolderFailureIsLogged) {
   Import(Dump({MailboxStore({Folder("Other")}, AgentMessage(json::object()))},
               {Fault("Folders.Add", "top", "none")}));
   ASSERT_TRUE(Connect());
-  console.results.clear();
-  EXPECT_EQ(CreateHandheldsFolder(form->run()), nullptr);
-  EXPECT_EQ(console.results,
+  host.results.clear();
+  EXPECT_EQ(CreateHandheldsFolder(host.run()), nullptr);
+  EXPECT_EQ(host.results,
             std::vector<std::string>{
                 "CreateHandheldsFolder failed: unable to create Handhelds folder in mailbox"});
   EXPECT_EQ(FindFolder(Export(), {kTopName, "Handhelds"}), nullptr);

@@ -5,16 +5,12 @@
 #include <functional>
 #include <sstream>
 
-#include "console/activity_log.h"
 #include "mailbox/connect_mailbox.h"
 #include "mailbox/store/dump.h"
 #include "mailbox/store/embedded_store.h"
 
 namespace oa::testing {
 
-using console::ActivityLog;
-using console::Control;
-using console::Form;
 using mailbox::ConnectMailbox;
 
 json Folder(const std::string& name, const std::string& key, int items, std::vector<json> folders) {
@@ -70,31 +66,28 @@ json Fault(const std::string& op, const std::string& target, const std::string& 
   return f;
 }
 
-void StoreRun::SetUpTestSuite() {
+void StoreFiles::SetUpTestSuite() {
   store::RegisterEmbeddedSessionClass();
 }
 
-void StoreRun::SetUp() {
+void StoreFiles::SetUp() {
   char pattern[] = "/tmp/hh-test-XXXXXX";
   ASSERT_NE(::mkdtemp(pattern), nullptr);
   dir = pattern;
   storePath = (dir / "store.db").string();
-  console.texts[Control::txtExServer] = storePath;
-  console.texts[Control::txtAlias] = kAlias;
 }
 
-void StoreRun::TearDown() {
-  form.reset();
+void StoreFiles::TearDown() {
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
 }
 
-void StoreRun::Import(const json& dump) {
+void StoreFiles::Import(const json& dump) {
   std::string error;
   ASSERT_TRUE(store::ImportDump(dump.dump(), storePath, &error)) << error;
 }
 
-json StoreRun::Export(int maxMessages) const {
+json StoreFiles::Export(int maxMessages) const {
   std::ostringstream out;
   std::string error;
   EXPECT_TRUE(store::ExportDump(storePath, out, maxMessages, &error)) << error;
@@ -114,33 +107,32 @@ const json* FindKey(const json& node, const std::string& key) {
 
 }  // namespace
 
-std::string StoreRun::IdOf(const std::string& key) const {
+std::string StoreFiles::IdOf(const std::string& key) const {
   const json dump = Export(1000);
   const json* node = FindKey(dump.at("stores"), key);
   return node ? node->value("entryId", "") : "";
 }
 
-Form& StoreRun::NewForm() {
-  // One start of the program: the session of the window before goes on in the next.
-  std::shared_ptr<mailbox::RDOSession> session = form ? form->run().RDO : nullptr;
-  form.reset();
-  console.results.clear();
-  console.progress.clear();
-  form = std::make_unique<Form>(console, ActivityLog((dir / "OA-Cleanup.log").string()));
-  form->run().RDO = std::move(session);
-  return *form;
+void HostRun::SetUp() {
+  StoreFiles::SetUp();
+  host.server = storePath;
+  host.mailbox = kAlias;
 }
 
-std::vector<std::string> StoreRun::PressOK() {
-  NewForm().cmdOK_Click();
-  return console.results;
+void HostRun::TearDown() {
+  // The session's store file is closed before its directory goes.
+  host.Reopen(/*keepSession=*/false);
+  StoreFiles::TearDown();
 }
 
-bool StoreRun::Connect() {
-  return ConnectMailbox(NewForm().run());
+bool HostRun::Connect() {
+  host.Reopen();
+  host.results.clear();
+  host.progress.clear();
+  return ConnectMailbox(host.run());
 }
 
-std::vector<std::string> StoreRun::LogonLines() const {
+std::vector<std::string> StoreFiles::LogonLines() const {
   return {"instantiating RDO",
           std::string("Logging on with ") + kAlias + " " + storePath,
           "LoggedOn = True",

@@ -1,5 +1,6 @@
-// Cleanup runs against real store files: a dump imported into a temporary directory, OK pressed
-// on a recording console, the store exported afterwards. Also the dump pieces the tests share.
+// The handhelds procedures against real store files: a dump imported into a temporary
+// directory, the procedures run on a recording host, the store exported afterwards. Also the
+// dump pieces the tests share.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "console/form.h"
-#include "tests/support/recording_console.h"
+#include "tests/support/recording_host.h"
 
 namespace oa::testing {
 
@@ -36,7 +36,8 @@ json Dump(std::vector<json> stores, std::vector<json> faults = {});
 json Fault(const std::string& op, const std::string& target, const std::string& effect = "none",
            int times = -1);
 
-class StoreRun : public ::testing::Test {
+// A temporary directory with a store file in it.
+class StoreFiles : public ::testing::Test {
  protected:
   static void SetUpTestSuite();
   void SetUp() override;
@@ -47,20 +48,24 @@ class StoreRun : public ::testing::Test {
   // The entry ID of the object with that key, as the store exported it.
   std::string IdOf(const std::string& key) const;
 
-  // A fresh window on the store; the previous one is closed first.
-  console::Form& NewForm();
-  // One press of OK on a fresh window; the results box lines of the run.
-  std::vector<std::string> PressOK();
-  // Logs the session on and loads the agent data, as a run does before its cleanup.
-  bool Connect();
-
   // The lines a run logs before its cleanup, for a first run of the session.
   std::vector<std::string> LogonLines() const;
 
   std::filesystem::path dir;
   std::string storePath;
-  RecordingConsole console;
-  std::unique_ptr<console::Form> form;
+};
+
+// The procedures run on a recording host in place of the window.
+class HostRun : public StoreFiles {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Logs the session on and loads the agent data, as a run does before its cleanup, on a fresh
+  // window (the session of the window before goes on).
+  bool Connect();
+
+  RecordingHost host;
 };
 
 // Lookups in an export.

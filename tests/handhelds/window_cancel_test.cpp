@@ -8,7 +8,7 @@
 #include <QTest>
 
 #include "console/qt/frmCleanup.h"
-#include "tests/handhelds/store_run.h"
+#include "tests/handhelds/form_run.h"
 
 namespace oa::testing {
 

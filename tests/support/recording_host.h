@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,15 @@ class RecordingHost : public mailbox::RunHost {
   std::string MailboxText() override { return mailbox; }
   bool Ended() override { return ended; }
 
-  mailbox::RunContext& run() { return run_; }
-  const mailbox::RunOutcome& outcome() const { return run_.outcome; }
+  mailbox::RunContext& run() { return *run_; }
+  const mailbox::RunOutcome& outcome() const { return run_->outcome; }
+  // A fresh window on the same record: a new run context that keeps only the session, as the
+  // program's next start goes on with the one before; without keepSession, nothing is kept.
+  void Reopen(bool keepSession = true) {
+    std::shared_ptr<mailbox::RDOSession> session = keepSession ? run_->RDO : nullptr;
+    run_ = std::make_unique<mailbox::RunContext>(*this);
+    run_->RDO = std::move(session);
+  }
 
   std::string server;
   std::string mailbox;
@@ -52,7 +60,7 @@ class RecordingHost : public mailbox::RunHost {
   std::function<void()> onEvents;
 
  private:
-  mailbox::RunContext run_{*this};
+  std::unique_ptr<mailbox::RunContext> run_ = std::make_unique<mailbox::RunContext>(*this);
 };
 
 }  // namespace oa::testing
