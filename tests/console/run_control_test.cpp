@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <ostream>
 
+#include "tests/support/null_session.h"
 #include "window_fixture.h"
 
 namespace oa::testing {
@@ -16,32 +17,13 @@ namespace {
 
 // A session whose only job is to tell when, and how often, it was logged off. The logon is
 // never reached in these tests.
-class LogoffCounter : public mailbox::RDOSession {
+class LogoffCounter : public NullSession {
  public:
   explicit LogoffCounter(std::function<void()> onLogoff) : onLogoff_(std::move(onLogoff)) {}
-  void LogonExchangeMailbox(const std::string&, const std::string&) override {}
   bool LoggedOn() override { return true; }
   void Logoff() override {
     ++logoffs;
     if (onLogoff_) onLogoff_();
-  }
-  std::shared_ptr<mailbox::RDOStores> Stores() override { return nullptr; }
-  std::shared_ptr<mailbox::RDOFolder> GetDefaultFolder(int32_t) override { return nullptr; }
-  std::shared_ptr<mailbox::RDOMail> GetMessageFromID(const std::string&,
-                                                     const std::string&) override {
-    return nullptr;
-  }
-  std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string&,
-                                                      const std::string&) override {
-    return nullptr;
-  }
-  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
-                                    const std::string& server) override {
-    LogonExchangeMailbox(mailbox, server);
-  }
-  void SendHeldBack() override {}
-  bool CheckRepointReads(const std::string& id, mailbox::RDOFolder& folder) override {
-    return mailbox::CheckRepointReadsThrough(*this, id, folder);
   }
   int logoffs = 0;
 

@@ -14,6 +14,7 @@
 #include "console/nowindow/run_result.h"
 #include "mailbox/model/session_registry.h"
 #include "tests/nowindow/temp_files.h"
+#include "tests/support/null_session.h"
 
 namespace oa::nowindow {
 
@@ -165,7 +166,7 @@ TEST_F(NoWindowConsoleTest, ClosedPipeDoesNotKillTheRun) {
 
 // A session whose logon is where the user presses Ctrl+C: the signal arrives while the run is
 // inside the mailbox library, and the run has to notice it at its next step.
-class InterruptedSession : public mailbox::RDOSession {
+class InterruptedSession : public oa::testing::NullSession {
  public:
   explicit InterruptedSession(int* logoffs) : logoffs_(logoffs) {}
   void LogonExchangeMailbox(const std::string&, const std::string&) override {
@@ -174,24 +175,6 @@ class InterruptedSession : public mailbox::RDOSession {
   }
   bool LoggedOn() override { return loggedOn_; }
   void Logoff() override { ++*logoffs_; }
-  std::shared_ptr<mailbox::RDOStores> Stores() override { return nullptr; }
-  std::shared_ptr<mailbox::RDOFolder> GetDefaultFolder(int32_t) override { return nullptr; }
-  std::shared_ptr<mailbox::RDOMail> GetMessageFromID(const std::string&,
-                                                     const std::string&) override {
-    return nullptr;
-  }
-  std::shared_ptr<mailbox::RDOFolder> GetFolderFromID(const std::string&,
-                                                      const std::string&) override {
-    return nullptr;
-  }
-  void LogonExchangeMailboxReadOnly(const std::string& mailbox,
-                                    const std::string& server) override {
-    LogonExchangeMailbox(mailbox, server);
-  }
-  void SendHeldBack() override {}
-  bool CheckRepointReads(const std::string& id, mailbox::RDOFolder& folder) override {
-    return mailbox::CheckRepointReadsThrough(*this, id, folder);
-  }
 
  private:
   int* logoffs_;
