@@ -39,6 +39,11 @@ export DISPLAY=:$display_number
 # password file that others may read is refused; see cmake/wine-test-run.sh).
 (umask 077 && wineserver -p >/dev/null 2>&1 </dev/null) || true
 wineboot --init >/dev/null 2>&1 </dev/null
+# A program that crashes ends at once with the exception's status, which its test reports: Wine's
+# debugger, started by default, keeps the crashed child's output pipe open and the test that
+# reads it waits until its time-out.
+wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ \
+  /d '' /f >/dev/null 2>&1 </dev/null || true
 # The first program that uses the window system starts Wine's desktop process, which would keep
 # that program's output pipe open (a test reading it to its end would wait for ever): start it
 # here, away from any pipe.

@@ -26,6 +26,9 @@ std::string TerminalSafe(const std::string& text) {
 NoWindowConsole::NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal)
     : out_(out), err_(err), errIsTerminal_(errIsTerminal) {}
 
+NoWindowConsole::NoWindowConsole(std::string* out, std::FILE* err, bool errIsTerminal)
+    : outText_(out), err_(err), errIsTerminal_(errIsTerminal) {}
+
 void NoWindowConsole::HandlePendingSignal() {
   if (cancelled_ || !form_ || !CancelSignalPending()) return;
   // Set first: Cancel lets events run again, and they must not press it a second time.
@@ -101,6 +104,10 @@ void NoWindowConsole::LogNotWritten(const std::string& text) {
 void NoWindowConsole::WriteOut(const std::string& line) {
   EraseProgress();
   const std::string safe = TerminalSafe(line);
+  if (outText_) {
+    outText_->append(safe).push_back('\n');
+    return;
+  }
   std::fwrite(safe.data(), 1, safe.size(), out_);
   std::fputc('\n', out_);
   std::fflush(out_);

@@ -27,6 +27,10 @@ class NoWindowConsole : public console::Console {
  public:
   // `errIsTerminal`: the progress label is only worth showing on a terminal.
   NoWindowConsole(std::FILE* out, std::FILE* err, bool errIsTerminal);
+  // The results box lines appended to `*out` instead: a job of a batch prints its mailbox's
+  // lines together once the mailbox is done. (A temporary file would not do: the C runtime of
+  // Windows makes it in the root folder, where only an administrator may write.)
+  NoWindowConsole(std::string* out, std::FILE* err, bool errIsTerminal);
 
   // The form whose Cancel a signal presses.
   void Attach(console::Form& form) { form_ = &form; }
@@ -63,7 +67,8 @@ class NoWindowConsole : public console::Console {
  private:
   void WriteOut(const std::string& line);
 
-  std::FILE* out_;
+  std::FILE* out_ = nullptr;
+  std::string* outText_ = nullptr;
   std::FILE* err_;
   bool errIsTerminal_;
   console::Form* form_ = nullptr;

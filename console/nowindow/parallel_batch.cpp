@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -26,33 +25,6 @@ using console::Control;
 using console::Form;
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// What a job's console wrote since the last call.
-class Captured {
- public:
-  Captured() : file_(std::tmpfile()) {}
-  std::FILE* file() const { return file_.get(); }
-  bool ok() const { return file_ != nullptr; }
-  std::string Take() {
-    std::fflush(file_.get());
-    std::string text;
-    std::fseek(file_.get(), static_cast<long>(taken_), SEEK_SET);
-    char buffer[8192];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file_.get())) > 0) text.append(buffer, n);
-    taken_ += text.size();
-    std::fseek(file_.get(), 0, SEEK_END);
-    return text;
-  }
-
- private:
-  std::unique_ptr<std::FILE, FileCloser> file_;
-  size_t taken_ = 0;
-};
 
 std::string ReadAndEmpty(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -111,13 +83,14 @@ struct Shared {
 
 void Job(Shared& shared, int index) {
   const ParallelBatch& batch = shared.batch;
-  Captured out;
+  // What the job's console wrote for the mailbox in hand.
+  std::string lines;
   const std::string jobLog = batch.logFile + ".job" + std::to_string(index);
   std::ofstream(jobLog, std::ios::binary | std::ios::trunc).close();
   // The list entry this job runs, and the one that holds its mailbox when that is another.
   size_t current = 0, holder = 0;
   {
-    NoWindowConsole console(out.ok() ? out.file() : stdout, stderr, false);
+    NoWindowConsole console(&lines, stderr, false);
     Form form(console, ActivityLog(jobLog));
     form.run().dryRun = batch.dryRun;
     console.Attach(form);
@@ -143,12 +116,12 @@ void Job(Shared& shared, int index) {
           JudgeRun(form.outcome(), console.lastLine(), form, console.CancelledBySignal());
       result.seconds = took.count();
       if (form.outcome().claimRefused) result = DuplicateResult(holder, batch.mailboxes[holder]);
-      const std::string lines = out.Take();
       const std::string logLines = ReadAndEmpty(jobLog);
       {
         std::lock_guard lock(shared.outputMu);
         std::fwrite(lines.data(), 1, lines.size(), stdout);
         std::fflush(stdout);
+        lines.clear();
         ActivityLog(batch.logFile).AppendLogText(logLines);
         const double seconds = result.seconds;
         const Outcome outcome = result.outcome;

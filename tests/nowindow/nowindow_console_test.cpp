@@ -78,6 +78,25 @@ TEST_F(NoWindowConsoleTest, BatchHeadingReplacesTheClearing) {
   EXPECT_EQ(out.Text(), "=== jdoe\ninstantiating RDO\n=== mary@example.com\n");
 }
 
+// A batch's job keeps its mailbox's lines until the mailbox is done, in memory: made safe for
+// the terminal as the printed lines are, and with nothing written to a stream meanwhile.
+TEST_F(NoWindowConsoleTest, AJobsLinesAreKeptInItsTextUntilTaken) {
+  std::string lines;
+  NoWindowConsole console(&lines, err.file(), false);
+  console.SetHeading("j\x1b[2Jdoe");
+  console.ClearResults();
+  console.AppendResult("instantiating RDO");
+  console.AppendResult("folder \x07name");
+  EXPECT_EQ(lines, "=== j\\x1b[2Jdoe\ninstantiating RDO\nfolder \\x07name\n");
+  lines.clear();
+  console.SetHeading("next");
+  console.ClearResults();
+  EXPECT_EQ(lines, "=== next\n");
+  console.MsgBox("text");
+  EXPECT_EQ(lines, "=== next\n");
+  EXPECT_EQ(err.Text(), "ondavelAgent Administrator: text\n");
+}
+
 TEST_F(NoWindowConsoleTest, MessageBoxesGoToStderrWithTheTitle) {
   NoWindowConsole console(out.file(), err.file(), false);
   console.MsgBox("You must supply the Exchange Server name!");
