@@ -3,13 +3,13 @@
 #include <httplib.h>
 
 #include <condition_variable>
-#include <cstdlib>
 #include <thread>
 
 #include "mailbox/ews/props.h"
 #include "mailbox/ews/soap.h"
 #include "tests/ews/server_auth.h"
 #include "tests/ews/store_endpoint.h"
+#include "tests/support/loopback_certificate.h"
 
 namespace oa::ews::testing {
 
@@ -20,7 +20,7 @@ bool MakeCertificate(const std::string& dir) {
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
       " -subj /CN=localhost -addext subjectAltName=DNS:localhost,IP:127.0.0.1 -keyout '" +
       dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
+  return oa::testing::MakeLoopbackCertificate(cmd, dir + "/cert.pem");
 }
 
 struct EwsTestServer::Impl {

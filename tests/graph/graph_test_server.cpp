@@ -15,6 +15,7 @@
 #include "mailbox/graph/jwt.h"
 #include "tests/graph/graph_endpoint.h"
 #include "tests/graph/graph_server_limits.h"
+#include "tests/support/loopback_certificate.h"
 
 namespace oa::graph::testing {
 
@@ -34,7 +35,7 @@ bool MakeServerCertificate(const std::string& dir) {
       "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2"
       " -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
       dir + "/key.pem' -out '" + dir + "/cert.pem' >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
+  return oa::testing::MakeLoopbackCertificate(cmd, dir + "/cert.pem");
 }
 
 // The operation's name, for schedules and counts, before it runs.
